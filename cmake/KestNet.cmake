@@ -1,0 +1,47 @@
+# Shared build rules: warnings, sanitizers, and the two helpers every folder uses.
+
+set(KESTNET_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+    -Wcast-align -Woverloaded-virtual -Wformat=2 -Wimplicit-fallthrough)
+if(KESTNET_WERROR)
+  list(APPEND KESTNET_WARNINGS -Werror)
+endif()
+
+if(KESTNET_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(KESTNET_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT KESTNET_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "KESTNET_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+
+find_package(Threads REQUIRED)
+
+# kestnet_add_library(<name> SOURCES ... [DEPS ...] [SHARED])
+# Every header is included by its path from the top of the tree
+# ("platform/sync/event.h"), so the top is the one include directory.
+function(kestnet_add_library name)
+  cmake_parse_arguments(ARG "SHARED" "" "SOURCES;DEPS" ${ARGN})
+  if(ARG_SHARED)
+    add_library(${name} SHARED ${ARG_SOURCES})
+  else()
+    add_library(${name} STATIC ${ARG_SOURCES})
+  endif()
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE ${KESTNET_WARNINGS})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} Threads::Threads)
+endfunction()
+
+# kestnet_add_test(<name> SOURCES ... [DEPS ...] [LABELS ...])
+# One GoogleTest executable; each TEST becomes its own CTest entry.
+function(kestnet_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${KESTNET_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 300 LABELS "${ARG_LABELS}"
+               ENVIRONMENT "KESTNET_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}")
+endfunction()

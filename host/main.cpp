@@ -1,0 +1,49 @@
+// kestnet: the command a user runs to drive KestNetX.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "host/verbs.h"
+
+namespace {
+
+using kestnet::host::VerbArguments;
+
+struct Verb {
+  const char* name;
+  int (*run)(const VerbArguments&);
+  const char* summary;
+};
+
+constexpr Verb kVerbs[] = {
+    {"log", kestnet::host::RunLogVerb, "show (and follow) the shared log ring of every process"},
+    {"reg", kestnet::host::RunRegVerb, "query, add or delete keys and values of the registry store"},
+};
+
+void PrintUsage(std::FILE* out) {
+  std::fprintf(out, "usage: kestnet VERB [ARGUMENTS]\n\nverbs:\n");
+  for (const Verb& verb : kVerbs) std::fprintf(out, "  %-8s %s\n", verb.name, verb.summary);
+  std::fprintf(out, "\n'kestnet VERB --help' describes one verb.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return 2;
+  }
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+      std::strcmp(argv[1], "help") == 0) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  for (const Verb& verb : kVerbs) {
+    if (std::strcmp(argv[1], verb.name) == 0) {
+      return verb.run(VerbArguments(argv + 2, argv + argc));
+    }
+  }
+  std::fprintf(stderr, "kestnet: unknown verb '%s'\n", argv[1]);
+  PrintUsage(stderr);
+  return 2;
+}
