@@ -84,3 +84,13 @@ constexpr DWORD ERROR_REGISTRY_CORRUPT = 1015;
 constexpr DWORD ERROR_REGISTRY_IO_FAILED = 1016;
 constexpr DWORD ERROR_CHILD_MUST_BE_VOLATILE = 1021;
 constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;
+
+// Security descriptors are opaque to the callers; platform/os/security.h builds
+// and reads them. A null DACL means every account may open the object.
+using PSECURITY_DESCRIPTOR = void*;
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
