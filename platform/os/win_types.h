@@ -38,10 +38,27 @@ using LPCVOID = const void*;
 using LPDWORD = DWORD*;
 using PVOID = void*;
 
+// Module handles name a loaded executable or shared library; nullptr is the
+// executable itself.
+struct HINSTANCE__;
+using HINSTANCE = HINSTANCE__*;
+using HMODULE = HINSTANCE;
+
 // Every kernel object (event, mutex, thread, file mapping, registry key) is
 // reached through an opaque HANDLE owned by the platform layer.
 using HANDLE = void*;
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)))
+
+// Calling-convention markers of the Windows headers; one convention on Linux.
+#ifndef WINAPI
+#define WINAPI
+#endif
+#ifndef CALLBACK
+#define CALLBACK
+#endif
+#ifndef __stdcall
+#define __stdcall
+#endif
 
 #ifndef TRUE
 #define TRUE 1
@@ -84,6 +101,20 @@ constexpr DWORD ERROR_REGISTRY_CORRUPT = 1015;
 constexpr DWORD ERROR_REGISTRY_IO_FAILED = 1016;
 constexpr DWORD ERROR_CHILD_MUST_BE_VOLATILE = 1021;
 constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;
+constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_NOT_LOCKED = 158;
+constexpr DWORD ERROR_TOO_MANY_POSTS = 298;
+constexpr DWORD ERROR_INVALID_ADDRESS = 487;
+constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
+constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
+constexpr DWORD ERROR_CLASS_DOES_NOT_EXIST = 1411;
+constexpr DWORD ERROR_CLASS_HAS_WINDOWS = 1412;
+constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
+constexpr DWORD ERROR_WINDOW_OF_OTHER_THREAD = 1408;
+constexpr DWORD ERROR_INVALID_SECURITY_DESCR = 1338;
+constexpr DWORD ERROR_INVALID_ACL = 1336;
+constexpr DWORD ERROR_INVALID_SID = 1337;
+constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
 
 // Security descriptors are opaque to the callers; platform/os/security.h builds
 // and reads them. A null DACL means every account may open the object.
