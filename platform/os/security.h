@@ -1,15 +1,15 @@
 // Security descriptors, enough for objects to keep a copy and for named
 // objects to choose who may open them.
 //
-// Windows semantics kept: a descriptor starts empty (no DACL, which means full
-// access for everyone); SetSecurityDescriptorDacl with bDaclPresent TRUE and a
-// null pDacl gives a null DACL (everyone may open the object); a present,
-// non-null DACL restricts access. A self-relative copy is one contiguous block
+// Windows semantics kept: a descriptor starts empty (no DACL: an object created
+// with it gets the creator's default protection); SetSecurityDescriptorDacl
+// with bDaclPresent TRUE and a null pDacl gives a null DACL (everyone may open
+// the object); a present, non-null DACL restricts access. A self-relative copy is one contiguous block
 // of GetSecurityDescriptorLength bytes that can be copied and freed as a whole.
 //
-// Linux: only the DACL's presence matters. Named objects created with a null
-// DACL (or no DACL) get mode 0666; with any real DACL, or with no security
-// attributes at all, they are owner-only (0600). ACL contents are kept as
+// Linux: only whether the DACL is null matters. Named objects created with a
+// null DACL get mode 0666; otherwise (no attributes, no DACL, or a real DACL)
+// they are owner-only (0600). ACL contents are kept as
 // opaque bytes and not interpreted.
 #pragma once
 
@@ -63,7 +63,7 @@ BOOL MakeSelfRelativeSD(PSECURITY_DESCRIPTOR pAbsoluteSecurityDescriptor,
 namespace kestnet::platform {
 
 // The file mode a named object created with these attributes gets: 0666 for
-// a descriptor with a null (or absent) DACL, 0600 otherwise.
+// a descriptor with a null DACL, 0600 otherwise.
 unsigned NamedObjectFileMode(const SECURITY_ATTRIBUTES* attributes);
 
 }  // namespace kestnet::platform

@@ -21,6 +21,8 @@
 #include "platform/os/win_types.h"
 #include "platform/sync/wait.h"
 
+#include <cstddef>
+
 constexpr DWORD STILL_ACTIVE = 259;
 constexpr unsigned CREATE_SUSPENDED = 0x00000004;
 constexpr DWORD THREAD_ALL_ACCESS = 0x001FFFFF;
@@ -54,6 +56,14 @@ void Sleep(DWORD dwMilliseconds);
 // With bAlertable, returns WAIT_IO_COMPLETION as soon as queued APCs ran.
 DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable);
 BOOL SwitchToThread();
+
+namespace kestnet::platform {
+
+// Threads started by _beginthreadex whose OS thread has not finished yet,
+// including abandoned ones (tests check that none outlive them).
+std::size_t RunningThreadCount();
+
+}  // namespace kestnet::platform
 
 // Milliseconds since boot (CLOCK_MONOTONIC): the 32-bit form wraps after 49.7
 // days as on Windows.

@@ -1,0 +1,114 @@
+#include "platform/os/process.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "platform/os/home.h"
+#include "platform/os/last_error.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+// The path of the executable, or of the shared library holding an address.
+bool ModulePath(HMODULE module, std::string& path) {
+  if (module == nullptr) {
+    std::string buffer(PATH_MAX, '\0');
+    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0) return false;
+    buffer.resize(static_cast<std::size_t>(n));
+    path = std::move(buffer);
+    return true;
+  }
+  Dl_info info{};
+  if (::dladdr(static_cast<const void*>(module), &info) == 0 || info.dli_fname == nullptr) return false;
+  char resolved[PATH_MAX];
+  path = ::realpath(info.dli_fname, resolved) != nullptr ? resolved : info.dli_fname;
+  return true;
+}
+
+// Win32 truncation: fits -> length without NUL; too long -> nSize - 1
+// characters, NUL, result nSize and ERROR_INSUFFICIENT_BUFFER.
+template <typename Char>
+DWORD CopyTruncated(const std::basic_string<Char>& path, Char* buffer, DWORD size) {
+  if (size == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  if (path.size() < size) {
+    std::memcpy(buffer, path.c_str(), (path.size() + 1) * sizeof(Char));
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(path.size());
+  }
+  std::memcpy(buffer, path.data(), (size - 1) * sizeof(Char));
+  buffer[size - 1] = Char{};
+  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return size;
+}
+
+std::wstring WideFromUtf8(const std::string& text) {
+  std::wstring out;
+  for (std::size_t i = 0; i < text.size();) {
+    auto c = static_cast<unsigned char>(text[i]);
+    int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+    if (extra < 0 || i + static_cast<std::size_t>(extra) >= text.size() + (extra == 0 ? 1 : 0)) {
+      out += L'\xFFFD';
+      ++i;
+      continue;
+    }
+    char32_t value = c & (extra == 0 ? 0x7F : (0x3F >> extra));
+    bool good = true;
+    for (int k = 1; k <= extra; ++k) {
+      auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+      if ((next & 0xC0) != 0x80) good = false;
+      value = (value << 6) | (next & 0x3F);
+    }
+    out += good ? static_cast<wchar_t>(value) : L'\xFFFD';
+    i += good ? static_cast<std::size_t>(extra) + 1 : 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
+  std::string path;
+  if (lpFilename == nullptr && nSize != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (!ModulePath(hModule, path)) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+  }
+  return CopyTruncated(path, lpFilename, nSize);
+}
+
+DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+  std::string path;
+  if (lpFilename == nullptr && nSize != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (!ModulePath(hModule, path)) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+  }
+  return CopyTruncated(WideFromUtf8(path), lpFilename, nSize);
+}
+
+UINT GetACP() { return CP_UTF8; }
+
+namespace kestnet::platform {
+
+std::string CommonAppDataFolder() {
+  std::string folder = MachineDataDirectory() + "/ProgramData";
+  ::mkdir(folder.c_str(), 0777);
+  return folder;
+}
+
+}  // namespace kestnet::platform

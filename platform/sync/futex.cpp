@@ -1,0 +1,91 @@
+#include "platform/sync/futex.h"
+
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <vector>
+
+namespace kestnet::platform {
+namespace {
+
+constexpr unsigned kFutex2SizeU32 = 0x02;
+
+timespec ToTimespec(std::int64_t ns) {
+  timespec ts{};
+  ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+  ts.tv_nsec = static_cast<long>(ns % 1000000000);
+  return ts;
+}
+
+// Single-word fallback for kernels without futex_waitv (before 5.16): sleep on
+// the first word in slices, so changes of the others are seen within 5 ms.
+bool WaitSliced(std::span<const FutexWaitEntry> entries, std::optional<std::int64_t> deadlineNs) {
+  std::int64_t now = MonotonicNowNs();
+  std::int64_t slice = 5'000'000;
+  if (deadlineNs) {
+    if (*deadlineNs <= now) return false;
+    if (*deadlineNs - now < slice) slice = *deadlineNs - now;
+  }
+  for (const FutexWaitEntry& entry : entries) {
+    if (entry.word->load(std::memory_order_acquire) != entry.expected) return true;
+  }
+  timespec relative = ToTimespec(slice);
+  syscall(SYS_futex, entries.front().word, FUTEX_WAIT, entries.front().expected, &relative, nullptr, 0);
+  return !deadlineNs || MonotonicNowNs() < *deadlineNs;
+}
+
+}  // namespace
+
+std::int64_t MonotonicNowNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+bool FutexWaitAny(std::span<const FutexWaitEntry> entries, std::optional<std::int64_t> deadlineNs) {
+  static std::atomic<bool> waitvMissing{false};
+  if (entries.empty()) {
+    // Nothing to wake on: a plain sleep until the deadline.
+    if (!deadlineNs) {
+      for (;;) pause();
+    }
+    timespec until = ToTimespec(*deadlineNs);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+    return false;
+  }
+  if (waitvMissing.load(std::memory_order_relaxed) || entries.size() > FUTEX_WAITV_MAX) {
+    return WaitSliced(entries, deadlineNs);
+  }
+  std::vector<futex_waitv> waiters(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    waiters[i].val = entries[i].expected;
+    waiters[i].uaddr = reinterpret_cast<std::uintptr_t>(entries[i].word);
+    waiters[i].flags = kFutex2SizeU32;
+    waiters[i].__reserved = 0;
+  }
+  timespec deadline{};
+  if (deadlineNs) deadline = ToTimespec(*deadlineNs);
+  long rc = syscall(SYS_futex_waitv, waiters.data(), static_cast<unsigned>(waiters.size()), 0,
+                    deadlineNs ? &deadline : nullptr, CLOCK_MONOTONIC);
+  if (rc >= 0) return true;
+  switch (errno) {
+    case ETIMEDOUT:
+      return false;
+    case ENOSYS:
+      waitvMissing.store(true, std::memory_order_relaxed);
+      return WaitSliced(entries, deadlineNs);
+    default:  // EAGAIN (a word already changed), EINTR: the caller re-checks.
+      return true;
+  }
+}
+
+void FutexWakeAll(std::atomic<std::uint32_t>* word) {
+  syscall(SYS_futex, word, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+}
+
+}  // namespace kestnet::platform

@@ -1,0 +1,198 @@
+#include "platform/sync/mutex.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+
+#include "platform/os/last_error.h"
+#include "platform/os/security.h"
+#include "platform/sync/futex.h"
+#include "platform/sync/mutex_object.h"
+#include "platform/sync/thread_object.h"
+
+namespace kestnet::platform {
+
+static_assert(sizeof(MutexState) <= NamedSection::kStateBytes);
+
+bool InitializeMutexState(MutexState* state) {
+  new (state) MutexState{};
+  pthread_mutexattr_t attributes;
+  if (pthread_mutexattr_init(&attributes) != 0) return false;
+  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_ERRORCHECK);
+  pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+  pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+  int rc = pthread_mutex_init(&state->lock, &attributes);
+  pthread_mutexattr_destroy(&attributes);
+  return rc == 0;
+}
+
+MutexObject::MutexObject() : ownState_(std::make_unique<MutexState>()) {
+  if (InitializeMutexState(ownState_.get())) state_ = ownState_.get();
+}
+
+MutexObject::MutexObject(std::shared_ptr<NamedSection> section)
+    : section_(std::move(section)), state_(static_cast<MutexState*>(section_->State())) {}
+
+MutexObject::~MutexObject() {
+  // Only an unnamed mutex's lock is ours to destroy; it is free by now, since
+  // an owning thread keeps the object alive.
+  if (ownState_ && state_ != nullptr) pthread_mutex_destroy(&state_->lock);
+}
+
+AcquireOutcome MutexObject::TryAcquire(WaitSlot& slot) {
+  slot.acquiredRecursively = false;
+  int rc = pthread_mutex_trylock(&state_->lock);
+  switch (rc) {
+    case EDEADLK:  // the caller owns it already
+      ++state_->recursion;
+      slot.acquiredRecursively = true;
+      return AcquireOutcome::Acquired;
+    case EOWNERDEAD:  // the owner's process died (or its thread ended unseen)
+      pthread_mutex_consistent(&state_->lock);
+      state_->abandoned.store(1, std::memory_order_release);
+      [[fallthrough]];
+    case 0: {
+      state_->recursion = 0;
+      state_->ownerProcess.store(static_cast<std::int32_t>(::getpid()), std::memory_order_release);
+      NoteMutexOwned(shared_from_this());
+      bool abandoned = state_->abandoned.exchange(0, std::memory_order_acq_rel) != 0;
+      return abandoned ? AcquireOutcome::Abandoned : AcquireOutcome::Acquired;
+    }
+    default:  // EBUSY: another thread owns it
+      return AcquireOutcome::NotReady;
+  }
+}
+
+void MutexObject::UndoAcquire(WaitSlot& slot, AcquireOutcome outcome) {
+  if (slot.acquiredRecursively) {
+    --state_->recursion;
+    return;
+  }
+  // The abandonment was not reported to anyone: the next owner still sees it.
+  if (outcome == AcquireOutcome::Abandoned) state_->abandoned.store(1, std::memory_order_release);
+  NoteMutexReleased(this);
+  Unlock();
+}
+
+bool MutexObject::NeedsLivenessPoll() const {
+  if (!section_) return false;
+  std::int32_t owner = state_->ownerProcess.load(std::memory_order_acquire);
+  return owner != 0 && owner != static_cast<std::int32_t>(::getpid());
+}
+
+void MutexObject::Unlock() {
+  state_->ownerProcess.store(0, std::memory_order_release);
+  pthread_mutex_unlock(&state_->lock);
+  BumpAndWake(state_->wake);
+}
+
+bool MutexObject::Release() {
+  int rc = pthread_mutex_trylock(&state_->lock);
+  if (rc == EDEADLK) {
+    if (state_->recursion > 0) {
+      --state_->recursion;
+    } else {
+      NoteMutexReleased(this);
+      Unlock();
+    }
+    return true;
+  }
+  if (rc == 0 || rc == EOWNERDEAD) {
+    // It was free (or just abandoned): not ours to release. Put it back as it was.
+    if (rc == EOWNERDEAD) {
+      pthread_mutex_consistent(&state_->lock);
+      state_->abandoned.store(1, std::memory_order_release);
+    }
+    pthread_mutex_unlock(&state_->lock);
+    BumpAndWake(state_->wake);
+  }
+  SetLastError(ERROR_NOT_OWNER);
+  return false;
+}
+
+void MutexObject::AbandonByExitingThread() {
+  state_->recursion = 0;
+  state_->abandoned.store(1, std::memory_order_release);
+  Unlock();
+}
+
+namespace {
+
+HANDLE CreateOrOpenMutex(LPSECURITY_ATTRIBUTES attributes, bool initialOwner, const std::wstring* name,
+                         bool create) {
+  std::shared_ptr<MutexObject> mutex;
+  bool existed = false;
+  try {
+    if (name == nullptr || name->empty()) {
+      mutex = std::make_shared<MutexObject>();
+      if (!mutex->Valid()) {
+        SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+        return nullptr;
+      }
+    } else {
+      bool initialized = true;
+      auto section = NamedSection::Acquire(
+          *name, NamedKind::Mutex, create, 0, NamedObjectFileMode(attributes),
+          [&](void* state) { initialized = InitializeMutexState(static_cast<MutexState*>(state)); }, &existed);
+      if (!section) return nullptr;
+      if (!initialized) {
+        SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+        return nullptr;
+      }
+      mutex = std::make_shared<MutexObject>(std::move(section));
+    }
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  // Windows takes initial ownership only when this call created the mutex.
+  if (initialOwner && !existed) {
+    WaitSlot slot;
+    mutex->TryAcquire(slot);
+  }
+  HANDLE handle = InsertHandle(std::move(mutex));
+  if (handle != nullptr) SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return handle;
+}
+
+}  // namespace
+}  // namespace kestnet::platform
+
+using namespace kestnet::platform;
+
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName) {
+  std::wstring name = lpName != nullptr ? lpName : L"";
+  return CreateOrOpenMutex(lpMutexAttributes, bInitialOwner != FALSE, lpName != nullptr ? &name : nullptr, true);
+}
+
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName) {
+  std::wstring name = WideFromUtf8(lpName);
+  return CreateOrOpenMutex(lpMutexAttributes, bInitialOwner != FALSE, lpName != nullptr ? &name : nullptr, true);
+}
+
+HANDLE OpenMutexW(DWORD /*dwDesiredAccess*/, BOOL /*bInheritHandle*/, LPCWSTR lpName) {
+  if (lpName == nullptr || *lpName == L'\0') {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::wstring name = lpName;
+  HANDLE handle = CreateOrOpenMutex(nullptr, false, &name, false);
+  if (handle != nullptr) SetLastError(ERROR_SUCCESS);
+  return handle;
+}
+
+HANDLE OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName) {
+  if (lpName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::wstring name = WideFromUtf8(lpName);
+  return OpenMutexW(dwDesiredAccess, bInheritHandle, name.c_str());
+}
+
+BOOL ReleaseMutex(HANDLE hMutex) {
+  auto mutex = LookupHandleOf<MutexObject>(hMutex, ObjectKind::Mutex);
+  if (!mutex) return FALSE;
+  return mutex->Release() ? TRUE : FALSE;
+}
