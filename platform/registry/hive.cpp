@@ -1,0 +1,372 @@
+#include "platform/registry/hive.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace kestnet::platform::registry_store {
+namespace {
+
+// Each statement waits this long for another process's lock before SQLite
+// reports busy; a busy transaction is then rolled back and run again, so a
+// caller only sees a failure after kBusyAttempts full waits (about a minute).
+constexpr int kBusyTimeoutMs = 5000;
+constexpr int kBusyAttempts = 12;
+
+// Seconds between 1601-01-01 (FILETIME epoch) and 1970-01-01, in 100 ns ticks.
+constexpr std::int64_t kFileTimeUnixEpoch = 116444736000000000LL;
+
+struct BusySignal {};
+
+struct SqliteErrorMapping {
+  int sqliteCode;
+  LONG win32Error;
+};
+
+// Primary result codes only; extended codes are reduced to them first.
+constexpr SqliteErrorMapping kSqliteErrors[] = {
+    {SQLITE_NOMEM, static_cast<LONG>(ERROR_NOT_ENOUGH_MEMORY)},
+    {SQLITE_READONLY, static_cast<LONG>(ERROR_ACCESS_DENIED)},
+    {SQLITE_PERM, static_cast<LONG>(ERROR_ACCESS_DENIED)},
+    {SQLITE_AUTH, static_cast<LONG>(ERROR_ACCESS_DENIED)},
+    {SQLITE_CANTOPEN, static_cast<LONG>(ERROR_CANTOPEN)},
+    {SQLITE_CORRUPT, static_cast<LONG>(ERROR_REGISTRY_CORRUPT)},
+    {SQLITE_NOTADB, static_cast<LONG>(ERROR_REGISTRY_CORRUPT)},
+    {SQLITE_FULL, static_cast<LONG>(ERROR_CANTWRITE)},
+    {SQLITE_TOOBIG, static_cast<LONG>(ERROR_INVALID_PARAMETER)},
+    {SQLITE_BUSY, static_cast<LONG>(ERROR_TIMEOUT)},
+    {SQLITE_LOCKED, static_cast<LONG>(ERROR_TIMEOUT)},
+};
+
+std::int64_t FileTimeNow() {
+  const auto since = std::chrono::system_clock::now().time_since_epoch();
+  return kFileTimeUnixEpoch + std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / 100;
+}
+
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS keys("
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  parent INTEGER NOT NULL,"
+    "  name TEXT NOT NULL,"
+    "  folded TEXT NOT NULL,"
+    "  class TEXT NOT NULL DEFAULT '',"
+    "  security BLOB,"
+    "  written INTEGER NOT NULL);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS keys_by_parent ON keys(parent, folded);"
+    "CREATE TABLE IF NOT EXISTS vals("
+    "  key INTEGER NOT NULL,"
+    "  name TEXT NOT NULL,"
+    "  folded TEXT NOT NULL,"
+    "  type INTEGER NOT NULL,"
+    "  data BLOB NOT NULL);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS vals_by_key ON vals(key, folded);";
+
+}  // namespace
+
+LONG Win32ErrorFromSqlite(int sqliteCode) {
+  const int primary = sqliteCode & 0xFF;
+  for (const SqliteErrorMapping& mapping : kSqliteErrors) {
+    if (mapping.sqliteCode == primary) return mapping.win32Error;
+  }
+  return static_cast<LONG>(ERROR_REGISTRY_IO_FAILED);
+}
+
+// A cached prepared statement, reset for the next use when this goes out of scope.
+class Hive::Statement {
+ public:
+  Statement(Hive& hive, const char* sql) : hive_(hive), statement_(hive.Prepare(sql)) {}
+  ~Statement() {
+    sqlite3_reset(statement_);
+    sqlite3_clear_bindings(statement_);
+  }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  Statement& Bind(int index, std::int64_t value) {
+    Check(sqlite3_bind_int64(statement_, index, value));
+    return *this;
+  }
+  Statement& BindText(int index, std::string_view text) {
+    // An empty view may have a null pointer, which SQLite would store as NULL.
+    const char* data = text.empty() ? "" : text.data();
+    Check(sqlite3_bind_text(statement_, index, data, static_cast<int>(text.size()), SQLITE_TRANSIENT));
+    return *this;
+  }
+  Statement& BindBlob(int index, std::string_view bytes) {
+    // A zero-length blob needs a non-null pointer, or SQLite stores NULL.
+    const char* data = bytes.empty() ? "" : bytes.data();
+    Check(sqlite3_bind_blob(statement_, index, data, static_cast<int>(bytes.size()), SQLITE_TRANSIENT));
+    return *this;
+  }
+
+  // True while a row is available.
+  bool Step() {
+    const int rc = sqlite3_step(statement_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    hive_.Fail(rc);
+  }
+  void Run() {
+    while (Step()) {
+    }
+  }
+
+  std::int64_t Int(int column) const { return sqlite3_column_int64(statement_, column); }
+  bool IsNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
+  std::string Bytes(int column) const {
+    const void* data = sqlite3_column_blob(statement_, column);
+    const int size = sqlite3_column_bytes(statement_, column);
+    return data == nullptr ? std::string() : std::string(static_cast<const char*>(data), static_cast<std::size_t>(size));
+  }
+
+ private:
+  void Check(int rc) {
+    if (rc != SQLITE_OK) hive_.Fail(rc);
+  }
+
+  Hive& hive_;
+  sqlite3_stmt* statement_;
+};
+
+Hive::Hive(std::string file) : file_(std::move(file)) { Connect(); }
+
+Hive::~Hive() {
+  // A connection inherited through fork belongs to the parent; closing it here
+  // could disturb the parent's locks, so it is left alone.
+  if (ownerPid_ != ::getpid()) return;
+  for (auto& entry : statements_) sqlite3_finalize(entry.second);
+  sqlite3_close_v2(db_);
+}
+
+void Hive::Fail(int sqliteCode) const {
+  const int primary = sqliteCode & 0xFF;
+  if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) throw BusySignal{};
+  throw StoreError{Win32ErrorFromSqlite(sqliteCode)};
+}
+
+void Hive::Connect() {
+  ownerPid_ = ::getpid();
+  statements_.clear();
+  db_ = nullptr;
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(file_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_close_v2(db);
+    throw StoreError{Win32ErrorFromSqlite(rc)};
+  }
+  db_ = db;
+  sqlite3_extended_result_codes(db_, 1);
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  // Switching to WAL needs a moment of exclusive access; several processes
+  // opening a new hive together take turns.
+  for (int attempt = 0;; ++attempt) {
+    const int walRc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    if (walRc == SQLITE_OK) break;
+    if ((walRc & 0xFF) != SQLITE_BUSY || attempt + 1 >= kBusyAttempts) {
+      sqlite3_close_v2(db_);
+      db_ = nullptr;
+      throw StoreError{Win32ErrorFromSqlite(walRc)};
+    }
+  }
+  // FULL: a write reported done survives a crash of the machine, not only of the process.
+  sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+  try {
+    Transaction(true, [this] {
+      if (sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(sqlite3_errcode(db_));
+      Statement(*this,
+                "INSERT OR IGNORE INTO keys(id, parent, name, folded, written) VALUES(1, 0, '', '', ?1)")
+          .Bind(1, FileTimeNow())
+          .Run();
+    });
+  } catch (...) {
+    for (auto& entry : statements_) sqlite3_finalize(entry.second);
+    statements_.clear();
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    throw;
+  }
+}
+
+void Hive::EnsureOwnConnection() {
+  if (ownerPid_ == ::getpid()) return;
+  // Forked: the inherited connection and its statements stay with the parent
+  // (never used or closed here); this process opens its own.
+  Connect();
+}
+
+sqlite3_stmt* Hive::Prepare(const char* sql) {
+  auto found = statements_.find(sql);
+  if (found != statements_.end()) return found->second;
+  sqlite3_stmt* statement = nullptr;
+  const int rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+  if (rc != SQLITE_OK) Fail(rc);
+  statements_.emplace(sql, statement);
+  return statement;
+}
+
+void Hive::Transaction(bool write, const std::function<void()>& body) {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      const int rc = sqlite3_exec(db_, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr);
+      if (rc != SQLITE_OK) Fail(rc);
+      body();
+      const int commitRc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+      if (commitRc != SQLITE_OK) Fail(commitRc);
+      return;
+    } catch (const BusySignal&) {
+      if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      if (attempt + 1 >= kBusyAttempts) throw StoreError{static_cast<LONG>(ERROR_TIMEOUT)};
+      std::this_thread::sleep_for(std::chrono::milliseconds(1 + attempt * 5));
+    } catch (...) {
+      if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+  }
+}
+
+void Hive::Read(const std::function<void()>& body) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  EnsureOwnConnection();
+  Transaction(false, body);
+}
+
+void Hive::Write(const std::function<void()>& body) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  EnsureOwnConnection();
+  Transaction(true, body);
+}
+
+bool Hive::KeyExists(KeyId id) {
+  Statement statement(*this, "SELECT 1 FROM keys WHERE id = ?1");
+  return statement.Bind(1, id).Step();
+}
+
+std::optional<KeyId> Hive::FindChild(KeyId parent, std::string_view folded) {
+  Statement statement(*this, "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2");
+  statement.Bind(1, parent).BindText(2, folded);
+  if (!statement.Step()) return std::nullopt;
+  return statement.Int(0);
+}
+
+KeyId Hive::CreateChild(KeyId parent, std::string_view name, std::string_view folded, std::string_view className,
+                        const std::optional<std::string>& security) {
+  const std::int64_t now = FileTimeNow();
+  {
+    Statement statement(*this,
+                        "INSERT INTO keys(parent, name, folded, class, security, written) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+    statement.Bind(1, parent).BindText(2, name).BindText(3, folded).BindText(4, className).Bind(6, now);
+    if (security) statement.BindBlob(5, *security);
+    statement.Run();
+  }
+  const KeyId id = sqlite3_last_insert_rowid(db_);
+  Touch(parent);
+  return id;
+}
+
+bool Hive::HasSubkeys(KeyId id) {
+  Statement statement(*this, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
+  return statement.Bind(1, id).Step();
+}
+
+std::vector<SubkeyRecord> Hive::Subkeys(KeyId id) {
+  Statement statement(*this, "SELECT name, folded, class, written FROM keys WHERE parent = ?1 ORDER BY folded");
+  statement.Bind(1, id);
+  std::vector<SubkeyRecord> subkeys;
+  while (statement.Step()) {
+    subkeys.push_back(SubkeyRecord{statement.Bytes(0), statement.Bytes(1), statement.Bytes(2), statement.Int(3)});
+  }
+  return subkeys;
+}
+
+KeyInfo Hive::Info(KeyId id) {
+  Statement statement(*this, "SELECT class, written, security FROM keys WHERE id = ?1");
+  statement.Bind(1, id);
+  if (!statement.Step()) throw StoreError{static_cast<LONG>(ERROR_KEY_DELETED)};
+  KeyInfo info{statement.Bytes(0), statement.Int(1), std::nullopt};
+  if (!statement.IsNull(2)) info.security = statement.Bytes(2);
+  return info;
+}
+
+void Hive::DeleteKey(KeyId id) {
+  KeyId parent = 0;
+  {
+    Statement statement(*this, "SELECT parent FROM keys WHERE id = ?1");
+    if (!statement.Bind(1, id).Step()) return;
+    parent = statement.Int(0);
+  }
+  Statement(*this, "DELETE FROM vals WHERE key = ?1").Bind(1, id).Run();
+  Statement(*this, "DELETE FROM keys WHERE id = ?1").Bind(1, id).Run();
+  Touch(parent);
+}
+
+void Hive::DeleteTree(KeyId id, bool includeSelf) {
+  // Depth first, children before their parent, so the tree never has orphans
+  // even inside the transaction.
+  for (const KeyId child : [&] {
+         std::vector<KeyId> children;
+         Statement statement(*this, "SELECT id FROM keys WHERE parent = ?1");
+         statement.Bind(1, id);
+         while (statement.Step()) children.push_back(statement.Int(0));
+         return children;
+       }()) {
+    DeleteTree(child, true);
+  }
+  if (includeSelf) {
+    DeleteKey(id);
+  } else {
+    Statement(*this, "DELETE FROM vals WHERE key = ?1").Bind(1, id).Run();
+    Touch(id);
+  }
+}
+
+void Hive::Touch(KeyId id) {
+  Statement(*this, "UPDATE keys SET written = ?2 WHERE id = ?1").Bind(1, id).Bind(2, FileTimeNow()).Run();
+}
+
+void Hive::SetSecurity(KeyId id, std::string_view bytes) {
+  Statement(*this, "UPDATE keys SET security = ?2 WHERE id = ?1").Bind(1, id).BindBlob(2, bytes).Run();
+}
+
+std::optional<ValueRecord> Hive::GetValue(KeyId key, std::string_view folded) {
+  Statement statement(*this, "SELECT name, type, data FROM vals WHERE key = ?1 AND folded = ?2");
+  statement.Bind(1, key).BindText(2, folded);
+  if (!statement.Step()) return std::nullopt;
+  return ValueRecord{statement.Bytes(0), static_cast<DWORD>(statement.Int(1)), statement.Bytes(2)};
+}
+
+std::vector<ValueRecord> Hive::Values(KeyId key) {
+  Statement statement(*this, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid");
+  statement.Bind(1, key);
+  std::vector<ValueRecord> values;
+  while (statement.Step()) {
+    values.push_back(ValueRecord{statement.Bytes(0), static_cast<DWORD>(statement.Int(1)), statement.Bytes(2)});
+  }
+  return values;
+}
+
+void Hive::SetValue(KeyId key, std::string_view name, std::string_view folded, DWORD type, std::string_view data) {
+  // An update keeps the row (and so the value's place in enumeration order and
+  // the spelling of its name), as overwriting a value does on Windows.
+  Statement(*this,
+            "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+            "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data")
+      .Bind(1, key)
+      .BindText(2, name)
+      .BindText(3, folded)
+      .Bind(4, type)
+      .BindBlob(5, data)
+      .Run();
+  Touch(key);
+}
+
+bool Hive::DeleteValue(KeyId key, std::string_view folded) {
+  Statement(*this, "DELETE FROM vals WHERE key = ?1 AND folded = ?2").Bind(1, key).BindText(2, folded).Run();
+  const bool deleted = sqlite3_changes(db_) > 0;
+  if (deleted) Touch(key);
+  return deleted;
+}
+
+}  // namespace kestnet::platform::registry_store

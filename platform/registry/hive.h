@@ -1,0 +1,118 @@
+// One hive of the registry store: a SQLite database of keys and typed values.
+//
+// Keys form a tree of rows (id, parent, name); the hive's root is row 1. Ids
+// are never reused, so a handle that remembers an id can tell that its key was
+// deleted even when a key of the same name was created again. Names are kept
+// as the creator spelled them, next to their case-folded form, which is what
+// lookups compare.
+//
+// A Hive object is one connection, shared by every thread of the process and
+// serialised by its own mutex; other processes have their own connections and
+// meet this one through SQLite's file locks (WAL journal, so readers never wait
+// for a writer). Every read runs in one read transaction and every write in one
+// write transaction (taken at the start, so two writers never deadlock on an
+// upgrade); a busy database is waited for and retried, never reported.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/os/win_types.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace kestnet::platform::registry_store {
+
+// A Win32 error raised inside the store; the API boundary turns it into the
+// function's result.
+struct StoreError {
+  LONG code;
+};
+
+using KeyId = std::int64_t;
+
+struct ValueRecord {
+  std::string name;  // creator's spelling, UTF-8
+  DWORD type = 0;
+  std::string data;  // the stored bytes (UTF-8 text for the string types)
+};
+
+struct SubkeyRecord {
+  std::string name;
+  std::string folded;
+  std::string className;
+  std::int64_t lastWrite = 0;  // FILETIME ticks
+};
+
+struct KeyInfo {
+  std::string className;
+  std::int64_t lastWrite = 0;
+  std::optional<std::string> security;
+};
+
+class Hive {
+ public:
+  static constexpr KeyId kRootId = 1;
+
+  // Opens (creating when missing) the database file; throws StoreError.
+  explicit Hive(std::string file);
+  ~Hive();
+  Hive(const Hive&) = delete;
+  Hive& operator=(const Hive&) = delete;
+
+  const std::string& File() const { return file_; }
+
+  // Runs body inside one transaction. body may run more than once when the
+  // database was busy, so it must assign its results rather than append.
+  void Read(const std::function<void()>& body);
+  void Write(const std::function<void()>& body);
+
+  // The primitives below are valid only inside Read or Write.
+  bool KeyExists(KeyId id);
+  std::optional<KeyId> FindChild(KeyId parent, std::string_view folded);
+  KeyId CreateChild(KeyId parent, std::string_view name, std::string_view folded, std::string_view className,
+                    const std::optional<std::string>& security);
+  bool HasSubkeys(KeyId id);
+  std::vector<SubkeyRecord> Subkeys(KeyId id);
+  KeyInfo Info(KeyId id);
+  // Deletes one key that has no subkeys, with its values.
+  void DeleteKey(KeyId id);
+  // Deletes everything below id (and id itself when includeSelf).
+  void DeleteTree(KeyId id, bool includeSelf);
+  void Touch(KeyId id);
+  void SetSecurity(KeyId id, std::string_view bytes);
+
+  std::optional<ValueRecord> GetValue(KeyId key, std::string_view folded);
+  std::vector<ValueRecord> Values(KeyId key);
+  void SetValue(KeyId key, std::string_view name, std::string_view folded, DWORD type, std::string_view data);
+  bool DeleteValue(KeyId key, std::string_view folded);
+
+ private:
+  class Statement;
+  void Connect();
+  void EnsureOwnConnection();
+  void Transaction(bool write, const std::function<void()>& body);
+  sqlite3_stmt* Prepare(const char* sql);
+  [[noreturn]] void Fail(int sqliteCode) const;
+
+  const std::string file_;
+  std::mutex mutex_;
+  sqlite3* db_ = nullptr;
+  pid_t ownerPid_ = 0;
+  std::unordered_map<const char*, sqlite3_stmt*> statements_;
+};
+
+// Maps a SQLite result code to the Win32 error callers see.
+LONG Win32ErrorFromSqlite(int sqliteCode);
+
+}  // namespace kestnet::platform::registry_store

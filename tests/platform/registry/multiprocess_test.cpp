@@ -1,0 +1,144 @@
+// Several processes on one store: no lost writes, and a writer killed in the
+// middle of its work leaves the store whole.
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/platform/registry/registry_fixture.h"
+
+namespace kestnet::platform::testing {
+namespace {
+
+using MultiProcessTest = RegistryTest;
+
+constexpr int kWriters = 4;
+constexpr int kValuesPerWriter = 200;
+constexpr int kIncrementsPerWriter = 50;
+
+// The child's whole life: returns its exit status (0 when every call succeeded).
+int WriteDistinctValuesAndIncrement(HKEY shared, int writer) {
+  for (int i = 0; i < kValuesPerWriter; ++i) {
+    const std::wstring name = L"w" + std::to_wstring(writer) + L"-" + std::to_wstring(i);
+    const DWORD value = static_cast<DWORD>(writer * 1000 + i);
+    if (RegSetValueExW(shared, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) !=
+        ERROR_SUCCESS) {
+      return 1;
+    }
+    if (i % (kValuesPerWriter / kIncrementsPerWriter) == 0 &&
+        RegAddToQwordValueW(shared, L"counter", 1, nullptr) != ERROR_SUCCESS) {
+      return 2;
+    }
+  }
+  return 0;
+}
+
+TEST_F(MultiProcessTest, ConcurrentWritersLoseNoValueAndNoIncrement) {
+  // The parent uses the store before forking, so the children start with an
+  // inherited connection that they must not share.
+  HKEY shared = Create(HKEY_LOCAL_MACHINE, L"Software\\Shared");
+  std::vector<pid_t> children;
+  for (int writer = 0; writer < kWriters; ++writer) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) ::_exit(WriteDistinctValuesAndIncrement(shared, writer));
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+
+  DWORD values = 0;
+  ASSERT_EQ(RegQueryInfoKeyW(shared, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                             nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(values, static_cast<DWORD>(kWriters * kValuesPerWriter + 1));
+  for (int writer = 0; writer < kWriters; ++writer) {
+    for (int i = 0; i < kValuesPerWriter; i += 37) {
+      const std::wstring name = L"W" + std::to_wstring(writer) + L"-" + std::to_wstring(i);
+      DWORD value = 0;
+      DWORD size = sizeof value;
+      ASSERT_EQ(RegQueryValueExW(shared, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+                ERROR_SUCCESS);
+      EXPECT_EQ(value, static_cast<DWORD>(writer * 1000 + i));
+    }
+  }
+  ULONGLONG counter = 0;
+  DWORD size = sizeof counter;
+  ASSERT_EQ(RegQueryValueExW(shared, L"counter", nullptr, nullptr, reinterpret_cast<BYTE*>(&counter), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(counter, static_cast<ULONGLONG>(kWriters * kIncrementsPerWriter));
+}
+
+std::string IntegrityCheck(const std::string& file) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return "cannot open";
+  }
+  std::string result;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK) {
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+      result += reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    }
+  }
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  return result;
+}
+
+TEST_F(MultiProcessTest, WriterKilledMidSeriesLeavesEveryCompletedWriteAndAWholeStore) {
+  HKEY key = Create(HKEY_LOCAL_MACHINE, L"Software\\Killed");
+  int progress[2];
+  ASSERT_EQ(::pipe(progress), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::close(progress[0]);
+    // Each value carries a payload large enough that the kill is likely to
+    // land inside a transaction; every completed write is reported.
+    const std::vector<BYTE> payload(4096, 0x5A);
+    for (DWORD i = 0;; ++i) {
+      const std::wstring name = L"v" + std::to_wstring(i);
+      if (RegSetValueExW(key, name.c_str(), 0, REG_BINARY, payload.data(), static_cast<DWORD>(payload.size())) !=
+          ERROR_SUCCESS) {
+        ::_exit(1);
+      }
+      if (::write(progress[1], &i, sizeof i) != static_cast<ssize_t>(sizeof i)) ::_exit(2);
+    }
+  }
+  ::close(progress[1]);
+  DWORD lastCompleted = 0;
+  for (int reports = 0; reports < 150; ++reports) {
+    ASSERT_EQ(::read(progress[0], &lastCompleted, sizeof lastCompleted), static_cast<ssize_t>(sizeof lastCompleted));
+  }
+  ASSERT_EQ(::kill(pid, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  // Reports still in the pipe are writes that completed too.
+  for (DWORD more = 0; ::read(progress[0], &more, sizeof more) == static_cast<ssize_t>(sizeof more);) {
+    lastCompleted = more;
+  }
+  ::close(progress[0]);
+
+  EXPECT_EQ(IntegrityCheck(home_ + "/machine/registry.sqlite3"), "ok");
+  for (DWORD i = 0; i <= lastCompleted; ++i) {
+    const std::wstring name = L"v" + std::to_wstring(i);
+    DWORD size = 0;
+    ASSERT_EQ(RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, &size), ERROR_SUCCESS) << i;
+    EXPECT_EQ(size, 4096u);
+  }
+  // And the store takes writes again.
+  SetDword(key, L"after", 1);
+}
+
+}  // namespace
+}  // namespace kestnet::platform::testing
