@@ -115,6 +115,9 @@ constexpr DWORD ERROR_INVALID_SECURITY_DESCR = 1338;
 constexpr DWORD ERROR_INVALID_ACL = 1336;
 constexpr DWORD ERROR_INVALID_SID = 1337;
 constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
+constexpr DWORD ERROR_MAPPED_ALIGNMENT = 1132;
+constexpr DWORD ERROR_INVALID_INDEX = 1413;
+constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;
 
 // Security descriptors are opaque to the callers; platform/os/security.h builds
 // and reads them. A null DACL means every account may open the object.

@@ -138,6 +138,11 @@ DWORD WaitForObjects(DWORD count, const HANDLE* handles, bool waitAll, DWORD mil
     std::int64_t now = MonotonicNowNs();
     if (deadline && now >= *deadline) return WAIT_TIMEOUT;
     if (poll && (!sleepUntil || *sleepUntil > now + kLivenessPollNs)) sleepUntil = now + kLivenessPollNs;
+    if (extra != nullptr && extra->nextReadyNs) {
+      if (std::optional<std::int64_t> due = extra->nextReadyNs(); due && (!sleepUntil || *due < *sleepUntil)) {
+        sleepUntil = *due;
+      }
+    }
     FutexWaitAny(words, sleepUntil);
   }
 }

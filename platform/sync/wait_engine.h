@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "platform/os/win_types.h"
 
@@ -15,6 +16,9 @@ namespace kestnet::platform {
 struct ExtraWakeSource {
   std::atomic<std::uint32_t>* word = nullptr;
   std::function<bool()> ready;
+  // When the source will next be ready without its word changing (a timer
+  // falling due), in CLOCK_MONOTONIC nanoseconds; empty function or nullopt = never.
+  std::function<std::optional<std::int64_t>()> nextReadyNs;
 };
 
 // WaitForMultipleObjectsEx with an optional extra source. Validates the
