@@ -1,0 +1,485 @@
+#include "runtime/thread.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "platform/os/last_error.h"
+#include "platform/sync/event.h"
+#include "platform/sync/thread.h"
+#include "platform/sync/wait.h"
+#include "runtime/critical_section.h"
+#include "runtime/event.h"
+#include "runtime/exceptions.h"
+#include "runtime/mt_log.h"
+
+namespace KestMT {
+
+namespace {
+
+constexpr const char* kThreadClass = "KestMT::Thread";
+
+// Handles are logged by their value, as 32-bit numbers like the thread id.
+unsigned HandleValue(HANDLE p_handle) {
+  return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(p_handle));
+}
+
+}  // namespace
+
+// Everything a running body and its ThreadWrapper can reach, kept alive by both
+// the Thread object and the wrapper (see the class comment).
+struct ThreadRunState : std::enable_shared_from_this<ThreadRunState> {
+  ThreadRunState(const Thread* p_pOwner, HANDLE p_hYieldEvent) : owner(p_pOwner), yieldEvent(p_hYieldEvent) {}
+  ~ThreadRunState() {
+    if (threadHandle != nullptr) {
+      CloseHandle(threadHandle);
+    }
+    if (yieldEvent != nullptr) {
+      CloseHandle(yieldEvent);
+    }
+  }
+  ThreadRunState(const ThreadRunState&) = delete;
+  ThreadRunState& operator=(const ThreadRunState&) = delete;
+
+  // Identifies the calling body's own block; compared, never dereferenced.
+  const Thread* const owner;
+  CriticalSection lock;  // guards every field below
+  bool abortRequested = false;
+  bool suspended = false;
+  bool running = false;
+  bool finished = false;
+  DWORD exitCode = 0;
+  HANDLE threadHandle = nullptr;
+  DWORD threadId = 0;
+  // Manual-reset, unnamed; signalled by Abort and left signalled until the
+  // next Execute, so every later bound wait of an aborted body throws at once.
+  HANDLE yieldEvent;
+  // Set when Abort had to end the body by force: the OS thread may still run,
+  // but its outcome no longer counts and this block is never started again.
+  bool abandoned = false;
+};
+
+struct Thread::WrapperArgument {
+  Thread* self;
+  std::shared_ptr<ThreadRunState> run;
+};
+
+namespace {
+
+// The block of the body running on this OS thread, set by ThreadWrapper.
+thread_local ThreadRunState* t_pCurrentRun = nullptr;
+
+enum class RunStateFailure { kNone, kYieldEvent, kLock };
+
+// Creates a run block with its own yield event; null when the event or the
+// lock cannot be created (p_failure says which).
+std::shared_ptr<ThreadRunState> NewRunState(const Thread* p_pOwner, RunStateFailure& p_failure) {
+  HANDLE hYieldEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (hYieldEvent == nullptr) {
+    MTLog(kThreadClass, 0, "Internel CreateEvent call failed. GetLastError = %u.", GetLastError());
+    p_failure = RunStateFailure::kYieldEvent;
+    return nullptr;
+  }
+  auto run = std::make_shared<ThreadRunState>(p_pOwner, hYieldEvent);
+  if (!run->lock.IsInitialized()) {
+    p_failure = RunStateFailure::kLock;
+    return nullptr;
+  }
+  p_failure = RunStateFailure::kNone;
+  return run;
+}
+
+}  // namespace
+
+Thread::Thread() {
+  RunStateFailure failure = RunStateFailure::kNone;
+  m_run = NewRunState(this, failure);
+  if (failure == RunStateFailure::kYieldEvent) {
+    ThrowLogged<KestBase::InvalidObjectException>(kThreadClass);
+  }
+  if (failure == RunStateFailure::kLock) {
+    ThrowLogged<KestBase::NullPointerException>(kThreadClass);
+  }
+}
+
+Thread::~Thread() {
+  try {
+    MTLog(kThreadClass, 2,
+          "Destructor running, aborting any underlying thread with a deadlock timeout value = %u "
+          "(milliseconds).",
+          kDestructorDeadlockTimeout);
+    Abort(kDestructorDeadlockTimeout);
+  } catch (...) {
+    MTLog(kThreadClass, 0, "Unhandled unknown exception detected. File: %s Line: %d.",
+          SourceFileName(__FILE__), __LINE__);
+  }
+  // The run block (handles, yield event, lock) goes with the last of this
+  // object and a still-running ThreadWrapper.
+}
+
+std::shared_ptr<ThreadRunState> Thread::CurrentRun() const {
+  if (t_pCurrentRun != nullptr && t_pCurrentRun->owner == this) {
+    // The body of this object asks about itself: it keeps the block it was
+    // started with, even after an abandonment and a new Execute. Its wrapper
+    // holds that block for as long as the body runs.
+    return t_pCurrentRun->shared_from_this();
+  }
+  std::lock_guard<std::mutex> guard(m_runGuard);
+  return m_run;
+}
+
+bool Thread::Execute() {
+  std::lock_guard<std::mutex> serialise(m_executeLock);
+  std::shared_ptr<ThreadRunState> run = CurrentRun();
+  {
+    AutoCriticalSection lock(&run->lock);
+    if (run->running) {
+      MTLog(kThreadClass, 1,
+            "Execute call failure because this thread object is already associate with a running "
+            "thread.");
+      return false;
+    }
+    if (!run->abandoned) {
+      return StartLocked(run);
+    }
+  }
+  // The previous body was abandoned and may still run against its block and
+  // wait on its yield event, which must stay signalled for it: the new body
+  // gets a block of its own.
+  RunStateFailure failure = RunStateFailure::kNone;
+  std::shared_ptr<ThreadRunState> fresh = NewRunState(this, failure);
+  if (fresh == nullptr) {
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> guard(m_runGuard);
+    m_run = fresh;
+  }
+  AutoCriticalSection lock(&fresh->lock);
+  return StartLocked(fresh);
+}
+
+bool Thread::StartLocked(const std::shared_ptr<ThreadRunState>& p_run) {
+  ThreadRunState& run = *p_run;
+  run.abortRequested = false;
+  if (run.threadHandle != nullptr) {
+    CloseHandle(run.threadHandle);
+    run.threadHandle = nullptr;
+  }
+  run.threadId = 0;
+  if (!ResetEvent(run.yieldEvent)) {
+    MTLog(kThreadClass, 0, "Internel ResetEvent call failed for our internal yield event. GetLastError = %u.",
+          GetLastError());
+    return false;
+  }
+  run.running = true;
+  run.suspended = false;
+  run.finished = false;
+
+  // The wrapper reads the handle and id under this lock, so it waits until
+  // they are stored below.
+  auto* pArgument = new WrapperArgument{this, p_run};
+  unsigned threadId = 0;
+  errno = 0;
+  const std::uintptr_t handle = _beginthreadex(nullptr, 0, &Thread::ThreadWrapper, pArgument, 0, &threadId);
+  if (handle == 0) {
+    const int startError = errno;
+    delete pArgument;
+    run.running = false;
+    MTLog(kThreadClass, 0, "Internel _beginthreadex call failed. strerror(errno) = %s.",
+          std::strerror(startError));
+    return false;
+  }
+  run.threadHandle = reinterpret_cast<HANDLE>(handle);
+  run.threadId = threadId;
+  MTLog(kThreadClass, 2, "Internel thread creation successful. Thread HANDLE = %u. Thread ID = %u.",
+        HandleValue(run.threadHandle), run.threadId);
+  return true;
+}
+
+unsigned Thread::ThreadWrapper(void* p_pArgument) {
+  std::unique_ptr<WrapperArgument> argument(static_cast<WrapperArgument*>(p_pArgument));
+  // This reference keeps the block alive until the body really ends, even when
+  // the Thread object is destroyed first.
+  const std::shared_ptr<ThreadRunState> run = std::move(argument->run);
+  Thread* const self = argument->self;
+  argument.reset();
+
+  HANDLE hThread = nullptr;
+  DWORD threadId = 0;
+  {
+    AutoCriticalSection lock(&run->lock);
+    hThread = run->threadHandle;
+    threadId = run->threadId;
+  }
+  t_pCurrentRun = run.get();
+  MTLog(kThreadClass, 2, "ThreadWrapper running. Thread HANDLE = %u. Thread Id = %u.", HandleValue(hThread),
+        threadId);
+
+  DWORD exitCode = kUncaughtExceptionExitCode;
+  try {
+    exitCode = self->Run();
+  } catch (const ThreadAbortException&) {
+    MTLog(kThreadClass, 0, "Unhandled unknown exception detected. File: %s Line: %d.",
+          SourceFileName(__FILE__), __LINE__);
+    MTLog(kThreadClass, 1,
+          "ThreadWrapper uncaught KestMT::ThreadAbortException caught. The exception is "
+          "swallowed, the thread will exit. Thread HANDLE = %u. Thread Id = %u.",
+          HandleValue(hThread), threadId);
+  } catch (const ThreadDeadlockException&) {
+    MTLog(kThreadClass, 0, "Unhandled unknown exception detected. File: %s Line: %d.",
+          SourceFileName(__FILE__), __LINE__);
+    MTLog(kThreadClass, 1,
+          "ThreadWrapper uncaught KestMT::ThreadDeadlockException caught. The exception is "
+          "swallowed, the thread will exit. Thread HANDLE = %u. Thread Id = %u.",
+          HandleValue(hThread), threadId);
+  } catch (...) {
+    MTLog(kThreadClass, 0, "Unhandled unknown exception detected. File: %s Line: %d.",
+          SourceFileName(__FILE__), __LINE__);
+    MTLog(kThreadClass, 1,
+          "ThreadWrapper uncaught unhandled exception caught. The exception is swallowed, the "
+          "thread will exit. Thread HANDLE = %u. Thread Id = %u.",
+          HandleValue(hThread), threadId);
+  }
+
+  {
+    AutoCriticalSection lock(&run->lock);
+    // After a forced end the caller of Abort has already recorded 0xFFFFFFFF
+    // and the finished state; a late end of the body changes nothing.
+    if (!run->abandoned) {
+      run->exitCode = exitCode;
+      run->running = false;
+      run->abortRequested = true;
+      run->finished = true;
+    }
+  }
+  MTLog(kThreadClass, 2, "ThreadWrapper exiting. Exit Code = %u. Thread HANDLE = %u. Thread Id = %u.",
+        exitCode, HandleValue(hThread), threadId);
+  t_pCurrentRun = nullptr;
+  return exitCode;
+}
+
+bool Thread::IsRunning() const {
+  std::shared_ptr<ThreadRunState> run = CurrentRun();
+  AutoCriticalSection lock(&run->lock);
+  return run->running;
+}
+
+bool Thread::IsSuspended() const {
+  std::shared_ptr<ThreadRunState> run = CurrentRun();
+  AutoCriticalSection lock(&run->lock);
+  return run->suspended;
+}
+
+bool Thread::IsFinished() const {
+  std::shared_ptr<ThreadRunState> run = CurrentRun();
+  AutoCriticalSection lock(&run->lock);
+  return run->finished;
+}
+
+DWORD Thread::GetExitCode() const {
+  std::shared_ptr<ThreadRunState> run = CurrentRun();
+  AutoCriticalSection lock(&run->lock);
+  return run->exitCode;
+}
+
+HANDLE Thread::GetHandle() const {
+  std::shared_ptr<ThreadRunState> run = CurrentRun();
+  AutoCriticalSection lock(&run->lock);
+  return run->threadHandle;
+}
+
+DWORD Thread::GetThreadId() const {
+  std::shared_ptr<ThreadRunState> run = CurrentRun();
+  AutoCriticalSection lock(&run->lock);
+  return run->threadId;
+}
+
+HANDLE Thread::GetYieldEvent() const {
+  std::shared_ptr<ThreadRunState> run = CurrentRun();
+  AutoCriticalSection lock(&run->lock);
+  return run->yieldEvent;
+}
+
+bool Thread::SuspendOrResumeLocked(ThreadRunState& p_run, bool p_bSuspend) {
+  if (p_run.suspended == p_bSuspend) {
+    return true;
+  }
+  constexpr DWORD kFailed = static_cast<DWORD>(-1);
+  if (p_bSuspend) {
+    if (SuspendThread(p_run.threadHandle) == kFailed) {
+      MTLog(kThreadClass, 1, "Internel SuspendThread call failed. GetLastError = %u.", GetLastError());
+      return false;
+    }
+  } else if (ResumeThread(p_run.threadHandle) == kFailed) {
+    MTLog(kThreadClass, 1, "Internel ResumeThread call failed. GetLastError = %u.", GetLastError());
+    return false;
+  }
+  p_run.suspended = p_bSuspend;
+  return true;
+}
+
+bool Thread::Suspend() {
+  std::shared_ptr<ThreadRunState> run = CurrentRun();
+  AutoCriticalSection lock(&run->lock);
+  return SuspendOrResumeLocked(*run, true);
+}
+
+bool Thread::Resume() {
+  std::shared_ptr<ThreadRunState> run = CurrentRun();
+  AutoCriticalSection lock(&run->lock);
+  return SuspendOrResumeLocked(*run, false);
+}
+
+void Thread::Abort(DWORD p_dwDeadlockTimeout) {
+  std::shared_ptr<ThreadRunState> run = CurrentRun();
+  HANDLE hThread = nullptr;
+  HANDLE hYieldEvent = nullptr;
+  bool bSelf = false;
+  {
+    AutoCriticalSection lock(&run->lock);
+    if (run->threadHandle == nullptr) {
+      return;
+    }
+    run->abortRequested = true;
+    if (run->suspended) {
+      SuspendOrResumeLocked(*run, false);
+    }
+    hThread = run->threadHandle;
+    hYieldEvent = run->yieldEvent;
+    bSelf = run->running && run->threadId == GetCurrentThreadId();
+  }
+
+  if (bSelf) {
+    // A body cannot wait for its own end. The request stands: its next bound
+    // wait or Yield throws ThreadAbortException.
+    MTLog(kThreadClass, 1,
+          "Abort called by the underlying thread on itself; the abort is requested, the thread is "
+          "not waited for.");
+    if (!SetEvent(hYieldEvent)) {
+      MTLog(kThreadClass, 1,
+            "Failed to signal our internal Yield Event. We will attempt to continue anyway. "
+            "SetEvent call failed with GetLastError = %u.",
+            GetLastError());
+    }
+    return;
+  }
+
+  MTLog(kThreadClass, 2,
+        "Aborting underlying thread managed by this KestMT::Thread object. Deadlock timeout "
+        "interval = %u (in milliseconds).",
+        p_dwDeadlockTimeout);
+  if (!SetEvent(hYieldEvent)) {
+    MTLog(kThreadClass, 1,
+          "Failed to signal our internal Yield Event. We will attempt to continue anyway. SetEvent "
+          "call failed with GetLastError = %u.",
+          GetLastError());
+  }
+
+  const DWORD waitResult = WaitForSingleObject(hThread, p_dwDeadlockTimeout);
+  if (waitResult == WAIT_OBJECT_0 || waitResult == WAIT_ABANDONED_0) {
+    AutoCriticalSection lock(&run->lock);
+    run->running = false;
+    run->finished = true;
+    MTLog(kThreadClass, 2, "Successfully aborted underlying thread managed by this KestMT::Thread object.");
+    return;
+  }
+  if (waitResult != WAIT_TIMEOUT) {
+    MTLog(kThreadClass, 0, "Wait for the end of the underlying thread failed. GetLastError = %u.",
+          GetLastError());
+    ThrowLogged<KestBase::InvalidObjectException>(kThreadClass);
+  }
+
+  MTLog(kThreadClass, 1,
+        "Timeout encountered waiting for clean thread death. TerminateThread (evil as it is) will "
+        "be used to force the issue. Timeout interval: %u (in milliseconds).",
+        p_dwDeadlockTimeout);
+  if (!TerminateThread(hThread, 0)) {
+    MTLog(kThreadClass, 1, "Internal TerminateThread call failure. GetLastError = %u.", GetLastError());
+  }
+  {
+    AutoCriticalSection lock(&run->lock);
+    run->running = false;
+    run->finished = true;
+    run->exitCode = kForcedExitCode;
+    run->abandoned = true;
+  }
+  ThrowLogged<ThreadDeadlockException>(kThreadClass);
+}
+
+void Thread::Sleep(DWORD p_dwMilliseconds) {
+  std::shared_ptr<ThreadRunState> run = CurrentRun();
+  HANDLE hYieldEvent = nullptr;
+  {
+    AutoCriticalSection lock(&run->lock);
+    hYieldEvent = run->yieldEvent;
+    MTLog(kThreadClass, 2,
+          "KestMT::Thread putting the underlying thread to sleep for %u milliseconds. Thread "
+          "HANDLE = %u. Thread Id = %u.",
+          p_dwMilliseconds, HandleValue(run->threadHandle), run->threadId);
+  }
+  WaitForSingleObject(hYieldEvent, p_dwMilliseconds);
+  bool bAbort = false;
+  {
+    AutoCriticalSection lock(&run->lock);
+    bAbort = run->abortRequested;
+  }
+  if (bAbort) {
+    ThrowLogged<ThreadAbortException>(kThreadClass);
+  }
+}
+
+void Thread::Yield() { Sleep(0); }
+
+bool Thread::WaitForThreadToEnd(DWORD p_dwTimeout, Event* p_pEvent, Thread* p_pBoundThread) {
+  std::vector<HANDLE> handles;
+  {
+    std::shared_ptr<ThreadRunState> run = CurrentRun();
+    AutoCriticalSection lock(&run->lock);
+    if (!run->running) {
+      return true;
+    }
+    handles.push_back(run->threadHandle);
+  }
+  if (p_pBoundThread != nullptr) {
+    HANDLE hBound = p_pBoundThread->GetHandle();
+    if (hBound == nullptr) {
+      MTLog(kThreadClass, 0, "WaitForThreadToEnd(): Error - Invalid Thread HANDLE.");
+      ThrowLogged<KestBase::InvalidOperationException>(kThreadClass);
+    }
+    HANDLE hBoundYield = p_pBoundThread->GetYieldEvent();
+    if (hBoundYield == nullptr) {
+      MTLog(kThreadClass, 0, "WaitForThreadToEnd(): Error - Invalid Thread yield event.");
+      ThrowLogged<KestBase::InvalidOperationException>(kThreadClass);
+    }
+    handles.push_back(hBound);
+    handles.push_back(hBoundYield);
+  }
+  if (p_pEvent != nullptr) {
+    HANDLE hEvent = p_pEvent->GetHandle();
+    if (hEvent == nullptr) {
+      MTLog(kThreadClass, 0, "WaitForThreadToEnd(): Error - Invalid Event Object.");
+      ThrowLogged<KestBase::InvalidOperationException>(kThreadClass);
+    }
+    handles.push_back(hEvent);
+  }
+
+  const auto count = static_cast<DWORD>(handles.size());
+  const DWORD waitResult = WaitForMultipleObjects(count, handles.data(), FALSE, p_dwTimeout);
+  if (waitResult == WAIT_TIMEOUT) {
+    return false;
+  }
+  if (waitResult == WAIT_OBJECT_0 || waitResult == WAIT_ABANDONED_0) {
+    return true;
+  }
+  const bool bOtherSignalled = waitResult > WAIT_OBJECT_0 && waitResult < WAIT_OBJECT_0 + count;
+  const bool bOtherAbandoned = waitResult > WAIT_ABANDONED_0 && waitResult < WAIT_ABANDONED_0 + count;
+  if (bOtherSignalled || bOtherAbandoned) {
+    ThrowLogged<ThreadAbortException>(kThreadClass);
+  }
+  MTLog(kThreadClass, 0, "WaitForThreadToEnd(): Error - Unhandled return code from wait.");
+  ThrowLogged<KestBase::InvalidObjectException>(kThreadClass);
+}
+
+}  // namespace KestMT

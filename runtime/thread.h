@@ -1,0 +1,112 @@
+// KestMT::Thread: the base class of every worker thread, with cooperative abort.
+//
+// A worker derives from Thread and overrides Run. Execute starts Run on a new OS
+// thread; Abort asks it to stop by setting the abort flag and signalling the
+// thread's yield event. Every wait that is bound to the thread (Event::Wait,
+// Mutex::Acquire, WaitForThreadToEnd with the thread passed in, Sleep, Yield)
+// wakes on that event and throws KestMT::ThreadAbortException inside the thread,
+// which unwinds the body; ThreadWrapper swallows it and records exit code 1.
+// When the body does not end within the caller's deadlock time-out, Abort ends
+// it by force, records exit code 0xFFFFFFFF and throws
+// KestMT::ThreadDeadlockException to the caller.
+//
+// Linux cannot kill one thread of a process. A forced end therefore abandons
+// the OS thread: its handle is signalled and it runs on, detached, until its
+// body returns. Everything that thread can still reach through this class lives
+// in a run state block shared (by shared_ptr) between the Thread object and the
+// running ThreadWrapper: the flags, the exit code, the handles, the yield event
+// and the lock guarding them. The Thread object may therefore be destroyed
+// while an abandoned body still runs, and ThreadWrapper still records its end
+// safely; the abandoned run's outcome is ignored (the exit code stays
+// 0xFFFFFFFF) and a later Execute starts with a fresh block and yield event.
+// The derived object's own members are the derived class's business: a body
+// that ignores abort must not touch its object once that may have been
+// destroyed. Every worker of the system yields, and a derived destructor that
+// owns state the body uses should call Abort itself before that state goes.
+//
+// Locks: m_executeLock (serialises Execute) is taken before a run block's
+// critical section; m_runGuard only protects the m_run pointer and is never
+// held while taking another lock.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "platform/os/win_types.h"
+
+namespace KestMT {
+
+class Event;
+struct ThreadRunState;
+
+class Thread {
+ public:
+  // Exit code of a thread whose body had to be ended by force.
+  static constexpr DWORD kForcedExitCode = 0xFFFFFFFFu;
+  // Exit code recorded when an exception escapes the body.
+  static constexpr DWORD kUncaughtExceptionExitCode = 1;
+  // Deadlock time-out the destructor gives a running body.
+  static constexpr DWORD kDestructorDeadlockTimeout = 5000;
+
+  // Throws KestBase::InvalidObjectException when the yield event cannot be
+  // created and KestBase::NullPointerException when the lock cannot.
+  Thread();
+  // Aborts a running body with a 5000 ms deadlock time-out; never throws.
+  virtual ~Thread();
+
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+
+  // The thread body; its return value is the exit code.
+  virtual DWORD Run() = 0;
+
+  // Starts Run on a new OS thread. False when a thread is already running (it
+  // keeps running) or the OS thread cannot be started.
+  virtual bool Execute();
+  virtual bool IsRunning() const;
+  // May fail (false) where the platform cannot suspend threads.
+  virtual bool Suspend();
+  virtual bool IsSuspended() const;
+  virtual bool Resume();
+  // Asks the body to stop and waits up to p_dwDeadlockTimeout ms (INFINITE for
+  // no limit) for it to end; throws ThreadDeadlockException after a forced end.
+  // Called from the body itself it only requests the abort (it cannot wait for
+  // its own end); the next bound wait or Yield of the body then throws.
+  virtual void Abort(DWORD p_dwDeadlockTimeout);
+  // Abortable sleep for the body: waits on the yield event, then throws
+  // ThreadAbortException if an abort was requested.
+  virtual void Sleep(DWORD p_dwMilliseconds);
+  // An abort check: Sleep(0).
+  virtual void Yield();
+  virtual DWORD GetExitCode() const;
+  virtual HANDLE GetHandle() const;
+  virtual DWORD GetThreadId() const;
+  virtual HANDLE GetYieldEvent() const;
+  // Waits for this thread to end: true when it ended (or was not running),
+  // false on time-out. With p_pEvent or p_pBoundThread, that event being
+  // signalled or that thread being aborted throws ThreadAbortException.
+  virtual bool WaitForThreadToEnd(DWORD p_dwTimeout, Event* p_pEvent = nullptr,
+                                  Thread* p_pBoundThread = nullptr);
+
+  // True once a body has ended or been aborted, until the next Execute.
+  bool IsFinished() const;
+
+ private:
+  struct WrapperArgument;
+
+  // The OS thread's entry: runs the body and records how it ended.
+  static unsigned ThreadWrapper(void* p_pArgument);
+
+  // The block of the run this call concerns: the calling body's own block when
+  // called from a body of this object (an abandoned body keeps its own),
+  // otherwise the object's current block.
+  std::shared_ptr<ThreadRunState> CurrentRun() const;
+  bool StartLocked(const std::shared_ptr<ThreadRunState>& p_run);
+  bool SuspendOrResumeLocked(ThreadRunState& p_run, bool p_bSuspend);
+
+  mutable std::mutex m_runGuard;
+  std::shared_ptr<ThreadRunState> m_run;
+  std::mutex m_executeLock;
+};
+
+}  // namespace KestMT

@@ -1,0 +1,204 @@
+// KestMT::Mutex and AutoLockMutex: recursion, time-outs, abandonment, bound
+// acquisition, named mutexes shared between processes.
+#include "runtime/mutex.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "platform/os/last_error.h"
+#include "platform/os/security.h"
+#include "runtime/event.h"
+#include "runtime/exceptions.h"
+#include "tests/runtime/kestmt_test_support.h"
+
+namespace {
+
+using kestmt_test::LambdaThread;
+using kestmt_test::TemporaryHomeTest;
+
+class MutexTest : public TemporaryHomeTest {};
+
+// Whether another OS thread can take the mutex within p_dwTimeout ms (it
+// releases it again at once).
+bool OtherThreadCanAcquire(KestMT::Mutex& p_mutex, DWORD p_dwTimeout) {
+  bool bObtained = false;
+  std::thread other([&] {
+    bObtained = p_mutex.Acquire(p_dwTimeout);
+    if (bObtained) {
+      p_mutex.Release();
+    }
+  });
+  other.join();
+  return bObtained;
+}
+
+TEST_F(MutexTest, OwnerMayAcquireAgainAndOthersWaitUntilLastRelease) {
+  KestMT::Mutex mutex;
+  ASSERT_TRUE(mutex.Acquire(0));
+  ASSERT_TRUE(mutex.Acquire(0));
+  EXPECT_FALSE(OtherThreadCanAcquire(mutex, 10));
+  mutex.Release();
+  EXPECT_FALSE(OtherThreadCanAcquire(mutex, 0));
+  mutex.Release();
+  EXPECT_TRUE(OtherThreadCanAcquire(mutex, INFINITE));
+}
+
+TEST_F(MutexTest, MutexLeftByEndedOwnerIsAcquired) {
+  KestMT::Mutex mutex;
+  std::thread owner([&] { ASSERT_TRUE(mutex.Acquire(0)); });
+  owner.join();
+  EXPECT_TRUE(mutex.Acquire(INFINITE));
+  mutex.Release();
+}
+
+TEST_F(MutexTest, ReleaseByNonOwnerOnlyFailsQuietly) {
+  KestMT::Mutex neverCreated;
+  neverCreated.Release();  // no OS mutex yet: nothing to do
+
+  KestMT::Mutex mutex;
+  ASSERT_TRUE(mutex.Acquire(0));
+  std::thread stranger([&] { mutex.Release(); });
+  stranger.join();
+  EXPECT_FALSE(OtherThreadCanAcquire(mutex, 0));
+  mutex.Release();
+}
+
+TEST_F(MutexTest, AcquireBoundToAbortedThreadThrowsThreadAbort) {
+  KestMT::Mutex mutex;
+  ASSERT_TRUE(mutex.Acquire(0));
+  std::promise<void> waiting;
+  std::atomic<int> abortsSeen{0};
+  std::atomic<int> acquired{0};
+  LambdaThread thread([&](LambdaThread& self) -> DWORD {
+    waiting.set_value();
+    try {
+      if (mutex.Acquire(INFINITE, &self)) {
+        ++acquired;
+      }
+    } catch (const KestMT::ThreadAbortException&) {
+      ++abortsSeen;
+      throw;
+    }
+    return 0;
+  });
+  ASSERT_TRUE(thread.Execute());
+  waiting.get_future().wait();
+  thread.Abort(INFINITE);
+  EXPECT_EQ(abortsSeen.load(), 1);
+  EXPECT_EQ(acquired.load(), 0);
+  EXPECT_EQ(thread.GetExitCode(), 1u);
+  mutex.Release();
+}
+
+TEST_F(MutexTest, ConfigKeepsItsOwnCopyOfTheSecurityDescriptor) {
+  KestMT::Mutex mutex;
+  {
+    SECURITY_DESCRIPTOR descriptor{};
+    ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE));
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), &descriptor, FALSE};
+    ASSERT_TRUE(mutex.Config("KestMT::Test::Secured", &attributes));
+    // Overwrite the caller's descriptor: the mutex must not depend on it.
+    descriptor = SECURITY_DESCRIPTOR{};
+  }
+  ASSERT_NE(mutex.GetHandle(), nullptr);
+  EXPECT_FALSE(mutex.Config("KestMT::Test::Other", nullptr));
+  EXPECT_TRUE(mutex.Acquire(0));
+  mutex.Release();
+}
+
+TEST_F(MutexTest, ConfigRejectsInvalidSecurityDescriptor) {
+  KestMT::Mutex mutex;
+  SECURITY_DESCRIPTOR garbage{};
+  garbage.Revision = 77;
+  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), &garbage, FALSE};
+  EXPECT_FALSE(mutex.Config("KestMT::Test::Garbage", &attributes));
+  // The mutex still works, unnamed and without attributes.
+  EXPECT_TRUE(mutex.Acquire(0));
+  mutex.Release();
+}
+
+TEST_F(MutexTest, NamedMutexExcludesAnotherProcessUntilReleased) {
+  KestMT::Mutex mutex;
+  ASSERT_TRUE(mutex.Config("KestMT::Test::CrossProcess", nullptr));
+  ASSERT_TRUE(mutex.Acquire(0));
+
+  auto childCanAcquire = [](DWORD p_dwTimeout) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      KestMT::Mutex opened;
+      opened.Config("KestMT::Test::CrossProcess", nullptr);
+      const bool bObtained = opened.Acquire(p_dwTimeout);
+      if (bObtained) {
+        opened.Release();
+      }
+      ::_exit(bObtained ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  EXPECT_FALSE(childCanAcquire(20));
+  mutex.Release();
+  EXPECT_TRUE(childCanAcquire(INFINITE));
+}
+
+class AutoLockMutexTest : public TemporaryHomeTest {};
+
+TEST_F(AutoLockMutexTest, HoldsTheMutexForItsScope) {
+  KestMT::Mutex mutex;
+  {
+    KestMT::AutoLockMutex lock(&mutex, INFINITE);
+    EXPECT_FALSE(OtherThreadCanAcquire(mutex, 0));
+  }
+  EXPECT_TRUE(OtherThreadCanAcquire(mutex, 0));
+}
+
+TEST_F(AutoLockMutexTest, TimeoutThrowsAutoLockTimeoutException) {
+  KestMT::Mutex mutex;
+  std::promise<void> held;
+  std::promise<void> done;
+  std::thread owner([&] {
+    mutex.Acquire(INFINITE);
+    held.set_value();
+    done.get_future().wait();
+    mutex.Release();
+  });
+  held.get_future().wait();
+  EXPECT_THROW(KestMT::AutoLockMutex(&mutex, 10), KestMT::AutoLockTimeoutException);
+  done.set_value();
+  owner.join();
+  // Nothing was left acquired by the failed lock.
+  EXPECT_TRUE(OtherThreadCanAcquire(mutex, 0));
+}
+
+TEST_F(AutoLockMutexTest, NullMutexThrowsInvalidParameter) {
+  EXPECT_THROW(KestMT::AutoLockMutex(nullptr, 0), KestBase::InvalidParameterException);
+}
+
+TEST_F(AutoLockMutexTest, BoundLockUnwindsOnAbort) {
+  KestMT::Mutex mutex;
+  ASSERT_TRUE(mutex.Acquire(0));
+  std::promise<void> waiting;
+  std::atomic<int> locksTaken{0};
+  LambdaThread thread([&](LambdaThread& self) -> DWORD {
+    waiting.set_value();
+    KestMT::AutoLockMutex lock(&mutex, INFINITE, &self);
+    ++locksTaken;
+    return 0;
+  });
+  ASSERT_TRUE(thread.Execute());
+  waiting.get_future().wait();
+  thread.Abort(INFINITE);
+  EXPECT_EQ(locksTaken.load(), 0);
+  EXPECT_EQ(thread.GetExitCode(), 1u);
+  mutex.Release();
+  EXPECT_TRUE(OtherThreadCanAcquire(mutex, 0));
+}
+
+}  // namespace
