@@ -78,8 +78,8 @@ class LastErrorException : public BaseException {
                      ULONG line);
 
  private:
-  LastErrorException(DWORD capturedError, std::wstring (*errorName)(DWORD),
-                     const char* sourceFile, ULONG line);
+  LastErrorException(DWORD capturedError, std::wstring (*errorName)(DWORD), const char* sourceFile,
+                     ULONG line);
 
   DWORD m_errorCode;
   std::string m_file;
@@ -105,28 +105,28 @@ class Win32ErrorException : public LastErrorException {
 }  // namespace KestBase
 
 // Declares a class that carries a fixed error name and nothing else.
-#define KEST_DECLARE_SIMPLE_EXCEPTION(Namespace, Class, ErrorName)                  \
-  class Class : public KestBase::BaseException {                                    \
-   public:                                                                          \
-    static constexpr const wchar_t* kErrorName = ErrorName;                         \
-    static constexpr const char* kQualifiedName = #Namespace "::" #Class;           \
-    Class() : KestBase::BaseException(kErrorName) {}                                \
+#define KEST_DECLARE_SIMPLE_EXCEPTION(Namespace, Class, ErrorName)        \
+  class Class : public KestBase::BaseException {                          \
+   public:                                                                \
+    static constexpr const wchar_t* kErrorName = ErrorName;               \
+    static constexpr const char* kQualifiedName = #Namespace "::" #Class; \
+    Class() : KestBase::BaseException(kErrorName) {}                      \
   };
 
-#define KESTBASE_SIMPLE_EXCEPTIONS(X)                                               \
-  X(KestBase, InvalidParameterException, L"INVALID_ARG_ERROR")                      \
-  X(KestBase, NullPointerException, L"NULL_POINTER_ERROR")                          \
-  X(KestBase, InvalidObjectException, L"INVALID_OBJECT_ERROR")                      \
-  X(KestBase, InvalidOperationException, L"INVALID_OPERATION_ERROR")                \
-  X(KestBase, OutOfMemoryException, L"OUT_OF_MEMORY_ERROR")                         \
-  X(KestBase, UnsupportedOSException, L"UNSUPPORTED_OS_ERROR")                      \
-  X(KestBase, UnknownException, L"UNKNOWN_EXCEPTION_ERROR")                         \
-  X(KestBase, StringConversionException, L"STRING_CONVERSION_ERROR")                \
+#define KESTBASE_SIMPLE_EXCEPTIONS(X)                                \
+  X(KestBase, InvalidParameterException, L"INVALID_ARG_ERROR")       \
+  X(KestBase, NullPointerException, L"NULL_POINTER_ERROR")           \
+  X(KestBase, InvalidObjectException, L"INVALID_OBJECT_ERROR")       \
+  X(KestBase, InvalidOperationException, L"INVALID_OPERATION_ERROR") \
+  X(KestBase, OutOfMemoryException, L"OUT_OF_MEMORY_ERROR")          \
+  X(KestBase, UnsupportedOSException, L"UNSUPPORTED_OS_ERROR")       \
+  X(KestBase, UnknownException, L"UNKNOWN_EXCEPTION_ERROR")          \
+  X(KestBase, StringConversionException, L"STRING_CONVERSION_ERROR") \
   X(KestBase, KernelObjectNameInvalidException, L"KESTBASEKERNELOBJECT_INVALIDNAME_ERROR")
 
-#define KESTMT_SIMPLE_EXCEPTIONS(X)                                                 \
-  X(KestMT, ThreadAbortException, L"THREAD_ABORT_EXCEPTION")                        \
-  X(KestMT, ThreadDeadlockException, L"THREAD_DEADLOCK_EXCEPTION")                  \
+#define KESTMT_SIMPLE_EXCEPTIONS(X)                                \
+  X(KestMT, ThreadAbortException, L"THREAD_ABORT_EXCEPTION")       \
+  X(KestMT, ThreadDeadlockException, L"THREAD_DEADLOCK_EXCEPTION") \
   X(KestMT, AutoLockTimeoutException, L"AUTOLOCK_TIMEOUT_EXCEPTION_ERROR")
 
 #define KESTUTILS_SIMPLE_EXCEPTIONS(X)                                              \

@@ -1,22 +1,12 @@
 #include "runtime/mt_log.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
-#include <unistd.h>
-
-#include "platform/os/last_error.h"
-
-#if __has_include("platform/os/debug_output.h")
 #include "platform/os/debug_output.h"
-#define KESTNET_HAVE_DEBUG_OUTPUT 1
-#endif
-#if __has_include("platform/sync/thread.h")
 #include "platform/sync/thread.h"
-#define KESTNET_HAVE_THREAD_IDS 1
-#endif
+#include "runtime/log_error_state.h"
 
 namespace KestMT {
 namespace {
@@ -26,54 +16,15 @@ constexpr const char* kLevelTags[] = {"[ ERROR ]", "[ WARN  ]", "[ DEBUG ]"};
 
 const char* LevelTag(BYTE level) { return kLevelTags[level < 2 ? level : 2]; }
 
-unsigned long CurrentProcessId() {
-#ifdef KESTNET_HAVE_THREAD_IDS
-  return GetCurrentProcessId();
-#else
-  return static_cast<unsigned long>(::getpid());
-#endif
-}
-
-unsigned long CurrentThreadId() {
-#ifdef KESTNET_HAVE_THREAD_IDS
-  return GetCurrentThreadId();
-#else
-  return static_cast<unsigned long>(::gettid());
-#endif
-}
-
-void SendToDebugOutput(const char* line) {
-#ifdef KESTNET_HAVE_DEBUG_OUTPUT
-  OutputDebugStringA(line);
-#else
-  (void)line;
-#endif
-}
-
-// Saves the caller's last error and errno and puts them back on scope exit.
-class ErrorStateKeeper {
- public:
-  ErrorStateKeeper() : m_lastError(GetLastError()), m_errno(errno) {}
-  ~ErrorStateKeeper() {
-    SetLastError(m_lastError);
-    errno = m_errno;
-  }
-  ErrorStateKeeper(const ErrorStateKeeper&) = delete;
-  ErrorStateKeeper& operator=(const ErrorStateKeeper&) = delete;
-
- private:
-  DWORD m_lastError;
-  int m_errno;
-};
-
 }  // namespace
 
 const char* SourceFileName(const char* path) {
   if (path == nullptr) return "";
-  const char* slash = std::strrchr(path, '/');
-  const char* backslash = std::strrchr(path, '\\');
-  const char* last = slash > backslash ? slash : backslash;
-  return last != nullptr ? last + 1 : path;
+  const char* name = path;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (*p == '/' || *p == '\\') name = p + 1;
+  }
+  return name;
 }
 
 void MTLog(const char* className, BYTE level, const char* format, ...) {
@@ -84,7 +35,7 @@ void MTLog(const char* className, BYTE level, const char* format, ...) {
 }
 
 void MTLogV(const char* className, BYTE level, const char* format, va_list args) {
-  ErrorStateKeeper keepCallerErrorState;
+  KestLog::CallerErrorStateKeeper keepCallerErrorState;
 
   char message[kMTLogMessageBufferSize];
   message[0] = '\0';
@@ -107,9 +58,11 @@ void MTLogV(const char* className, BYTE level, const char* format, va_list args)
                 "%s[ %.2d/%.2d/%d %.2d:%.2d:%.2d ] [ PID: %lu ] [ TID: %lu ] [ KestMT-Log ] [ %s ] "
                 "[ Msg: %s ]\n",
                 LevelTag(level), local.tm_mon + 1, local.tm_mday, local.tm_year + 1900,
-                local.tm_hour, local.tm_min, local.tm_sec, CurrentProcessId(), CurrentThreadId(),
+                local.tm_hour, local.tm_min, local.tm_sec,
+                static_cast<unsigned long>(GetCurrentProcessId()),
+                static_cast<unsigned long>(GetCurrentThreadId()),
                 className != nullptr ? className : "", message);
-  SendToDebugOutput(line);
+  OutputDebugStringA(line);
 }
 
 }  // namespace KestMT

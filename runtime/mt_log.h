@@ -3,7 +3,8 @@
 // The KestMT library cannot use the shared log ring (the logger is itself a
 // KestMT thread and takes a KestMT mutex), so it has this much simpler path:
 // every call sends exactly one line to the debugger output, formatted as
-//   [ ERROR ][ 12/06/2026 11:38:31 ] [ PID: 42 ] [ TID: 43 ] [ KestMT-Log ] [ <class> ] [ Msg: <text> ]
+//   [ ERROR ][ 12/06/2026 11:38:31 ] [ PID: 42 ] [ TID: 43 ] [ KestMT-Log ] [ <class> ] [ Msg:
+//   <text> ]
 // ("[ WARN  ]" for level 1, "[ DEBUG ]" for any level above). It takes no lock
 // and keeps the caller's last error and errno.
 //
@@ -25,8 +26,8 @@ inline constexpr size_t kMTLogMessageBufferSize = 2048;
 void MTLog(const char* className, BYTE level, const char* format, ...);
 void MTLogV(const char* className, BYTE level, const char* format, va_list args);
 
-// The source file name as the throw lines quote it: the name without its
-// directory, so no build path ever appears in a log.
+// The file name of a path, after its last '/' or '\\': how the throw lines
+// quote a source file, so no build path ever appears in a log.
 const char* SourceFileName(const char* path);
 
 // Logs "Throwing <qualified name> exception type. File: <file> Line: <line>."

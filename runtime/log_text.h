@@ -1,0 +1,31 @@
+// Text helpers of the logger: bounded copies into the ring's fixed fields and
+// the one-line form of an entry used for the debugger output and the
+// critical file.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "runtime/log_ring.h"
+
+namespace KestLog {
+
+// Copies p_szText into p_pField of p_capacity bytes: at most p_capacity - 1
+// bytes, cut before a UTF-8 sequence that would not fit whole, then NUL.
+// Returns the bytes copied.
+size_t CopyBoundedText(char* p_pField, size_t p_capacity, const char* p_szText);
+
+template <size_t N>
+size_t CopyBoundedText(char (&p_field)[N], const char* p_szText) {
+  return CopyBoundedText(p_field, N, p_szText);
+}
+
+// Length of the longest prefix of p_szText[0, p_length) that ends on a UTF-8
+// character boundary.
+size_t Utf8BoundaryAtOrBefore(const char* p_szText, size_t p_length);
+
+// "[12/06/2026 11:38:31][Process: kestnet][PID: 0x2a][Thread: 0x2b]
+//  [Class: KestNet::Pop3Client][Msg: ...]" (one line, no line end).
+std::string FormatLogLine(const LogEntry& p_entry);
+
+}  // namespace KestLog

@@ -1,0 +1,353 @@
+#include "runtime/logger.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "platform/os/debug_output.h"
+#include "platform/os/process.h"
+#include "platform/shm/file_mapping.h"
+#include "platform/sync/thread.h"
+#include "runtime/exceptions.h"
+#include "runtime/log_error_state.h"
+#include "runtime/log_ring_reader.h"
+#include "runtime/log_text.h"
+#include "runtime/mt_log.h"
+
+namespace KestLog {
+namespace {
+
+// The executable's file name without its directory.
+void ReadProcessName(char (&name)[sizeof(LogEntry::processName)]) {
+  char path[4096] = {};
+  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (length == 0 || length >= sizeof path) {
+    CopyBoundedText(name, "");
+    return;
+  }
+  CopyBoundedText(name, KestMT::SourceFileName(path));
+}
+
+}  // namespace
+
+Logger* Logger::Instance() {
+  // Built by the first caller (thread-safe by the language) and never
+  // destroyed: entries logged while other statics are torn down at exit still
+  // find a working logger.
+  static Logger* const instance = []() -> Logger* {
+    try {
+      return new Logger();
+    } catch (...) {
+      OutputDebugStringA("Logger::Logger(void) - Unknown Exception.");
+      return nullptr;
+    }
+  }();
+  return instance;
+}
+
+Logger::Logger() {
+  try {
+    EveryoneSecurityAttributes everyone;
+    m_ringMutex.Config(kLogMutexName, everyone.Get());
+  } catch (...) {
+    OutputDebugStringA("Logger::Logger(void) - Unknown Exception.");
+  }
+}
+
+Logger::~Logger() {
+  try {
+    Abort(INFINITE);
+  } catch (...) {
+    OutputDebugStringA("Logger::~Logger(void) - Unknown Exception.");
+  }
+  try {
+    UnmapRing();
+  } catch (...) {
+    OutputDebugStringA("Logger::~Logger(void) - Unknown Exception.");
+  }
+}
+
+LoggerSettings Logger::GetSettings() const {
+  LoggerSettings settings;
+  settings.enableOutputDebugString = m_enableOutputDebugString.load(std::memory_order_relaxed);
+  settings.enableCriticalLogger = m_enableCriticalLogger.load(std::memory_order_relaxed);
+  settings.filterLogLevel = m_filterLogLevel.load(std::memory_order_relaxed);
+  settings.numberOfLogEntries = m_numberOfLogEntries;
+  return settings;
+}
+
+void Logger::ReadSettings(bool p_bIncludingEntryCount) {
+  LoggerSettings settings = GetSettings();
+  m_settingsKey.Read(settings, p_bIncludingEntryCount);
+  m_enableOutputDebugString.store(settings.enableOutputDebugString, std::memory_order_relaxed);
+  m_enableCriticalLogger.store(settings.enableCriticalLogger, std::memory_order_relaxed);
+  m_filterLogLevel.store(settings.filterLogLevel, std::memory_order_relaxed);
+  if (p_bIncludingEntryCount) {
+    // A ring of no slots could hold nothing (and every slot number would be a
+    // division by zero); one too large for its 32-bit size cannot be created.
+    DWORD count = settings.numberOfLogEntries;
+    m_numberOfLogEntries =
+        (count == 0 || count > kMaxLogEntryCount) ? kDefaultLogEntryCount : count;
+  }
+}
+
+bool Logger::MapRing(DWORD p_entryCount, bool& p_bCreated) {
+  EveryoneSecurityAttributes everyone;
+  const std::uint64_t wantedSize = LogRingSize(p_entryCount);
+  m_hMapping = CreateFileMappingW(INVALID_HANDLE_VALUE, everyone.Get(), PAGE_READWRITE,
+                                  static_cast<DWORD>(wantedSize >> 32),
+                                  static_cast<DWORD>(wantedSize), kLogMappingNameW);
+  if (m_hMapping == nullptr) return false;
+  p_bCreated = GetLastError() != ERROR_ALREADY_EXISTS;
+  // Windows also gives both objects a low integrity label here, so that
+  // low-integrity processes may log; file modes have no such levels, and the
+  // null DACL (mode 0666) already lets every process in.
+
+  std::uint32_t entryCount = p_entryCount;
+  if (!p_bCreated) {
+    // An existing ring keeps its creator's size, whatever this process asked
+    // for: read the slot count from its header before mapping the rest.
+    const auto* header = static_cast<const LogRingHeader*>(
+        MapViewOfFile(m_hMapping, FILE_MAP_READ, 0, 0, sizeof(LogRingHeader)));
+    if (header == nullptr) {
+      UnmapRing();
+      return false;
+    }
+    entryCount = header->entryCount;
+    UnmapViewOfFile(header);
+    if (entryCount == 0) {
+      // Its creator ended before setting it up (which happens under this same
+      // mutex): the ring is ours to set up.
+      entryCount = p_entryCount;
+      p_bCreated = true;
+    } else if (entryCount > kMaxLogEntryCount) {
+      UnmapRing();
+      return false;
+    }
+  }
+  m_pHeader = static_cast<LogRingHeader*>(MapViewOfFile(
+      m_hMapping, FILE_MAP_ALL_ACCESS, 0, 0, static_cast<SIZE_T>(LogRingSize(entryCount))));
+  if (m_pHeader == nullptr) {
+    UnmapRing();
+    return false;
+  }
+  if (p_bCreated) {
+    std::memset(m_pHeader, 0, static_cast<size_t>(LogRingSize(entryCount)));
+    m_pHeader->entryCount = entryCount;
+    m_pHeader->generation = 1;
+  }
+  m_entryCount.store(entryCount, std::memory_order_relaxed);
+  return true;
+}
+
+void Logger::UnmapRing() {
+  if (m_pHeader != nullptr) UnmapViewOfFile(m_pHeader);
+  if (m_hMapping != nullptr) CloseHandle(m_hMapping);
+  m_pHeader = nullptr;
+  m_hMapping = nullptr;
+}
+
+void Logger::Initialize() {
+  // 1. Settings; the key stays open for later refreshes.
+  m_settingsKey.Open();
+  ReadSettings(true);
+
+  // 2. Who is writing.
+  ReadProcessName(m_processName);
+
+  // 3-5. The ring, at the creator's size when it exists already.
+  bool created = false;
+  if (!MapRing(m_numberOfLogEntries, created)) {
+    OutputDebugStringA("Logger::Initialize() - Failed to create log map.");
+    throw KestBase::InvalidObjectException();
+  }
+
+  // 6. Settings and notification slots as the ring's generation has them.
+  Refresh();
+}
+
+bool Logger::EnsureInitialized() {
+  if (m_bInitialized.load(std::memory_order_acquire)) return true;
+  KestMT::AutoCriticalSection onlyOnce(&m_initLock);
+  if (m_bInitialized.load(std::memory_order_relaxed)) return true;
+  {
+    KestMT::AutoLockMutex lock(&m_ringMutex, INFINITE);
+    Initialize();
+  }
+  m_bInitialized.store(true, std::memory_order_release);
+  return true;
+}
+
+bool Logger::Attach() {
+  try {
+    return EnsureInitialized();
+  } catch (...) {
+    return false;
+  }
+}
+
+void Logger::Refresh() {
+  ReadSettings(false);
+  m_cachedGeneration = m_pHeader->generation;
+  m_notificationEvents.clear();
+  for (const LogNotificationSlot& slot : m_pHeader->notificationSlots) {
+    if (!slot.active) continue;
+    char name[sizeof slot.eventName];
+    std::memcpy(name, slot.eventName, sizeof name);
+    name[sizeof name - 1] = '\0';  // a slot without its NUL is still one name
+    if (name[0] == '\0') continue;
+    auto event = std::make_unique<KestMT::Event>();
+    EveryoneSecurityAttributes everyone;
+    event->Config(name, everyone.Get());
+    m_notificationEvents.push_back(std::move(event));
+  }
+}
+
+void Logger::SetNotificationEvents() {
+  for (const auto& event : m_notificationEvents) {
+    try {
+      event->Set();
+    } catch (...) {
+      // A listener whose event cannot be opened misses the wake-up, not the entry.
+    }
+  }
+}
+
+void Logger::Write(const char* p_szClassName, BYTE p_level, const char* p_szMessage) {
+  CallerErrorStateKeeper keepCallerErrorState;
+  try {
+    LogEntry record;
+    std::memset(&record, 0, sizeof record);  // no stale bytes reach shared memory
+    record.threadId = GetCurrentThreadId();
+    record.time = static_cast<std::uint32_t>(std::time(nullptr));
+    record.level = p_level;
+    CopyBoundedText(record.message, p_szMessage != nullptr ? p_szMessage : "");
+    CopyBoundedText(record.className, p_szClassName != nullptr ? p_szClassName : "");
+
+    bool inRing = false;
+    try {
+      if (EnsureInitialized()) {
+        KestMT::AutoLockMutex lock(&m_ringMutex, kWriteLockTimeout);
+        record.processId = GetCurrentProcessId();  // per entry: right after a fork too
+        std::memcpy(record.processName, m_processName, sizeof record.processName);
+        if (m_pHeader->generation != m_cachedGeneration) Refresh();
+        if (p_level < m_filterLogLevel.load(std::memory_order_relaxed)) {
+          const std::uint32_t counter = m_pHeader->writeCounter;
+          std::memcpy(&LogRingEntries(m_pHeader)[counter % m_entryCount], &record, sizeof record);
+          m_pHeader->writeCounter = counter + 1;
+          SetNotificationEvents();
+        }
+        inRing = true;
+      }
+    } catch (...) {
+      // Mutex time-out or no ring: the entry does not reach the ring.
+    }
+    if (!inRing) {
+      record.processId = GetCurrentProcessId();
+      if (m_bInitialized.load(std::memory_order_acquire)) {
+        std::memcpy(record.processName, m_processName, sizeof record.processName);
+      }
+    }
+
+    WriteOutsideRing(record, GetSettings());
+    if (inRing) WakeReader();
+  } catch (...) {
+    // Logging never fails its caller.
+  }
+}
+
+void Logger::WriteOutsideRing(const LogEntry& p_record, const LoggerSettings& p_settings) {
+  const bool toDebugger =
+      p_settings.enableOutputDebugString != 0 && p_record.level < p_settings.filterLogLevel;
+  const bool toCriticalFile = p_record.level == 0 && p_settings.enableCriticalLogger != 0;
+  if (!toDebugger && !toCriticalFile) return;
+
+  const std::string line = FormatLogLine(p_record);
+  if (toDebugger) OutputDebugStringA(line.c_str());
+  if (toCriticalFile) m_criticalFile.Append(line);
+}
+
+void Logger::AddSink(LogSink* p_pSink) {
+  if (p_pSink == nullptr) return;
+  // The first sink fixes where the reader starts: it hears of every entry
+  // written from now on.
+  std::uint32_t startIndex = 0;
+  const bool positioned = Attach() && ReadWriteCounter(startIndex);
+  KestMT::AutoCriticalSection guard(&m_sinkLock);
+  if (!m_bReaderPositioned && positioned) {
+    m_readerNextIndex = startIndex;
+    m_bReaderPositioned = true;
+  }
+  if (std::find(m_sinks.begin(), m_sinks.end(), p_pSink) == m_sinks.end()) {
+    m_sinks.push_back(p_pSink);
+  }
+}
+
+bool Logger::ReadWriteCounter(std::uint32_t& p_counter) {
+  try {
+    KestMT::AutoLockMutex lock(&m_ringMutex, kWriteLockTimeout);
+    p_counter = m_pHeader->writeCounter;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void Logger::RemoveSink(LogSink* p_pSink) {
+  KestMT::AutoCriticalSection guard(&m_sinkLock);
+  m_sinks.erase(std::remove(m_sinks.begin(), m_sinks.end(), p_pSink), m_sinks.end());
+}
+
+void Logger::WakeReader() {
+  if (!m_bReaderActive.load(std::memory_order_acquire)) return;
+  try {
+    m_readerWake.Set();
+  } catch (...) {
+  }
+}
+
+void Logger::DeliverNewEntries() {
+  if (!Attach()) return;
+  std::uint32_t nextIndex = 0;
+  {
+    KestMT::AutoCriticalSection guard(&m_sinkLock);
+    if (!m_bReaderPositioned) return;  // no sink yet: nothing to deliver to
+    nextIndex = m_readerNextIndex;
+  }
+  LogRingRead read;
+  {
+    KestMT::AutoLockMutex lock(&m_ringMutex, kWriteLockTimeout, this);
+    read = CopyEntriesSince(m_pHeader, m_entryCount, &nextIndex, m_entryCount);
+  }
+  // Only this thread moves the position once it is set, so nothing changed
+  // it while the ring was being read.
+  KestMT::AutoCriticalSection guard(&m_sinkLock);
+  m_readerNextIndex = nextIndex;
+  for (const LogEntry& entry : read.entries) {
+    for (LogSink* sink : m_sinks) sink->OnLogEntry(entry);
+  }
+}
+
+DWORD Logger::Run() {
+  m_bReaderActive.store(true, std::memory_order_release);
+  try {
+    for (;;) {
+      try {
+        DeliverNewEntries();
+      } catch (const KestMT::ThreadAbortException&) {
+        throw;
+      } catch (...) {
+        // A busy ring or a failing sink: the next wake-up tries again.
+      }
+      m_readerWake.Wait(INFINITE, this);
+      m_readerWake.Reset();
+    }
+  } catch (const KestMT::ThreadAbortException&) {
+    // Abort is how the loop ends.
+  }
+  m_bReaderActive.store(false, std::memory_order_release);
+  return 0;
+}
+
+}  // namespace KestLog
