@@ -1,0 +1,79 @@
+// A test fixture that gives each test its own KESTNET_HOME (so its named
+// objects are private to it) and checks that the test leaves no open handle
+// and no running thread behind.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "platform/os/home.h"
+#include "platform/sync/kernel_object.h"
+#include "platform/sync/named_objects.h"
+#include "platform/sync/thread.h"
+
+namespace kestnet::testing {
+
+// Polls a condition for up to 10 s: a way to wait for another thread or
+// process, never a timing assertion.
+template <typename Condition>
+bool WaitUntil(Condition condition) {
+  for (int i = 0; i < 2000; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return condition();
+}
+
+class IsolatedHome : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-test-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    home_ = pattern;
+    ::setenv("KESTNET_HOME", home_.c_str(), 1);
+    scope_ = platform::NamedObjectScope();
+    handlesAtStart_ = platform::OpenHandleCount();
+  }
+
+  void TearDown() override {
+    // Abandoned threads finish on their own; give them the moment they need.
+    WaitUntil([] { return platform::RunningThreadCount() == 0; });
+    EXPECT_EQ(platform::RunningThreadCount(), 0u) << "a thread outlived the test";
+    EXPECT_EQ(platform::OpenHandleCount(), handlesAtStart_) << "a handle was left open";
+    platform::RemoveNamedObjects(scope_);
+    std::error_code ignored;
+    std::filesystem::remove_all(home_, ignored);
+    ::unsetenv("KESTNET_HOME");
+  }
+
+  // Runs body in a child process; the child's exit status is body's result.
+  template <typename Body>
+  static pid_t Fork(Body body) {
+    pid_t child = ::fork();
+    if (child == 0) ::_exit(body());
+    return child;
+  }
+
+  static int ExitStatus(pid_t child) {
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  const std::string& Home() const { return home_; }
+  const std::string& Scope() const { return scope_; }
+
+ private:
+  std::string home_;
+  std::string scope_;
+  std::size_t handlesAtStart_ = 0;
+};
+
+}  // namespace kestnet::testing

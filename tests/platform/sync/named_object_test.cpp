@@ -1,0 +1,237 @@
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/os/last_error.h"
+#include "platform/os/security.h"
+#include "platform/sync/event.h"
+#include "platform/sync/mutex.h"
+#include "platform/sync/named_objects.h"
+#include "tests/platform/sync/isolated_home.h"
+
+namespace kestnet::testing {
+namespace {
+
+using NamedObjectTest = IsolatedHome;
+
+TEST_F(NamedObjectTest, CreatingAnExistingNameOpensItAndSaysSo) {
+  HANDLE first = CreateEventW(nullptr, TRUE, FALSE, L"Kest:Event\\One two");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  // The second creation asks for other settings; the existing event keeps its own.
+  HANDLE second = CreateEventW(nullptr, FALSE, TRUE, L"Kest:Event\\One two");
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_TIMEOUT);
+  SetEvent(first);
+  EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_OBJECT_0);  // still manual-reset
+  HANDLE opened = OpenEventA(EVENT_ALL_ACCESS, FALSE, "Kest:Event\\One two");
+  ASSERT_NE(opened, nullptr);
+  EXPECT_EQ(WaitForSingleObject(opened, 0), WAIT_OBJECT_0);
+  CloseHandle(first);
+  CloseHandle(second);
+  CloseHandle(opened);
+}
+
+TEST_F(NamedObjectTest, SessionPrefixesNameTheSameObject) {
+  HANDLE plain = CreateMutexW(nullptr, FALSE, L"KEST_DNS_CACHE_MTX");
+  HANDLE local = CreateMutexW(nullptr, FALSE, L"Local\\KEST_DNS_CACHE_MTX");
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  HANDLE global = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"Global\\KEST_DNS_CACHE_MTX");
+  EXPECT_NE(global, nullptr);
+  CloseHandle(plain);
+  CloseHandle(local);
+  CloseHandle(global);
+}
+
+TEST_F(NamedObjectTest, NamesThatLookAlikeStayDistinct) {
+  const wchar_t* names[] = {L"a:b", L"a\\b", L"a/b", L"a b", L"a%3Ab", L"A:B", L"a\u00e9b"};
+  HANDLE handles[std::size(names)];
+  for (std::size_t i = 0; i < std::size(names); ++i) {
+    handles[i] = CreateEventW(nullptr, TRUE, FALSE, names[i]);
+    ASSERT_NE(handles[i], nullptr) << i;
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS) << i;
+  }
+  for (HANDLE handle : handles) CloseHandle(handle);
+}
+
+TEST_F(NamedObjectTest, KindsShareOneNameSpace) {
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, L"shared name");
+  EXPECT_EQ(CreateMutexW(nullptr, FALSE, L"shared name"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"shared name"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  CloseHandle(event);
+}
+
+TEST_F(NamedObjectTest, OpeningAMissingNameFails) {
+  EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, L"nobody made this"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, "nor this"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(NamedObjectTest, OverlongNamesAreRefusedAndLongOnesWork) {
+  std::wstring tooLong(261, L'x');
+  EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, tooLong.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
+  std::wstring longName(260, L':');  // encodes to far more than a file name may hold
+  HANDLE a = CreateEventW(nullptr, TRUE, FALSE, longName.c_str());
+  ASSERT_NE(a, nullptr);
+  longName.back() = L';';
+  HANDLE b = CreateEventW(nullptr, TRUE, FALSE, longName.c_str());
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);  // not confused with the first
+  CloseHandle(a);
+  CloseHandle(b);
+}
+
+TEST_F(NamedObjectTest, ObjectGoesWithItsLastHandleAndComesBackFresh) {
+  HANDLE event = CreateEventW(nullptr, TRUE, TRUE, L"short lived");
+  HANDLE copy = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"short lived");
+  CloseHandle(event);
+  EXPECT_EQ(WaitForSingleObject(copy, 0), WAIT_OBJECT_0);  // alive through the other handle
+  CloseHandle(copy);
+  EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, L"short lived"), nullptr);
+  HANDLE fresh = CreateEventW(nullptr, TRUE, FALSE, L"short lived");
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_TIMEOUT);
+  CloseHandle(fresh);
+}
+
+TEST_F(NamedObjectTest, ScopesOfDifferentHomesDoNotMeet) {
+  HANDLE mine = CreateEventW(nullptr, TRUE, FALSE, L"scoped");
+  std::string otherHome = Home() + "/other";
+  ::setenv("KESTNET_HOME", otherHome.c_str(), 1);
+  std::filesystem::create_directories(otherHome);
+  std::string otherScope = platform::NamedObjectScope();
+  EXPECT_NE(otherScope, Scope());
+  HANDLE theirs = CreateEventW(nullptr, TRUE, FALSE, L"scoped");
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  CloseHandle(theirs);
+  platform::RemoveNamedObjects(otherScope);
+  ::setenv("KESTNET_HOME", Home().c_str(), 1);
+  CloseHandle(mine);
+}
+
+mode_t ModeOf(const std::string& scope, const std::wstring& name) {
+  struct stat info {};
+  std::string path = platform::NamedObjectDirectory(scope) + "/" + platform::EncodeObjectName(name);
+  if (::stat(path.c_str(), &info) != 0) return 0;
+  return info.st_mode & 0777;
+}
+
+TEST_F(NamedObjectTest, NullDaclMakesTheObjectOpenToEveryAccount) {
+  mode_t savedMask = ::umask(077);
+  SECURITY_DESCRIPTOR descriptor;
+  ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE));
+  SECURITY_ATTRIBUTES everyone{sizeof(SECURITY_ATTRIBUTES), &descriptor, FALSE};
+  HANDLE open = CreateMutexW(&everyone, FALSE, L"open to all");
+  HANDLE closed = CreateMutexW(nullptr, FALSE, L"owner only");
+  ::umask(savedMask);
+  EXPECT_EQ(ModeOf(Scope(), L"open to all"), 0666u);
+  EXPECT_EQ(ModeOf(Scope(), L"owner only"), 0600u);
+  CloseHandle(open);
+  CloseHandle(closed);
+}
+
+TEST_F(NamedObjectTest, EventSetInAnotherProcessWakesAWaiter) {
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, L"cross process event");
+  pid_t child = Fork([] {
+    HANDLE theirs = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"cross process event");
+    if (theirs == nullptr) return 1;
+    Sleep(50);
+    SetEvent(theirs);
+    CloseHandle(theirs);
+    return 0;
+  });
+  EXPECT_EQ(WaitForSingleObject(event, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(ExitStatus(child), 0);
+  CloseHandle(event);
+}
+
+TEST_F(NamedObjectTest, MutexOfAKilledProcessIsObtainedAsAbandoned) {
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"holder ready");
+  pid_t child = Fork([] {
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\held mutex");
+    HANDLE signal = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"holder ready");
+    if (mutex == nullptr || signal == nullptr) return 1;
+    SetEvent(signal);
+    for (;;) pause();
+  });
+  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+  HANDLE mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"Global\\held mutex");
+  ASSERT_NE(mutex, nullptr);
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_TIMEOUT);
+
+  // A waiter already asleep when the holder dies is woken with the news.
+  std::atomic<DWORD> result{WAIT_FAILED};
+  std::thread waiter([&] {
+    HANDLE handles[2] = {ready, mutex};
+    ResetEvent(ready);
+    result = WaitForMultipleObjects(2, handles, FALSE, 10000);
+    if (result == WAIT_ABANDONED_0 + 1) ReleaseMutex(mutex);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ::kill(child, SIGKILL);
+  EXPECT_EQ(ExitStatus(child), 128 + SIGKILL);
+  waiter.join();
+  EXPECT_EQ(result.load(), WAIT_ABANDONED_0 + 1);
+  // Released normally, it is an ordinary mutex again.
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  CloseHandle(mutex);
+  CloseHandle(ready);
+}
+
+TEST_F(NamedObjectTest, KilledHolderDoesNotKeepTheObjectAlive) {
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"ready");
+  pid_t child = Fork([] {
+    HANDLE event = CreateEventW(nullptr, TRUE, TRUE, L"left behind");
+    HANDLE signal = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"ready");
+    if (event == nullptr || signal == nullptr) return 1;
+    SetEvent(signal);
+    for (;;) pause();
+  });
+  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+  HANDLE event = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"left behind");
+  ASSERT_NE(event, nullptr);
+  ::kill(child, SIGKILL);
+  ExitStatus(child);
+  CloseHandle(event);
+  EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, L"left behind"), nullptr);
+  CloseHandle(ready);
+}
+
+TEST_F(NamedObjectTest, MutexReleasedInAnotherProcessWakesAWaiterPromptly) {
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"taken");
+  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, L"go");
+  pid_t child = Fork([] {
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"passed mutex");
+    HANDLE taken = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"taken");
+    HANDLE release = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"go");
+    SetEvent(taken);
+    WaitForSingleObject(release, INFINITE);
+    int status = ReleaseMutex(mutex) ? 0 : 2;
+    CloseHandle(mutex);
+    return status;
+  });
+  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+  HANDLE mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"passed mutex");
+  SetEvent(go);
+  EXPECT_EQ(WaitForSingleObject(mutex, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(ExitStatus(child), 0);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  CloseHandle(go);
+  CloseHandle(ready);
+}
+
+}  // namespace
+}  // namespace kestnet::testing
