@@ -1,0 +1,19 @@
+// Reading and writing text values of HKEY_CLASSES_ROOT, and text conversion.
+// Internal to platform/com.
+#pragma once
+
+#include <string>
+
+#include "platform/registry/registry.h"
+
+namespace kestnet::platform {
+
+// The REG_SZ / REG_EXPAND_SZ value `name` ("" = default) of HKCR\subkey.
+bool ReadClassesRootText(const std::wstring& subkey, const std::wstring& name, std::wstring* value);
+// Creates HKCR\subkey and sets its text value; a Win32 error number.
+LSTATUS WriteClassesRootText(const std::wstring& subkey, const std::wstring& name, const std::wstring& value);
+
+std::string NarrowFromWide(const std::wstring& text);
+std::wstring WideFromNarrow(const std::string& text);
+
+}  // namespace kestnet::platform
