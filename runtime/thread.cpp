@@ -440,6 +440,11 @@ bool Thread::WaitForThreadToEnd(DWORD p_dwTimeout, Event* p_pEvent, Thread* p_pB
     if (!run->running) {
       return true;
     }
+    if (run->threadId == GetCurrentThreadId()) {
+      // The body waiting for its own end would wait for ever.
+      MTLog(kThreadClass, 0, "WaitForThreadToEnd(): Error - A thread cannot wait for its own end.");
+      ThrowLogged<KestBase::InvalidOperationException>(kThreadClass);
+    }
     handles.push_back(run->threadHandle);
   }
   if (p_pBoundThread != nullptr) {

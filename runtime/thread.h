@@ -85,6 +85,7 @@ class Thread {
   // Waits for this thread to end: true when it ended (or was not running),
   // false on time-out. With p_pEvent or p_pBoundThread, that event being
   // signalled or that thread being aborted throws ThreadAbortException.
+  // Called from this thread's own body it throws InvalidOperationException.
   virtual bool WaitForThreadToEnd(DWORD p_dwTimeout, Event* p_pEvent = nullptr,
                                   Thread* p_pBoundThread = nullptr);
 

@@ -313,6 +313,22 @@ TEST_F(ThreadTest, WaitForThreadToEndReportsTimeoutAbortEventAndBadBinding) {
   EXPECT_TRUE(worker.WaitForThreadToEnd(INFINITE));
 }
 
+TEST_F(ThreadTest, WaitForOwnEndFromBodyIsRefusedInsteadOfHanging) {
+  std::atomic<int> refusals{0};
+  LambdaThread thread([&](LambdaThread& self) -> DWORD {
+    try {
+      self.WaitForThreadToEnd(INFINITE);
+    } catch (const KestBase::InvalidOperationException&) {
+      ++refusals;
+    }
+    return 6;
+  });
+  ASSERT_TRUE(thread.Execute());
+  EXPECT_TRUE(thread.WaitForThreadToEnd(INFINITE));
+  EXPECT_EQ(refusals.load(), 1);
+  EXPECT_EQ(thread.GetExitCode(), 6u);
+}
+
 TEST_F(ThreadTest, WaitForThreadToEndBoundToAbortedWaiterThrowsInsideIt) {
   KestMT::Event release;
   LambdaThread target([&](LambdaThread& self) -> DWORD {
