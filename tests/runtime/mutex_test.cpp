@@ -12,6 +12,7 @@
 
 #include "platform/os/last_error.h"
 #include "platform/os/security.h"
+#include "runtime/critical_section.h"
 #include "runtime/event.h"
 #include "runtime/exceptions.h"
 #include "tests/runtime/kestmt_test_support.h"
@@ -199,6 +200,35 @@ TEST_F(AutoLockMutexTest, BoundLockUnwindsOnAbort) {
   EXPECT_EQ(thread.GetExitCode(), 1u);
   mutex.Release();
   EXPECT_TRUE(OtherThreadCanAcquire(mutex, 0));
+}
+
+class CriticalSectionTest : public TemporaryHomeTest {};
+
+TEST_F(CriticalSectionTest, OwnerReentersAndOthersWaitForLastLeave) {
+  KestMT::CriticalSection section;
+  ASSERT_TRUE(section.IsInitialized());
+  std::atomic<int> otherEntered{0};
+  std::promise<void> entered;
+  std::thread other;
+  {
+    KestMT::AutoCriticalSection outer(&section);
+    KestMT::AutoCriticalSection inner(&section);
+    other = std::thread([&] {
+      KestMT::AutoCriticalSection lock(&section);
+      ++otherEntered;
+      entered.set_value();
+    });
+    // Held (twice) by this thread: the other cannot have entered yet.
+    std::this_thread::yield();
+    EXPECT_EQ(otherEntered.load(), 0);
+  }
+  entered.get_future().wait();
+  other.join();
+  EXPECT_EQ(otherEntered.load(), 1);
+}
+
+TEST_F(CriticalSectionTest, NullSectionThrowsInvalidObject) {
+  EXPECT_THROW(KestMT::AutoCriticalSection(nullptr), KestBase::InvalidObjectException);
 }
 
 }  // namespace
