@@ -154,10 +154,9 @@ class ModuleCall {
 
 // The module path registered for the class.
 HRESULT InprocServerPath(REFCLSID clsid, std::string* path) {
-  std::wstring key = L"CLSID\\" + GuidToString(clsid);
+  std::wstring key = L"CLSID\\" + GuidToString(clsid) + L"\\InprocServer32";
   std::wstring value;
-  if (!ReadClassesRootText(key, L"", &value)) return REGDB_E_CLASSNOTREG;
-  if (!ReadClassesRootText(key + L"\\InprocServer32", L"", &value) || value.empty()) return REGDB_E_CLASSNOTREG;
+  if (!ReadClassesRootText(key, L"", &value) || value.empty()) return REGDB_E_CLASSNOTREG;
   // Registrars sometimes quote the path.
   if (value.size() >= 2 && value.front() == L'"' && value.back() == L'"') value = value.substr(1, value.size() - 2);
   *path = NarrowFromWide(value);

@@ -51,8 +51,13 @@ class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
   }
 
  private:
+  // An unset field reads as a null BSTR, which callers treat as empty.
   static HRESULT CopyOut(const std::wstring& text, BSTR* out) {
     if (out == nullptr) return E_INVALIDARG;
+    if (text.empty()) {
+      *out = nullptr;
+      return S_OK;
+    }
     *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return *out == nullptr ? E_OUTOFMEMORY : S_OK;
   }

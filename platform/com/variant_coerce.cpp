@@ -343,7 +343,7 @@ HRESULT Coerce(const VARIANT& src, USHORT flags, VARTYPE vt, VARIANT* result) {
 HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID /*lcid*/, USHORT wFlags, VARTYPE vt) {
   if (pvargDest == nullptr || pvarSrc == nullptr) return E_INVALIDARG;
   if (!kestnet::platform::IsValidVariantType(pvarSrc->vt)) return DISP_E_BADVARTYPE;
-  if ((vt & VT_BYREF) != 0 || (vt & VT_TYPEMASK) == VT_VARIANT) return DISP_E_BADVARTYPE;
+  if ((vt & VT_BYREF) != 0 || vt == VT_VARIANT) return DISP_E_BADVARTYPE;
 
   VARIANT source;
   VariantInit(&source);
