@@ -160,36 +160,42 @@ TEST_F(MessageTest, SendMessageRunsOnTheOwnerAndReturnsItsResult) {
   for (DWORD thread : recorder.threads) EXPECT_EQ(thread, GetCurrentThreadId());
 }
 
+struct OwnerThread {
+  std::atomic<HWND> window{nullptr};
+  HANDLE end = nullptr;
+};
+
 unsigned OwnWindowThenEnd(void* raw) {
-  auto* out = static_cast<std::pair<HWND, HANDLE>*>(raw);
-  out->first = CreateWindowExW(0, L"KestTestWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-  WaitForSingleObject(out->second, INFINITE);
+  auto* owner = static_cast<OwnerThread*>(raw);
+  owner->window = CreateWindowExW(0, L"KestTestWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  WaitForSingleObject(owner->end, INFINITE);
   return 0;
 }
 
 TEST_F(MessageTest, ThreadEndDestroysItsWindowsAndReleasesSenders) {
-  std::pair<HWND, HANDLE> shared{nullptr, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  OwnerThread shared;
+  shared.end = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   unsigned id = 0;
   HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, OwnWindowThenEnd, &shared, 0, &id));
-  ASSERT_TRUE(WaitUntil([&] { return IsWindow(shared.first) != FALSE; }));
+  ASSERT_TRUE(WaitUntil([&] { return IsWindow(shared.window) != FALSE; }));
   EXPECT_TRUE(PostThreadMessageW(id, WM_APP_EVENT, 0, 0));
   std::atomic<bool> sent{false};
   std::thread sender([&] {
     // The owner never pumps: the send ends when the owner does, with 0.
-    EXPECT_EQ(SendMessageW(shared.first, WM_APP_EVENT + 1, 1, 0), 0);
+    EXPECT_EQ(SendMessageW(shared.window, WM_APP_EVENT + 1, 1, 0), 0);
     sent = true;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   EXPECT_FALSE(sent.load());
-  SetEvent(shared.second);
+  SetEvent(shared.end);
   WaitForSingleObject(thread, INFINITE);
   sender.join();
-  EXPECT_FALSE(IsWindow(shared.first));
-  EXPECT_FALSE(PostMessageW(shared.first, WM_APP_EVENT, 0, 0));
+  EXPECT_FALSE(IsWindow(shared.window));
+  EXPECT_FALSE(PostMessageW(shared.window, WM_APP_EVENT, 0, 0));
   EXPECT_FALSE(PostThreadMessageW(id, WM_APP_EVENT, 0, 0));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
   CloseHandle(thread);
-  CloseHandle(shared.second);
+  CloseHandle(shared.end);
 }
 
 TEST_F(MessageTest, MsgWaitWakesOnAPostedMessage) {
@@ -313,7 +319,7 @@ TEST_F(MessageTest, ClassesAndWindowLongsBehaveAsOnWindows) {
 }
 
 TEST_F(MessageTest, PostingToAThreadWithoutAQueueFails) {
-  DWORD id = 0;
+  std::atomic<DWORD> id{0};
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::thread idle([&] {
     id = GetCurrentThreadId();
