@@ -1,3 +1,5 @@
+#include <pthread.h>
+
 #include <algorithm>
 #include <new>
 #include <unordered_map>
@@ -42,6 +44,12 @@ QueueHolder& Holder() {
   thread_local QueueHolder holder;
   return holder;
 }
+
+// A child made by fork has no message queue: the forking thread's belongs to
+// the parent.
+void ForgetParentQueueAfterFork() { Holder().queue.reset(); }
+
+[[maybe_unused]] const bool g_forkHandlerInstalled = pthread_atfork(nullptr, nullptr, ForgetParentQueueAfterFork) == 0;
 
 void TeardownCurrentThreadQueue() {
   std::shared_ptr<MessageQueue> queue = std::move(Holder().queue);

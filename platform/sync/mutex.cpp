@@ -87,19 +87,11 @@ void MutexObject::Unlock() {
   BumpAndWake(state_->wake);
 }
 
-bool MutexObject::Release() {
+bool MutexObject::CallerOwns() {
   int rc = pthread_mutex_trylock(&state_->lock);
-  if (rc == EDEADLK) {
-    if (state_->recursion > 0) {
-      --state_->recursion;
-    } else {
-      NoteMutexReleased(this);
-      Unlock();
-    }
-    return true;
-  }
+  if (rc == EDEADLK) return true;
   if (rc == 0 || rc == EOWNERDEAD) {
-    // It was free (or just abandoned): not ours to release. Put it back as it was.
+    // It was free (or just abandoned) and the probe took it: put it back as it was.
     if (rc == EOWNERDEAD) {
       pthread_mutex_consistent(&state_->lock);
       state_->abandoned.store(1, std::memory_order_release);
@@ -107,11 +99,27 @@ bool MutexObject::Release() {
     pthread_mutex_unlock(&state_->lock);
     BumpAndWake(state_->wake);
   }
-  SetLastError(ERROR_NOT_OWNER);
   return false;
 }
 
+bool MutexObject::Release() {
+  if (!CallerOwns()) {
+    SetLastError(ERROR_NOT_OWNER);
+    return false;
+  }
+  if (state_->recursion > 0) {
+    --state_->recursion;
+  } else {
+    NoteMutexReleased(this);
+    Unlock();
+  }
+  return true;
+}
+
 void MutexObject::AbandonByExitingThread() {
+  // Only a mutex this thread really holds (a forked child's copy of the
+  // parent's bookkeeping does not).
+  if (!CallerOwns()) return;
   state_->recursion = 0;
   state_->abandoned.store(1, std::memory_order_release);
   Unlock();

@@ -52,6 +52,8 @@ class MutexObject final : public WaitableObject, public std::enable_shared_from_
   void AbandonByExitingThread();
 
  private:
+  // Whether the calling thread owns the mutex, asked without changing it.
+  bool CallerOwns();
   void Unlock();
   std::unique_ptr<MutexState> ownState_;
   std::shared_ptr<NamedSection> section_;

@@ -49,6 +49,19 @@ ThreadLocalState& Local() {
   return state;
 }
 
+// A child made by fork has only the forking thread: what that thread owned
+// belongs to the parent, and the parent's other threads do not exist here.
+void ForgetParentThreadsAfterFork() {
+  ThreadLocalState& local = Local();
+  local.ownedMutexes.clear();
+  local.self.reset();
+  local.startedByUs = false;
+  g_runningThreads.store(0, std::memory_order_release);
+}
+
+[[maybe_unused]] const bool g_forkHandlerInstalled =
+    pthread_atfork(nullptr, nullptr, ForgetParentThreadsAfterFork) == 0;
+
 struct StartBlock {
   unsigned (*start)(void*);
   void* argument;
@@ -236,10 +249,8 @@ std::uintptr_t _beginthreadex(void* /*security*/, unsigned stack_size, unsigned 
 
 HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)); }
 
-DWORD GetCurrentThreadId() {
-  thread_local DWORD id = static_cast<DWORD>(::gettid());
-  return id;
-}
+// Not cached: a child made by fork must see its own id.
+DWORD GetCurrentThreadId() { return static_cast<DWORD>(::gettid()); }
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
 

@@ -233,5 +233,27 @@ TEST_F(NamedObjectTest, MutexReleasedInAnotherProcessWakesAWaiterPromptly) {
   CloseHandle(ready);
 }
 
+TEST_F(NamedObjectTest, ForkedChildNeitherOwnsNorAbandonsTheParentsMutex) {
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, L"parent's mutex");
+  DWORD parentThread = GetCurrentThreadId();
+  pid_t child = Fork([parentThread] {
+    if (GetCurrentThreadId() == parentThread) return 1;
+    HANDLE theirs = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"parent's mutex");
+    if (theirs == nullptr) return 2;
+    if (ReleaseMutex(theirs)) return 3;  // the child's thread is not the owner
+    return WaitForSingleObject(theirs, 0) == WAIT_TIMEOUT ? 0 : 4;
+  });
+  EXPECT_EQ(ExitStatus(child), 0);
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  DWORD result = WAIT_FAILED;
+  std::thread other([&] {
+    result = WaitForSingleObject(mutex, 0);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ReleaseMutex(mutex);
+  });
+  other.join();
+  EXPECT_EQ(result, WAIT_OBJECT_0);
+  CloseHandle(mutex);
+}
+
 }  // namespace
 }  // namespace kestnet::testing
