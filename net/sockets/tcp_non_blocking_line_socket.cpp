@@ -1,0 +1,359 @@
+#include "net/sockets/tcp_non_blocking_line_socket.h"
+
+#include <algorithm>
+
+#include "net/sockets/socket_result.h"
+#include "runtime/exceptions.h"
+#include "runtime/log.h"
+
+namespace KestNet {
+namespace {
+
+constexpr const char* kClassName = "TcpNonBlockingLineSocket";
+constexpr const char* kListenerClassName = "TcpNonBlockingLineSocket::InternalListener";
+constexpr BYTE kLineFeed = 10;
+constexpr BYTE kCarriageReturn = 13;
+
+// The catch clauses every entry point shares: an aborted mutex wait is logged
+// with its place, anything else as the method boundary convention says.
+#define KESTNET_LINE_SOCKET_CATCH(method)                                                    \
+  catch (const KestMT::ThreadAbortException&) {                                              \
+    Log(kClassName, kLogLevelWarning, "Mutex ThreadTerminate Exception at %s line %d",       \
+        __FILE__, __LINE__);                                                                 \
+  }                                                                                          \
+  catch (const KestBase::BaseException& exception) {                                         \
+    KestLog::LogCaughtException(kClassName, method, exception);                              \
+  }                                                                                          \
+  catch (...) {                                                                              \
+    KestLog::LogUnknownException(kClassName, method, __FILE__, __LINE__);                    \
+  }
+
+}  // namespace
+
+TcpNonBlockingLineSocket::TcpNonBlockingLineSocket() : m_internalListener(this) {}
+
+TcpNonBlockingLineSocket::~TcpNonBlockingLineSocket() {
+  // Closed here, while the buffers and the internal listener still exist; the
+  // base destructor then finds nothing left to close.
+  try {
+    TcpNonBlockingLineSocket::Close(true);
+  } catch (...) {
+    KestLog::LogDestructorException(kClassName, "~TcpNonBlockingLineSocket");
+  }
+}
+
+DWORD_PTR TcpNonBlockingLineSocket::Create(TcpNonBlockingSocketListener*, USHORT, const IPAddress&) {
+  KestLog::LogInvalidArgument(kClassName, "Create", "p_pListener");
+  return 0;
+}
+
+DWORD_PTR TcpNonBlockingLineSocket::Create(TcpNonBlockingLineSocketListener* p_pListener,
+                                           USHORT p_usLocalPort, const IPAddress& p_localAddress) {
+  try {
+    if (p_pListener == nullptr) {
+      return 0;
+    }
+    KestMT::AutoLockMutex socketLock(GetSocketMutex(), INFINITE);
+    KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
+    const DWORD_PTR id =
+        TcpNonBlockingClientSocket::Create(&m_internalListener, p_usLocalPort, p_localAddress);
+    if (id == 0) {
+      return 0;
+    }
+    m_pLineListener = p_pListener;
+    ClearReceiveBuffer();
+    m_sendBuffer.Clear();
+    m_bLineMode = true;
+    KestMT::AutoLockMutex closeLock(&m_closeMutex, INFINITE);
+    m_bClosing = false;
+    return id;
+  }
+  KESTNET_LINE_SOCKET_CATCH("Create")
+  return 0;
+}
+
+void TcpNonBlockingLineSocket::Close(bool p_bImmediate) {
+  try {
+    {
+      KestMT::AutoLockMutex closeLock(&m_closeMutex, INFINITE);
+      m_bClosing = true;
+    }
+    TcpNonBlockingClientSocket::Close(p_bImmediate);
+  }
+  KESTNET_LINE_SOCKET_CATCH("Close")
+}
+
+DWORD TcpNonBlockingLineSocket::CopyReceived(BYTE* p_pBuffer, DWORD p_dwCapacity, bool p_bRemove,
+                                             const char* p_szWho) {
+  try {
+    if (p_pBuffer == nullptr || p_dwCapacity == 0) {
+      return 0;
+    }
+    KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
+    const DWORD count = std::min(p_dwCapacity, m_receiveBuffer.GetSize());
+    if (count == 0 || !m_receiveBuffer.GetData(p_pBuffer, count, p_bRemove)) {
+      return 0;
+    }
+    return count;
+  }
+  KESTNET_LINE_SOCKET_CATCH(p_szWho)
+  return 0;
+}
+
+DWORD TcpNonBlockingLineSocket::Receive(BYTE* p_pBuffer, DWORD p_dwCapacity) {
+  return CopyReceived(p_pBuffer, p_dwCapacity, true, "Receive");
+}
+
+DWORD TcpNonBlockingLineSocket::Peek(BYTE* p_pBuffer, DWORD p_dwCapacity) {
+  return CopyReceived(p_pBuffer, p_dwCapacity, false, "Peek");
+}
+
+DWORD TcpNonBlockingLineSocket::Send(const BYTE* p_pData, DWORD p_dwLength) {
+  try {
+    if (p_pData == nullptr || p_dwLength == 0) {
+      return 0;
+    }
+    KestMT::AutoLockMutex socketLock(GetSocketMutex(), INFINITE);
+    KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
+    if (!m_sendBuffer.Append(p_pData, p_dwLength)) {
+      return 0;
+    }
+    SendData(SOCKET_NO_ERROR);
+    return p_dwLength;
+  }
+  KESTNET_LINE_SOCKET_CATCH("Send")
+  return 0;
+}
+
+DWORD TcpNonBlockingLineSocket::ReceiveLine(std::string& p_strLine) {
+  try {
+    KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
+    const DWORD available = m_receiveBuffer.GetSize();
+    Log(kClassName, kLogLevelTrace, "ReceiveLine(): Called with %lu available characters",
+        static_cast<unsigned long>(available));
+    if (available == 0) {
+      return kNoLine;
+    }
+    const DWORD lineFeedIndex = m_receiveBuffer.Find(kLineFeed);
+    if (lineFeedIndex == DynaByteBuffer::kNotFound) {
+      Log(kClassName, kLogLevelTrace, "ReceiveLine(): No LF found in available data");
+      return kNoLine;
+    }
+    // Only the line itself is copied, so a large buffer costs nothing per line.
+    std::string line(static_cast<std::size_t>(lineFeedIndex) + 1, '\0');
+    DWORD length = 0;
+    if (!m_receiveBuffer.ReadToDelimiter(kLineFeed, reinterpret_cast<BYTE*>(line.data()),
+                                         lineFeedIndex + 1, &length, false, true, true)) {
+      Log(kClassName, kLogLevelTrace, "ReceiveLine(): No LF found in available data");
+      return kNoLine;
+    }
+    line.resize(length);
+    if (length > 0 && static_cast<BYTE>(line[length - 1]) == kCarriageReturn) {
+      line.pop_back();
+      p_strLine = std::move(line);
+      return length - 1;
+    }
+    // A line may also end LF CR: the CR after the LF belongs to this line.
+    BYTE next = 0;
+    if (m_receiveBuffer.GetSize() > 0 && m_receiveBuffer.GetData(&next, 1, false) &&
+        next == kCarriageReturn) {
+      m_receiveBuffer.Remove(1);
+    }
+    p_strLine = std::move(line);
+    return length;
+  }
+  KESTNET_LINE_SOCKET_CATCH("ReceiveLine")
+  return kNoLine;
+}
+
+DWORD TcpNonBlockingLineSocket::GetReceivedSize() {
+  try {
+    KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
+    return m_receiveBuffer.GetSize();
+  }
+  KESTNET_LINE_SOCKET_CATCH("GetReceivedSize")
+  return 0;
+}
+
+DWORD TcpNonBlockingLineSocket::GetReceivedByteCount() {
+  try {
+    KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
+    return m_dwReceivedByteCount;
+  }
+  KESTNET_LINE_SOCKET_CATCH("GetReceivedByteCount")
+  return 0;
+}
+
+void TcpNonBlockingLineSocket::SetLineMode(bool p_bLineMode) {
+  try {
+    KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
+    m_bLineMode = p_bLineMode;
+  }
+  KESTNET_LINE_SOCKET_CATCH("SetLineMode")
+}
+
+void TcpNonBlockingLineSocket::ClearReceiveBuffer() {
+  try {
+    KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
+    m_dwReceivedByteCount = 0;
+    m_receiveBuffer.Clear();
+  }
+  KESTNET_LINE_SOCKET_CATCH("ClearReceiveBuffer")
+}
+
+DWORD TcpNonBlockingLineSocket::GetPendingSendSize() {
+  try {
+    KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
+    return m_sendBuffer.GetSize();
+  }
+  KESTNET_LINE_SOCKET_CATCH("GetPendingSendSize")
+  return 0;
+}
+
+bool TcpNonBlockingLineSocket::IsClosing() {
+  KestMT::AutoLockMutex closeLock(&m_closeMutex, INFINITE);
+  return m_bClosing;
+}
+
+void TcpNonBlockingLineSocket::ReceiveData(DWORD p_dwResult) {
+  try {
+    KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
+    BYTE chunk[kChunkSize];
+    for (;;) {
+      const DWORD received = TcpNonBlockingClientSocket::Receive(chunk, kChunkSize);
+      if (received == 0) {
+        return;
+      }
+      m_dwReceivedByteCount += received;
+      Log(kClassName, kLogLevelTrace, "ReceiveData(): Size = %lu",
+          static_cast<unsigned long>(received));
+      m_receiveBuffer.Append(chunk, received);
+      if (m_bLineMode) {
+        for (DWORD index = 0; index < received; ++index) {
+          if (chunk[index] == kLineFeed && m_pLineListener != nullptr) {
+            Log(kClassName, kLogLevelTrace, "ReceiveData(): NL found at index %lu",
+                static_cast<unsigned long>(index));
+            m_pLineListener->OnReceiveLine(this, p_dwResult);
+          }
+          if (IsClosing()) {
+            return;
+          }
+        }
+      }
+      if (m_pLineListener != nullptr) {
+        m_pLineListener->OnReceive(this, p_dwResult);
+      }
+      if (IsClosing()) {
+        return;
+      }
+    }
+  }
+  KESTNET_LINE_SOCKET_CATCH("ReceiveData")
+}
+
+void TcpNonBlockingLineSocket::SendData(DWORD p_dwResult) {
+  try {
+    KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
+    Log(kClassName, kLogLevelTrace, "SendData(): SendData begin.");
+    if (m_sendBuffer.GetSize() == 0) {
+      Log(kClassName, kLogLevelTrace,
+          "SendData(): No data in the send buffer.  Passing OnSend to caller.");
+      if (m_pLineListener != nullptr) {
+        m_pLineListener->OnSend(this, p_dwResult);
+      }
+      return;
+    }
+    while (m_sendBuffer.GetSize() > 0) {
+      const DWORD wanted = std::min(m_sendBuffer.GetSize(), kChunkSize);
+      if (!m_sendBuffer.GetData(m_staging, wanted, false)) {
+        Log(kClassName, kLogLevelWarning,
+            "SendData(): Could not acquire data from the send buffer.  Aborting send.");
+        return;
+      }
+      const DWORD sent = TcpNonBlockingClientSocket::Send(m_staging, wanted);
+      if (sent == 0) {
+        Log(kClassName, kLogLevelTrace,
+            "SendData(): Socket send queue full.  No data could be sent.  Waiting for next OnSend");
+        return;
+      }
+      Log(kClassName, kLogLevelTrace, "SendData(): Sent %lu bytes of data from the send queue",
+          static_cast<unsigned long>(sent));
+      if (!m_sendBuffer.Remove(sent)) {
+        Log(kClassName, kLogLevelWarning,
+            "SendData(): Could not remove data from the send buffer that was actually sent.  "
+            "Aborting send.");
+        return;
+      }
+      if (sent < wanted) {
+        Log(kClassName, kLogLevelTrace,
+            "SendData(): Socket send queue full.  Only partial data could be sent.  Waiting for "
+            "next OnSend");
+        return;
+      }
+      if (IsClosing()) {
+        return;
+      }
+    }
+  }
+  KESTNET_LINE_SOCKET_CATCH("SendData")
+}
+
+void TcpNonBlockingLineSocket::InternalListener::OnAccept(DWORD_PTR, DWORD p_dwResult) {
+  Log(kListenerClassName, kLogLevelTrace, "OnAccept(): rc = %lu",
+      static_cast<unsigned long>(p_dwResult));
+  if (m_pOwner->m_pLineListener != nullptr) {
+    m_pOwner->m_pLineListener->OnAccept(m_pOwner, p_dwResult);
+  }
+}
+
+void TcpNonBlockingLineSocket::InternalListener::OnClose(DWORD_PTR, DWORD p_dwResult) {
+  Log(kListenerClassName, kLogLevelTrace, "OnClose(): rc = %lu",
+      static_cast<unsigned long>(p_dwResult));
+  try {
+    KestMT::AutoLockMutex bufferLock(&m_pOwner->m_bufferMutex, INFINITE);
+    TcpNonBlockingLineSocketListener* listener = m_pOwner->m_pLineListener;
+    if (listener == nullptr) {
+      return;
+    }
+    // Cleared first: nothing reaches the listener after its OnClose, even
+    // from a receive loop that is unwinding.
+    m_pOwner->m_pLineListener = nullptr;
+    {
+      KestMT::AutoLockMutex closeLock(&m_pOwner->m_closeMutex, INFINITE);
+      m_pOwner->m_bClosing = true;
+    }
+    listener->OnClose(m_pOwner, p_dwResult);
+  } catch (...) {
+    KestLog::LogUnknownException(kListenerClassName, "OnClose", __FILE__, __LINE__);
+  }
+}
+
+void TcpNonBlockingLineSocket::InternalListener::OnConnect(DWORD_PTR, DWORD p_dwResult) {
+  Log(kListenerClassName, kLogLevelTrace, "OnConnect(): rc = %lu",
+      static_cast<unsigned long>(p_dwResult));
+  if (m_pOwner->m_pLineListener != nullptr) {
+    m_pOwner->m_pLineListener->OnConnect(m_pOwner, p_dwResult);
+  }
+}
+
+void TcpNonBlockingLineSocket::InternalListener::OnOutOfBandData(DWORD_PTR, DWORD p_dwResult) {
+  Log(kListenerClassName, kLogLevelTrace, "OnOutOfBandData(): rc = %lu",
+      static_cast<unsigned long>(p_dwResult));
+  if (m_pOwner->m_pLineListener != nullptr) {
+    m_pOwner->m_pLineListener->OnOutOfBandData(m_pOwner, p_dwResult);
+  }
+}
+
+void TcpNonBlockingLineSocket::InternalListener::OnReceive(DWORD_PTR, DWORD p_dwResult) {
+  Log(kListenerClassName, kLogLevelTrace, "OnReceive(): rc = %lu",
+      static_cast<unsigned long>(p_dwResult));
+  m_pOwner->ReceiveData(p_dwResult);
+}
+
+void TcpNonBlockingLineSocket::InternalListener::OnSend(DWORD_PTR, DWORD p_dwResult) {
+  Log(kListenerClassName, kLogLevelTrace, "OnSend(): rc = %lu",
+      static_cast<unsigned long>(p_dwResult));
+  m_pOwner->SendData(p_dwResult);
+}
+
+}  // namespace KestNet

@@ -1,0 +1,125 @@
+// KestNet::TcpNonBlockingLineSocket: the TCP client the mail clients and the
+// TCP test object use. It buffers everything the peer sends, announces each
+// line feed to its listener (which then takes the line with ReceiveLine), and
+// queues whatever the operating system cannot take at once, sending it as the
+// socket becomes writable again, in order and without loss.
+//
+// The line socket is the listener of its own TCP base through
+// InternalListener; its user implements TcpNonBlockingLineSocketListener.
+//
+// Lock order: socket mutex (the base's), then the buffer mutex, then the close
+// mutex. Every entry point that may reach the base socket takes the socket
+// mutex first, which is also the order of the event thread's notifications,
+// so the two sides never wait for each other in opposite orders. All three
+// are recursive: a listener may call ReceiveLine, Receive or Send from inside
+// its notifications.
+#pragma once
+
+#include <string>
+
+#include "net/sockets/dyna_byte_buffer.h"
+#include "net/sockets/socket_listeners.h"
+#include "net/sockets/tcp_non_blocking_client_socket.h"
+#include "platform/os/win_types.h"
+#include "runtime/mutex.h"
+
+namespace KestNet {
+
+class TcpNonBlockingLineSocket;
+
+// Result codes are the SOCKET_* codes; the line socket passes itself first.
+class TcpNonBlockingLineSocketListener {
+ public:
+  virtual void OnAccept(TcpNonBlockingLineSocket* p_pSocket, DWORD p_dwResult) = 0;
+  virtual void OnClose(TcpNonBlockingLineSocket* p_pSocket, DWORD p_dwResult) = 0;
+  virtual void OnConnect(TcpNonBlockingLineSocket* p_pSocket, DWORD p_dwResult) = 0;
+  virtual void OnOutOfBandData(TcpNonBlockingLineSocket* p_pSocket, DWORD p_dwResult) = 0;
+  virtual void OnReceive(TcpNonBlockingLineSocket* p_pSocket, DWORD p_dwResult) = 0;
+  virtual void OnSend(TcpNonBlockingLineSocket* p_pSocket, DWORD p_dwResult) = 0;
+  // One call per line feed received (in line mode); the listener is expected
+  // to call ReceiveLine once.
+  virtual void OnReceiveLine(TcpNonBlockingLineSocket* p_pSocket, DWORD p_dwResult) = 0;
+
+ protected:
+  ~TcpNonBlockingLineSocketListener() = default;
+};
+
+class TcpNonBlockingLineSocket : public TcpNonBlockingClientSocket {
+ public:
+  static constexpr DWORD kNoLine = 0xFFFFFFFFu;
+  // Data moves in chunks of at most this many bytes in both directions.
+  static constexpr DWORD kChunkSize = 512;
+
+  // The base socket's listener: forwards to the line listener and runs the
+  // receive and send paths.
+  class InternalListener : public TcpNonBlockingSocketListener {
+   public:
+    explicit InternalListener(TcpNonBlockingLineSocket* p_pOwner) : m_pOwner(p_pOwner) {}
+    virtual ~InternalListener() = default;
+    void OnAccept(DWORD_PTR p_dwSocketId, DWORD p_dwResult) override;
+    void OnClose(DWORD_PTR p_dwSocketId, DWORD p_dwResult) override;
+    void OnConnect(DWORD_PTR p_dwSocketId, DWORD p_dwResult) override;
+    void OnOutOfBandData(DWORD_PTR p_dwSocketId, DWORD p_dwResult) override;
+    void OnReceive(DWORD_PTR p_dwSocketId, DWORD p_dwResult) override;
+    void OnSend(DWORD_PTR p_dwSocketId, DWORD p_dwResult) override;
+
+   private:
+    TcpNonBlockingLineSocket* m_pOwner;  // not owned: the line socket holds this object
+  };
+
+  TcpNonBlockingLineSocket();
+  // Closes a socket still open (its listener hears OnClose on this thread).
+  ~TcpNonBlockingLineSocket() override;
+
+  // The socket id, or 0. Resets both buffers, the byte counter, line mode
+  // (on) and the closing flag. Port 0: no local bind.
+  virtual DWORD_PTR Create(TcpNonBlockingLineSocketListener* p_pListener, USHORT p_usLocalPort = 0,
+                           const IPAddress& p_localAddress = IPAddress("0.0.0.0"));
+  // A line socket needs a line listener: this form always fails.
+  DWORD_PTR Create(TcpNonBlockingSocketListener* p_pListener, USHORT p_usLocalPort,
+                   const IPAddress& p_localAddress) override;
+  // Sets the closing flag, which ends a receive or send loop in progress at
+  // its next check, then closes as the base socket does.
+  void Close(bool p_bImmediate) override;
+  // Bytes copied from the receive buffer (and removed; Peek leaves them).
+  DWORD Receive(BYTE* p_pBuffer, DWORD p_dwCapacity) override;
+  DWORD Peek(BYTE* p_pBuffer, DWORD p_dwCapacity) override;
+  // Queues the data and sends what the socket takes now; the rest leaves on
+  // the next send notifications. Returns p_dwLength (0 for no data); never
+  // blocks and never refuses data.
+  DWORD Send(const BYTE* p_pData, DWORD p_dwLength) override;
+
+  // The first line held, without its terminator (LF, CR LF or LF CR), and its
+  // length; kNoLine when no whole line is held (nothing is removed then).
+  virtual DWORD ReceiveLine(std::string& p_strLine);
+  virtual DWORD GetReceivedSize();
+  // Bytes received since the last ClearReceiveBuffer (or Create).
+  virtual DWORD GetReceivedByteCount();
+  virtual void SetLineMode(bool p_bLineMode);
+  virtual void ClearReceiveBuffer();
+  // Bytes handed to Send that have not left yet.
+  DWORD GetPendingSendSize();
+
+ private:
+  // Reads the socket dry into the receive buffer and announces lines and
+  // data. Socket mutex held (event thread).
+  void ReceiveData(DWORD p_dwResult);
+  // Sends from the send buffer until it is empty or the socket is full.
+  // Socket mutex held.
+  void SendData(DWORD p_dwResult);
+  bool IsClosing();
+  DWORD CopyReceived(BYTE* p_pBuffer, DWORD p_dwCapacity, bool p_bRemove, const char* p_szWho);
+
+  InternalListener m_internalListener;
+  TcpNonBlockingLineSocketListener* m_pLineListener = nullptr;  // not owned
+  DynaByteBuffer m_receiveBuffer;
+  DynaByteBuffer m_sendBuffer;
+  BYTE m_staging[kChunkSize];
+  DWORD m_dwReceivedByteCount = 0;
+  bool m_bLineMode = true;
+  KestMT::Mutex m_bufferMutex;
+  KestMT::Mutex m_closeMutex;
+  bool m_bClosing = false;
+};
+
+}  // namespace KestNet
