@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+
+#include <pthread.h>
 
 #include "platform/os/debug_output.h"
 #include "platform/os/process.h"
@@ -17,6 +20,49 @@
 
 namespace KestLog {
 namespace {
+
+// The process and thread ids of an entry. Each is a system call here, and
+// every entry needs both, so they are kept: the process id for the process,
+// the thread id per thread. A fork gives the child new ids; the fork count
+// tells a cache that it is stale.
+class EntryIds {
+ public:
+  static DWORD ProcessId() {
+    Cache& cache = Current();
+    return cache.processId;
+  }
+  static DWORD ThreadId() {
+    Cache& cache = Current();
+    return cache.threadId;
+  }
+
+ private:
+  struct Cache {
+    std::uint32_t forkCount = ~0u;
+    DWORD processId = 0;
+    DWORD threadId = 0;
+  };
+
+  static std::atomic<std::uint32_t>& ForkCount() {
+    static std::atomic<std::uint32_t> count{0};
+    static std::once_flag registered;
+    std::call_once(registered, [] {
+      pthread_atfork(nullptr, nullptr, [] { count.fetch_add(1, std::memory_order_relaxed); });
+    });
+    return count;
+  }
+
+  static Cache& Current() {
+    thread_local Cache cache;
+    const std::uint32_t forks = ForkCount().load(std::memory_order_relaxed);
+    if (cache.forkCount != forks) {
+      cache.processId = GetCurrentProcessId();
+      cache.threadId = GetCurrentThreadId();
+      cache.forkCount = forks;
+    }
+    return cache;
+  }
+};
 
 // The executable's file name without its directory.
 void ReadProcessName(char (&name)[sizeof(LogEntry::processName)]) {
@@ -219,7 +265,7 @@ void Logger::Write(const char* p_szClassName, BYTE p_level, const char* p_szMess
   try {
     LogEntry record;
     std::memset(&record, 0, sizeof record);  // no stale bytes reach shared memory
-    record.threadId = GetCurrentThreadId();
+    record.threadId = EntryIds::ThreadId();
     record.time = static_cast<std::uint32_t>(std::time(nullptr));
     record.level = p_level;
     CopyBoundedText(record.message, p_szMessage != nullptr ? p_szMessage : "");
@@ -229,7 +275,7 @@ void Logger::Write(const char* p_szClassName, BYTE p_level, const char* p_szMess
     try {
       if (EnsureInitialized()) {
         KestMT::AutoLockMutex lock(&m_ringMutex, kWriteLockTimeout);
-        record.processId = GetCurrentProcessId();  // per entry: right after a fork too
+        record.processId = EntryIds::ProcessId();
         std::memcpy(record.processName, m_processName, sizeof record.processName);
         if (m_pHeader->generation != m_cachedGeneration) Refresh();
         if (p_level < m_filterLogLevel.load(std::memory_order_relaxed)) {
@@ -244,7 +290,7 @@ void Logger::Write(const char* p_szClassName, BYTE p_level, const char* p_szMess
       // Mutex time-out or no ring: the entry does not reach the ring.
     }
     if (!inRing) {
-      record.processId = GetCurrentProcessId();
+      record.processId = EntryIds::ProcessId();
       if (m_bInitialized.load(std::memory_order_acquire)) {
         std::memcpy(record.processName, m_processName, sizeof record.processName);
       }
