@@ -340,7 +340,7 @@ LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   std::shared_ptr<MessageQueue> own = Holder().queue;
   for (;;) {
     std::uint32_t doneSeen = message->done.load(std::memory_order_acquire);
-    if (doneSeen != 0) return message->result;
+    if ((doneSeen & kFutexCounterMask) != 0) return message->result;
     std::uint32_t ownSeen = own ? own->WakeWord().load(std::memory_order_acquire) : 0;
     if (own && own->DeliverSentMessages()) continue;
     FutexWaitEntry entries[2] = {{&message->done, doneSeen}, {own ? &own->WakeWord() : nullptr, ownSeen}};

@@ -31,7 +31,7 @@ bool WaitSliced(std::span<const FutexWaitEntry> entries, std::optional<std::int6
     if (*deadlineNs - now < slice) slice = *deadlineNs - now;
   }
   for (const FutexWaitEntry& entry : entries) {
-    if (entry.word->load(std::memory_order_acquire) != entry.expected) return true;
+    if (((entry.word->load(std::memory_order_acquire) ^ entry.expected) & kFutexCounterMask) != 0) return true;
   }
   timespec relative = ToTimespec(slice);
   syscall(SYS_futex, entries.front().word, FUTEX_WAIT, entries.front().expected, &relative, nullptr, 0);
@@ -58,13 +58,21 @@ bool FutexWaitAny(std::span<const FutexWaitEntry> entries, std::optional<std::in
     }
     return false;
   }
-  if (waitvMissing.load(std::memory_order_relaxed) || entries.size() > FUTEX_WAITV_MAX) {
-    return WaitSliced(entries, deadlineNs);
+  // Announce the sleep on every word; a word that changed since the caller
+  // read it means there is something to look at already.
+  std::vector<FutexWaitEntry> marked(entries.begin(), entries.end());
+  for (FutexWaitEntry& entry : marked) {
+    std::uint32_t current = entry.word->fetch_or(kFutexSleepersBit, std::memory_order_acq_rel);
+    if (((current ^ entry.expected) & kFutexCounterMask) != 0) return true;
+    entry.expected = current | kFutexSleepersBit;
   }
-  std::vector<futex_waitv> waiters(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    waiters[i].val = entries[i].expected;
-    waiters[i].uaddr = reinterpret_cast<std::uintptr_t>(entries[i].word);
+  if (waitvMissing.load(std::memory_order_relaxed) || marked.size() > FUTEX_WAITV_MAX) {
+    return WaitSliced(marked, deadlineNs);
+  }
+  std::vector<futex_waitv> waiters(marked.size());
+  for (std::size_t i = 0; i < marked.size(); ++i) {
+    waiters[i].val = marked[i].expected;
+    waiters[i].uaddr = reinterpret_cast<std::uintptr_t>(marked[i].word);
     waiters[i].flags = kFutex2SizeU32;
     waiters[i].__reserved = 0;
   }
@@ -78,7 +86,7 @@ bool FutexWaitAny(std::span<const FutexWaitEntry> entries, std::optional<std::in
       return false;
     case ENOSYS:
       waitvMissing.store(true, std::memory_order_relaxed);
-      return WaitSliced(entries, deadlineNs);
+      return WaitSliced(marked, deadlineNs);
     default:  // EAGAIN (a word already changed), EINTR: the caller re-checks.
       return true;
   }

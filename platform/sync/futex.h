@@ -17,19 +17,27 @@ struct FutexWaitEntry {
   std::uint32_t expected;
 };
 
-// Sleeps until one of the words is woken or differs from its expected value,
-// or until the deadline (CLOCK_MONOTONIC nanoseconds; nullopt = no limit).
-// Returns false on time-out. Spurious returns are possible: callers re-check.
+// A wake word is a 31-bit change counter plus this bit, which a sleeper sets
+// before it sleeps, so that a change nobody sleeps on costs no system call.
+constexpr std::uint32_t kFutexSleepersBit = 0x80000000u;
+constexpr std::uint32_t kFutexCounterMask = ~kFutexSleepersBit;
+
+// Sleeps until one of the words changes from its expected value (read before
+// the caller last looked at the objects) or until the deadline
+// (CLOCK_MONOTONIC nanoseconds; nullopt = no limit). Returns false on time-out.
+// Spurious returns are possible: callers re-check.
 bool FutexWaitAny(std::span<const FutexWaitEntry> entries, std::optional<std::int64_t> deadlineNs);
 
 // Wakes every sleeper on the word.
 void FutexWakeAll(std::atomic<std::uint32_t>* word);
 
-// Increments the word and wakes its sleepers: the way every object announces a
-// change of state.
+// Counts a change on the word and wakes its sleepers, if any: the way every
+// object announces a change of state.
 inline void BumpAndWake(std::atomic<std::uint32_t>& word) {
-  word.fetch_add(1, std::memory_order_acq_rel);
-  FutexWakeAll(&word);
+  std::uint32_t old = word.load(std::memory_order_relaxed);
+  while (!word.compare_exchange_weak(old, (old + 1) & kFutexCounterMask, std::memory_order_acq_rel)) {
+  }
+  if ((old & kFutexSleepersBit) != 0) FutexWakeAll(&word);
 }
 
 // CLOCK_MONOTONIC now, in nanoseconds.
