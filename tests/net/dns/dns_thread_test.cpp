@@ -1,0 +1,407 @@
+// The query engine against scripted DNS peers on port 53 of a private
+// network namespace: what is accepted, what is ignored, the retransmission
+// schedule on the wire, abort, and a single report whatever happens.
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "net/dns/dns_thread.h"
+#include "net/sockets/set_manager.h"
+#include "net/sockets/socket_event_thread.h"
+#include "runtime/exceptions.h"
+#include "tests/net/dns/dns_thread_test_support.h"
+#include "tests/support/private_network_test.h"
+
+namespace KestNet::testing {
+namespace {
+
+using kestnet::testing::DnsBytes;
+using kestnet::testing::DnsResponseBuilder;
+using kestnet::testing::ReceivedDatagram;
+using kestnet::testing::ScriptedReply;
+using kestnet::testing::ScriptedUdpPeer;
+using kestnet::testing::UdpPeerScript;
+
+constexpr const char* kServerA = "127.0.0.53";
+constexpr const char* kServerB = "127.0.0.54";
+constexpr const char* kForeignAddress = "127.0.0.99";
+
+class DnsThreadTest : public kestnet::testing::PrivateNetworkTest {
+ protected:
+  void SetUp() override {
+    PrivateNetworkTest::SetUp();
+    if (IsSkipped()) {
+      return;
+    }
+    // As every user of the socket layer does before its first socket.
+    ASSERT_TRUE(InitializeSockets());
+    m_bSocketsInitialized = true;
+  }
+
+  void TearDown() override {
+    m_query.reset();
+    for (auto& peer : m_peers) {
+      peer->Stop();
+    }
+    m_peers.clear();
+    if (m_bSocketsInitialized) {
+      UninitializeSockets();
+      EXPECT_TRUE(SocketEventThread::WaitForAllThreadsToEnd(5000));
+    }
+    PrivateNetworkTest::TearDown();
+  }
+
+  bool m_bSocketsInitialized = false;
+
+  ScriptedUdpPeer& StartPeer(const std::string& p_address, UdpPeerScript p_script = {},
+                             bool p_bWithForeignSender = false) {
+    auto peer = std::make_unique<ScriptedUdpPeer>();
+    std::string error;
+    if (p_bWithForeignSender) {
+      EXPECT_EQ(peer->AddSender(kForeignAddress, 53, error), 1u) << error;
+      EXPECT_EQ(peer->AddSender(p_address, 5353, error), 2u) << error;
+    }
+    peer->SetScript(std::move(p_script));
+    EXPECT_TRUE(peer->Start(p_address, 53, error)) << error;
+    m_peers.push_back(std::move(peer));
+    return *m_peers.back();
+  }
+
+  DNSThread& StartQuery(const std::vector<std::string>& p_servers, const std::string& p_name,
+                        DWORD p_dwTimeout) {
+    m_query = std::make_unique<DNSThread>();
+    m_query->RunQuery(p_servers, p_name, p_dwTimeout, false, false, 0, &m_listener);
+    return *m_query;
+  }
+
+  // Waits for the one report and for the query thread to end, then checks
+  // that no second report follows.
+  ListenerCall SingleReport(std::chrono::milliseconds p_timeout = 10s) {
+    EXPECT_TRUE(m_listener.WaitForCalls(1, p_timeout));
+    EXPECT_TRUE(m_query->WaitForThreadToEnd(10000));
+    auto calls = m_listener.Calls();
+    EXPECT_EQ(calls.size(), 1u);
+    return calls.empty() ? ListenerCall{} : calls.front();
+  }
+
+  RecordingListener m_listener;
+  std::vector<std::unique_ptr<ScriptedUdpPeer>> m_peers;
+  std::unique_ptr<DNSThread> m_query;
+};
+
+TEST_F(DnsThreadTest, DeliversTheAddressOfAnAcceptedAnswer) {
+  StartPeer(kServerA, AnswerWithAddress("10.1.2.3", 3600));
+  StartQuery({kServerA}, "alpha.test", 5000);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.name, L"alpha.test");
+  EXPECT_EQ(call.result, DNS_SUCCESS);
+  ASSERT_EQ(call.records.size(), 1u);
+  EXPECT_EQ(call.records[0].name, "alpha.test");
+  EXPECT_EQ(call.records[0].type, kDnsRecordTypeA);
+  EXPECT_EQ(call.records[0].ttl, 3600u);
+  EXPECT_EQ(call.records[0].address.ToString(), "10.1.2.3");
+
+  DWORD result = 99;
+  DnsRecordList records;
+  m_query->GetResults(result, records);
+  EXPECT_EQ(result, DNS_SUCCESS);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].address.ToString(), "10.1.2.3");
+}
+
+TEST_F(DnsThreadTest, KeepsTtlZeroAsRead) {
+  StartPeer(kServerA, AnswerWithAddress("10.1.2.3", 0));
+  StartQuery({kServerA}, "zero.test", 5000);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.result, DNS_SUCCESS);
+  ASSERT_EQ(call.records.size(), 1u);
+  EXPECT_EQ(call.records[0].ttl, 0u);
+}
+
+TEST_F(DnsThreadTest, CanonicalNameOnlyAnswerIsASuccessWithoutAddress) {
+  StartPeer(kServerA, [](const ReceivedDatagram& p_datagram) {
+    return std::vector<ScriptedReply>{
+        {DnsResponseBuilder(QueryOf(p_datagram)).CName("", 60, "real.test").Build()}};
+  });
+  StartQuery({kServerA}, "www.test", 5000);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.result, DNS_SUCCESS);
+  ASSERT_EQ(call.records.size(), 1u);
+  EXPECT_EQ(call.records[0].type, kDnsRecordTypeCName);
+  EXPECT_EQ(call.records[0].data, "real.test");
+  EXPECT_FALSE(call.records[0].address.IsValid());
+}
+
+TEST_F(DnsThreadTest, AcceptsAQuestionNameInOtherLetterCaseAndATrailingDot) {
+  StartPeer(kServerA, [](const ReceivedDatagram& p_datagram) {
+    return std::vector<ScriptedReply>{{DnsResponseBuilder(QueryOf(p_datagram))
+                                           .Question("MiXeD.TeSt")
+                                           .A("", 60, "10.0.0.7")
+                                           .Build()}};
+  });
+  StartQuery({kServerA}, "mixed.test.", 5000);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.result, DNS_SUCCESS);
+  ASSERT_EQ(call.records.size(), 1u);
+  EXPECT_EQ(call.records[0].address.ToString(), "10.0.0.7");
+}
+
+// Each case sends something that must be ignored, carrying the address
+// 10.6.6.6, then a good answer with 10.1.1.1: exactly one success with the
+// good address proves the first was dropped without harm.
+struct IgnoredResponse {
+  const char* name;
+  std::function<ScriptedReply(const kestnet::testing::DnsQuery&)> make;
+};
+
+DnsBytes Bad(const kestnet::testing::DnsQuery& p_query) {
+  return DnsResponseBuilder(p_query).A("", 60, "10.6.6.6").Build();
+}
+
+const IgnoredResponse kIgnoredResponses[] = {
+    {"WrongId",
+     [](const auto& q) {
+       return ScriptedReply{DnsResponseBuilder(q).Id(static_cast<std::uint16_t>(q.id + 100)).A("", 60, "10.6.6.6").Build()};
+     }},
+    {"ResponseBitClear",
+     [](const auto& q) { return ScriptedReply{DnsResponseBuilder(q).Flags(0x0100).A("", 60, "10.6.6.6").Build()}; }},
+    {"OtherName",
+     [](const auto& q) { return ScriptedReply{DnsResponseBuilder(q).Question("other.test").A("", 60, "10.6.6.6").Build()}; }},
+    {"FromForeignAddress", [](const auto& q) { return ScriptedReply{Bad(q), 1}; }},
+    {"FromOtherPortOfTheServer", [](const auto& q) { return ScriptedReply{Bad(q), 2}; }},
+    {"TruncatedPacket",
+     [](const auto& q) {
+       DnsBytes bytes = Bad(q);
+       bytes.resize(bytes.size() - 2);
+       return ScriptedReply{bytes};
+     }},
+    {"CompressionLoop",
+     [](const auto& q) {
+       DnsBytes bytes = Bad(q);
+       // The answer's owner pointer (C0 0C) now points at itself.
+       const std::size_t owner = 12 + q.question.size();
+       bytes[owner + 1] = static_cast<std::uint8_t>(owner);
+       return ScriptedReply{bytes};
+     }},
+    {"AddressOfFiveBytes",
+     [](const auto& q) { return ScriptedReply{DnsResponseBuilder(q).Record("", 1, 60, {10, 6, 6, 6, 6}).Build()}; }},
+    {"NotEvenAHeader", [](const auto&) { return ScriptedReply{DnsBytes{0xAB, 0xCD, 0x81}}; }},
+};
+
+class DnsThreadIgnoresTest : public DnsThreadTest,
+                             public ::testing::WithParamInterface<IgnoredResponse> {};
+
+TEST_P(DnsThreadIgnoresTest, IgnoresTheResponseAndTakesTheNextGoodOne) {
+  const IgnoredResponse& scenario = GetParam();
+  StartPeer(
+      kServerA,
+      [&scenario](const ReceivedDatagram& p_datagram) {
+        const auto query = QueryOf(p_datagram);
+        return std::vector<ScriptedReply>{
+            scenario.make(query),
+            {DnsResponseBuilder(query).A("", 60, "10.1.1.1").Build(), 0, 100ms}};
+      },
+      true);
+  StartQuery({kServerA}, "ignore.test", 5000);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.result, DNS_SUCCESS);
+  ASSERT_EQ(call.records.size(), 1u);
+  EXPECT_EQ(call.records[0].address.ToString(), "10.1.1.1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Responses, DnsThreadIgnoresTest, ::testing::ValuesIn(kIgnoredResponses),
+                         [](const auto& p_info) { return std::string(p_info.param.name); });
+
+TEST_F(DnsThreadTest, IgnoredResponsesAloneEndInTimeout) {
+  StartPeer(kServerA, [](const ReceivedDatagram& p_datagram) {
+    const auto query = QueryOf(p_datagram);
+    return std::vector<ScriptedReply>{
+        {DnsResponseBuilder(query).Id(static_cast<std::uint16_t>(query.id ^ 0x5555)).A("", 1, "10.6.6.6").Build()}};
+  });
+  StartQuery({kServerA}, "never.test", 500);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.result, DNS_ERROR_TIMEOUT);
+  EXPECT_TRUE(call.records.empty());
+}
+
+TEST_F(DnsThreadTest, EmptyAnswersFromEveryServerGiveNoResponses) {
+  StartPeer(kServerA, AnswerEmpty(3));  // NXDOMAIN
+  StartPeer(kServerB, AnswerEmpty(0));
+  StartQuery({kServerA, kServerB}, "empty.test", 5000);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.result, DNS_ERROR_NO_RESPONSES);
+  EXPECT_TRUE(call.records.empty());
+}
+
+TEST_F(DnsThreadTest, OneEmptyAnswerOfTwoServersWaitsForTheOther) {
+  StartPeer(kServerA, AnswerEmpty(3));
+  StartPeer(kServerB, AnswerWithAddress("10.2.2.2"));
+  // The second server answers only its retransmitted query, well after the
+  // first server's empty answer.
+  m_peers.back()->SetScript([](const ReceivedDatagram& p_datagram) {
+    static int s_seen = 0;
+    if (++s_seen < 2) {
+      return std::vector<ScriptedReply>{};
+    }
+    return std::vector<ScriptedReply>{
+        {DnsResponseBuilder(QueryOf(p_datagram)).A("", 60, "10.2.2.2").Build()}};
+  });
+  StartQuery({kServerA, kServerB}, "later.test", 5000);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.result, DNS_SUCCESS);
+  ASSERT_EQ(call.records.size(), 1u);
+  EXPECT_EQ(call.records[0].address.ToString(), "10.2.2.2");
+  // The first server answered both transmissions empty; that did not count
+  // as the second server's answer.
+  EXPECT_EQ(m_peers.front()->Received().size(), 2u);
+}
+
+TEST_F(DnsThreadTest, RetransmitsOnTheScheduleForTimeout5000) {
+  ScriptedUdpPeer& first = StartPeer(kServerA);
+  ScriptedUdpPeer& second = StartPeer(kServerB);
+  const auto started = std::chrono::steady_clock::now();
+  StartQuery({kServerA, kServerB}, "silent.test", 5000);
+  const ListenerCall call = SingleReport();
+  const auto reported = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(call.result, DNS_ERROR_TIMEOUT);
+  EXPECT_TRUE(call.records.empty());
+
+  // The first transmission, then one after each wait of 625, 1250 and 2500 ms,
+  // to every server; the time-out follows the last at once.
+  const auto atFirst = first.Received();
+  const auto atSecond = second.Received();
+  ASSERT_EQ(atFirst.size(), 4u);
+  ASSERT_EQ(atSecond.size(), 4u);
+  const long expectedMs[] = {0, 625, 1875, 4375};
+  for (std::size_t i = 0; i < 4; ++i) {
+    const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(atFirst[i].at - atFirst[0].at);
+    EXPECT_GE(at.count(), expectedMs[i] - 20) << "transmission " << i;
+    EXPECT_LT(at.count(), expectedMs[i] + 400) << "transmission " << i;
+    // Every transmission has a new ID, the next value of the counter, and both
+    // servers get the same message.
+    EXPECT_EQ(atFirst[i].bytes, atSecond[i].bytes);
+    if (i > 0) {
+      EXPECT_EQ(QueryOf(atFirst[i]).id, static_cast<std::uint16_t>(QueryOf(atFirst[i - 1]).id + 1));
+    }
+    EXPECT_EQ(QueryOf(atFirst[i]).name, "silent.test");
+    EXPECT_EQ(QueryOf(atFirst[i]).flags, 0x0100);
+  }
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(reported).count(), 4375 - 20);
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(reported).count(), 4375 + 1500);
+}
+
+TEST_F(DnsThreadTest, RetransmitsOnceForTimeout500) {
+  ScriptedUdpPeer& peer = StartPeer(kServerA);
+  StartQuery({kServerA}, "short.test", 500);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.result, DNS_ERROR_TIMEOUT);
+  const auto received = peer.Received();
+  ASSERT_EQ(received.size(), 2u);
+  const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(received[1].at - received[0].at);
+  EXPECT_GE(gap.count(), 500 - 20);
+  EXPECT_LT(gap.count(), 500 + 400);
+}
+
+TEST_F(DnsThreadTest, AbortDeliversAbortOnceWithNoRecords) {
+  ScriptedUdpPeer& peer = StartPeer(kServerA);
+  DNSThread& query = StartQuery({kServerA}, "abort.test", 30000);
+  ASSERT_TRUE(peer.WaitForDatagrams(1, 5s));
+  query.Abort(INFINITE);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.result, DNS_ERROR_ABORT);
+  EXPECT_TRUE(call.records.empty());
+  DWORD result = 0;
+  DnsRecordList records;
+  query.GetResults(result, records);
+  EXPECT_EQ(result, DNS_ERROR_ABORT);
+}
+
+TEST_F(DnsThreadTest, AbortAfterTheOutcomeReportsNothingMore) {
+  StartPeer(kServerA, AnswerWithAddress("10.3.3.3"));
+  DNSThread& query = StartQuery({kServerA}, "done.test", 30000);
+  ASSERT_TRUE(m_listener.WaitForCalls(1, 5s));
+  query.Abort(INFINITE);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.result, DNS_SUCCESS);
+}
+
+TEST_F(DnsThreadTest, DestroyingARunningQueryReportsAbortOnce) {
+  ScriptedUdpPeer& peer = StartPeer(kServerA);
+  StartQuery({kServerA}, "destroyed.test", 30000);
+  ASSERT_TRUE(peer.WaitForDatagrams(1, 5s));
+  m_query.reset();
+  const auto calls = m_listener.Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].result, DNS_ERROR_ABORT);
+}
+
+TEST_F(DnsThreadTest, ReportsOnceWhenAnswersRaceTheTimeout) {
+  // Answers to the retransmission arrive at about the moment the schedule
+  // ends, duplicated; whichever comes first wins and nothing is reported twice.
+  for (int round = 0; round < 5; ++round) {
+    auto peer = std::make_unique<ScriptedUdpPeer>();
+    std::string error;
+    peer->SetScript([](const ReceivedDatagram& p_datagram) {
+      const DnsBytes answer = DnsResponseBuilder(QueryOf(p_datagram)).A("", 1, "10.4.4.4").Build();
+      return std::vector<ScriptedReply>{{answer, 0, 495ms}, {answer}, {answer}};
+    });
+    ASSERT_TRUE(peer->Start(kServerA, 53, error)) << error;
+    RecordingListener listener;
+    {
+      DNSThread query;
+      query.RunQuery({kServerA}, "race.test", 500, false, false, 0, &listener);
+      ASSERT_TRUE(listener.WaitForCalls(1, 5s));
+      ASSERT_TRUE(query.WaitForThreadToEnd(5000));
+    }
+    peer->Stop();
+    const auto calls = listener.Calls();
+    ASSERT_EQ(calls.size(), 1u) << "round " << round;
+    EXPECT_TRUE(calls[0].result == DNS_SUCCESS || calls[0].result == DNS_ERROR_TIMEOUT);
+  }
+}
+
+TEST_F(DnsThreadTest, NoUsableServerGivesInvalidObject) {
+  StartQuery({"not-an-address"}, "nowhere.test", 5000);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.result, DNS_ERROR_INVALID_OBJECT);
+  EXPECT_TRUE(call.records.empty());
+}
+
+TEST_F(DnsThreadTest, RefusesANameThatCannotBeWrittenWithoutReporting) {
+  DNSThread query;
+  EXPECT_THROW(query.RunQuery({kServerA}, std::string(64, 'x') + ".test", 5000, false, false, 0,
+                              &m_listener),
+               KestBase::InvalidParameterException);
+  EXPECT_THROW(query.RunQuery({kServerA}, "a..b", 5000, false, false, 0, &m_listener),
+               KestBase::InvalidParameterException);
+  EXPECT_FALSE(query.IsRunning());
+  EXPECT_TRUE(m_listener.Calls().empty());
+}
+
+TEST_F(DnsThreadTest, AThrowingListenerStillEndsTheQuery) {
+  StartPeer(kServerA, AnswerWithAddress("10.5.5.5"));
+  m_listener.ThrowFromCallback();
+  DNSThread& query = StartQuery({kServerA}, "throws.test", 30000);
+  ASSERT_TRUE(m_listener.WaitForCalls(1, 5s));
+  // The completion event was set despite the exception: Run ends long
+  // before its 30-second schedule would.
+  EXPECT_TRUE(query.WaitForThreadToEnd(5000));
+  EXPECT_EQ(m_listener.Calls().size(), 1u);
+}
+
+TEST_F(DnsThreadTest, KeepsTheCachingSettingsForTheResolver) {
+  StartPeer(kServerA, AnswerWithAddress("10.1.2.3"));
+  m_query = std::make_unique<DNSThread>();
+  m_query->RunQuery({kServerA}, "settings.test", 5000, true, true, 77, &m_listener);
+  SingleReport();
+  EXPECT_TRUE(m_query->GetDontCache());
+  EXPECT_TRUE(m_query->GetSpecifyCacheTime());
+  EXPECT_EQ(m_query->GetCacheTime(), 77u);
+}
+
+}  // namespace
+}  // namespace KestNet::testing

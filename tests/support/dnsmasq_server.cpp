@@ -1,0 +1,228 @@
+#include "tests/support/dnsmasq_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace kestnet::testing {
+namespace {
+
+// Where Debian installs daemons; searched after the PATH, which often lacks them.
+constexpr const char* kSystemBinaryDirectories[] = {"/usr/sbin", "/sbin"};
+constexpr auto kStopGrace = std::chrono::seconds(3);
+
+bool IsExecutable(const std::filesystem::path& p_path) {
+  return !p_path.empty() && access(p_path.c_str(), X_OK) == 0;
+}
+
+// A query for a name the server does not know: any answer (a refusal
+// included) proves it is listening.
+std::vector<unsigned char> ReadinessProbe() {
+  return {0x4B, 0x4E, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+          0x05, 'p',  'r',  'o',  'b',  'e',  0x07, 'i',  'n',  'v',  'a',  'l',
+          'i',  'd',  0x00, 0x00, 0x01, 0x00, 0x01};
+}
+
+std::string UserName() {
+  const passwd* entry = getpwuid(geteuid());
+  return entry != nullptr ? entry->pw_name : std::to_string(geteuid());
+}
+
+std::string GroupName() {
+  const group* entry = getgrgid(getegid());
+  return entry != nullptr ? entry->gr_name : std::to_string(getegid());
+}
+
+}  // namespace
+
+DnsmasqServer::DnsmasqServer() : m_directory("kestnet-dnsmasq") {}
+
+DnsmasqServer::~DnsmasqServer() { Stop(); }
+
+std::string DnsmasqServer::FindBinary() {
+  if (const char* configured = std::getenv("KESTNET_DNSMASQ")) {
+    return IsExecutable(configured) ? configured : std::string();
+  }
+  std::vector<std::filesystem::path> candidates;
+  if (const char* path = std::getenv("PATH")) {
+    std::stringstream directories(path);
+    std::string directory;
+    while (std::getline(directories, directory, ':')) {
+      if (!directory.empty()) {
+        candidates.push_back(std::filesystem::path(directory) / "dnsmasq");
+      }
+    }
+  }
+  for (const char* directory : kSystemBinaryDirectories) {
+    candidates.push_back(std::filesystem::path(directory) / "dnsmasq");
+  }
+  for (const auto& candidate : candidates) {
+    if (IsExecutable(candidate)) {
+      return candidate.string();
+    }
+  }
+  return {};
+}
+
+bool DnsmasqServer::WriteFile(const std::filesystem::path& p_path, const std::string& p_text) const {
+  std::ofstream file(p_path, std::ios::trunc);
+  file << p_text;
+  file.flush();
+  return static_cast<bool>(file);
+}
+
+bool DnsmasqServer::Start(const DnsmasqOptions& p_options, std::string& p_error,
+                          std::chrono::milliseconds p_readyTimeout) {
+  Stop();
+  m_options = p_options;
+  const std::string binary = FindBinary();
+  if (binary.empty()) {
+    p_error = "dnsmasq is not installed (Debian package dnsmasq-base)";
+    return false;
+  }
+  if (m_directory.Path().empty()) {
+    p_error = "no temporary directory for dnsmasq";
+    return false;
+  }
+  const auto hostsFile = m_directory.Path() / "hosts";
+  const auto configurationFile = m_directory.Path() / "dnsmasq.conf";
+  const auto pidFile = m_directory.Path() / "dnsmasq.pid";
+  const auto logFile = m_directory.Path() / "dnsmasq.log";
+  std::string hosts;
+  for (const auto& [address, name] : p_options.hosts) {
+    hosts += address + " " + name + "\n";
+  }
+  if (!WriteFile(hostsFile, hosts) || !WriteFile(configurationFile, "")) {
+    p_error = "the hosts file for dnsmasq could not be written";
+    return false;
+  }
+
+  std::vector<std::string> arguments = {
+      binary,
+      "--keep-in-foreground",
+      "--conf-file=" + configurationFile.string(),
+      "--no-resolv",
+      "--no-hosts",
+      "--addn-hosts=" + hostsFile.string(),
+      "--listen-address=" + p_options.listenAddress,
+      "--bind-interfaces",
+      "--port=" + std::to_string(p_options.port),
+      "--pid-file=" + pidFile.string(),
+      "--local-ttl=" + std::to_string(p_options.localTtl),
+      // Stay the current user: the test's private files are readable only by it.
+      "--user=" + UserName(),
+      "--group=" + GroupName(),
+      "--log-facility=-",
+  };
+  if (p_options.logQueries) {
+    arguments.push_back("--log-queries");
+  }
+  arguments.insert(arguments.end(), p_options.extraArguments.begin(), p_options.extraArguments.end());
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) {
+    argv.push_back(argument.data());
+  }
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logFile.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    p_error = std::string("dnsmasq could not be started: ") + std::strerror(spawned);
+    return false;
+  }
+  m_pid = pid;
+  if (!WaitUntilAnswering(p_readyTimeout, p_error)) {
+    p_error += "\n" + ReadLog();
+    Stop();
+    return false;
+  }
+  return true;
+}
+
+bool DnsmasqServer::WaitUntilAnswering(std::chrono::milliseconds p_timeout, std::string& p_error) {
+  sockaddr_in server{};
+  server.sin_family = AF_INET;
+  server.sin_port = htons(m_options.port);
+  if (inet_pton(AF_INET, m_options.listenAddress.c_str(), &server.sin_addr) != 1) {
+    p_error = "the listen address is not an IPv4 address";
+    return false;
+  }
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    p_error = std::string("socket: ") + std::strerror(errno);
+    return false;
+  }
+  const auto probe = ReadinessProbe();
+  const auto deadline = std::chrono::steady_clock::now() + p_timeout;
+  bool answered = false;
+  while (!answered && std::chrono::steady_clock::now() < deadline) {
+    int status = 0;
+    if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+      m_pid = -1;
+      p_error = "dnsmasq ended before it answered";
+      break;
+    }
+    sendto(fd, probe.data(), probe.size(), 0, reinterpret_cast<const sockaddr*>(&server), sizeof server);
+    pollfd readable{fd, POLLIN, 0};
+    if (poll(&readable, 1, 100) == 1) {
+      unsigned char reply[512];
+      answered = recv(fd, reply, sizeof reply, 0) > 0;
+    }
+  }
+  close(fd);
+  if (!answered && p_error.empty()) {
+    p_error = "dnsmasq did not answer in time";
+  }
+  return answered;
+}
+
+void DnsmasqServer::Stop() {
+  if (m_pid <= 0) {
+    return;
+  }
+  kill(m_pid, SIGTERM);
+  const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
+  int status = 0;
+  while (waitpid(m_pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(m_pid, SIGKILL);
+      waitpid(m_pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  m_pid = -1;
+}
+
+std::string DnsmasqServer::ReadLog() const {
+  std::ifstream file(m_directory.Path() / "dnsmasq.log");
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+}  // namespace kestnet::testing
