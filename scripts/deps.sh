@@ -24,4 +24,4 @@ KESTNET_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config
   libsqlite3-dev libffi-dev)
 # What the tests and benchmarks add: test frameworks and the real peers the
 # integration tests start on loopback or in private network namespaces.
-KESTNET_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev iproute2 procps)
+KESTNET_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev iproute2 procps dnsmasq-base)
