@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/platform/registry/registry_fixture.h"
@@ -74,6 +76,64 @@ TEST_F(MultiProcessTest, ConcurrentWritersLoseNoValueAndNoIncrement) {
   ASSERT_EQ(RegQueryValueExW(shared, L"counter", nullptr, nullptr, reinterpret_cast<BYTE*>(&counter), &size),
             ERROR_SUCCESS);
   EXPECT_EQ(counter, static_cast<ULONGLONG>(kWriters * kIncrementsPerWriter));
+}
+
+TEST_F(MultiProcessTest, ThreadsOfOneProcessShareHandlesAndHivesSafely) {
+  HKEY shared = Create(HKEY_CURRENT_USER, L"Software\\Threads");
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int writer = 0; writer < kWriters; ++writer) {
+    threads.emplace_back([&, writer] {
+      for (int i = 0; i < 50; ++i) {
+        // Each thread also opens and closes its own handles meanwhile.
+        HKEY own = nullptr;
+        const std::wstring path = L"Software\\Threads\\T" + std::to_wstring(writer);
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &own, nullptr) !=
+            ERROR_SUCCESS) {
+          ++failures;
+          continue;
+        }
+        const DWORD value = static_cast<DWORD>(i);
+        const std::wstring name = L"v" + std::to_wstring(writer) + L"-" + std::to_wstring(i);
+        if (RegSetValueExW(shared, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) !=
+                ERROR_SUCCESS ||
+            RegAddToQwordValueW(own, L"n", 1, nullptr) != ERROR_SUCCESS ||
+            RegAddToQwordValueW(shared, L"total", 1, nullptr) != ERROR_SUCCESS) {
+          ++failures;
+        }
+        RegCloseKey(own);
+      }
+    });
+  }
+  // A reader enumerates while the writers write.
+  threads.emplace_back([&] {
+    for (int pass = 0; pass < 20; ++pass) {
+      wchar_t name[64];
+      for (DWORD index = 0;; ++index) {
+        DWORD length = 64;
+        const LONG rc = RegEnumValueW(shared, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc == static_cast<LONG>(ERROR_NO_MORE_ITEMS)) break;
+        if (rc != ERROR_SUCCESS) {
+          ++failures;
+          break;
+        }
+      }
+    }
+  });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+  DWORD values = 0;
+  DWORD subkeys = 0;
+  ASSERT_EQ(RegQueryInfoKeyW(shared, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                             nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(values, static_cast<DWORD>(kWriters * 50 + 1));
+  EXPECT_EQ(subkeys, static_cast<DWORD>(kWriters));
+  ULONGLONG total = 0;
+  DWORD size = sizeof total;
+  ASSERT_EQ(RegQueryValueExW(shared, L"total", nullptr, nullptr, reinterpret_cast<BYTE*>(&total), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(total, static_cast<ULONGLONG>(kWriters * 50));
 }
 
 std::string IntegrityCheck(const std::string& file) {
