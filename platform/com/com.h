@@ -11,6 +11,7 @@
 #include "platform/com/bstr.h"
 #include "platform/com/connection_points.h"
 #include "platform/com/dispatch.h"
+#include "platform/com/enumerators.h"
 #include "platform/com/error_info.h"
 #include "platform/com/git.h"
 #include "platform/com/guid.h"

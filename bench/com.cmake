@@ -1,0 +1,4 @@
+if(TARGET platform_com)
+  kestnet_add_bench(com_bench SOURCES com_bench.cpp)
+  kestnet_com_host(com_bench)
+endif()
