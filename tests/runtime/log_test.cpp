@@ -20,13 +20,22 @@
 
 namespace {
 
+// The private home of the child process running a case: a child ends with
+// _Exit, which runs no destructor, so it tidies up through this first.
+KestLogTest::PrivateHome* g_childHome = nullptr;
+
+[[noreturn]] void EndChild(int status) {
+  if (g_childHome != nullptr) g_childHome->RemoveFiles();
+  std::_Exit(status);
+}
+
 // Inside the child: a failed check is reported on stderr and ends the child
 // with status 1, which the parent's EXPECT_EXIT shows.
 void Require(bool condition, const std::string& what) {
   if (!condition) {
     std::fprintf(stderr, "check failed: %s\n", what.c_str());
     std::fflush(stderr);
-    std::_Exit(1);
+    EndChild(1);
   }
 }
 
@@ -47,7 +56,11 @@ void RequireEntry(const KestLog::LogEntry& entry, const char* className, unsigne
 
 class LogTest : public ::testing::Test {
  protected:
-  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+  void SetUp() override {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    g_childHome = &m_home;
+  }
+  void TearDown() override { g_childHome = nullptr; }
   KestLogTest::PrivateHome m_home;
 };
 
@@ -58,7 +71,7 @@ class LogTest : public ::testing::Test {
   Require(entries.size() == 1, "one entry");
   RequireEntry(entries[0], "KestNet::DnsResolver", 2,
                "example.org resolved to 2 address(es), caf\xC3\xA9.");
-  std::_Exit(0);
+  EndChild(0);
 }
 
 TEST_F(LogTest, FormatsTheMessageAndStoresItUnderTheCallersClassAndLevel) {
@@ -79,7 +92,7 @@ TEST_F(LogTest, FormatsTheMessageAndStoresItUnderTheCallersClassAndLevel) {
   Log("Test::Errors", 1, "%S", notText);
   Require(GetLastError() == ERROR_INVALID_HANDLE, "last error after a rejected format");
   Require(errno == EBADF, "errno after a rejected format");
-  std::_Exit(0);
+  EndChild(0);
 }
 
 TEST_F(LogTest, KeepsTheCallersLastErrorAndErrnoEvenWhenTheFormatIsRejected) {
@@ -96,7 +109,7 @@ TEST_F(LogTest, KeepsTheCallersLastErrorAndErrnoEvenWhenTheFormatIsRejected) {
                "Invalid parameter handler invoked:  The original log text contained an "
                "invalid sequence.");
   RequireEntry(entries[1], "KestNet::Pop3Client", 1, "Server said %S");
-  std::_Exit(0);
+  EndChild(0);
 }
 
 TEST_F(LogTest, ARejectedFormatIsReportedAndTheEntryKeepsTheRawFormat) {
@@ -109,7 +122,7 @@ TEST_F(LogTest, ARejectedFormatIsReportedAndTheEntryKeepsTheRawFormat) {
   const auto entries = RingEntries();
   Require(entries.size() == 1, "one entry");
   RequireEntry(entries[0], "Test::Empty", 3, "%s");
-  std::_Exit(0);
+  EndChild(0);
 }
 
 TEST_F(LogTest, AnEmptyResultStoresTheFormatItself) {
@@ -136,7 +149,7 @@ locale_t CommaDecimalLocale() {
   const auto entries = RingEntries();
   Require(entries.size() == 1, "one entry");
   RequireEntry(entries[0], "Test::Locale", 2, "2.5");
-  std::_Exit(0);
+  EndChild(0);
 }
 
 TEST_F(LogTest, FormattingIgnoresTheCallersLocale) {
@@ -166,7 +179,7 @@ TEST_F(LogTest, FormattingIgnoresTheCallersLocale) {
   RequireEntry(entries[3], "KestAXLib::CShare", 1,
                "CShare::Create - Invalid argument detected for parameter p_cstrwShareName.");
   RequireEntry(entries[4], "KestAXLib::CShare", 1, "~CShare():  Destructor exception.");
-  std::_Exit(0);
+  EndChild(0);
 }
 
 TEST_F(LogTest, MethodBoundaryHelpersWriteTheConventionalLines) {

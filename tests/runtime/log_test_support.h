@@ -32,9 +32,7 @@ class PrivateHome {
     m_scope = kestnet::platform::NamedObjectScope();
   }
   ~PrivateHome() {
-    kestnet::platform::RemoveNamedObjects(m_scope);
-    std::error_code ignored;
-    std::filesystem::remove_all(m_directory, ignored);
+    RemoveFiles();
     if (m_previous.empty()) {
       ::unsetenv("KESTNET_HOME");
     } else {
@@ -45,6 +43,14 @@ class PrivateHome {
   PrivateHome& operator=(const PrivateHome&) = delete;
 
   const std::string& Directory() const { return m_directory; }
+
+  // Removes the directory and the named objects of its scope; a process that
+  // ends without running destructors calls it first.
+  void RemoveFiles() {
+    kestnet::platform::RemoveNamedObjects(m_scope);
+    std::error_code ignored;
+    std::filesystem::remove_all(m_directory, ignored);
+  }
 
  private:
   std::string m_directory;

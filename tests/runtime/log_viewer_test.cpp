@@ -62,12 +62,18 @@ class ChildProcess {
  public:
   explicit ChildProcess(const std::vector<std::string>& argv) {
     int pipeFds[2];
+    int errorFds[2];
     if (::pipe(pipeFds) != 0) return;
+    if (::pipe(errorFds) != 0) {
+      ::close(pipeFds[0]);
+      ::close(pipeFds[1]);
+      return;
+    }
     m_pid = ::fork();
     if (m_pid == 0) {
       ::dup2(pipeFds[1], STDOUT_FILENO);
-      ::close(pipeFds[0]);
-      ::close(pipeFds[1]);
+      ::dup2(errorFds[1], STDERR_FILENO);
+      for (int fd : {pipeFds[0], pipeFds[1], errorFds[0], errorFds[1]}) ::close(fd);
       std::vector<char*> args;
       for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
       args.push_back(nullptr);
@@ -75,7 +81,9 @@ class ChildProcess {
       std::_Exit(127);
     }
     ::close(pipeFds[1]);
+    ::close(errorFds[1]);
     m_readFd = pipeFds[0];
+    m_errorFd = errorFds[0];
   }
   ~ChildProcess() {
     if (m_pid > 0 && !m_reaped) {
@@ -83,6 +91,7 @@ class ChildProcess {
       Wait();
     }
     if (m_readFd >= 0) ::close(m_readFd);
+    if (m_errorFd >= 0) ::close(m_errorFd);
   }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -117,6 +126,16 @@ class ChildProcess {
 
   void Signal(int signal) { ::kill(m_pid, signal); }
 
+  // What the child wrote to standard error; call after it ended (the little
+  // it writes there fits the pipe, so it never blocks on it).
+  std::string ErrorOutput() {
+    std::string text;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = ::read(m_errorFd, chunk, sizeof chunk)) > 0) text.append(chunk, got);
+    return text;
+  }
+
   // The exit status as waitpid gives it.
   int Wait() {
     int status = 0;
@@ -129,6 +148,7 @@ class ChildProcess {
  private:
   pid_t m_pid = -1;
   int m_readFd = -1;
+  int m_errorFd = -1;
   bool m_reaped = false;
   std::string m_buffer;
 };
@@ -236,12 +256,58 @@ TEST_F(LogViewerTest, NewestNShowsOnlyTheLastEntries) {
   EXPECT_EQ(ParseEntry(lines[1])->message, "entry 4");
 }
 
+TEST_F(LogViewerTest, WriteLogsThroughLogWithTheMessageTakenLiterally) {
+  KestLog::Logger holder;
+  ASSERT_TRUE(holder.Attach());
+  ChildProcess writer({m_kestnet, "log", "--write", "KestNet::Demo", "0", "100% %s %n done"});
+  ASSERT_TRUE(writer.Started());
+  EXPECT_TRUE(writer.ReadAllLines().empty());
+  EXPECT_EQ(writer.Wait(), 0);
+
+  ChildProcess viewer({m_kestnet, "log"});
+  ASSERT_TRUE(viewer.Started());
+  const std::vector<std::string> lines = viewer.ReadAllLines();
+  EXPECT_EQ(viewer.Wait(), 0);
+  ASSERT_EQ(lines.size(), 1u);
+  const std::optional<ShownEntry> entry = ParseEntry(lines[0]);
+  ASSERT_TRUE(entry.has_value()) << lines[0];
+  EXPECT_EQ(entry->processName, "kestnet");
+  EXPECT_EQ(entry->className, "KestNet::Demo");
+  EXPECT_EQ(entry->level, 0u);
+  EXPECT_EQ(entry->message, "100% %s %n done");
+}
+
+TEST_F(LogViewerTest, BadUsageIsRefusedWithStatus2) {
+  const std::vector<std::vector<std::string>> refused = {
+      {"-n", "0"},
+      {"-n", "12x"},
+      {"-n"},
+      {"--write", "A", "1"},
+      {"--write", "A", "256", "m"},
+      {"--write", "", "1", "m"},
+      {"--bogus"},
+      {"--write", "A", "1", "m", "--follow"},
+  };
+  for (const std::vector<std::string>& args : refused) {
+    std::vector<std::string> argv = {m_kestnet, "log"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess viewer(argv);
+    ASSERT_TRUE(viewer.Started());
+    EXPECT_TRUE(viewer.ReadAllLines().empty());
+    const int status = viewer.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << args[0];
+    EXPECT_NE(viewer.ErrorOutput().find("usage: kestnet log"), std::string::npos) << args[0];
+  }
+}
+
 TEST_F(LogViewerTest, WithoutARingItSaysSoAndFails) {
   ChildProcess viewer({m_kestnet, "log"});
   ASSERT_TRUE(viewer.Started());
   EXPECT_TRUE(viewer.ReadAllLines().empty());
   const int status = viewer.Wait();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(viewer.ErrorOutput(),
+            "kestnet log: no log ring exists (no process of this scope holds one open)\n");
 }
 
 TEST_F(LogViewerTest, ControlCharactersInMessagesAreShownEscaped) {
