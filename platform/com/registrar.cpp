@@ -136,4 +136,13 @@ HRESULT Registrar::Run(LPCOLESTR script, bool registering) {
   }
 }
 
+HRESULT UpdateRegistryFromScript(LPCOLESTR script, BOOL bRegister, const _ATL_REGMAP_ENTRY* entries) {
+  Registrar registrar;
+  for (const _ATL_REGMAP_ENTRY* entry = entries; entry != nullptr && entry->szKey != nullptr; ++entry) {
+    HRESULT hr = registrar.AddReplacement(entry->szKey, entry->szData);
+    if (FAILED(hr)) return hr;
+  }
+  return bRegister ? registrar.StringRegister(script) : registrar.StringUnregister(script);
+}
+
 }  // namespace kestnet::platform

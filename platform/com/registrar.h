@@ -42,3 +42,22 @@ class Registrar {
 };
 
 }  // namespace kestnet::platform
+
+// ATL's names, so a module's registration code reads as it would on Windows:
+// the replacement table a module passes with its script, and the registrar.
+struct _ATL_REGMAP_ENTRY {
+  LPCOLESTR szKey;   // nullptr ends the table
+  LPCOLESTR szData;
+};
+
+namespace ATL {
+using CRegObject = kestnet::platform::Registrar;
+}  // namespace ATL
+
+namespace kestnet::platform {
+
+// Registers (bRegister TRUE) or removes the script with the replacements of a
+// table ended by a {nullptr, nullptr} entry (entries may be nullptr).
+HRESULT UpdateRegistryFromScript(LPCOLESTR script, BOOL bRegister, const _ATL_REGMAP_ENTRY* entries);
+
+}  // namespace kestnet::platform

@@ -6,7 +6,9 @@
 // ("2.5" -> 2, "3.5" -> 4). Text is parsed after trimming blanks; OLE's hex
 // form "&H1F" and the words True/False are accepted. An object (VT_DISPATCH)
 // turned into a scalar yields its default value (DISPID_VALUE), unless
-// VARIANT_NOVALUEPROP is given.
+// VARIANT_NOVALUEPROP is given. Dates and currency convert as the numbers
+// they hold; text is never parsed as a date. The locale is not consulted:
+// numbers are written and read with '.' as the decimal point.
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>

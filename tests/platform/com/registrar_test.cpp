@@ -162,6 +162,16 @@ const BadScript kBadScripts[] = {
 INSTANTIATE_TEST_SUITE_P(Table, RegistrarSyntax, ::testing::ValuesIn(kBadScripts),
                          [](const ::testing::TestParamInfo<BadScript>& param) { return std::string(param.param.name); });
 
+TEST_F(RegistrarTest, ReplacementTableDrivesRegistrationAndRemoval) {
+  const _ATL_REGMAP_ENTRY entries[] = {{L"MODULE", L"/opt/kest/libTable.so"}, {nullptr, nullptr}};
+  const wchar_t* script = L"HKCR { Kest.Table = s '%MODULE%' }";
+  ASSERT_EQ(UpdateRegistryFromScript(script, TRUE, entries), S_OK);
+  EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, L"Kest.Table", nullptr), L"/opt/kest/libTable.so");
+  ASSERT_EQ(UpdateRegistryFromScript(script, FALSE, entries), S_OK);
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Kest.Table"));
+  EXPECT_EQ(UpdateRegistryFromScript(script, TRUE, nullptr), DISP_E_EXCEPTION);
+}
+
 TEST_F(RegistrarTest, PercentPercentIsALiteralPercent) {
   Registrar registrar;
   ASSERT_EQ(registrar.StringRegister(L"HKCU { Software { Pct = s '100%%' } }"), S_OK);

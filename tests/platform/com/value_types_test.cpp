@@ -53,6 +53,15 @@ TEST(GuidText, NewGuidsAreRandomVersionFour) {
   EXPECT_EQ(first.Data4[0] & 0xC0, 0x80);
 }
 
+TEST(HResultNames, NameTheCodesScriptsSee) {
+  EXPECT_STREQ(HResultName(DISP_E_EXCEPTION), "DISP_E_EXCEPTION");
+  EXPECT_STREQ(HResultName(CONNECT_E_ADVISELIMIT), "CONNECT_E_ADVISELIMIT");
+  EXPECT_STREQ(HResultName(S_OK), "S_OK");
+  EXPECT_EQ(HResultName(0x12345678), nullptr);
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), static_cast<HRESULT>(0x8007007Eu));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SUCCESS), S_OK);
+}
+
 TEST(Bstr, KeepsLengthPrefixAndEmbeddedNulls) {
   const wchar_t text[] = {L'a', L'\0', L'b'};
   BSTR value = SysAllocStringLen(text, 3);
