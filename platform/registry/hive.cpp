@@ -149,6 +149,8 @@ void Hive::Fail(int sqliteCode) const {
 void Hive::Connect() {
   ownerPid_ = ::getpid();
   statements_.clear();
+  subkeyListings_.clear();
+  valueListings_.clear();
   db_ = nullptr;
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(file_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -271,14 +273,37 @@ bool Hive::HasSubkeys(KeyId id) {
   return statement.Bind(1, id).Step();
 }
 
-std::vector<SubkeyRecord> Hive::Subkeys(KeyId id) {
-  Statement statement(*this, "SELECT name, folded, class, written FROM keys WHERE parent = ?1 ORDER BY folded");
-  statement.Bind(1, id);
-  std::vector<SubkeyRecord> subkeys;
-  while (statement.Step()) {
-    subkeys.push_back(SubkeyRecord{statement.Bytes(0), statement.Bytes(1), statement.Bytes(2), statement.Int(3)});
-  }
-  return subkeys;
+Hive::ChangeStamp Hive::CurrentStamp() {
+  Statement statement(*this, "PRAGMA data_version");
+  ChangeStamp stamp;
+  if (statement.Step()) stamp.dataVersion = statement.Int(0);
+  stamp.ownChanges = sqlite3_total_changes64(db_);
+  return stamp;
+}
+
+template <typename List, typename Load>
+List Hive::Cached(std::map<KeyId, CachedListing<List>>& cache, KeyId id, Load load) {
+  // The stamp is taken before reading, so a listing is never older than its
+  // stamp; a hit needs the stamp unchanged, so it is the current state.
+  const ChangeStamp stamp = CurrentStamp();
+  auto found = cache.find(id);
+  if (found != cache.end() && found->second.stamp == stamp) return found->second.list;
+  List list = load();
+  if (cache.size() >= kCachedListings) cache.clear();
+  cache[id] = CachedListing<List>{stamp, list};
+  return list;
+}
+
+SubkeyList Hive::Subkeys(KeyId id) {
+  return Cached(subkeyListings_, id, [&] {
+    Statement statement(*this, "SELECT name, folded, class, written FROM keys WHERE parent = ?1 ORDER BY folded");
+    statement.Bind(1, id);
+    auto subkeys = std::make_shared<std::vector<SubkeyRecord>>();
+    while (statement.Step()) {
+      subkeys->push_back(SubkeyRecord{statement.Bytes(0), statement.Bytes(1), statement.Bytes(2), statement.Int(3)});
+    }
+    return SubkeyList(std::move(subkeys));
+  });
 }
 
 KeyInfo Hive::Info(KeyId id) {
@@ -337,14 +362,16 @@ std::optional<ValueRecord> Hive::GetValue(KeyId key, std::string_view folded) {
   return ValueRecord{statement.Bytes(0), static_cast<DWORD>(statement.Int(1)), statement.Bytes(2)};
 }
 
-std::vector<ValueRecord> Hive::Values(KeyId key) {
-  Statement statement(*this, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid");
-  statement.Bind(1, key);
-  std::vector<ValueRecord> values;
-  while (statement.Step()) {
-    values.push_back(ValueRecord{statement.Bytes(0), static_cast<DWORD>(statement.Int(1)), statement.Bytes(2)});
-  }
-  return values;
+ValueList Hive::Values(KeyId key) {
+  return Cached(valueListings_, key, [&] {
+    Statement statement(*this, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid");
+    statement.Bind(1, key);
+    auto values = std::make_shared<std::vector<ValueRecord>>();
+    while (statement.Step()) {
+      values->push_back(ValueRecord{statement.Bytes(0), static_cast<DWORD>(statement.Int(1)), statement.Bytes(2)});
+    }
+    return ValueList(std::move(values));
+  });
 }
 
 void Hive::SetValue(KeyId key, std::string_view name, std::string_view folded, DWORD type, std::string_view data) {

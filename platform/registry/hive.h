@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -54,6 +55,10 @@ struct SubkeyRecord {
   std::int64_t lastWrite = 0;  // FILETIME ticks
 };
 
+// Listings are shared, immutable snapshots (see Hive::Subkeys).
+using SubkeyList = std::shared_ptr<const std::vector<SubkeyRecord>>;
+using ValueList = std::shared_ptr<const std::vector<ValueRecord>>;
+
 struct KeyInfo {
   std::string className;
   std::int64_t lastWrite = 0;
@@ -83,7 +88,11 @@ class Hive {
   KeyId CreateChild(KeyId parent, std::string_view name, std::string_view folded, std::string_view className,
                     const std::optional<std::string>& security);
   bool HasSubkeys(KeyId id);
-  std::vector<SubkeyRecord> Subkeys(KeyId id);
+  // Listings in enumeration order. Enumerating by index asks for the same
+  // listing once per index, so the last few are kept and served again while
+  // the database is unchanged: by any connection (SQLite's data_version) and
+  // by this one (its change count). A cached listing is never stale.
+  SubkeyList Subkeys(KeyId id);
   KeyInfo Info(KeyId id);
   // Deletes one key that has no subkeys, with its values.
   void DeleteKey(KeyId id);
@@ -93,7 +102,7 @@ class Hive {
   void SetSecurity(KeyId id, std::string_view bytes);
 
   std::optional<ValueRecord> GetValue(KeyId key, std::string_view folded);
-  std::vector<ValueRecord> Values(KeyId key);
+  ValueList Values(KeyId key);
   void SetValue(KeyId key, std::string_view name, std::string_view folded, DWORD type, std::string_view data);
   bool DeleteValue(KeyId key, std::string_view folded);
 
@@ -105,11 +114,28 @@ class Hive {
   sqlite3_stmt* Prepare(const char* sql);
   [[noreturn]] void Fail(int sqliteCode) const;
 
+  struct ChangeStamp {
+    std::int64_t dataVersion = -1;
+    std::int64_t ownChanges = -1;
+    bool operator==(const ChangeStamp&) const = default;
+  };
+  template <typename List>
+  struct CachedListing {
+    ChangeStamp stamp;
+    List list;
+  };
+  static constexpr std::size_t kCachedListings = 16;
+  ChangeStamp CurrentStamp();
+  template <typename List, typename Load>
+  List Cached(std::map<KeyId, CachedListing<List>>& cache, KeyId id, Load load);
+
   const std::string file_;
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
   pid_t ownerPid_ = 0;
   std::unordered_map<const char*, sqlite3_stmt*> statements_;
+  std::map<KeyId, CachedListing<SubkeyList>> subkeyListings_;
+  std::map<KeyId, CachedListing<ValueList>> valueListings_;
 };
 
 // Maps a SQLite result code to the Win32 error callers see.

@@ -412,7 +412,7 @@ LONG AddToQword(const KeyTarget& key, std::string_view name, LONGLONG addend, UL
   });
 }
 
-LONG ListSubkeys(const KeyTarget& key, std::vector<SubkeyRecord>* subkeys) {
+LONG ListSubkeys(const KeyTarget& key, SubkeyList* subkeys) {
   return Guard([&]() -> LONG {
     if (!Allows(key, KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
     if (key.kind == KeyTarget::Kind::kPlain) {
@@ -423,28 +423,31 @@ LONG ListSubkeys(const KeyTarget& key, std::vector<SubkeyRecord>* subkeys) {
       return ERROR_SUCCESS;
     }
     // The union of both hives in name order; the user's spelling wins.
-    std::vector<SubkeyRecord> merged;
-    bool exists = false;
-    for (Hive* hive : {key.user.get(), key.machine.get()}) {
-      std::vector<SubkeyRecord> found;
-      exists = WithClassesKey(*hive, key.classesPath, false,
-                              [&](Hive& in, KeyId id) { found = in.Subkeys(id); }) ||
-               exists;
-      for (SubkeyRecord& record : found) {
-        const bool seen = std::any_of(merged.begin(), merged.end(),
-                                      [&](const SubkeyRecord& have) { return have.folded == record.folded; });
-        if (!seen) merged.push_back(std::move(record));
+    // Both listings are sorted by folded name: merge them, the user's first on a tie.
+    SubkeyList fromUser = std::make_shared<const std::vector<SubkeyRecord>>();
+    SubkeyList fromMachine = fromUser;
+    const bool inUser = WithClassesKey(*key.user, key.classesPath, false,
+                                       [&](Hive& in, KeyId id) { fromUser = in.Subkeys(id); });
+    const bool inMachine = WithClassesKey(*key.machine, key.classesPath, false,
+                                          [&](Hive& in, KeyId id) { fromMachine = in.Subkeys(id); });
+    if (!inUser && !inMachine && !key.classesPath.empty()) return ERROR_KEY_DELETED;
+    auto merged = std::make_shared<std::vector<SubkeyRecord>>();
+    auto user = fromUser->begin();
+    auto machine = fromMachine->begin();
+    while (user != fromUser->end() || machine != fromMachine->end()) {
+      if (machine == fromMachine->end() || (user != fromUser->end() && user->folded <= machine->folded)) {
+        if (machine != fromMachine->end() && user->folded == machine->folded) ++machine;
+        merged->push_back(*user++);
+      } else {
+        merged->push_back(*machine++);
       }
     }
-    if (!exists && !key.classesPath.empty()) return ERROR_KEY_DELETED;
-    std::sort(merged.begin(), merged.end(),
-              [](const SubkeyRecord& a, const SubkeyRecord& b) { return a.folded < b.folded; });
     *subkeys = std::move(merged);
     return ERROR_SUCCESS;
   });
 }
 
-LONG ListValues(const KeyTarget& key, std::vector<ValueRecord>* values) {
+LONG ListValues(const KeyTarget& key, ValueList* values) {
   return Guard([&]() -> LONG {
     if (!Allows(key, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (key.kind == KeyTarget::Kind::kPlain) {
@@ -455,16 +458,17 @@ LONG ListValues(const KeyTarget& key, std::vector<ValueRecord>* values) {
       return ERROR_SUCCESS;
     }
     // The user's values first, then the machine's that the user has not set.
-    std::vector<ValueRecord> merged;
+    auto merged = std::make_shared<std::vector<ValueRecord>>();
     std::set<std::string> seen;
     bool exists = false;
     for (Hive* hive : {key.user.get(), key.machine.get()}) {
-      std::vector<ValueRecord> found;
+      ValueList found;
       exists = WithClassesKey(*hive, key.classesPath, false,
                               [&](Hive& in, KeyId id) { found = in.Values(id); }) ||
                exists;
-      for (ValueRecord& record : found) {
-        if (seen.insert(FoldName(record.name)).second) merged.push_back(std::move(record));
+      if (!found) continue;
+      for (const ValueRecord& record : *found) {
+        if (seen.insert(FoldName(record.name)).second) merged->push_back(record);
       }
     }
     if (!exists && !key.classesPath.empty()) return ERROR_KEY_DELETED;

@@ -28,8 +28,8 @@ LONG SetValue(const KeyTarget& key, std::string_view name, DWORD type, std::stri
 LONG DeleteValue(const KeyTarget& key, std::string_view name);
 LONG AddToQword(const KeyTarget& key, std::string_view name, LONGLONG addend, ULONGLONG* result);
 
-LONG ListSubkeys(const KeyTarget& key, std::vector<SubkeyRecord>* subkeys);
-LONG ListValues(const KeyTarget& key, std::vector<ValueRecord>* values);
+LONG ListSubkeys(const KeyTarget& key, SubkeyList* subkeys);
+LONG ListValues(const KeyTarget& key, ValueList* values);
 LONG QueryInfo(const KeyTarget& key, KeyInfo* info);
 LONG SetSecurity(const KeyTarget& key, std::string_view descriptor);
 

@@ -232,10 +232,10 @@ LONG EnumKeyImpl(HKEY hKey, DWORD dwIndex, CharT* lpName, LPDWORD lpcchName, LPD
   return Api([&]() -> LONG {
     KeyTargetPtr key;
     if (const LONG rc = Resolve(hKey, &key); rc != ERROR_SUCCESS) return rc;
-    std::vector<SubkeyRecord> subkeys;
+    store::SubkeyList subkeys;
     if (const LONG rc = store::ListSubkeys(*key, &subkeys); rc != ERROR_SUCCESS) return rc;
-    if (dwIndex >= subkeys.size()) return ERROR_NO_MORE_ITEMS;
-    const SubkeyRecord& subkey = subkeys[dwIndex];
+    if (dwIndex >= subkeys->size()) return ERROR_NO_MORE_ITEMS;
+    const SubkeyRecord& subkey = (*subkeys)[dwIndex];
     if (const LONG rc = DeliverName(FromStore<CharT>(subkey.name), lpName, lpcchName); rc != ERROR_SUCCESS) {
       return rc;
     }
@@ -259,10 +259,10 @@ LONG EnumValueImpl(HKEY hKey, DWORD dwIndex, CharT* lpValueName, LPDWORD lpcchVa
   return Api([&]() -> LONG {
     KeyTargetPtr key;
     if (const LONG rc = Resolve(hKey, &key); rc != ERROR_SUCCESS) return rc;
-    std::vector<ValueRecord> values;
+    store::ValueList values;
     if (const LONG rc = store::ListValues(*key, &values); rc != ERROR_SUCCESS) return rc;
-    if (dwIndex >= values.size()) return ERROR_NO_MORE_ITEMS;
-    const ValueRecord& value = values[dwIndex];
+    if (dwIndex >= values->size()) return ERROR_NO_MORE_ITEMS;
+    const ValueRecord& value = (*values)[dwIndex];
     if (const LONG rc = DeliverName(FromStore<CharT>(value.name), lpValueName, lpcchValueName); rc != ERROR_SUCCESS) {
       return rc;
     }
@@ -343,21 +343,21 @@ LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD 
     KeyInfo info;
     if (const LONG rc = store::QueryInfo(*key, &info); rc != ERROR_SUCCESS) return rc;
     // The counts need the listing rights of a key opened with KEY_READ.
-    std::vector<SubkeyRecord> subkeys;
-    std::vector<ValueRecord> values;
+    store::SubkeyList subkeys = std::make_shared<const std::vector<SubkeyRecord>>();
+    store::ValueList values;
     if (const LONG rc = store::ListSubkeys(*key, &subkeys); rc != ERROR_SUCCESS && rc != ERROR_ACCESS_DENIED) {
       return rc;
     }
     if (const LONG rc = store::ListValues(*key, &values); rc != ERROR_SUCCESS) return rc;
     DWORD maxSubkey = 0;
     DWORD maxClass = 0;
-    for (const SubkeyRecord& subkey : subkeys) {
+    for (const SubkeyRecord& subkey : *subkeys) {
       maxSubkey = std::max(maxSubkey, static_cast<DWORD>(store::Utf8Length(subkey.name)));
       maxClass = std::max(maxClass, static_cast<DWORD>(store::Utf8Length(subkey.className)));
     }
     DWORD maxValueName = 0;
     DWORD maxValueData = 0;
-    for (const ValueRecord& value : values) {
+    for (const ValueRecord& value : *values) {
       maxValueName = std::max(maxValueName, static_cast<DWORD>(store::Utf8Length(value.name)));
       maxValueData = std::max(maxValueData, static_cast<DWORD>(PresentData<wchar_t>(value).size()));
     }
@@ -368,10 +368,10 @@ LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD 
     } else if (lpcchClass != nullptr) {
       *lpcchClass = static_cast<DWORD>(store::Utf8Length(info.className));
     }
-    if (lpcSubKeys != nullptr) *lpcSubKeys = static_cast<DWORD>(subkeys.size());
+    if (lpcSubKeys != nullptr) *lpcSubKeys = static_cast<DWORD>(subkeys->size());
     if (lpcbMaxSubKeyLen != nullptr) *lpcbMaxSubKeyLen = maxSubkey;
     if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = maxClass;
-    if (lpcValues != nullptr) *lpcValues = static_cast<DWORD>(values.size());
+    if (lpcValues != nullptr) *lpcValues = static_cast<DWORD>(values->size());
     if (lpcbMaxValueNameLen != nullptr) *lpcbMaxValueNameLen = maxValueName;
     if (lpcbMaxValueLen != nullptr) *lpcbMaxValueLen = maxValueData;
     if (lpcbSecurityDescriptor != nullptr) {

@@ -136,6 +136,37 @@ TEST_F(MultiProcessTest, ThreadsOfOneProcessShareHandlesAndHivesSafely) {
   EXPECT_EQ(total, static_cast<ULONGLONG>(kWriters * 50));
 }
 
+// Enumeration by index reuses the key's last listing while nothing changed;
+// a change by another process (or this one) must show at the next call.
+TEST_F(MultiProcessTest, ListingsShowAnotherProcessesChangeAtTheNextCall) {
+  HKEY key = Create(HKEY_LOCAL_MACHINE, L"Software\\Listed");
+  Create(key, L"First");
+  SetDword(key, L"one", 1);
+  EXPECT_EQ(SubkeyNames(key), std::vector<std::wstring>{L"First"});
+  EXPECT_EQ(ValueNames(key), std::vector<std::wstring>{L"one"});
+
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    HKEY created = nullptr;
+    const DWORD value = 2;
+    const bool ok =
+        RegCreateKeyExW(key, L"Second", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created, nullptr) == ERROR_SUCCESS &&
+        RegSetValueExW(key, L"two", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
+            ERROR_SUCCESS &&
+        RegDeleteValueW(key, L"one") == ERROR_SUCCESS;
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(SubkeyNames(key), (std::vector<std::wstring>{L"First", L"Second"}));
+  EXPECT_EQ(ValueNames(key), std::vector<std::wstring>{L"two"});
+
+  ASSERT_EQ(RegDeleteKeyW(key, L"First"), ERROR_SUCCESS);
+  EXPECT_EQ(SubkeyNames(key), std::vector<std::wstring>{L"Second"});
+}
+
 std::string IntegrityCheck(const std::string& file) {
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
