@@ -1,12 +1,12 @@
 #include "runtime/logger.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <mutex>
-
-#include <pthread.h>
 
 #include "platform/os/debug_output.h"
 #include "platform/os/process.h"
@@ -119,12 +119,14 @@ LoggerSettings Logger::GetSettings() const {
   settings.enableOutputDebugString = m_enableOutputDebugString.load(std::memory_order_relaxed);
   settings.enableCriticalLogger = m_enableCriticalLogger.load(std::memory_order_relaxed);
   settings.filterLogLevel = m_filterLogLevel.load(std::memory_order_relaxed);
-  settings.numberOfLogEntries = m_numberOfLogEntries;
+  settings.numberOfLogEntries = m_numberOfLogEntries.load(std::memory_order_relaxed);
   return settings;
 }
 
 void Logger::ReadSettings(bool p_bIncludingEntryCount) {
-  LoggerSettings settings = GetSettings();
+  // From the defaults each time: a value deleted since the last read counts
+  // as missing again.
+  LoggerSettings settings;
   m_settingsKey.Read(settings, p_bIncludingEntryCount);
   m_enableOutputDebugString.store(settings.enableOutputDebugString, std::memory_order_relaxed);
   m_enableCriticalLogger.store(settings.enableCriticalLogger, std::memory_order_relaxed);
@@ -132,9 +134,10 @@ void Logger::ReadSettings(bool p_bIncludingEntryCount) {
   if (p_bIncludingEntryCount) {
     // A ring of no slots could hold nothing (and every slot number would be a
     // division by zero); one too large for its 32-bit size cannot be created.
-    DWORD count = settings.numberOfLogEntries;
-    m_numberOfLogEntries =
-        (count == 0 || count > kMaxLogEntryCount) ? kDefaultLogEntryCount : count;
+    const DWORD count = settings.numberOfLogEntries;
+    m_numberOfLogEntries.store(
+        (count == 0 || count > kMaxLogEntryCount) ? kDefaultLogEntryCount : count,
+        std::memory_order_relaxed);
   }
 }
 
@@ -204,7 +207,7 @@ void Logger::Initialize() {
 
   // 3-5. The ring, at the creator's size when it exists already.
   bool created = false;
-  if (!MapRing(m_numberOfLogEntries, created)) {
+  if (!MapRing(m_numberOfLogEntries.load(std::memory_order_relaxed), created)) {
     OutputDebugStringA("Logger::Initialize() - Failed to create log map.");
     throw KestBase::InvalidObjectException();
   }

@@ -118,7 +118,7 @@ class Logger : public KestMT::Thread {
   std::atomic<DWORD> m_enableOutputDebugString{0};
   std::atomic<DWORD> m_enableCriticalLogger{1};
   std::atomic<DWORD> m_filterLogLevel{255};
-  DWORD m_numberOfLogEntries = kDefaultLogEntryCount;
+  std::atomic<DWORD> m_numberOfLogEntries{kDefaultLogEntryCount};
 
   // Guarded by the ring's mutex.
   std::uint32_t m_cachedGeneration = 0;

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/log_ring_reader.h"
 #include "runtime/logger.h"
 #include "tests/runtime/log_test_support.h"
 
@@ -319,6 +320,36 @@ TEST_F(LogViewerTest, ControlCharactersInMessagesAreShownEscaped) {
   EXPECT_EQ(viewer.Wait(), 0);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(ParseEntry(lines[0])->message, "line one\\nline two\\x1b[31m");
+}
+
+TEST_F(LogViewerTest, AFollowerWithNoRingHoldsANewOneForTheProcessesItWatches) {
+  ChildProcess follower({m_kestnet, "log", "--follow"});
+  ASSERT_TRUE(follower.Started());
+  // The follower creates the ring; wait until it exists, then log from
+  // processes that come and go.
+  std::unique_ptr<KestLog::LogRingReader> ring;
+  for (int attempt = 0; attempt < 6000 && !ring; ++attempt) {
+    ring = KestLog::LogRingReader::OpenExisting();
+    if (!ring) ::usleep(10000);
+  }
+  ASSERT_NE(ring, nullptr);
+  ring.reset();
+  for (const char* message : {"first visitor", "second visitor"}) {
+    ChildProcess writer({m_kestnet, "log", "--write", "Test::Visitor", "2", message});
+    ASSERT_TRUE(writer.Started());
+    EXPECT_EQ(writer.Wait(), 0);
+  }
+  for (const char* expected : {"first visitor", "second visitor"}) {
+    const std::optional<std::string> line = follower.ReadLine(60000);
+    ASSERT_TRUE(line.has_value());
+    const std::optional<ShownEntry> entry = ParseEntry(*line);
+    ASSERT_TRUE(entry.has_value()) << *line;
+    EXPECT_EQ(entry->message, expected);
+  }
+  follower.Signal(SIGINT);
+  EXPECT_EQ(follower.Wait(), 0);
+  EXPECT_EQ(follower.ErrorOutput(),
+            "kestnet log: no log ring exists yet; holding one open for new entries\n");
 }
 
 // A follower on a small ring that a fast writer laps: every entry is either

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -172,6 +173,39 @@ TEST_F(LoggerTest, UnusableSlotCountsFallBackToTheDefault) {
     logger.Write("Test::Size", 2, "sized");
     EXPECT_EQ(logger.GetEntryCount(), 512u);
   }
+}
+
+// A ring whose header claims more slots than it holds cannot be mapped: the
+// entry is dropped with the debugger message, nothing is thrown, and an error
+// entry still reaches the critical file.
+TEST_F(LoggerTest, ARingThatCannotBeMappedDropsTheEntryButNotTheCriticalCopy) {
+  const std::uint64_t smallSize = KestLog::LogRingSize(4);
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                      static_cast<DWORD>(smallSize), KestLog::kLogMappingNameW);
+  ASSERT_NE(mapping, nullptr);
+  auto* header = static_cast<LogRingHeader*>(
+      MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, static_cast<SIZE_T>(smallSize)));
+  ASSERT_NE(header, nullptr);
+  header->entryCount = 1000;
+  header->generation = 1;
+
+  KestLogTest::DebugOutputCapture output;
+  {
+    Logger logger;
+    SetLastError(ERROR_INVALID_PARAMETER);
+    logger.Write("Test::Broken", 0, "nowhere in the ring");
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(logger.Attach());
+  }
+  EXPECT_EQ(header->writeCounter, 0u);
+  const std::vector<std::string> lines = output.Lines();
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), "Logger::Initialize() - Failed to create log map."),
+      lines.end());
+  EXPECT_NE(ReadFile(KestLog::CriticalLogFile::DefaultPath()).find("nowhere in the ring"),
+            std::string::npos);
+  UnmapViewOfFile(header);
+  CloseHandle(mapping);
 }
 
 TEST_F(LoggerTest, LongTextIsCutToItsFieldAtACharacterBoundary) {
