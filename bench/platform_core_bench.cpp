@@ -4,9 +4,12 @@
 // Named objects go to the scope of KESTNET_HOME; the benchmark sets it to a
 // fresh temporary directory and removes the objects when it ends.
 #include <benchmark/benchmark.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -87,6 +90,44 @@ void NamedEventPingPongAcrossProcesses(benchmark::State& state) {
   CloseHandle(stop);
 }
 BENCHMARK(NamedEventPingPongAcrossProcesses)->UseRealTime();
+
+// From SIGKILL of a process holding a named mutex to a waiter obtaining it
+// abandoned: how fast the death of an owner is noticed.
+void AbandonedMutexNoticedAfterKill(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"bench holder ready");
+    pid_t child = ::fork();
+    if (child == 0) {
+      HANDLE held = CreateMutexW(nullptr, TRUE, L"bench held");
+      SetEvent(OpenEventW(EVENT_ALL_ACCESS, FALSE, L"bench holder ready"));
+      (void)held;
+      for (;;) pause();
+    }
+    WaitForSingleObject(ready, INFINITE);
+    HANDLE mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"bench held");
+    std::atomic<bool> waiting{false};
+    DWORD result = WAIT_FAILED;
+    std::thread waiter([&] {
+      waiting = true;
+      result = WaitForSingleObject(mutex, 10000);
+      if (result == WAIT_ABANDONED) ReleaseMutex(mutex);
+    });
+    while (!waiting) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // let the waiter fall asleep
+    state.ResumeTiming();
+    ::kill(child, SIGKILL);
+    waiter.join();
+    state.PauseTiming();
+    if (result != WAIT_ABANDONED) state.SkipWithError("the waiter did not get the abandoned mutex");
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    CloseHandle(mutex);
+    CloseHandle(ready);
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(AbandonedMutexNoticedAfterKill)->Iterations(20)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 // Wait-any over 64 handles where only the last is signalled.
 void WaitAnyOfSixtyFour(benchmark::State& state) {

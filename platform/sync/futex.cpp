@@ -31,7 +31,8 @@ bool WaitSliced(std::span<const FutexWaitEntry> entries, std::optional<std::int6
     if (*deadlineNs - now < slice) slice = *deadlineNs - now;
   }
   for (const FutexWaitEntry& entry : entries) {
-    if (((entry.word->load(std::memory_order_acquire) ^ entry.expected) & kFutexCounterMask) != 0) return true;
+    std::uint32_t mask = entry.isWakeWord ? kFutexCounterMask : ~0u;
+    if (((entry.word->load(std::memory_order_acquire) ^ entry.expected) & mask) != 0) return true;
   }
   timespec relative = ToTimespec(slice);
   syscall(SYS_futex, entries.front().word, FUTEX_WAIT, entries.front().expected, &relative, nullptr, 0);
@@ -62,6 +63,7 @@ bool FutexWaitAny(std::span<const FutexWaitEntry> entries, std::optional<std::in
   // read it means there is something to look at already.
   std::vector<FutexWaitEntry> marked(entries.begin(), entries.end());
   for (FutexWaitEntry& entry : marked) {
+    if (!entry.isWakeWord) continue;
     std::uint32_t current = entry.word->fetch_or(kFutexSleepersBit, std::memory_order_acq_rel);
     if (((current ^ entry.expected) & kFutexCounterMask) != 0) return true;
     entry.expected = current | kFutexSleepersBit;
@@ -95,5 +97,7 @@ bool FutexWaitAny(std::span<const FutexWaitEntry> entries, std::optional<std::in
 void FutexWakeAll(std::atomic<std::uint32_t>* word) {
   syscall(SYS_futex, word, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
 }
+
+void FutexWakeOne(std::atomic<std::uint32_t>* word) { syscall(SYS_futex, word, FUTEX_WAKE, 1, nullptr, nullptr, 0); }
 
 }  // namespace kestnet::platform

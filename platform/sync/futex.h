@@ -15,6 +15,9 @@ namespace kestnet::platform {
 struct FutexWaitEntry {
   std::atomic<std::uint32_t>* word;
   std::uint32_t expected;
+  // A wake word (see kFutexSleepersBit) is marked before the sleep; another
+  // word (a lock word with its own protocol) is slept on as it is.
+  bool isWakeWord = true;
 };
 
 // A wake word is a 31-bit change counter plus this bit, which a sleeper sets
@@ -28,8 +31,9 @@ constexpr std::uint32_t kFutexCounterMask = ~kFutexSleepersBit;
 // Spurious returns are possible: callers re-check.
 bool FutexWaitAny(std::span<const FutexWaitEntry> entries, std::optional<std::int64_t> deadlineNs);
 
-// Wakes every sleeper on the word.
+// Wakes every sleeper on the word, or just one.
 void FutexWakeAll(std::atomic<std::uint32_t>* word);
+void FutexWakeOne(std::atomic<std::uint32_t>* word);
 
 // Counts a change on the word and wakes its sleepers, if any: the way every
 // object announces a change of state.

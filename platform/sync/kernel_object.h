@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "platform/os/win_types.h"
+#include "platform/sync/futex.h"
 
 namespace kestnet::platform {
 
@@ -30,6 +31,10 @@ struct WaitSlot {
   std::uint32_t pulseSnapshot = 0;
   bool acquiredRecursively = false;
   bool takenFromPulse = false;
+  // The wait took the object (a mutex: it owns it now).
+  bool taken = false;
+  // The wait slept on the object's lock word as well (named mutexes).
+  bool sleptOnLockWord = false;
 };
 
 enum class AcquireOutcome { NotReady, Acquired, Abandoned };
@@ -50,9 +55,13 @@ class WaitableObject : public KernelObject {
   // Gives back what TryAcquire took, for a wait-all that could not take every
   // object at once.
   virtual void UndoAcquire(WaitSlot& slot, AcquireOutcome outcome) = 0;
-  // True when a change can happen without anyone bumping the wake word (the
-  // owner of a named mutex dying in another process): the wait re-checks.
-  virtual bool NeedsLivenessPoll() const { return false; }
+  // A second word to sleep on, for a change that nobody announces on the wake
+  // word: the kernel wakes a named mutex's lock word when its owner's process
+  // dies. Called after TryAcquire failed, just before the sleep.
+  virtual bool LockWordToSleepOn(WaitSlot&, FutexWaitEntry*) { return false; }
+  // True when such a change can happen and cannot be slept on: the wait
+  // re-checks the object at the returned interval (nanoseconds, 0 = never).
+  virtual std::int64_t LivenessPollNs() const { return 0; }
 };
 
 // Adds a handle for the object; nullptr (last error ERROR_NOT_ENOUGH_MEMORY)

@@ -1,5 +1,6 @@
 #include "platform/sync/mutex.h"
 
+#include <linux/futex.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,11 +43,13 @@ MutexObject::~MutexObject() {
 
 AcquireOutcome MutexObject::TryAcquire(WaitSlot& slot) {
   slot.acquiredRecursively = false;
+  slot.taken = false;
   int rc = pthread_mutex_trylock(&state_->lock);
   switch (rc) {
     case EDEADLK:  // the caller owns it already
       ++state_->recursion;
       slot.acquiredRecursively = true;
+      slot.taken = true;
       return AcquireOutcome::Acquired;
     case EOWNERDEAD:  // the owner's process died (or its thread ended unseen)
       pthread_mutex_consistent(&state_->lock);
@@ -56,6 +59,7 @@ AcquireOutcome MutexObject::TryAcquire(WaitSlot& slot) {
       state_->recursion = 0;
       state_->ownerProcess.store(static_cast<std::int32_t>(::getpid()), std::memory_order_release);
       NoteMutexOwned(shared_from_this());
+      slot.taken = true;
       bool abandoned = state_->abandoned.exchange(0, std::memory_order_acq_rel) != 0;
       return abandoned ? AcquireOutcome::Abandoned : AcquireOutcome::Acquired;
     }
@@ -65,6 +69,7 @@ AcquireOutcome MutexObject::TryAcquire(WaitSlot& slot) {
 }
 
 void MutexObject::UndoAcquire(WaitSlot& slot, AcquireOutcome outcome) {
+  slot.taken = false;
   if (slot.acquiredRecursively) {
     --state_->recursion;
     return;
@@ -75,10 +80,78 @@ void MutexObject::UndoAcquire(WaitSlot& slot, AcquireOutcome outcome) {
   Unlock();
 }
 
-bool MutexObject::NeedsLivenessPoll() const {
-  if (!section_) return false;
-  std::int32_t owner = state_->ownerProcess.load(std::memory_order_acquire);
-  return owner != 0 && owner != static_cast<std::int32_t>(::getpid());
+namespace {
+
+// The kernel's robust-futex protocol (linux/futex.h): the lock word of a
+// robust pthread mutex holds the owner's thread id; when the owner dies the
+// kernel sets FUTEX_OWNER_DIED and, if FUTEX_WAITERS is set, wakes one sleeper
+// on the word. glibc keeps that word as the first field of pthread_mutex_t.
+constexpr std::uint32_t kLockWaiters = FUTEX_WAITERS;
+constexpr std::uint32_t kLockOwnerDied = FUTEX_OWNER_DIED;
+constexpr std::uint32_t kLockTidMask = FUTEX_TID_MASK;
+
+std::atomic<std::uint32_t>* LockWord(pthread_mutex_t* lock) {
+  static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(lock->__data.__lock));
+  return reinterpret_cast<std::atomic<std::uint32_t>*>(&lock->__data.__lock);
+}
+
+// Checks once that the C library keeps the lock word as expected: a locked
+// robust mutex shows the owner's thread id, an unlocked one 0. Without it,
+// waits fall back to re-checking named mutexes every 50 ms.
+bool LockWordUsable() {
+  static const bool usable = [] {
+    MutexState probe;
+    if (!InitializeMutexState(&probe)) return false;
+    bool ok = pthread_mutex_lock(&probe.lock) == 0 &&
+              (LockWord(&probe.lock)->load() & kLockTidMask) == static_cast<std::uint32_t>(::gettid());
+    ok = pthread_mutex_unlock(&probe.lock) == 0 && ok && LockWord(&probe.lock)->load() == 0;
+    pthread_mutex_destroy(&probe.lock);
+    return ok;
+  }();
+  return usable;
+}
+
+// How often a wait re-checks a named mutex held in another process, whose
+// death would otherwise go unseen: seldom when the kernel wakes the lock word,
+// often when it cannot.
+constexpr std::int64_t kSafetyPollNs = 1'000'000'000;
+constexpr std::int64_t kFallbackPollNs = 50'000'000;
+
+}  // namespace
+
+bool MutexObject::LockWordToSleepOn(WaitSlot& slot, FutexWaitEntry* entry) {
+  if (!section_ || !LockWordUsable()) return false;
+  std::atomic<std::uint32_t>* word = LockWord(&state_->lock);
+  std::uint32_t value = word->load(std::memory_order_acquire);
+  for (;;) {
+    if ((value & kLockTidMask) == 0) {
+      // Free, or its owner died: nothing to sleep on; an expected value the
+      // word does not hold makes the sleep return at once.
+      *entry = FutexWaitEntry{word, value ^ 1u, false};
+      return true;
+    }
+    if ((value & kLockWaiters) != 0) break;
+    if (word->compare_exchange_weak(value, value | kLockWaiters, std::memory_order_acq_rel)) {
+      value |= kLockWaiters;
+      break;
+    }
+  }
+  slot.sleptOnLockWord = true;
+  *entry = FutexWaitEntry{word, value, false};
+  return true;
+}
+
+void MutexObject::EndWait(WaitSlot& slot) {
+  // The kernel wakes one sleeper when an owner dies. If that was this wait and
+  // it ended without taking the mutex, the news goes on to the next sleeper.
+  if (!slot.sleptOnLockWord || slot.taken) return;
+  std::atomic<std::uint32_t>* word = LockWord(&state_->lock);
+  if ((word->load(std::memory_order_acquire) & kLockOwnerDied) != 0) FutexWakeOne(word);
+}
+
+std::int64_t MutexObject::LivenessPollNs() const {
+  if (!section_) return 0;
+  return LockWordUsable() ? kSafetyPollNs : kFallbackPollNs;
 }
 
 void MutexObject::Unlock() {

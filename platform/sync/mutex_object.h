@@ -44,7 +44,9 @@ class MutexObject final : public WaitableObject, public std::enable_shared_from_
   std::atomic<std::uint32_t>& WakeWord() override { return state_->wake; }
   AcquireOutcome TryAcquire(WaitSlot& slot) override;
   void UndoAcquire(WaitSlot& slot, AcquireOutcome outcome) override;
-  bool NeedsLivenessPoll() const override;
+  void EndWait(WaitSlot& slot) override;
+  bool LockWordToSleepOn(WaitSlot& slot, FutexWaitEntry* entry) override;
+  std::int64_t LivenessPollNs() const override;
 
   // ReleaseMutex: false with ERROR_NOT_OWNER when the caller is not the owner.
   bool Release();

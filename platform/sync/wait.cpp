@@ -15,10 +15,6 @@
 namespace kestnet::platform {
 namespace {
 
-// How often a wait re-checks a named mutex held by another process, whose
-// death nobody announces (see platform/sync/wait.h).
-constexpr std::int64_t kLivenessPollNs = 50'000'000;
-
 struct WaitEntry {
   std::shared_ptr<WaitableObject> object;
   WaitSlot slot;
@@ -113,10 +109,8 @@ DWORD WaitForObjects(DWORD count, const HANDLE* handles, bool waitAll, DWORD mil
     // Read every wake word before looking at the objects: a change after this
     // point makes the sleep below return at once.
     words.clear();
-    bool poll = false;
     for (WaitEntry& entry : entries) {
       words.push_back({&entry.object->WakeWord(), entry.object->WakeWord().load(std::memory_order_acquire)});
-      poll = poll || entry.object->NeedsLivenessPoll();
     }
     if (extra != nullptr) words.push_back({extra->word, extra->word->load(std::memory_order_acquire)});
     if (self) words.push_back({&self->ApcWord(), self->ApcWord().load(std::memory_order_acquire)});
@@ -137,7 +131,13 @@ DWORD WaitForObjects(DWORD count, const HANDLE* handles, bool waitAll, DWORD mil
     std::optional<std::int64_t> sleepUntil = deadline;
     std::int64_t now = MonotonicNowNs();
     if (deadline && now >= *deadline) return WAIT_TIMEOUT;
-    if (poll && (!sleepUntil || *sleepUntil > now + kLivenessPollNs)) sleepUntil = now + kLivenessPollNs;
+    for (WaitEntry& entry : entries) {
+      FutexWaitEntry lockWord{};
+      if (entry.object->LockWordToSleepOn(entry.slot, &lockWord)) words.push_back(lockWord);
+      if (std::int64_t poll = entry.object->LivenessPollNs(); poll > 0 && (!sleepUntil || *sleepUntil > now + poll)) {
+        sleepUntil = now + poll;
+      }
+    }
     if (extra != nullptr && extra->nextReadyNs) {
       if (std::optional<std::int64_t> due = extra->nextReadyNs(); due && (!sleepUntil || *due < *sleepUntil)) {
         sleepUntil = *due;

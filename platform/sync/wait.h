@@ -10,11 +10,12 @@
 // Alertable waits (the ...Ex forms with bAlertable) run the thread's queued
 // user APCs and return WAIT_IO_COMPLETION.
 //
-// Linux differences: a wait sleeps on futexes, so it wakes as soon as another
-// thread or process signals an object. The one exception is the death of a
-// process that holds a named mutex: the kernel marks the mutex but nobody
-// signals the waiters, so a wait that includes a named mutex owned by another
-// process re-checks it every 50 ms.
+// Linux: a wait sleeps on futexes (futex_waitv), so it wakes as soon as
+// another thread or process signals an object. When a process dies holding a
+// named mutex, the kernel's robust-futex handling marks the mutex and wakes a
+// waiter, which obtains it abandoned; as a safety net a wait re-checks named
+// mutexes once a second (every 50 ms if the C library's mutex layout is not
+// the expected one).
 #pragma once
 
 #include "platform/os/win_types.h"

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "platform/os/last_error.h"
 #include "platform/os/security.h"
@@ -186,6 +187,38 @@ TEST_F(NamedObjectTest, MutexOfAKilledProcessIsObtainedAsAbandoned) {
   // Released normally, it is an ordinary mutex again.
   EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
   EXPECT_TRUE(ReleaseMutex(mutex));
+  CloseHandle(mutex);
+  CloseHandle(ready);
+}
+
+TEST_F(NamedObjectTest, EveryWaiterGetsTheMutexOfAKilledProcessInTurn) {
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"holder ready");
+  pid_t child = Fork([] {
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"contended mutex");
+    HANDLE signal = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"holder ready");
+    if (mutex == nullptr || signal == nullptr) return 1;
+    SetEvent(signal);
+    for (;;) pause();
+  });
+  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+  HANDLE mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"contended mutex");
+  std::atomic<int> abandoned{0};
+  std::atomic<int> obtained{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 3; ++i) {
+    waiters.emplace_back([&] {
+      DWORD result = WaitForSingleObject(mutex, 10000);
+      if (result == WAIT_ABANDONED) ++abandoned;
+      if (result == WAIT_OBJECT_0) ++obtained;
+      if (result == WAIT_ABANDONED || result == WAIT_OBJECT_0) ReleaseMutex(mutex);
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ::kill(child, SIGKILL);
+  ExitStatus(child);
+  for (auto& waiter : waiters) waiter.join();
+  EXPECT_EQ(abandoned.load(), 1);
+  EXPECT_EQ(obtained.load(), 2);
   CloseHandle(mutex);
   CloseHandle(ready);
 }
