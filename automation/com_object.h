@@ -79,12 +79,13 @@ class CComObjectRootEx {
   static HRESULT InternalQueryInterface(T* object, REFIID riid, void** ppv) {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
-    const ComMapEntry<T>* entries = T::_GetComMapEntries();
+    // The map may be declared by a base of T; its entries take that base.
+    const auto* entries = T::_GetComMapEntries();
     IUnknown* found = nullptr;
     if (riid == IID_IUnknown) {
       found = entries[0].cast(object);
     } else {
-      for (const ComMapEntry<T>* entry = entries; entry->iid != nullptr; ++entry) {
+      for (const auto* entry = entries; entry->iid != nullptr; ++entry) {
         if (*entry->iid == riid) {
           found = entry->cast(object);
           break;

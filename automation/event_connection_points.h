@@ -45,6 +45,7 @@ class ConnectionPointBase : public IConnectionPoint, public EventSinkSource {
       : eventInterface_(eventInterface), container_(container) {}
   ConnectionPointBase(const ConnectionPointBase&) = delete;
   ConnectionPointBase& operator=(const ConnectionPointBase&) = delete;
+  virtual ~ConnectionPointBase() = default;
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
   STDMETHODIMP_(ULONG) AddRef() override { return container_->AddRef(); }
@@ -56,8 +57,6 @@ class ConnectionPointBase : public IConnectionPoint, public EventSinkSource {
   const IID& EventInterface() const { return eventInterface_; }
 
  protected:
-  ~ConnectionPointBase() = default;
-
   // The sink's event interface, or CONNECT_E_CANNOTCONNECT when it has none.
   HRESULT QueryEventInterface(IUnknown* sink, IUnknown** events) const;
 
@@ -68,10 +67,10 @@ class ConnectionPointBase : public IConnectionPoint, public EventSinkSource {
 
 // The ordinary connection point of one apartment. Cookies are slot index + 1;
 // freed slots are reused.
-class StandardConnectionPoint final : public ConnectionPointBase {
+class StandardConnectionPoint : public ConnectionPointBase {
  public:
   using ConnectionPointBase::ConnectionPointBase;
-  ~StandardConnectionPoint();
+  ~StandardConnectionPoint() override;
 
   STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
   STDMETHODIMP Unadvise(DWORD cookie) override;
@@ -90,10 +89,10 @@ class StandardConnectionPoint final : public ConnectionPointBase {
 // One mutex guards the slots and the lists below; it is held only while they
 // are read or written, never while a sink, a proxy or the table is called
 // back into (the table's own lock is taken after it, never before).
-class KestConnectionPointMT final : public ConnectionPointBase {
+class KestConnectionPointMT : public ConnectionPointBase {
  public:
   KestConnectionPointMT(const IID& eventInterface, IConnectionPointContainer* container);
-  ~KestConnectionPointMT();
+  ~KestConnectionPointMT() override;
 
   STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
   STDMETHODIMP Unadvise(DWORD cookie) override;

@@ -64,7 +64,7 @@ class IObjectSafetyImpl : public IObjectSafety {
  private:
   bool Implements(REFIID riid) {
     IUnknown* found = nullptr;
-    if (FAILED(static_cast<T*>(this)->QueryInterface(riid, reinterpret_cast<void**>(&found)))) return false;
+    if (FAILED(this->QueryInterface(riid, reinterpret_cast<void**>(&found)))) return false;
     found->Release();
     return true;
   }

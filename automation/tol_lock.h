@@ -39,7 +39,6 @@ template <class T, class I, const IID* piid, const GUID* plibid, WORD wMajor = 1
 class TolLock : public I {
  public:
   TolLock() : m_gate(CreateInvokeGate()) {}
-  ~TolLock() { SysFreeString(m_trustedSiteDataFileUrl); }
   TolLock(const TolLock&) = delete;
   TolLock& operator=(const TolLock&) = delete;
 
@@ -106,6 +105,9 @@ class TolLock : public I {
 
   // The vendor id the trust state holds (the DNS object names its cache with it).
   std::string TrustVendorId() const { return m_gate->VendorId(); }
+
+ protected:
+  ~TolLock() { SysFreeString(m_trustedSiteDataFileUrl); }
 
  private:
   HRESULT EnsureTypeInfo() {

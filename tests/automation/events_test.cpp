@@ -1,0 +1,344 @@
+// Events: advising, firing to every sink, sinks in other apartments through
+// the interface table, advisories forwarded to a proxy control, and results
+// carried from worker threads by the hidden window.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "tests/automation/probe_object.h"
+
+namespace probe {
+namespace {
+
+using ATL::CComPtr;
+using ATL::CComQIPtr;
+
+CComPtr<IConnectionPoint> EventPoint(IUnknown* object) {
+  CComQIPtr<IConnectionPointContainer> container(object);
+  CComPtr<IConnectionPoint> point;
+  EXPECT_EQ(container->FindConnectionPoint(IID_IProbeEvents, &point), S_OK);
+  return point;
+}
+
+template <class T>
+class ConnectionPointTest : public ProbeTest {};
+using BothKinds = ::testing::Types<CProbe, CProbeMT>;
+TYPED_TEST_SUITE(ConnectionPointTest, BothKinds);
+
+TYPED_TEST(ConnectionPointTest, TwoAdvisoriesOfOneSinkGetCookiesOneAndTwo) {
+  CComPtr<IProbe> probe = this->template Make<TypeParam>();
+  CComPtr<IConnectionPoint> point = EventPoint(probe);
+  auto* sink = new TickSink();
+  DWORD first = 0;
+  DWORD second = 0;
+  ASSERT_EQ(point->Advise(sink, &first), S_OK);
+  ASSERT_EQ(point->Advise(sink, &second), S_OK);
+  EXPECT_EQ(first, 1u);
+  EXPECT_EQ(second, 2u);
+
+  ASSERT_EQ(probe->put_Name(ATL::CComBSTR(L"ping")), S_OK);
+  ASSERT_EQ(probe->Fire(1), S_OK);
+  EXPECT_EQ(sink->Ticks(), 2);  // once per connection
+  EXPECT_EQ(sink->LastIndex(), 0);
+  EXPECT_EQ(sink->LastName(), L"ping");
+
+  EXPECT_EQ(point->Unadvise(first), S_OK);
+  EXPECT_EQ(point->Unadvise(first), CONNECT_E_NOCONNECTION);
+  EXPECT_EQ(point->Unadvise(0), CONNECT_E_NOCONNECTION);
+  EXPECT_EQ(point->Unadvise(99), CONNECT_E_NOCONNECTION);
+  ASSERT_EQ(probe->Fire(1), S_OK);
+  EXPECT_EQ(sink->Ticks(), 3);
+  // A freed slot is reused.
+  DWORD third = 0;
+  ASSERT_EQ(point->Advise(sink, &third), S_OK);
+  EXPECT_EQ(third, 1u);
+  point->Unadvise(third);
+  point->Unadvise(second);
+  sink->Release();
+}
+
+TYPED_TEST(ConnectionPointTest, AdviseRefusesSinksWithoutTheEventInterfaceAndMissingCookies) {
+  CComPtr<IProbe> probe = this->template Make<TypeParam>();
+  CComPtr<IConnectionPoint> point = EventPoint(probe);
+  CComPtr<IProbe> notASink = this->template Make<CProbe>();
+  DWORD cookie = 7;
+  EXPECT_EQ(point->Advise(notASink, &cookie), CONNECT_E_CANNOTCONNECT);
+  EXPECT_EQ(cookie, 0u);
+  auto* sink = new TickSink();
+  EXPECT_EQ(point->Advise(sink, nullptr), E_POINTER);
+  EXPECT_EQ(point->Advise(nullptr, &cookie), E_POINTER);
+  sink->Release();
+
+  IID iid{};
+  ASSERT_EQ(point->GetConnectionInterface(&iid), S_OK);
+  EXPECT_EQ(iid, IID_IProbeEvents);
+  CComPtr<IConnectionPointContainer> container;
+  ASSERT_EQ(point->GetConnectionPointContainer(&container), S_OK);
+  EXPECT_TRUE(container.IsEqualObject(probe));
+  CComQIPtr<IConnectionPointContainer> asContainer(probe);
+  CComPtr<IConnectionPoint> none;
+  EXPECT_EQ(asContainer->FindConnectionPoint(IID_IProbe, &none), CONNECT_E_NOCONNECTION);
+}
+
+TYPED_TEST(ConnectionPointTest, AFailingSinkDoesNotStopTheOthers) {
+  CComPtr<IProbe> probe = this->template Make<TypeParam>();
+  CComPtr<IConnectionPoint> point = EventPoint(probe);
+  auto* before = new TickSink();
+  auto* failing = new TickSink(E_FAIL);
+  auto* after = new TickSink();
+  DWORD cookies[3] = {};
+  ASSERT_EQ(point->Advise(before, &cookies[0]), S_OK);
+  ASSERT_EQ(point->Advise(failing, &cookies[1]), S_OK);
+  ASSERT_EQ(point->Advise(after, &cookies[2]), S_OK);
+  EXPECT_EQ(probe->Fire(2), S_OK);
+  EXPECT_EQ(before->Ticks(), 2);
+  EXPECT_EQ(failing->Ticks(), 2);
+  EXPECT_EQ(after->Ticks(), 2);
+  for (DWORD cookie : cookies) point->Unadvise(cookie);
+  before->Release();
+  failing->Release();
+  after->Release();
+}
+
+TYPED_TEST(ConnectionPointTest, EnumConnectionsListsTheConnectedSinks) {
+  CComPtr<IProbe> probe = this->template Make<TypeParam>();
+  CComPtr<IConnectionPoint> point = EventPoint(probe);
+  auto* sink = new TickSink();
+  DWORD first = 0;
+  DWORD second = 0;
+  point->Advise(sink, &first);
+  point->Advise(sink, &second);
+  point->Unadvise(first);
+  CComPtr<IEnumConnections> connections;
+  ASSERT_EQ(point->EnumConnections(&connections), S_OK);
+  CONNECTDATA data[2] = {};
+  ULONG fetched = 0;
+  EXPECT_EQ(connections->Next(2, data, &fetched), S_FALSE);
+  ASSERT_EQ(fetched, 1u);
+  EXPECT_EQ(data[0].dwCookie, second);
+  EXPECT_TRUE(CComPtr<IUnknown>(data[0].pUnk).IsEqualObject(sink));
+  data[0].pUnk->Release();
+  connections.Release();
+  point->Unadvise(second);
+  sink->Release();
+}
+
+using MultiThreadedPointTest = ProbeTest;
+
+KestAXLib::KestConnectionPointMT& MtPoint(IProbe* probe) {
+  return static_cast<CProbeMT*>(probe)->EventConnectionPoint();
+}
+
+TEST_F(MultiThreadedPointTest, TheSlotArrayStartsAtFourAndDoubles) {
+  CComPtr<IProbe> probe = Make<CProbeMT>();
+  KestAXLib::KestConnectionPointMT& point = MtPoint(probe);
+  EXPECT_EQ(point.SlotCount(), 0u);
+  auto* sink = new TickSink();
+  std::vector<DWORD> cookies;
+  for (int i = 0; i < 5; ++i) {
+    DWORD cookie = 0;
+    ASSERT_EQ(point.Advise(sink, &cookie), S_OK);
+    cookies.push_back(cookie);
+    EXPECT_EQ(point.SlotCount(), i < 4 ? 4u : 8u) << "after advisory " << i + 1;
+  }
+  EXPECT_EQ(cookies, (std::vector<DWORD>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(probe->Fire(1), S_OK);
+  EXPECT_EQ(sink->Ticks(), 5);
+  for (DWORD cookie : cookies) EXPECT_EQ(point.Unadvise(cookie), S_OK);
+  sink->Release();
+}
+
+TEST_F(MultiThreadedPointTest, ASinkAdvisedFromAnotherApartmentReceivesEvents) {
+  CComPtr<IProbe> probe = Make<CProbeMT>();
+  // The other apartment gets the point through the interface table, as COM
+  // code hands interfaces across apartments.
+  CComPtr<IGlobalInterfaceTable> table;
+  table.Attach(kestnet::platform::GetGlobalInterfaceTable());
+  DWORD pointCookie = 0;
+  ASSERT_EQ(table->RegisterInterfaceInGlobal(EventPoint(probe), IID_IConnectionPoint, &pointCookie), S_OK);
+
+  auto* sink = new TickSink();
+  DWORD connection = 0;
+  std::thread other([&] {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    CComPtr<IConnectionPoint> point;
+    ASSERT_EQ(table->GetInterfaceFromGlobal(pointCookie, IID_IConnectionPoint, reinterpret_cast<void**>(&point)),
+              S_OK);
+    EXPECT_EQ(point->Advise(sink, &connection), S_OK);
+    point.Release();
+    CoUninitialize();
+  });
+  other.join();
+  ASSERT_EQ(connection, 1u);
+  ASSERT_EQ(probe->put_Name(ATL::CComBSTR(L"across")), S_OK);
+  ASSERT_EQ(probe->Fire(3), S_OK);
+  EXPECT_EQ(sink->Ticks(), 3);
+  EXPECT_EQ(sink->LastName(), L"across");
+  EXPECT_EQ(MtPoint(probe).Unadvise(connection), S_OK);
+  table->RevokeInterfaceFromGlobal(pointCookie);
+  sink->Release();
+}
+
+TEST_F(MultiThreadedPointTest, FiringFromAWorkerWhileSinksComeAndGoIsSafe) {
+  CComPtr<IProbe> probe = Make<CProbeMT>();
+  KestAXLib::KestConnectionPointMT& point = MtPoint(probe);
+  auto* steady = new TickSink();
+  DWORD steadyCookie = 0;
+  ASSERT_EQ(point.Advise(steady, &steadyCookie), S_OK);
+  auto* transient = new TickSink();
+  std::atomic<bool> stop{false};
+  std::thread churn([&] {
+    while (!stop) {
+      DWORD cookie = 0;
+      if (SUCCEEDED(point.Advise(transient, &cookie))) point.Unadvise(cookie);
+    }
+  });
+  constexpr int kEvents = 200;
+  for (int i = 0; i < kEvents; ++i) {
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    KestAXLib::FireToSinks(point, kDispOnTick, &none);  // no arguments: counted only by dispid
+  }
+  stop = true;
+  churn.join();
+  EXPECT_EQ(point.Unadvise(steadyCookie), S_OK);
+  steady->Release();
+  transient->Release();
+}
+
+TEST_F(MultiThreadedPointTest, AdvisoriesAreForwardedToAHookedProxyAndEndWithTheirCookie) {
+  CComPtr<IProbe> probe = Make<CProbeMT>();
+  CComPtr<IProbe> proxy = Make<CProbeMT>();  // another instance of the class stands in for the proxy control
+  KestAXLib::KestConnectionPointMT& point = MtPoint(probe);
+  auto* early = new TickSink();
+  auto* late = new TickSink();
+  DWORD earlyCookie = 0;
+  ASSERT_EQ(point.Advise(early, &earlyCookie), S_OK);
+
+  point.HookupActiveXCallBacks(proxy);
+  point.HookupActiveXCallBacks(proxy);  // a second hook of the same proxy changes nothing
+  DWORD lateCookie = 0;
+  ASSERT_EQ(point.Advise(late, &lateCookie), S_OK);
+
+  ASSERT_EQ(proxy->Fire(1), S_OK);  // the proxy's events reach the object's sinks
+  EXPECT_EQ(early->Ticks(), 1);
+  EXPECT_EQ(late->Ticks(), 1);
+
+  ASSERT_EQ(point.Unadvise(earlyCookie), S_OK);
+  ASSERT_EQ(proxy->Fire(1), S_OK);
+  EXPECT_EQ(early->Ticks(), 1);  // unadvised on the proxy too
+  EXPECT_EQ(late->Ticks(), 2);
+
+  point.HookupActiveXCallBacks(nullptr);  // logged, not passed on
+  ASSERT_EQ(point.Unadvise(lateCookie), S_OK);
+  ASSERT_EQ(proxy->Fire(1), S_OK);
+  EXPECT_EQ(late->Ticks(), 2);
+  early->Release();
+  late->Release();
+}
+
+TEST_F(MultiThreadedPointTest, ReleasingTheObjectEndsItsForwardedAdvisories) {
+  CComPtr<IProbe> proxy = Make<CProbeMT>();
+  auto* sink = new TickSink();
+  {
+    CComPtr<IProbe> probe = Make<CProbeMT>();
+    DWORD cookie = 0;
+    ASSERT_EQ(MtPoint(probe).Advise(sink, &cookie), S_OK);
+    MtPoint(probe).HookupActiveXCallBacks(proxy);
+  }
+  ASSERT_EQ(proxy->Fire(1), S_OK);
+  EXPECT_EQ(sink->Ticks(), 0);
+  sink->Release();
+}
+
+using AsyncEventTest = ProbeTest;
+
+TEST_F(AsyncEventTest, ResultsPostedFromWorkersFireOnTheObjectsThreadInOrder) {
+  CComPtr<IProbe> probe = Make<CProbe>();
+  CComPtr<IConnectionPoint> point = EventPoint(probe);
+  auto* sink = new TickSink();
+  DWORD cookie = 0;
+  ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
+  auto* object = static_cast<CProbe*>(probe.p);
+
+  std::thread worker([object] {
+    for (LONG i = 0; i < 5; ++i) EXPECT_TRUE(object->PostTick(i));
+  });
+  worker.join();
+  EXPECT_EQ(sink->Ticks(), 0);  // nothing runs until the apartment pumps
+  ASSERT_TRUE(PumpUntil([&] { return sink->Ticks() == 5; }));
+  EXPECT_EQ(sink->LastIndex(), 4);
+  EXPECT_EQ(sink->Thread(), std::this_thread::get_id());
+  EXPECT_EQ(Counters().recordsHandled.load(), 5);
+  EXPECT_EQ(Counters().recordsDestroyed.load(), 5);
+  point->Unadvise(cookie);
+  sink->Release();
+}
+
+TEST_F(AsyncEventTest, AnEventPostedAfterTheWindowIsDestroyedNeverFires) {
+  CComPtr<IProbe> probe = Make<CProbe>();
+  CComPtr<IConnectionPoint> point = EventPoint(probe);
+  auto* sink = new TickSink();
+  DWORD cookie = 0;
+  ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
+  auto* object = static_cast<CProbe*>(probe.p);
+
+  ASSERT_TRUE(object->PostTick(1));  // queued before: dropped with the window
+  object->DestroyAsyncEventWindow();
+  EXPECT_FALSE(object->AsyncEventWindowExists());
+  std::thread worker([object] { EXPECT_FALSE(object->PostTick(2)); });
+  worker.join();
+  PumpPending();
+  EXPECT_EQ(sink->Ticks(), 0);
+  EXPECT_EQ(Counters().recordsHandled.load(), 0);
+  EXPECT_EQ(Counters().recordsDestroyed.load(), 2);  // nothing lost, nothing delivered
+  point->Unadvise(cookie);
+  sink->Release();
+}
+
+TEST_F(AsyncEventTest, RecordsStillQueuedWhenTheObjectGoesAreDeletedUndelivered) {
+  CComPtr<IProbe> probe = Make<CProbe>();
+  auto* object = static_cast<CProbe*>(probe.p);
+  ASSERT_TRUE(object->PostTick(1));
+  ASSERT_TRUE(object->PostTick(2));
+  probe.Release();
+  PumpPending();
+  EXPECT_EQ(Counters().recordsHandled.load(), 0);
+  EXPECT_EQ(Counters().recordsDestroyed.load(), 2);
+}
+
+// A window whose handler counts; checks the message shape directly.
+class CountingWindow final : public KestBase::CAsyncEventMgrWnd {
+ public:
+  void HandleAsyncEventMessage(DWORD eventId, KestBase::CAsyncEventData* record) override {
+    lastEventId = eventId;
+    handled++;
+    delete record;
+  }
+  DWORD lastEventId = 0;
+  int handled = 0;
+};
+
+TEST_F(AsyncEventTest, TheMessageIsWmUserPlusOneWithTheEventIdAndOnlyOurRecordsAreHandled) {
+  CountingWindow window;
+  ASSERT_NE(window.m_hWnd, nullptr);
+  ASSERT_TRUE(window.PostAsyncEvent(7, new TickRecord(0)));
+  MSG message{};
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, 0x0401u);
+  EXPECT_EQ(message.wParam, 7u);
+  EXPECT_EQ(message.hwnd, window.m_hWnd);
+  DispatchMessageW(&message);
+  EXPECT_EQ(window.handled, 1);
+  EXPECT_EQ(window.lastEventId, 7u);
+
+  // A message of the same number that this window did not post carries no record of ours.
+  TickRecord foreign(3);
+  ASSERT_TRUE(PostMessageW(window.m_hWnd, KestBase::kAsyncEventMessage, 1, reinterpret_cast<LPARAM>(&foreign)));
+  PumpPending();
+  EXPECT_EQ(window.handled, 1);
+  EXPECT_FALSE(window.PostAsyncEvent(1, nullptr));
+}
+
+}  // namespace
+}  // namespace probe

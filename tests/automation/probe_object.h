@@ -1,0 +1,354 @@
+// A scriptable object built from the framework's parts the way every object
+// of the system is built (co-class, TolLock, site, safety, error information,
+// class information, event proxy, async event window), over a small type
+// library of its own. The tests drive the framework through it.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "automation/async_event_window.h"
+#include "automation/class_factory.h"
+#include "automation/event_proxies.h"
+#include "automation/invoke_gate.h"
+#include "automation/kest_coclass.h"
+#include "automation/method_guard.h"
+#include "automation/module_lock.h"
+#include "automation/object_support.h"
+#include "automation/tol_lock.h"
+#include "automation/type_info_holder.h"
+#include "platform/com/com.h"
+#include "runtime/exceptions.h"
+
+namespace probe {
+
+inline constexpr GUID LIBID_Probe = {0x5C0FFEE1, 0x0A11, 0x4B7D, {0x9E, 0x21, 0x61, 0x7A, 0x3C, 0x44, 0x10, 0x01}};
+inline constexpr IID IID_IProbe = {0x5C0FFEE1, 0x0A11, 0x4B7D, {0x9E, 0x21, 0x61, 0x7A, 0x3C, 0x44, 0x10, 0x02}};
+inline constexpr IID IID_IProbeEvents = {0x5C0FFEE1, 0x0A11, 0x4B7D, {0x9E, 0x21, 0x61, 0x7A, 0x3C, 0x44, 0x10, 0x03}};
+inline constexpr CLSID CLSID_Probe = {0x5C0FFEE1, 0x0A11, 0x4B7D, {0x9E, 0x21, 0x61, 0x7A, 0x3C, 0x44, 0x10, 0x04}};
+inline constexpr CLSID CLSID_ProbeMT = {0x5C0FFEE1, 0x0A11, 0x4B7D, {0x9E, 0x21, 0x61, 0x7A, 0x3C, 0x44, 0x10, 0x05}};
+inline constexpr CLSID CLSID_ProbeSolo = {0x5C0FFEE1, 0x0A11, 0x4B7D, {0x9E, 0x21, 0x61, 0x7A, 0x3C, 0x44, 0x10, 0x06}};
+
+inline constexpr DISPID kDispName = 1;
+inline constexpr DISPID kDispCount = 2;
+inline constexpr DISPID kDispFire = 3;
+inline constexpr DISPID kDispThrow = 4;
+inline constexpr DISPID kDispOnTick = 1;
+
+// What Throw(kind) throws inside the method guard.
+enum ThrowKind : LONG { kThrowNothing = 0, kThrowAtl = 1, kThrowBase = 2, kThrowOther = 3 };
+
+struct IProbe : IDispatch {
+  static constexpr IID kIid = IID_IProbe;
+  STDMETHOD(get_Name)(BSTR* pVal) = 0;
+  STDMETHOD(put_Name)(BSTR newVal) = 0;
+  STDMETHOD(get_Count)(LONG* pVal) = 0;
+  STDMETHOD(put_Count)(LONG newVal) = 0;
+  STDMETHOD(Fire)(LONG Times) = 0;
+  STDMETHOD(Throw)(LONG Kind) = 0;
+
+ protected:
+  ~IProbe() = default;
+};
+
+const kestnet::platform::TypeLibDescription* ProbeLibrary();
+
+// Counts of what the bodies did, for "no member body ran" assertions.
+struct ProbeCounters {
+  std::atomic<int> bodiesRun{0};
+  std::atomic<int> liveObjects{0};
+  std::atomic<int> recordsHandled{0};
+  std::atomic<int> recordsDestroyed{0};
+};
+ProbeCounters& Counters();
+
+// The event record the probe posts from other threads.
+class TickRecord : public KestBase::CAsyncEventData {
+ public:
+  explicit TickRecord(LONG index) : index_(index) {}
+  ~TickRecord() override { Counters().recordsDestroyed++; }
+  LONG Index() const { return index_; }
+
+ private:
+  LONG index_;
+};
+
+template <class Proxy>
+class ProbeBase : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>,
+                  public KestAXLib::TolLock<ProbeBase<Proxy>, IProbe, &IID_IProbe, &LIBID_Probe, 1, 0>,
+                  public ATL::IObjectWithSiteImpl<ProbeBase<Proxy>>,
+                  public ATL::IObjectSafetyImpl<ProbeBase<Proxy>, 3>,
+                  public ATL::IConnectionPointContainerImpl<ProbeBase<Proxy>>,
+                  public Proxy,
+                  public ATL::ISupportErrorInfoImpl<&IID_IProbe>,
+                  public ATL::IProvideClassInfo2Impl<&CLSID_Probe, &IID_IProbeEvents, &LIBID_Probe, 1, 0>,
+                  public KestBase::CAsyncEventMgrWnd {
+ public:
+  static inline const KestAXLib::ObjectIdentity kIdentity{"KestNetX::IProbe", "ProbeObject", &CLSID_Probe};
+
+  ProbeBase() : Proxy(static_cast<IConnectionPointContainer*>(this)) { Counters().liveObjects++; }
+  ~ProbeBase() { Counters().liveObjects--; }
+
+  static const CLSID& GetObjectCLSID() { return CLSID_Probe; }
+
+  BEGIN_COM_MAP(ProbeBase)
+  COM_INTERFACE_ENTRY(IProbe)
+  COM_INTERFACE_ENTRY2(IDispatch, IProbe)
+  COM_INTERFACE_ENTRY(IObjectWithSite)
+  COM_INTERFACE_ENTRY(IObjectSafety)
+  COM_INTERFACE_ENTRY(IConnectionPointContainer)
+  COM_INTERFACE_ENTRY(ISupportErrorInfo)
+  COM_INTERFACE_ENTRY(IProvideClassInfo)
+  COM_INTERFACE_ENTRY(IProvideClassInfo2)
+  END_COM_MAP()
+
+  void FinalRelease() { this->DestroyAsyncEventWindow(); }
+
+  STDMETHODIMP get_Name(BSTR* pVal) override {
+    return KestAXLib::GuardedMethod(kIdentity, "get_Name", [&] {
+      KestAXLib::CheckOutputPointer(kIdentity, "get_Name", pVal);
+      Counters().bodiesRun++;
+      *pVal = SysAllocString(name_.c_str());
+    });
+  }
+  STDMETHODIMP put_Name(BSTR newVal) override {
+    return KestAXLib::GuardedMethod(kIdentity, "put_Name", [&] {
+      Counters().bodiesRun++;
+      name_ = newVal == nullptr ? L"" : newVal;
+    });
+  }
+  STDMETHODIMP get_Count(LONG* pVal) override {
+    return KestAXLib::GuardedMethod(kIdentity, "get_Count", [&] {
+      KestAXLib::CheckOutputPointer(kIdentity, "get_Count", pVal);
+      Counters().bodiesRun++;
+      *pVal = count_;
+    });
+  }
+  STDMETHODIMP put_Count(LONG newVal) override {
+    return KestAXLib::GuardedMethod(kIdentity, "put_Count", [&] {
+      Counters().bodiesRun++;
+      if (newVal < 0) KestAXLib::RejectArgument(kIdentity, "put_Count():  Error - Count must not be negative.");
+      count_ = newVal;
+    });
+  }
+  STDMETHODIMP Fire(LONG times) override {
+    return KestAXLib::GuardedMethod(kIdentity, "Fire", [&] {
+      Counters().bodiesRun++;
+      for (LONG i = 0; i < times; ++i) this->Fire_OnTick(i, name_);
+    });
+  }
+  STDMETHODIMP Throw(LONG kind) override {
+    return KestAXLib::GuardedMethod(kIdentity, "Throw", [&] {
+      Counters().bodiesRun++;
+      if (kind == kThrowAtl) ATL::AtlThrow(E_NOTIMPL);
+      if (kind == kThrowBase) throw KestBase::InvalidOperationException();
+      if (kind == kThrowOther) throw 42;
+    });
+  }
+
+  void HandleAsyncEventMessage(DWORD eventId, KestBase::CAsyncEventData* record) override {
+    KestAXLib::GuardedCallback(kIdentity, "HandleAsyncEventMessage", [&] {
+      auto* tick = dynamic_cast<TickRecord*>(record);
+      Counters().recordsHandled++;
+      if (eventId == 0 && tick != nullptr) this->Fire_OnTick(tick->Index(), name_);
+      delete record;
+    });
+  }
+
+  // As a listener callback on a worker thread would.
+  bool PostTick(LONG index) { return this->PostAsyncEvent(0, new TickRecord(index)); }
+
+  const std::wstring& Name() const { return name_; }
+
+ private:
+  std::wstring name_;
+  LONG count_ = 0;
+};
+
+// The probe's event proxy, over either kind of connection point.
+template <class ConnectionPoint>
+class ProbeEventsProxy {
+ public:
+  explicit ProbeEventsProxy(IConnectionPointContainer* container) : m_connectionPoint(container) {}
+
+  HRESULT Fire_OnTick(LONG index, const std::wstring& name) {
+    KestAXLib::EventArguments arguments;
+    arguments.AddLong(index);
+    arguments.AddText(name);
+    return KestAXLib::FireToSinks(m_connectionPoint, kDispOnTick, arguments.Params());
+  }
+  ConnectionPoint& EventConnectionPoint() { return m_connectionPoint; }
+
+ protected:
+  ConnectionPoint m_connectionPoint;
+};
+
+class CProbe;
+class CProbeMT;
+using StandardProxy = ProbeEventsProxy<ATL::IConnectionPointImpl<CProbe, &IID_IProbeEvents>>;
+using MultiThreadedProxy = ProbeEventsProxy<KestAXLib::KestConnectionPointImplMT<CProbeMT, &IID_IProbeEvents>>;
+
+// Aggregatable, standard connection point.
+class CProbe : public ProbeBase<StandardProxy>, public ATL::CComCoClass<CProbe, &CLSID_Probe> {
+ public:
+  using ATL::CComCoClass<CProbe, &CLSID_Probe>::GetObjectCLSID;
+};
+
+// KestConnectionPointImplMT.
+class CProbeMT : public ProbeBase<MultiThreadedProxy>, public ATL::CComCoClass<CProbeMT, &CLSID_ProbeMT> {
+ public:
+  using ATL::CComCoClass<CProbeMT, &CLSID_ProbeMT>::GetObjectCLSID;
+};
+
+// Refuses aggregation.
+class CProbeSolo : public ProbeBase<StandardProxy>, public ATL::CComCoClass<CProbeSolo, &CLSID_ProbeSolo> {
+  DECLARE_NOT_AGGREGATABLE(CProbeSolo)
+ public:
+  using ATL::CComCoClass<CProbeSolo, &CLSID_ProbeSolo>::GetObjectCLSID;
+};
+
+// An event sink that counts the ticks it hears (callable from any thread).
+class TickSink final : public IDispatch {
+ public:
+  explicit TickSink(HRESULT answer = S_OK) : answer_(answer) {}
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IProbeEvents) {
+      *ppv = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                      UINT*) override {
+    if (dispid == kDispOnTick && flags == DISPATCH_METHOD && params != nullptr && params->cArgs == 2 &&
+        params->rgvarg[1].vt == VT_I4 && params->rgvarg[0].vt == VT_BSTR) {
+      lastIndex_ = params->rgvarg[1].lVal;
+      lastName_ = params->rgvarg[0].bstrVal;
+      ticks_++;
+      thread_ = std::this_thread::get_id();
+    }
+    return answer_;
+  }
+
+  int Ticks() const { return ticks_; }
+  LONG LastIndex() const { return lastIndex_; }
+  std::wstring LastName() const { return lastName_; }
+  std::thread::id Thread() const { return thread_; }
+
+ private:
+  ~TickSink() = default;
+
+  HRESULT answer_;
+  std::atomic<ULONG> references_{1};
+  std::atomic<int> ticks_{0};
+  std::atomic<LONG> lastIndex_{-1};
+  std::wstring lastName_;
+  std::thread::id thread_;
+};
+
+// Lets every call through, counting them.
+class OpenGate final : public KestAXLib::InvokeGate {
+ public:
+  HRESULT Admit(const KestAXLib::InvokeGateCall&) override {
+    admitted++;
+    return S_OK;
+  }
+  std::string VendorId() const override { return "probe-vendor"; }
+  static inline std::atomic<int> admitted{0};
+};
+
+inline std::unique_ptr<KestAXLib::InvokeGate> MakeOpenGate() { return std::make_unique<OpenGate>(); }
+
+// A fresh KESTNET_HOME, an apartment, the probe library, and an open gate
+// unless a test says otherwise. Checks that every probe is gone at the end.
+class ProbeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-automation-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    home_ = pattern;
+    ::setenv("KESTNET_HOME", home_.c_str(), 1);
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    KestAXLib::AddTypeLibDescription(ProbeLibrary());
+    KestAXLib::SetInvokeGateFactory(&MakeOpenGate);
+    OpenGate::admitted = 0;
+    Counters().bodiesRun = 0;
+    Counters().recordsHandled = 0;
+    Counters().recordsDestroyed = 0;
+    locksAtStart_ = KestAXLib::ModuleLockCount();
+  }
+  void TearDown() override {
+    EXPECT_EQ(Counters().liveObjects.load(), 0);
+    EXPECT_EQ(KestAXLib::ModuleLockCount(), locksAtStart_);
+    KestAXLib::SetInvokeGateFactory(nullptr);
+    IErrorInfo* stale = nullptr;
+    if (GetErrorInfo(0, &stale) == S_OK && stale != nullptr) stale->Release();
+    CoUninitialize();
+    ::unsetenv("KESTNET_HOME");
+    std::error_code ignored;
+    std::filesystem::remove_all(home_, ignored);
+  }
+
+  // A new object of class T with one reference, as its factory makes it.
+  template <class T>
+  ATL::CComPtr<IProbe> Make() {
+    ATL::CComPtr<IProbe> probe;
+    EXPECT_EQ(T::_CreatorClass::CreateInstance(nullptr, IID_IProbe, reinterpret_cast<void**>(&probe)), S_OK);
+    return probe;
+  }
+
+  // Pumps the thread's messages until condition holds or a second passes.
+  template <typename Condition>
+  static bool PumpUntil(Condition condition) {
+    for (int i = 0; i < 1000 && !condition(); ++i) {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      if (condition()) break;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+    }
+    return condition();
+  }
+
+  static void PumpPending() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
+
+  std::string home_;
+  LONG locksAtStart_ = 0;
+};
+
+// Reads the thread's error information description (and clears it).
+inline std::wstring TakeErrorDescription() {
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return L"<none>";
+  BSTR description = nullptr;
+  info->GetDescription(&description);
+  std::wstring text = description == nullptr ? L"" : description;
+  SysFreeString(description);
+  info->Release();
+  return text;
+}
+
+}  // namespace probe
