@@ -1,5 +1,7 @@
 #include "runtime/thread.h"
 
+#include <cxxabi.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -70,6 +72,43 @@ namespace {
 // The block of the body running on this OS thread, set by ThreadWrapper.
 thread_local ThreadRunState* t_pCurrentRun = nullptr;
 
+// Stores how a run ended, under the block's lock, when ThreadWrapper leaves
+// its body: by return, by a swallowed exception, or by ExitThread's unwinding.
+class RunEndRecorder {
+ public:
+  RunEndRecorder(const std::shared_ptr<ThreadRunState>& p_run, const DWORD& p_exitCode, HANDLE p_hThread,
+                 DWORD p_threadId)
+      : m_run(*p_run), m_exitCode(p_exitCode), m_hThread(p_hThread), m_threadId(p_threadId) {
+    t_pCurrentRun = &m_run;
+  }
+  ~RunEndRecorder() {
+    try {
+      AutoCriticalSection lock(&m_run.lock);
+      // After a forced end the caller of Abort has already recorded 0xFFFFFFFF
+      // and the finished state; a late end of the body changes nothing.
+      if (!m_run.abandoned) {
+        m_run.exitCode = m_exitCode;
+        m_run.running = false;
+        m_run.abortRequested = true;
+        m_run.finished = true;
+      }
+    } catch (...) {
+      // The lock was created with the block; it cannot fail here.
+    }
+    MTLog(kThreadClass, 2, "ThreadWrapper exiting. Exit Code = %u. Thread HANDLE = %u. Thread Id = %u.",
+          m_exitCode, HandleValue(m_hThread), m_threadId);
+    t_pCurrentRun = nullptr;
+  }
+  RunEndRecorder(const RunEndRecorder&) = delete;
+  RunEndRecorder& operator=(const RunEndRecorder&) = delete;
+
+ private:
+  ThreadRunState& m_run;
+  const DWORD& m_exitCode;  // the wrapper's, read when the run ends
+  HANDLE m_hThread;
+  DWORD m_threadId;
+};
+
 enum class RunStateFailure { kNone, kYieldEvent, kLock };
 
 // Creates a run block with its own yield event; null when the event or the
@@ -129,21 +168,52 @@ std::shared_ptr<ThreadRunState> Thread::CurrentRun() const {
   return m_run;
 }
 
-bool Thread::Execute() {
-  std::lock_guard<std::mutex> serialise(m_executeLock);
-  std::shared_ptr<ThreadRunState> run = CurrentRun();
-  {
-    AutoCriticalSection lock(&run->lock);
-    if (run->running) {
-      MTLog(kThreadClass, 1,
-            "Execute call failure because this thread object is already associate with a running "
-            "thread.");
-      return false;
-    }
-    if (!run->abandoned) {
-      return StartLocked(run);
+namespace {
+
+// Holds a run block's lock and leaves it on destruction. Execute declares it
+// before its own object lock, so the block is left last: the new body (which
+// waits for this lock) may destroy the Thread object as soon as it runs, and
+// by then Execute no longer touches it.
+class RunBlockLock {
+ public:
+  RunBlockLock() = default;
+  ~RunBlockLock() { Release(); }
+  RunBlockLock(const RunBlockLock&) = delete;
+  RunBlockLock& operator=(const RunBlockLock&) = delete;
+
+  void Take(const std::shared_ptr<ThreadRunState>& p_run) {
+    Release();
+    p_run->lock.Enter();
+    m_run = p_run;
+  }
+  void Release() {
+    if (m_run != nullptr) {
+      m_run->lock.Leave();
+      m_run.reset();
     }
   }
+
+ private:
+  std::shared_ptr<ThreadRunState> m_run;
+};
+
+}  // namespace
+
+bool Thread::Execute() {
+  RunBlockLock blockLock;
+  std::lock_guard<std::mutex> serialise(m_executeLock);
+  std::shared_ptr<ThreadRunState> run = CurrentRun();
+  blockLock.Take(run);
+  if (run->running) {
+    MTLog(kThreadClass, 1,
+          "Execute call failure because this thread object is already associate with a running "
+          "thread.");
+    return false;
+  }
+  if (!run->abandoned) {
+    return StartLocked(run);
+  }
+  blockLock.Release();
   // The previous body was abandoned and may still run against its block and
   // wait on its yield event, which must stay signalled for it: the new body
   // gets a block of its own.
@@ -152,11 +222,11 @@ bool Thread::Execute() {
   if (fresh == nullptr) {
     return false;
   }
+  blockLock.Take(fresh);
   {
     std::lock_guard<std::mutex> guard(m_runGuard);
     m_run = fresh;
   }
-  AutoCriticalSection lock(&fresh->lock);
   return StartLocked(fresh);
 }
 
@@ -198,7 +268,10 @@ bool Thread::StartLocked(const std::shared_ptr<ThreadRunState>& p_run) {
   return true;
 }
 
-unsigned Thread::ThreadWrapper(void* p_pArgument) {
+// The null check of the undefined-behaviour sanitizer is off here only: the
+// unwinding of ExitThread is caught by reference (to let it go on), and its
+// object is null by design.
+[[gnu::no_sanitize("null")]] unsigned Thread::ThreadWrapper(void* p_pArgument) {
   std::unique_ptr<WrapperArgument> argument(static_cast<WrapperArgument*>(p_pArgument));
   // This reference keeps the block alive until the body really ends, even when
   // the Thread object is destroyed first.
@@ -213,50 +286,46 @@ unsigned Thread::ThreadWrapper(void* p_pArgument) {
     hThread = run->threadHandle;
     threadId = run->threadId;
   }
-  t_pCurrentRun = run.get();
   MTLog(kThreadClass, 2, "ThreadWrapper running. Thread HANDLE = %u. Thread Id = %u.", HandleValue(hThread),
         threadId);
 
   DWORD exitCode = kUncaughtExceptionExitCode;
-  try {
-    exitCode = self->Run();
-  } catch (const ThreadAbortException&) {
-    MTLog(kThreadClass, 0, "Unhandled unknown exception detected. File: %s Line: %d.",
-          SourceFileName(__FILE__), __LINE__);
-    MTLog(kThreadClass, 1,
-          "ThreadWrapper uncaught KestMT::ThreadAbortException caught. The exception is "
-          "swallowed, the thread will exit. Thread HANDLE = %u. Thread Id = %u.",
-          HandleValue(hThread), threadId);
-  } catch (const ThreadDeadlockException&) {
-    MTLog(kThreadClass, 0, "Unhandled unknown exception detected. File: %s Line: %d.",
-          SourceFileName(__FILE__), __LINE__);
-    MTLog(kThreadClass, 1,
-          "ThreadWrapper uncaught KestMT::ThreadDeadlockException caught. The exception is "
-          "swallowed, the thread will exit. Thread HANDLE = %u. Thread Id = %u.",
-          HandleValue(hThread), threadId);
-  } catch (...) {
-    MTLog(kThreadClass, 0, "Unhandled unknown exception detected. File: %s Line: %d.",
-          SourceFileName(__FILE__), __LINE__);
-    MTLog(kThreadClass, 1,
-          "ThreadWrapper uncaught unhandled exception caught. The exception is swallowed, the "
-          "thread will exit. Thread HANDLE = %u. Thread Id = %u.",
-          HandleValue(hThread), threadId);
-  }
-
   {
-    AutoCriticalSection lock(&run->lock);
-    // After a forced end the caller of Abort has already recorded 0xFFFFFFFF
-    // and the finished state; a late end of the body changes nothing.
-    if (!run->abandoned) {
-      run->exitCode = exitCode;
-      run->running = false;
-      run->abortRequested = true;
-      run->finished = true;
+    // Records the end even when the body leaves by ExitThread, which unwinds
+    // the stack and must not be swallowed.
+    RunEndRecorder recorder(run, exitCode, hThread, threadId);
+    try {
+      exitCode = self->Run();
+    } catch (const ThreadAbortException&) {
+      MTLog(kThreadClass, 0, "Unhandled unknown exception detected. File: %s Line: %d.",
+            SourceFileName(__FILE__), __LINE__);
+      MTLog(kThreadClass, 1,
+            "ThreadWrapper uncaught KestMT::ThreadAbortException caught. The exception is "
+            "swallowed, the thread will exit. Thread HANDLE = %u. Thread Id = %u.",
+            HandleValue(hThread), threadId);
+    } catch (const ThreadDeadlockException&) {
+      MTLog(kThreadClass, 0, "Unhandled unknown exception detected. File: %s Line: %d.",
+            SourceFileName(__FILE__), __LINE__);
+      MTLog(kThreadClass, 1,
+            "ThreadWrapper uncaught KestMT::ThreadDeadlockException caught. The exception is "
+            "swallowed, the thread will exit. Thread HANDLE = %u. Thread Id = %u.",
+            HandleValue(hThread), threadId);
+    } catch (abi::__forced_unwind&) {
+      // The stack unwinding of ExitThread, which has to go on to end the thread.
+      MTLog(kThreadClass, 1,
+            "ThreadWrapper detected the underlying thread exiting from its body. Thread HANDLE = %u. "
+            "Thread Id = %u.",
+            HandleValue(hThread), threadId);
+      throw;
+    } catch (...) {
+      MTLog(kThreadClass, 0, "Unhandled unknown exception detected. File: %s Line: %d.",
+            SourceFileName(__FILE__), __LINE__);
+      MTLog(kThreadClass, 1,
+            "ThreadWrapper uncaught unhandled exception caught. The exception is swallowed, the "
+            "thread will exit. Thread HANDLE = %u. Thread Id = %u.",
+            HandleValue(hThread), threadId);
     }
   }
-  MTLog(kThreadClass, 2, "ThreadWrapper exiting. Exit Code = %u. Thread HANDLE = %u. Thread Id = %u.",
-        exitCode, HandleValue(hThread), threadId);
-  t_pCurrentRun = nullptr;
   return exitCode;
 }
 

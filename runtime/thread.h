@@ -25,8 +25,9 @@
 // owns state the body uses should call Abort itself before that state goes.
 //
 // Locks: m_executeLock (serialises Execute) is taken before a run block's
-// critical section; m_runGuard only protects the m_run pointer and is never
-// held while taking another lock.
+// critical section, and released before it, because a new body waits for the
+// block's lock and may destroy this object once it runs. m_runGuard only
+// protects the m_run pointer and is never held while taking another lock.
 #pragma once
 
 #include <memory>

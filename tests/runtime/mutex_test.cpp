@@ -3,6 +3,7 @@
 #include "runtime/mutex.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -147,6 +148,33 @@ TEST_F(MutexTest, NamedMutexExcludesAnotherProcessUntilReleased) {
   EXPECT_FALSE(childCanAcquire(20));
   mutex.Release();
   EXPECT_TRUE(childCanAcquire(INFINITE));
+}
+
+TEST_F(MutexTest, NamedMutexLeftByKilledProcessIsAcquired) {
+  KestMT::Mutex mutex;
+  ASSERT_TRUE(mutex.Config("KestMT::Test::Abandoned", nullptr));
+  ASSERT_NE(mutex.GetHandle(), nullptr);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    KestMT::Mutex opened;
+    opened.Config("KestMT::Test::Abandoned", nullptr);
+    const char acquired = opened.Acquire(INFINITE) ? 1 : 0;
+    (void)!::write(ready[1], &acquired, 1);
+    ::pause();  // killed while owning the mutex
+    ::_exit(0);
+  }
+  char acquired = 0;
+  ASSERT_EQ(::read(ready[0], &acquired, 1), 1);
+  ASSERT_EQ(acquired, 1);
+  EXPECT_FALSE(mutex.Acquire(0));
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_TRUE(mutex.Acquire(INFINITE));
+  mutex.Release();
 }
 
 class AutoLockMutexTest : public TemporaryHomeTest {};

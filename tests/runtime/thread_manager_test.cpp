@@ -8,6 +8,8 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "runtime/event.h"
 #include "runtime/exceptions.h"
@@ -203,6 +205,43 @@ TEST_F(ThreadManagerTest, DestructorDeletesEveryThread) {
   }
   EXPECT_EQ(m_counters.aborted.load(), 2);
   EXPECT_EQ(m_counters.destroyed.load(), 2);
+}
+
+TEST_F(ThreadManagerTest, ConcurrentCallersKeepOneThreadPerKey) {
+  // Several callers add, abort and delete workers under a few shared keys at
+  // once; every worker ends up destroyed exactly once.
+  KestThreadManager<GatedWorker> manager;
+  constexpr int kCallers = 4;
+  constexpr int kRounds = 25;
+  std::atomic<int> added{0};
+  std::vector<std::thread> callers;
+  for (int caller = 0; caller < kCallers; ++caller) {
+    callers.emplace_back([&, caller] {
+      for (int round = 0; round < kRounds; ++round) {
+        const std::wstring key = L"host" + std::to_wstring((caller + round) % 3);
+        // Started before it is added: once added, another caller may delete
+        // the key and the manager may reap a thread that is not running.
+        auto* pWorker = new GatedWorker(m_counters, m_gate);
+        pWorker->Execute();
+        try {
+          manager.AddThread(key, pWorker);
+        } catch (const KestBase::InvalidParameterException&) {
+          delete pWorker;  // the key is busy: still ours (its destructor aborts it)
+          manager.AbortThread(key);
+          manager.DeleteThread(key);
+          continue;
+        }
+        ++added;
+      }
+    });
+  }
+  for (std::thread& caller : callers) {
+    caller.join();
+  }
+  manager.DeleteAllThreads();
+  // Rejected workers were destroyed by their callers, added ones by the manager.
+  EXPECT_EQ(m_counters.destroyed.load(), kCallers * kRounds);
+  EXPECT_GT(added.load(), 0);
 }
 
 }  // namespace

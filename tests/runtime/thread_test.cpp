@@ -12,6 +12,7 @@
 
 #include "platform/os/last_error.h"
 #include "platform/sync/event.h"
+#include "platform/sync/thread.h"
 #include "platform/sync/wait.h"
 #include "runtime/event.h"
 #include "runtime/exceptions.h"
@@ -387,6 +388,50 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<EscapingException>& paramInfo) {
       return std::string(paramInfo.param.name);
     });
+
+TEST_F(ThreadTest, BodyLeavingByExitThreadIsRecordedAsEnded) {
+  std::atomic<int> returnsAfterExit{0};
+  LambdaThread thread([&](LambdaThread&) -> DWORD {
+    ExitThread(5);
+    ++returnsAfterExit;
+    return 0;
+  });
+  ASSERT_TRUE(thread.Execute());
+  EXPECT_TRUE(thread.WaitForThreadToEnd(INFINITE));
+  EXPECT_FALSE(thread.IsRunning());
+  EXPECT_TRUE(thread.IsFinished());
+  EXPECT_EQ(thread.GetExitCode(), KestMT::Thread::kUncaughtExceptionExitCode);
+  DWORD osExitCode = 0;
+  ASSERT_TRUE(GetExitCodeThread(thread.GetHandle(), &osExitCode));
+  EXPECT_EQ(osExitCode, 5u);
+  EXPECT_EQ(returnsAfterExit.load(), 0);
+}
+
+// Destroys itself from its own body, as a fire-and-forget worker may.
+class SelfDestroyingWorker : public KestMT::Thread {
+ public:
+  explicit SelfDestroyingWorker(std::shared_ptr<RunawayState> state) : m_state(std::move(state)) {}
+  DWORD Run() override {
+    std::shared_ptr<RunawayState> state = m_state;
+    thread_local ThreadExitProbe probe{state};
+    delete this;  // the destructor's abort only requests: it cannot wait for itself
+    state->started.set_value();
+    return 0;
+  }
+
+ private:
+  std::shared_ptr<RunawayState> m_state;
+};
+
+TEST_F(ThreadTest, BodyMayDestroyItsOwnObject) {
+  auto state = std::make_shared<RunawayState>();
+  std::future<void> deleted = state->started.get_future();
+  std::future<void> gone = state->osThreadGone.get_future();
+  ASSERT_TRUE((new SelfDestroyingWorker(state))->Execute());
+  deleted.wait();
+  // ThreadWrapper records the end in the run state, never in the freed object.
+  gone.wait();
+}
 
 TEST_F(ThreadTest, SuspendIsRefusedOnLinuxAndLeavesThreadRunning) {
   LambdaThread idle([](LambdaThread&) -> DWORD { return 0; });
