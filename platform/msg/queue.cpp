@@ -390,14 +390,20 @@ BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
 BOOL TranslateMessage(const MSG* /*lpMsg*/) { return FALSE; }  // no keyboard input to translate
 
 LRESULT DispatchMessageW(const MSG* lpMsg) {
-  if (lpMsg == nullptr || lpMsg->hwnd == nullptr) return 0;
+  if (lpMsg == nullptr) return 0;
+  bool timerCallback = lpMsg->message == WM_TIMER && lpMsg->lParam != 0;
+  if (lpMsg->hwnd == nullptr) {
+    // Thread messages have no procedure; a thread timer's callback still runs.
+    if (timerCallback) reinterpret_cast<TIMERPROC>(lpMsg->lParam)(nullptr, WM_TIMER, lpMsg->wParam, GetTickCount());
+    return 0;
+  }
   std::shared_ptr<Window> window = FindLiveWindow(lpMsg->hwnd);
   if (!window) return 0;  // destroyed since: never delivered
   if (window->threadId != GetCurrentThreadId()) {
     SetLastError(ERROR_WINDOW_OF_OTHER_THREAD);
     return 0;
   }
-  if (lpMsg->message == WM_TIMER && lpMsg->lParam != 0) {
+  if (timerCallback) {
     reinterpret_cast<TIMERPROC>(lpMsg->lParam)(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, GetTickCount());
     return 0;
   }

@@ -23,12 +23,13 @@
 
 namespace kestnet::platform {
 
-// The directory holding the named objects of a scope.
+// The directory holding the named objects of a scope; empty for a string that
+// is not a scope token (letters, digits, '-', '_').
 std::string NamedObjectDirectory(const std::string& scope);
 
 // Removes every named object file of a scope (tests call it when they end).
 // Handles still open keep working on their unlinked objects. Returns false if
-// some file could not be removed.
+// some file could not be removed or the scope is not a scope token.
 bool RemoveNamedObjects(const std::string& scope);
 
 // The file name a Windows object name is stored under: letters, digits, '-'

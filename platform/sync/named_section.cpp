@@ -72,6 +72,14 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
+void SetErrorFromErrno(int error) {
+  if (error == ENOENT) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+  } else {
+    SetLastErrorFromErrno(error);
+  }
+}
+
 std::wstring WithoutNamespacePrefix(const std::wstring& name) {
   for (const wchar_t* prefix : {L"Global\\", L"Local\\"}) {
     std::wstring_view view(prefix);
@@ -81,21 +89,35 @@ std::wstring WithoutNamespacePrefix(const std::wstring& name) {
 }
 
 // Creates the scope directory, open to every account (sticky, like /tmp), so
-// objects created with a null DACL can be opened by other users.
+// objects created with a null DACL can be opened by other users. An existing
+// one must be a real directory that nobody else can empty or fill behind our
+// back: ours or root's, or sticky; anything else (a symbolic link, another
+// user's open directory) fails with ERROR_ACCESS_DENIED.
 bool EnsureDirectory(const std::string& directory) {
   if (::mkdir(directory.c_str(), 01777) == 0) {
     ::chmod(directory.c_str(), 01777);
     return true;
   }
-  return errno == EEXIST;
+  if (errno != EEXIST) {
+    SetErrorFromErrno(errno);
+    return false;
+  }
+  struct stat info {};
+  bool safe = ::lstat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+              (info.st_uid == ::geteuid() || info.st_uid == 0 || (info.st_mode & S_ISVTX) != 0);
+  if (!safe) SetLastError(ERROR_ACCESS_DENIED);
+  return safe;
 }
 
-void SetErrorFromErrno(int error) {
-  if (error == ENOENT) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-  } else {
-    SetLastErrorFromErrno(error);
+// Scopes are tokens made by NamedObjectScope(); anything else could name a
+// directory outside the shared memory folder.
+bool ValidScope(const std::string& scope) {
+  if (scope.empty() || scope.size() > 64) return false;
+  for (char c : scope) {
+    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+    if (!plain) return false;
   }
+  return true;
 }
 
 void* MapHeader(int fd) {
@@ -106,6 +128,7 @@ void* MapHeader(int fd) {
 }  // namespace
 
 std::string NamedObjectDirectory(const std::string& scope) {
+  if (!ValidScope(scope)) return std::string();
   std::error_code error;
   std::string base = "/dev/shm";
   if (!std::filesystem::is_directory(base, error) || ::access(base.c_str(), W_OK | X_OK) != 0) {
@@ -116,8 +139,10 @@ std::string NamedObjectDirectory(const std::string& scope) {
 }
 
 bool RemoveNamedObjects(const std::string& scope) {
+  std::string directory = NamedObjectDirectory(scope);
+  if (directory.empty()) return false;
   std::error_code error;
-  std::filesystem::remove_all(NamedObjectDirectory(scope), error);
+  std::filesystem::remove_all(directory, error);
   return !error;
 }
 
@@ -226,10 +251,11 @@ std::shared_ptr<NamedSection> NamedSection::Acquire(const std::wstring& name, Na
     return nullptr;
   }
   std::string directory = NamedObjectDirectory(NamedObjectScope());
-  if (!EnsureDirectory(directory)) {
-    SetErrorFromErrno(errno);
+  if (directory.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
     return nullptr;
   }
+  if (!EnsureDirectory(directory)) return nullptr;
   std::string path = directory + "/" + encoded;
 
   SectionRegistry& registry = Registry();

@@ -104,6 +104,20 @@ void* ThreadEntry(void* raw) {
 
 }  // namespace
 
+void ThreadObject::SetThreadId(DWORD id) {
+  threadId_.store(id, std::memory_order_release);
+  FutexWakeAll(&threadId_);
+}
+
+DWORD ThreadObject::WaitForThreadId() {
+  for (;;) {
+    DWORD id = threadId_.load(std::memory_order_acquire);
+    if (id != 0) return id;
+    FutexWaitEntry entry{&threadId_, 0, false};
+    FutexWaitAny(std::span<const FutexWaitEntry>(&entry, 1), std::nullopt);
+  }
+}
+
 bool ThreadObject::MarkEnded(DWORD exitCode) {
   {
     std::lock_guard lock(gateMutex_);
@@ -235,8 +249,8 @@ std::uintptr_t _beginthreadex(void* /*security*/, unsigned stack_size, unsigned 
   }
   // The id comes from the new thread itself; wait the moment it takes to
   // publish it, so callers can use it at once.
-  while (object->ThreadId() == 0) sched_yield();
-  if (thrdaddr != nullptr) *thrdaddr = object->ThreadId();
+  DWORD id = object->WaitForThreadId();
+  if (thrdaddr != nullptr) *thrdaddr = id;
   HANDLE handle = InsertHandle(object);
   if (handle == nullptr) {
     // The thread runs on detached, as if its handle had been closed at once.

@@ -35,7 +35,10 @@ class ThreadObject final : public WaitableObject {
   DWORD ExitCode() const { return exitCode_.load(std::memory_order_acquire); }
 
   DWORD ThreadId() const { return threadId_.load(std::memory_order_acquire); }
-  void SetThreadId(DWORD id) { threadId_.store(id, std::memory_order_release); }
+  // Publishes the id and wakes WaitForThreadId.
+  void SetThreadId(DWORD id);
+  // Sleeps until the new thread has published its id.
+  DWORD WaitForThreadId();
 
   // Start gate for CREATE_SUSPENDED: the thread waits in WaitUntilResumed
   // while the suspend count is above 0.

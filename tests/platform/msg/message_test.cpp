@@ -271,6 +271,25 @@ TEST_F(MessageTest, TimersPostWmTimerUntilKilled) {
   DestroyWindow(window);
 }
 
+std::atomic<int> g_threadTimerCalls{0};
+void CountThreadTimer(HWND hwnd, UINT message, UINT_PTR, DWORD) {
+  if (hwnd == nullptr && message == WM_TIMER) ++g_threadTimerCalls;
+}
+
+TEST_F(MessageTest, ThreadTimerCallbackRunsThroughDispatch) {
+  UINT_PTR id = SetTimer(nullptr, 0, 10, CountThreadTimer);
+  ASSERT_NE(id, 0u);
+  MSG msg;
+  for (int timers = 0; timers < 10 && g_threadTimerCalls.load() < 2 && GetMessageW(&msg, nullptr, 0, 0) > 0;
+       ++timers) {
+    EXPECT_EQ(msg.hwnd, nullptr);
+    EXPECT_EQ(msg.wParam, id);
+    DispatchMessageW(&msg);
+  }
+  EXPECT_EQ(g_threadTimerCalls.load(), 2);
+  EXPECT_TRUE(KillTimer(nullptr, id));
+}
+
 TEST_F(MessageTest, QuitComesAfterPostedMessagesAndEndsGetMessage) {
   Recorder recorder;
   HWND window = MakeWindow(&recorder);

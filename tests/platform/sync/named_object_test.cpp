@@ -127,6 +127,27 @@ mode_t ModeOf(const std::string& scope, const std::wstring& name) {
   return info.st_mode & 0777;
 }
 
+TEST_F(NamedObjectTest, AnObjectDirectoryPlantedAsASymbolicLinkIsRefused) {
+  std::string directory = platform::NamedObjectDirectory(Scope());
+  std::string elsewhere = Home() + "/elsewhere";
+  std::filesystem::create_directories(elsewhere);
+  ASSERT_EQ(::symlink(elsewhere.c_str(), directory.c_str()), 0);
+  EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, L"planted"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+  ::unlink(directory.c_str());
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, L"planted");  // a real directory again
+  EXPECT_NE(event, nullptr);
+  CloseHandle(event);
+}
+
+TEST_F(NamedObjectTest, OnlyScopeTokensNameADirectory) {
+  EXPECT_EQ(platform::NamedObjectDirectory("../etc"), "");
+  EXPECT_FALSE(platform::RemoveNamedObjects("../etc"));
+  EXPECT_FALSE(platform::RemoveNamedObjects(""));
+  EXPECT_NE(platform::NamedObjectDirectory(Scope()), "");
+}
+
 TEST_F(NamedObjectTest, NullDaclMakesTheObjectOpenToEveryAccount) {
   mode_t savedMask = ::umask(077);
   SECURITY_DESCRIPTOR descriptor;
