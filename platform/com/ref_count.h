@@ -1,5 +1,6 @@
 // Reference counting for the objects this runtime itself creates (error info,
-// streams, type information, the interface table). Internal to platform/com.
+// streams, type information, the interface table) and for the small objects
+// of modules (enumerators, connection points) that need nothing more.
 //
 // The most derived class is final, starts at one reference (the creator's) and
 // deletes itself when the count reaches zero.
