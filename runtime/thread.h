@@ -19,10 +19,12 @@
 // while an abandoned body still runs, and ThreadWrapper still records its end
 // safely; the abandoned run's outcome is ignored (the exit code stays
 // 0xFFFFFFFF) and a later Execute starts with a fresh block and yield event.
-// The derived object's own members are the derived class's business: a body
-// that ignores abort must not touch its object once that may have been
-// destroyed. Every worker of the system yields, and a derived destructor that
-// owns state the body uses should call Abort itself before that state goes.
+// The object itself is the derived class's business: a body that ignores
+// abort must not touch its object (its members, nor Yield or a wait bound to
+// it, which are calls on the object) once that may have been destroyed. Every
+// worker of the system yields, and a derived destructor that owns state the
+// body uses should call Abort itself before that state goes. A body may also
+// destroy its own object and return: nothing here touches it afterwards.
 //
 // Locks: m_executeLock (serialises Execute) is taken before a run block's
 // critical section, and released before it, because a new body waits for the
