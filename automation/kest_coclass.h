@@ -46,6 +46,10 @@ class KestComCoClass : public ATL::CComCoClass<T, pclsid>, public ATL::IObjectWi
     }
   }
 
+  virtual ~KestComCoClass() = default;
+  KestComCoClass(const KestComCoClass&) = delete;
+  KestComCoClass& operator=(const KestComCoClass&) = delete;
+
   ATL::CComPtr<IWebBrowser2> GetWebBrowser() { return GetWebBrowserOfSite(this->m_spUnkSite); }
   std::string GetSite() { return GetSiteAddressOfSite(this->m_spUnkSite); }
   using ATL::IObjectWithSiteImpl<T>::GetSite;
