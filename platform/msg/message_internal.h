@@ -84,7 +84,8 @@ class MessageQueue {
   bool DeliverSentMessages();
   bool Retrieve(MSG* out, HWND filter, UINT minimum, UINT maximum, bool remove);
   bool HasInput(DWORD wakeMask);
-  std::optional<std::int64_t> NextTimerDueNs();
+  // When the next timer whose WM_TIMER passes the filter falls due.
+  std::optional<std::int64_t> NextTimerDueNs(HWND filter = nullptr, UINT minimum = 0, UINT maximum = 0);
   UINT_PTR SetTimer(const std::shared_ptr<Window>& window, HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC procedure);
   bool KillTimer(HWND hwnd, UINT_PTR id);
   // The window is gone: drop its timers and queued messages.

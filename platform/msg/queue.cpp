@@ -216,10 +216,15 @@ bool MessageQueue::HasInput(DWORD wakeMask) {
   return false;
 }
 
-std::optional<std::int64_t> MessageQueue::NextTimerDueNs() {
+std::optional<std::int64_t> MessageQueue::NextTimerDueNs(HWND filter, UINT minimum, UINT maximum) {
   std::lock_guard lock(mutex_);
   std::optional<std::int64_t> next;
   for (const Timer& timer : timers_) {
+    MSG msg{};
+    msg.hwnd = timer.hwnd;
+    msg.message = WM_TIMER;
+    // A timer the caller filters out must not wake it (it would spin).
+    if (!Matches(msg, filter, minimum, maximum)) continue;
     if (!next || timer.dueNs < *next) next = timer.dueNs;
   }
   return next;
@@ -383,7 +388,7 @@ BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
       return lpMsg->message == WM_QUIT ? FALSE : TRUE;
     }
     FutexWaitEntry entry{&queue->WakeWord(), seen};
-    FutexWaitAny(std::span<const FutexWaitEntry>(&entry, 1), queue->NextTimerDueNs());
+    FutexWaitAny(std::span<const FutexWaitEntry>(&entry, 1), queue->NextTimerDueNs(hWnd, wMsgFilterMin, wMsgFilterMax));
   }
 }
 

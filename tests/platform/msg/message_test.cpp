@@ -290,6 +290,26 @@ TEST_F(MessageTest, ThreadTimerCallbackRunsThroughDispatch) {
   EXPECT_TRUE(KillTimer(nullptr, id));
 }
 
+TEST_F(MessageTest, FilteredGetMessageSkipsDueTimersAndWaitsForItsMessage) {
+  Recorder recorder;
+  HWND window = MakeWindow(&recorder);
+  UINT_PTR timer = SetTimer(nullptr, 0, 10, nullptr);
+  std::thread poster([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    PostMessageW(window, WM_APP_EVENT, 11, 0);
+  });
+  MSG msg;
+  ASSERT_GT(GetMessageW(&msg, nullptr, WM_USER, WM_USER + 100), 0);
+  EXPECT_EQ(msg.message, WM_APP_EVENT);
+  EXPECT_EQ(msg.wParam, 11u);
+  poster.join();
+  // The timer kept its turn for an unfiltered call.
+  ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(msg.message, WM_TIMER);
+  KillTimer(nullptr, timer);
+  DestroyWindow(window);
+}
+
 TEST_F(MessageTest, QuitComesAfterPostedMessagesAndEndsGetMessage) {
   Recorder recorder;
   HWND window = MakeWindow(&recorder);
