@@ -101,6 +101,11 @@ void DNSThread::RunQuery(const std::vector<std::string>& p_servers, const std::s
     Log(kClassName, kLogLevelWarning, "RunQuery():  Error - Invalid Object.");
     throw KestBase::InvalidObjectException();
   }
+  if (IsRunning()) {
+    // Its settings are in use by the running query and must not change under it.
+    Log(kClassName, kLogLevelWarning, "RunQuery():  Error - A query is already running.");
+    throw KestBase::InvalidOperationException();
+  }
   if (!IsEncodableDnsName(p_strName)) {
     Log(kClassName, kLogLevelWarning,
         "RunQuery():  Error - The name <%s> cannot be written into a query.", p_strName.c_str());

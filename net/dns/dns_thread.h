@@ -65,7 +65,8 @@ class DNSThread : public KestMT::Thread, public UdpNonBlockingSocketListener {
 
   // Copies the query's settings and starts the thread; returns at once.
   // Throws KestBase::InvalidObjectException when the object is not valid or
-  // the thread cannot start, and KestBase::InvalidParameterException when the
+  // the thread cannot start, KestBase::InvalidOperationException while a
+  // query is still running, and KestBase::InvalidParameterException when the
   // name cannot be written into a question (empty, an empty label, a label
   // over 63 bytes or more than 253 bytes). Time-out in milliseconds.
   void RunQuery(const std::vector<std::string>& p_servers, const std::string& p_strName,

@@ -382,6 +382,34 @@ TEST_F(DnsThreadTest, RefusesANameThatCannotBeWrittenWithoutReporting) {
   EXPECT_TRUE(m_listener.Calls().empty());
 }
 
+TEST_F(DnsThreadTest, ASecondRunWhileRunningIsRefusedAndTheFirstGoesOn) {
+  ScriptedUdpPeer& peer = StartPeer(kServerA);
+  DNSThread& query = StartQuery({kServerA}, "first.test", 30000);
+  ASSERT_TRUE(peer.WaitForDatagrams(1, 5s));
+  EXPECT_THROW(query.RunQuery({kServerB}, "second.test", 500, false, false, 0, &m_listener),
+               KestBase::InvalidOperationException);
+  peer.SetScript(AnswerWithAddress("10.8.8.8"));
+  query.Abort(INFINITE);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.name, L"first.test");
+  EXPECT_EQ(call.result, DNS_ERROR_ABORT);
+}
+
+TEST_F(DnsThreadTest, ASecondRunAfterTheFirstEndedQueriesAndReportsAgain) {
+  StartPeer(kServerA, AnswerWithAddress("10.7.7.7"));
+  DNSThread& query = StartQuery({kServerA}, "again.test", 5000);
+  ASSERT_TRUE(m_listener.WaitForCalls(1, 5s));
+  ASSERT_TRUE(query.WaitForThreadToEnd(5000));
+  query.RunQuery({kServerA}, "again.test", 5000, false, false, 0, &m_listener);
+  ASSERT_TRUE(m_listener.WaitForCalls(2, 5s));
+  ASSERT_TRUE(query.WaitForThreadToEnd(5000));
+  const auto calls = m_listener.Calls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[1].result, DNS_SUCCESS);
+  ASSERT_EQ(calls[1].records.size(), 1u);
+  EXPECT_EQ(calls[1].records[0].address.ToString(), "10.7.7.7");
+}
+
 TEST_F(DnsThreadTest, AThrowingListenerStillEndsTheQuery) {
   StartPeer(kServerA, AnswerWithAddress("10.5.5.5"));
   m_listener.ThrowFromCallback();
