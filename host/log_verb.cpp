@@ -114,22 +114,24 @@ int ParseOptions(const VerbArguments& args, Options& options, bool& helpShown) {
 // Control characters in a message (from a server reply, say) are shown
 // escaped, so that an entry is one line and cannot drive the terminal.
 std::string Printable(const char* text) {
+  static constexpr struct {
+    char character;
+    const char* escape;
+  } kNamedEscapes[] = {{'\n', "\\n"}, {'\r', "\\r"}, {'\t', "\\t"}};
   std::string out;
   for (const char* p = text; *p != '\0'; ++p) {
     const auto c = static_cast<unsigned char>(*p);
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c < 0x20 || c == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-      out += escaped;
-    } else {
+    if (c >= 0x20 && c != 0x7F) {
       out += static_cast<char>(c);
+      continue;
     }
+    const char* named = nullptr;
+    for (const auto& escape : kNamedEscapes) {
+      if (escape.character == *p) named = escape.escape;
+    }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02x", c);
+    out += named != nullptr ? named : hex;
   }
   return out;
 }
