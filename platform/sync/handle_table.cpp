@@ -1,4 +1,5 @@
 #include <mutex>
+#include <shared_mutex>
 #include <new>
 #include <unordered_map>
 
@@ -29,7 +30,7 @@ class HandleTable {
   }
 
   std::shared_ptr<KernelObject> Find(HANDLE handle) {
-    std::lock_guard lock(mutex_);
+    std::shared_lock lock(mutex_);
     auto found = entries_.find(reinterpret_cast<std::uintptr_t>(handle));
     return found == entries_.end() ? nullptr : found->second;
   }
@@ -44,12 +45,13 @@ class HandleTable {
   }
 
   std::size_t Count() {
-    std::lock_guard lock(mutex_);
+    std::shared_lock lock(mutex_);
     return entries_.size();
   }
 
  private:
-  std::mutex mutex_;
+  // Waits look handles up all the time; only opening and closing write.
+  std::shared_mutex mutex_;
   std::uintptr_t next_ = 0x1000;
   std::unordered_map<std::uintptr_t, std::shared_ptr<KernelObject>> entries_;
 };
@@ -85,6 +87,8 @@ void SetLastInvalidHandle() { SetLastError(ERROR_INVALID_HANDLE); }
 using namespace kestnet::platform;
 
 BOOL CloseHandle(HANDLE hObject) {
+  // Closing a pseudo handle has no effect, as on Windows.
+  if (hObject == GetCurrentThread() || hObject == GetCurrentProcess()) return TRUE;
   std::shared_ptr<KernelObject> object = RemoveHandle(hObject);
   if (!object) {
     SetLastError(ERROR_INVALID_HANDLE);

@@ -40,7 +40,8 @@ constexpr DWORD STANDARD_RIGHTS_REQUIRED = 0x000F0000;
 
 // Closes one handle. The object lives on while other handles (in this or
 // another process), a mapped view or, for a mutex, an owning thread refer to it.
-// A handle that is not open fails with ERROR_INVALID_HANDLE.
+// A handle that is not open fails with ERROR_INVALID_HANDLE; closing a pseudo
+// handle (GetCurrentThread(), GetCurrentProcess()) does nothing and succeeds.
 BOOL CloseHandle(HANDLE hObject);
 
 // Copies a handle within this process (hSourceProcessHandle and

@@ -284,6 +284,23 @@ TEST_F(ThreadTest, QueuedApcRunsOnTheTargetInItsAlertableWait) {
   CloseHandle(target.queued);
 }
 
+TEST_F(ThreadTest, CurrentThreadPseudoHandleNamesTheCallingThread) {
+  EXPECT_EQ(GetThreadId(GetCurrentThread()), GetCurrentThreadId());
+  EXPECT_EQ(WaitForSingleObject(GetCurrentThread(), 0), WAIT_TIMEOUT);
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(GetCurrentThread(), &code));
+  EXPECT_EQ(code, STILL_ACTIVE);
+  EXPECT_TRUE(CloseHandle(GetCurrentThread()));  // no effect
+  HANDLE real = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &real, 0, FALSE,
+                              DUPLICATE_SAME_ACCESS));
+  // The duplicate is a real handle that another thread can wait on.
+  DWORD seenId = 0;
+  std::thread([&] { seenId = GetThreadId(real); }).join();
+  EXPECT_EQ(seenId, GetCurrentThreadId());
+  EXPECT_TRUE(CloseHandle(real));
+}
+
 TEST_F(ThreadTest, ThreadIdsAreKernelIdsAndTicksAdvance) {
   EXPECT_EQ(GetCurrentThreadId(), static_cast<DWORD>(::syscall(SYS_gettid)));
   EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(::getpid()));
