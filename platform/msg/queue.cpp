@@ -33,11 +33,18 @@ QueueTable& Queues() {
 
 void TeardownCurrentThreadQueue();
 
+// Set once the thread's QueueHolder is destroyed (trivially destructible, so
+// later thread-local destructors can still read it).
+thread_local bool t_queueHolderGone = false;
+
 // The calling thread's queue; its destructor tears the queue down for threads
 // whose end the thread layer does not report first.
 struct QueueHolder {
   std::shared_ptr<MessageQueue> queue;
-  ~QueueHolder() { TeardownCurrentThreadQueue(); }
+  ~QueueHolder() {
+    TeardownCurrentThreadQueue();
+    t_queueHolderGone = true;
+  }
 };
 
 QueueHolder& Holder() {
@@ -47,11 +54,14 @@ QueueHolder& Holder() {
 
 // A child made by fork has no message queue: the forking thread's belongs to
 // the parent.
-void ForgetParentQueueAfterFork() { Holder().queue.reset(); }
+void ForgetParentQueueAfterFork() {
+  if (!t_queueHolderGone) Holder().queue.reset();
+}
 
 [[maybe_unused]] const bool g_forkHandlerInstalled = pthread_atfork(nullptr, nullptr, ForgetParentQueueAfterFork) == 0;
 
 void TeardownCurrentThreadQueue() {
+  if (t_queueHolderGone) return;
   std::shared_ptr<MessageQueue> queue = std::move(Holder().queue);
   Holder().queue.reset();
   if (!queue) return;
@@ -81,6 +91,12 @@ HWND ThreadMessagesOnly() { return reinterpret_cast<HWND>(static_cast<LONG_PTR>(
 }  // namespace
 
 std::shared_ptr<MessageQueue> CurrentQueue() {
+  if (t_queueHolderGone) {
+    // The thread is ending: a closed queue that takes nothing.
+    auto closed = std::make_shared<MessageQueue>(GetCurrentThreadId());
+    closed->Close();
+    return closed;
+  }
   QueueHolder& holder = Holder();
   if (!holder.queue) {
     RegisterThreadExitCallback(TeardownCurrentThreadQueue);
@@ -342,7 +358,7 @@ LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   if (!window->queue->Send(message)) return 0;
   // While waiting, answer what others send to this thread, so that two
   // threads sending to each other do not wait forever.
-  std::shared_ptr<MessageQueue> own = Holder().queue;
+  std::shared_ptr<MessageQueue> own = t_queueHolderGone ? nullptr : Holder().queue;
   for (;;) {
     std::uint32_t doneSeen = message->done.load(std::memory_order_acquire);
     if ((doneSeen & kFutexCounterMask) != 0) return message->result;

@@ -38,15 +38,23 @@ struct ThreadLocalState {
   bool startedByUs = false;
   bool housekeepingDone = false;
 
-  ~ThreadLocalState() {
-    RunThreadExitHousekeeping();
-    if (self && !startedByUs) self->MarkEnded(0);
-  }
+  ~ThreadLocalState();
 };
+
+// Set once the thread's ThreadLocalState is destroyed: other thread-local
+// destructors that run later must not touch it. Trivially destructible, so it
+// stays readable to the end.
+thread_local bool t_localStateGone = false;
 
 ThreadLocalState& Local() {
   thread_local ThreadLocalState state;
   return state;
+}
+
+ThreadLocalState::~ThreadLocalState() {
+  RunThreadExitHousekeeping();
+  if (self && !startedByUs) self->MarkEnded(0);
+  t_localStateGone = true;
 }
 
 // A child made by fork has only the forking thread: what that thread owned
@@ -169,6 +177,12 @@ bool ThreadObject::RunApcs() {
 }
 
 std::shared_ptr<ThreadObject> CurrentThreadObject() {
+  if (t_localStateGone) {  // the thread is ending: an object of its own, already ended
+    auto ending = std::make_shared<ThreadObject>();
+    ending->SetThreadId(static_cast<DWORD>(::gettid()));
+    ending->MarkEnded(0);
+    return ending;
+  }
   ThreadLocalState& local = Local();
   if (!local.self) {
     local.self = std::make_shared<ThreadObject>();
@@ -189,6 +203,7 @@ void RegisterThreadExitCallback(ThreadExitCallback callback) {
 }
 
 void RunThreadExitHousekeeping() {
+  if (t_localStateGone) return;
   ThreadLocalState& local = Local();
   if (local.housekeepingDone) return;
   local.housekeepingDone = true;
@@ -199,9 +214,15 @@ void RunThreadExitHousekeeping() {
   for (const auto& mutex : owned) mutex->AbandonByExitingThread();
 }
 
-void NoteMutexOwned(std::shared_ptr<MutexObject> mutex) { Local().ownedMutexes.push_back(std::move(mutex)); }
+void NoteMutexOwned(std::shared_ptr<MutexObject> mutex) {
+  // A mutex taken by a thread-local destructor after the housekeeping is
+  // abandoned by the kernel's robust-mutex handling when the thread ends.
+  if (t_localStateGone) return;
+  Local().ownedMutexes.push_back(std::move(mutex));
+}
 
 void NoteMutexReleased(const MutexObject* mutex) {
+  if (t_localStateGone) return;
   auto& owned = Local().ownedMutexes;
   auto found = std::find_if(owned.begin(), owned.end(), [mutex](const auto& entry) { return entry.get() == mutex; });
   if (found != owned.end()) owned.erase(found);
@@ -308,7 +329,7 @@ BOOL TerminateThread(HANDLE hThread, DWORD dwExitCode) {
 }
 
 void ExitThread(DWORD dwExitCode) {
-  Local().exitThreadCode = dwExitCode;
+  if (!t_localStateGone) Local().exitThreadCode = dwExitCode;
   pthread_exit(nullptr);
 }
 

@@ -6,6 +6,7 @@
 #include "platform/msg/message.h"
 #include "platform/os/last_error.h"
 #include "platform/sync/event.h"
+#include "platform/sync/mutex.h"
 #include "platform/sync/thread.h"
 #include "tests/platform/sync/isolated_home.h"
 
@@ -196,6 +197,25 @@ TEST_F(MessageTest, ThreadEndDestroysItsWindowsAndReleasesSenders) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
   CloseHandle(thread);
   CloseHandle(shared.end);
+}
+
+// Threads the platform did not start clean up through their thread-local
+// state, whichever of the queue and the mutex list came first.
+TEST_F(MessageTest, PlainThreadEndingReleasesWindowsAndMutexesInEitherOrder) {
+  for (bool mutexFirst : {true, false}) {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+    HWND window = nullptr;
+    std::thread plain([&] {
+      if (mutexFirst) WaitForSingleObject(mutex, 0);
+      window = MakeWindow(nullptr);
+      if (!mutexFirst) WaitForSingleObject(mutex, 0);
+    });
+    plain.join();
+    EXPECT_FALSE(IsWindow(window)) << mutexFirst;
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_ABANDONED) << mutexFirst;
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  }
 }
 
 TEST_F(MessageTest, MsgWaitWakesOnAPostedMessage) {
