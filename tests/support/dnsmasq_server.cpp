@@ -2,10 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -38,16 +36,6 @@ std::vector<unsigned char> ReadinessProbe() {
   return {0x4B, 0x4E, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
           0x05, 'p',  'r',  'o',  'b',  'e',  0x07, 'i',  'n',  'v',  'a',  'l',
           'i',  'd',  0x00, 0x00, 0x01, 0x00, 0x01};
-}
-
-std::string UserName() {
-  const passwd* entry = getpwuid(geteuid());
-  return entry != nullptr ? entry->pw_name : std::to_string(geteuid());
-}
-
-std::string GroupName() {
-  const group* entry = getgrgid(getegid());
-  return entry != nullptr ? entry->gr_name : std::to_string(getegid());
 }
 
 }  // namespace
@@ -103,7 +91,6 @@ bool DnsmasqServer::Start(const DnsmasqOptions& p_options, std::string& p_error,
   }
   const auto hostsFile = m_directory.Path() / "hosts";
   const auto configurationFile = m_directory.Path() / "dnsmasq.conf";
-  const auto pidFile = m_directory.Path() / "dnsmasq.pid";
   const auto logFile = m_directory.Path() / "dnsmasq.log";
   std::string hosts;
   for (const auto& [address, name] : p_options.hosts) {
@@ -116,7 +103,10 @@ bool DnsmasqServer::Start(const DnsmasqOptions& p_options, std::string& p_error,
 
   std::vector<std::string> arguments = {
       binary,
-      "--keep-in-foreground",
+      // Foreground without changing user or group: the test's private files
+      // are readable only by the current user, and inside a user namespace
+      // a change of group is not even permitted.
+      "--no-daemon",
       "--conf-file=" + configurationFile.string(),
       "--no-resolv",
       "--no-hosts",
@@ -124,11 +114,7 @@ bool DnsmasqServer::Start(const DnsmasqOptions& p_options, std::string& p_error,
       "--listen-address=" + p_options.listenAddress,
       "--bind-interfaces",
       "--port=" + std::to_string(p_options.port),
-      "--pid-file=" + pidFile.string(),
       "--local-ttl=" + std::to_string(p_options.localTtl),
-      // Stay the current user: the test's private files are readable only by it.
-      "--user=" + UserName(),
-      "--group=" + GroupName(),
       "--log-facility=-",
   };
   if (p_options.logQueries) {

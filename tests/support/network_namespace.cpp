@@ -84,8 +84,17 @@ bool NetworkNamespace::Enter(std::string& p_error) {
       m_previousNamespace = -1;
       return false;
     }
-  } else if (!EnterUserAndNetworkNamespace(p_error)) {
-    return false;
+  } else {
+    // Once made, the process's private namespace serves every later test.
+    static bool s_bProcessIsolated = false;
+    if (s_bProcessIsolated) {
+      m_bEntered = true;
+      return true;
+    }
+    if (!EnterUserAndNetworkNamespace(p_error)) {
+      return false;
+    }
+    s_bProcessIsolated = true;
   }
   m_bEntered = true;
   if (!BringLoopbackUp(p_error)) {
