@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -158,6 +159,8 @@ struct IgnoredResponse {
   std::function<ScriptedReply(const kestnet::testing::DnsQuery&)> make;
 };
 
+void PrintTo(const IgnoredResponse& p_response, std::ostream* p_pStream) { *p_pStream << p_response.name; }
+
 DnsBytes Bad(const kestnet::testing::DnsQuery& p_query) {
   return DnsResponseBuilder(p_query).A("", 60, "10.6.6.6").Build();
 }
@@ -215,6 +218,22 @@ TEST_P(DnsThreadIgnoresTest, IgnoresTheResponseAndTakesTheNextGoodOne) {
 
 INSTANTIATE_TEST_SUITE_P(Responses, DnsThreadIgnoresTest, ::testing::ValuesIn(kIgnoredResponses),
                          [](const auto& p_info) { return std::string(p_info.param.name); });
+
+TEST_F(DnsThreadTest, ReadsEveryDatagramOfABackToBackPair) {
+  // An ignored datagram and the good answer arrive together: reading the
+  // first must not leave the second unannounced.
+  StartPeer(kServerA, [](const ReceivedDatagram& p_datagram) {
+    const auto query = QueryOf(p_datagram);
+    return std::vector<ScriptedReply>{
+        {DnsResponseBuilder(query).Id(static_cast<std::uint16_t>(query.id + 7)).A("", 1, "10.6.6.6").Build()},
+        {DnsResponseBuilder(query).A("", 1, "10.1.1.1").Build()}};
+  });
+  StartQuery({kServerA}, "pair.test", 30000);
+  const ListenerCall call = SingleReport(5s);
+  EXPECT_EQ(call.result, DNS_SUCCESS);
+  ASSERT_EQ(call.records.size(), 1u);
+  EXPECT_EQ(call.records[0].address.ToString(), "10.1.1.1");
+}
 
 TEST_F(DnsThreadTest, IgnoredResponsesAloneEndInTimeout) {
   StartPeer(kServerA, [](const ReceivedDatagram& p_datagram) {
