@@ -261,9 +261,9 @@ TEST_F(DnsThreadTest, OneEmptyAnswerOfTwoServersWaitsForTheOther) {
   StartPeer(kServerB, AnswerWithAddress("10.2.2.2"));
   // The second server answers only its retransmitted query, well after the
   // first server's empty answer.
-  m_peers.back()->SetScript([](const ReceivedDatagram& p_datagram) {
-    static int s_seen = 0;
-    if (++s_seen < 2) {
+  auto seen = std::make_shared<int>(0);
+  m_peers.back()->SetScript([seen](const ReceivedDatagram& p_datagram) {
+    if (++*seen < 2) {
       return std::vector<ScriptedReply>{};
     }
     return std::vector<ScriptedReply>{
