@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/os/last_error.h"
+#include "platform/os/utf8.h"
 
 namespace kestnet::platform {
 namespace {
@@ -63,26 +64,6 @@ void Emit(std::string_view text) {
   }
 }
 
-void AppendUtf8(std::string& out, wchar_t wide) {
-  auto c = static_cast<std::uint32_t>(wide);
-  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 }  // namespace
 
 void SetDebugOutputHook(std::function<void(std::string_view)> hook) {
@@ -103,8 +84,6 @@ void OutputDebugStringA(LPCSTR lpOutputString) {
 void OutputDebugStringW(LPCWSTR lpOutputString) {
   if (lpOutputString == nullptr) return;
   DWORD saved = GetLastError();
-  std::string narrow;
-  for (const wchar_t* p = lpOutputString; *p != L'\0'; ++p) kestnet::platform::AppendUtf8(narrow, *p);
-  kestnet::platform::Emit(narrow);
+  kestnet::platform::Emit(kestnet::platform::Utf8FromWide(lpOutputString));
   SetLastError(saved);
 }

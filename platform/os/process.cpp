@@ -1,6 +1,7 @@
 #include "platform/os/process.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -9,8 +10,7 @@
 
 #include "platform/os/home.h"
 #include "platform/os/last_error.h"
-
-#include <sys/stat.h>
+#include "platform/os/utf8.h"
 
 namespace {
 
@@ -50,29 +50,6 @@ DWORD CopyTruncated(const std::basic_string<Char>& path, Char* buffer, DWORD siz
   return size;
 }
 
-std::wstring WideFromUtf8(const std::string& text) {
-  std::wstring out;
-  for (std::size_t i = 0; i < text.size();) {
-    auto c = static_cast<unsigned char>(text[i]);
-    int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra < 0 || i + static_cast<std::size_t>(extra) >= text.size() + (extra == 0 ? 1 : 0)) {
-      out += L'\xFFFD';
-      ++i;
-      continue;
-    }
-    char32_t value = c & (extra == 0 ? 0x7F : (0x3F >> extra));
-    bool good = true;
-    for (int k = 1; k <= extra; ++k) {
-      auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-      if ((next & 0xC0) != 0x80) good = false;
-      value = (value << 6) | (next & 0x3F);
-    }
-    out += good ? static_cast<wchar_t>(value) : L'\xFFFD';
-    i += good ? static_cast<std::size_t>(extra) + 1 : 1;
-  }
-  return out;
-}
-
 }  // namespace
 
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
@@ -98,7 +75,7 @@ DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return 0;
   }
-  return CopyTruncated(WideFromUtf8(path), lpFilename, nSize);
+  return CopyTruncated(kestnet::platform::WideFromUtf8(path), lpFilename, nSize);
 }
 
 UINT GetACP() { return CP_UTF8; }

@@ -146,7 +146,7 @@ HANDLE CreateFileMappingW(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttri
 
 HANDLE CreateFileMappingA(HANDLE hFile, LPSECURITY_ATTRIBUTES lpFileMappingAttributes, DWORD flProtect,
                           DWORD dwMaximumSizeHigh, DWORD dwMaximumSizeLow, LPCSTR lpName) {
-  std::wstring name = WideFromUtf8(lpName);
+  std::wstring name = ObjectNameFromUtf8(lpName);
   return CreateSection(hFile, lpFileMappingAttributes, flProtect, dwMaximumSizeHigh, dwMaximumSizeLow,
                        lpName != nullptr ? &name : nullptr);
 }
@@ -156,7 +156,7 @@ HANDLE OpenFileMappingW(DWORD dwDesiredAccess, BOOL /*bInheritHandle*/, LPCWSTR 
 }
 
 HANDLE OpenFileMappingA(DWORD dwDesiredAccess, BOOL /*bInheritHandle*/, LPCSTR lpName) {
-  return OpenSection(dwDesiredAccess, WideFromUtf8(lpName));
+  return OpenSection(dwDesiredAccess, ObjectNameFromUtf8(lpName));
 }
 
 LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh,

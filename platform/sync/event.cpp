@@ -149,7 +149,7 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, 
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
                     LPCSTR lpName) {
-  std::wstring name = WideFromUtf8(lpName);
+  std::wstring name = ObjectNameFromUtf8(lpName);
   return CreateOrOpenEvent(lpEventAttributes, bManualReset != FALSE, bInitialState != FALSE,
                            lpName != nullptr ? &name : nullptr, true);
 }
@@ -176,7 +176,7 @@ HANDLE OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  std::wstring name = WideFromUtf8(lpName);
+  std::wstring name = ObjectNameFromUtf8(lpName);
   return OpenEventW(dwDesiredAccess, bInheritHandle, name.c_str());
 }
 

@@ -248,7 +248,7 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
 }
 
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName) {
-  std::wstring name = WideFromUtf8(lpName);
+  std::wstring name = ObjectNameFromUtf8(lpName);
   return CreateOrOpenMutex(lpMutexAttributes, bInitialOwner != FALSE, lpName != nullptr ? &name : nullptr, true);
 }
 
@@ -268,7 +268,7 @@ HANDLE OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  std::wstring name = WideFromUtf8(lpName);
+  std::wstring name = ObjectNameFromUtf8(lpName);
   return OpenMutexW(dwDesiredAccess, bInheritHandle, name.c_str());
 }
 

@@ -16,6 +16,7 @@
 
 #include "platform/os/home.h"
 #include "platform/os/last_error.h"
+#include "platform/os/utf8.h"
 #include "platform/sync/named_objects.h"
 
 namespace kestnet::platform {
@@ -52,24 +53,6 @@ std::string Hex64(std::uint64_t value) {
   char text[17];
   std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
   return text;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 void SetErrorFromErrno(int error) {
@@ -182,33 +165,8 @@ std::string EncodeObjectName(const std::wstring& name) {
   return encoded;
 }
 
-std::wstring WideFromUtf8(const char* text) {
-  std::wstring out;
-  if (text == nullptr) return out;
-  const auto* p = reinterpret_cast<const unsigned char*>(text);
-  while (*p != 0) {
-    char32_t c = *p;
-    int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra < 0) {
-      out += L'\xFFFD';
-      ++p;
-      continue;
-    }
-    c &= extra == 0 ? 0x7F : (0x3F >> extra);
-    int i = 1;
-    for (; i <= extra; ++i) {
-      if ((p[i] & 0xC0) != 0x80) break;
-      c = (c << 6) | (p[i] & 0x3F);
-    }
-    if (i <= extra) {
-      out += L'\xFFFD';
-      p += i;
-      continue;
-    }
-    out += static_cast<wchar_t>(c);
-    p += extra + 1;
-  }
-  return out;
+std::wstring ObjectNameFromUtf8(const char* text) {
+  return text == nullptr ? std::wstring() : WideFromUtf8(text);
 }
 
 NamedSection::NamedSection(std::string path, int fd, void* header)

@@ -51,7 +51,7 @@ class NamedSection {
   void* header_;
 };
 
-// A Windows object name in UTF-16/32 from either form of the API.
-std::wstring WideFromUtf8(const char* text);
+// The wide form of a narrow (UTF-8) object name; empty for nullptr.
+std::wstring ObjectNameFromUtf8(const char* text);
 
 }  // namespace kestnet::platform
