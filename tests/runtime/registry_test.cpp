@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -97,9 +98,13 @@ class RegistryAccessTest : public ::testing::Test {
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     m_home = pattern;
     ::setenv("KESTNET_HOME", m_home.c_str(), 1);
-    m_log.Take();  // start from a clean slate
+    // Only now: a logger made before the home is set would share the default
+    // scope's ring with every other process.
+    m_capture = std::make_unique<RegistryLogCapture>();
+    m_capture->Take();  // start from a clean slate
   }
   void TearDown() override {
+    m_capture.reset();
     kestnet::platform::RemoveNamedObjects(kestnet::platform::NamedObjectScope());
     ::unsetenv("KESTNET_HOME");
     std::error_code ignored;
@@ -126,7 +131,7 @@ class RegistryAccessTest : public ::testing::Test {
   }
 
   std::string m_home;
-  RegistryLogCapture m_log;
+  std::unique_ptr<RegistryLogCapture> m_capture;
 };
 
 TEST_F(RegistryAccessTest, PathOf254CharactersIsAcceptedAnd255IsRefused) {
@@ -134,12 +139,12 @@ TEST_F(RegistryAccessTest, PathOf254CharactersIsAcceptedAnd255IsRefused) {
   ASSERT_EQ(path254.size(), 254u);
   EXPECT_TRUE(Registry::CreateKey(HKEY_CURRENT_USER, path254));
   EXPECT_TRUE(Registry::DoesKeyExist(HKEY_CURRENT_USER, path254));
-  EXPECT_TRUE(m_log.Take().empty());
+  EXPECT_TRUE(m_capture->Take().empty());
 
   const std::wstring path255 = path254 + L"x";
   EXPECT_THROW(Registry::CreateKey(HKEY_CURRENT_USER, path255), KestUtils::RegKeyPathSizeException);
   const std::string narrow255(path255.begin(), path255.end());
-  EXPECT_EQ(m_log.Take(),
+  EXPECT_EQ(m_capture->Take(),
             (std::vector<LogLine>{{1, "ValidateKeyPathLength - Registry key path " + narrow255 +
                                          " has exceeded the max character limit of 254"}}));
 
@@ -152,9 +157,9 @@ TEST_F(RegistryAccessTest, PathOf254CharactersIsAcceptedAnd255IsRefused) {
   std::string narrow254 = "Software\\";
   for (int i = 0; i < 245; ++i) narrow254 += "\xC3\xA9";  // é
   EXPECT_TRUE(Registry::CreateKeyA(HKEY_CURRENT_USER, narrow254));
-  m_log.Take();
+  m_capture->Take();
   EXPECT_THROW(Registry::ValidateKeyPathLengthA(narrow254 + "x"), KestUtils::RegKeyPathSizeException);
-  const std::vector<LogLine> lines = m_log.Take();
+  const std::vector<LogLine> lines = m_capture->Take();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].message.rfind("ValidateKeyPathLengthA - Registry key path Software\\", 0), 0u);
 }
@@ -170,7 +175,7 @@ TEST_F(RegistryAccessTest, InvalidArgumentsAreLoggedAndThrown) {
   std::vector<std::wstring> names{L"stale"};
   EXPECT_THROW(Registry::GetSubKeyNames(HKEY_CURRENT_USER, L"", names), KestBase::InvalidParameterException);
   EXPECT_TRUE(names.empty());
-  EXPECT_EQ(m_log.Take(),
+  EXPECT_EQ(m_capture->Take(),
             (std::vector<LogLine>{
                 {1, "GetDwordKeyVal - Invalid argument detected for parameter hKey or sub key path."},
                 {1, "GetDwordKeyValA - Invalid argument detected for parameter hKey or sub key path."},
@@ -184,33 +189,33 @@ TEST_F(RegistryAccessTest, InvalidArgumentsAreLoggedAndThrown) {
 
 TEST_F(RegistryAccessTest, DwordGetterChecksTypeAndMissingValuesGiveFalse) {
   ASSERT_TRUE(Registry::SetStringKeyVal(HKEY_CURRENT_USER, L"Software\\Types", L"Name", L"text"));
-  m_log.Take();
+  m_capture->Take();
   DWORD value = 7;
   EXPECT_THROW(Registry::GetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Types", L"Name", value),
                KestUtils::RegValueTypeMismatch);
-  EXPECT_EQ(m_log.Take(), (std::vector<LogLine>{{1, "GetDwordKeyVal - Registry key Software\\Types value name Name "
+  EXPECT_EQ(m_capture->Take(), (std::vector<LogLine>{{1, "GetDwordKeyVal - Registry key Software\\Types value name Name "
                                                    "type 1 is not a DWORD type"}}));
 
   EXPECT_FALSE(Registry::GetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Types", L"Absent", value));
   EXPECT_EQ(value, 7u);
-  EXPECT_EQ(m_log.Take(), (std::vector<LogLine>{{4, "GetValueRegType - Calling RegQueryValueExW for key "
+  EXPECT_EQ(m_capture->Take(), (std::vector<LogLine>{{4, "GetValueRegType - Calling RegQueryValueExW for key "
                                                    "Software\\Types value name Absent failed with error 2"}}));
 
   EXPECT_FALSE(Registry::GetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\NoSuchKey", L"v", value));
-  EXPECT_EQ(m_log.Take(),
+  EXPECT_EQ(m_capture->Take(),
             (std::vector<LogLine>{{4, "GetValueRegType - Registry key Software\\NoSuchKey does not exist"}}));
 
   // A DWORD value that does not hold 4 bytes is not read as one.
   const WORD shortData = 5;
   WriteRaw(L"Software\\Types", L"Short", REG_DWORD, &shortData, sizeof shortData);
   EXPECT_FALSE(Registry::GetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Types", L"Short", value));
-  EXPECT_EQ(m_log.Take(), (std::vector<LogLine>{{1, "GetDwordKeyVal - Calling RegQueryValueExW for key "
+  EXPECT_EQ(m_capture->Take(), (std::vector<LogLine>{{1, "GetDwordKeyVal - Calling RegQueryValueExW for key "
                                                    "Software\\Types value name Short failed with error 13"}}));
 }
 
 TEST_F(RegistryAccessTest, SetDwordUnderMissingKeyCreatesTheKey) {
   EXPECT_TRUE(Registry::SetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\New\\Deep", L"Count", 42));
-  EXPECT_EQ(m_log.Take(),
+  EXPECT_EQ(m_capture->Take(),
             (std::vector<LogLine>{{4, "SetDwordKeyVal - Registry key Software\\New\\Deep does not exist"}}));
   DWORD value = 0;
   EXPECT_TRUE(Registry::GetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\New\\Deep", L"Count", value));
@@ -218,7 +223,7 @@ TEST_F(RegistryAccessTest, SetDwordUnderMissingKeyCreatesTheKey) {
   DWORD type = 0;
   EXPECT_EQ(RawValue(L"Software\\New\\Deep", L"Count", &type).size(), 4u);
   EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-  EXPECT_TRUE(m_log.Take().empty());
+  EXPECT_TRUE(m_capture->Take().empty());
 }
 
 TEST_F(RegistryAccessTest, BinaryFromTextStoresSixteenBitUnitsAndTerminator) {
@@ -237,13 +242,13 @@ TEST_F(RegistryAccessTest, BinaryFromTextStoresSixteenBitUnitsAndTerminator) {
   EXPECT_EQ(RawValue(L"Software\\Bin", L"smile"), (std::vector<BYTE>{0x3D, 0xD8, 0x00, 0xDE, 0, 0}));
   EXPECT_TRUE(Registry::SetBinaryKeyValFromStringA(HKEY_CURRENT_USER, "Software\\Bin", "narrow", "abc"));
   EXPECT_EQ(RawValue(L"Software\\Bin", L"narrow"), (std::vector<BYTE>{'a', 'b', 'c', 0}));
-  EXPECT_TRUE(m_log.Take().empty());
+  EXPECT_TRUE(m_capture->Take().empty());
 }
 
 TEST_F(RegistryAccessTest, MultiStringsRoundTripAndEndAtTheFirstEmptyString) {
   const std::vector<std::wstring> texts = {L"alpha", L"b\u00e9ta", L"gamma"};
   EXPECT_TRUE(Registry::SetMultiStringKeyVal(HKEY_CURRENT_USER, L"Software\\Multi", L"List", texts));
-  EXPECT_EQ(m_log.Take(),
+  EXPECT_EQ(m_capture->Take(),
             (std::vector<LogLine>{{4, "SetMultiStringKeyVal - Registry key Software\\Multi does not exist"}}));
   const wchar_t block[] = L"alpha\0b\u00e9ta\0gamma\0";
   const std::vector<BYTE> expected(reinterpret_cast<const BYTE*>(block),
@@ -265,12 +270,12 @@ TEST_F(RegistryAccessTest, MultiStringsRoundTripAndEndAtTheFirstEmptyString) {
   EXPECT_TRUE(Registry::SetMultiStringKeyVal(HKEY_CURRENT_USER, L"Software\\Multi", L"None", {}));
   EXPECT_TRUE(Registry::GetMultiStringKeyVal(HKEY_CURRENT_USER, L"Software\\Multi", L"None", read));
   EXPECT_TRUE(read.empty());
-  EXPECT_TRUE(m_log.Take().empty());
+  EXPECT_TRUE(m_capture->Take().empty());
 
   // Writing such a gap would lose every later text: refused.
   EXPECT_THROW(Registry::SetMultiStringKeyVal(HKEY_CURRENT_USER, L"Software\\Multi", L"List", {L"a", L"", L"c"}),
                KestBase::InvalidParameterException);
-  EXPECT_EQ(m_log.Take(),
+  EXPECT_EQ(m_capture->Take(),
             (std::vector<LogLine>{{1, "SetMultiStringKeyVal - Invalid argument detected for parameter p_vecValues."}}));
   EXPECT_TRUE(Registry::GetMultiStringKeyVal(HKEY_CURRENT_USER, L"Software\\Multi", L"List", read));
   EXPECT_EQ(read, texts);
@@ -293,12 +298,12 @@ TEST_F(RegistryAccessTest, StringGettersReadLongAndUnterminatedTextsAndCheckThei
            static_cast<DWORD>((expandable.size() + 1) * sizeof(wchar_t)));
   EXPECT_TRUE(Registry::GetExpandStringKeyVal(HKEY_CURRENT_USER, L"Software\\Str", L"Exp", read));
   EXPECT_EQ(read, expandable);
-  m_log.Take();
+  m_capture->Take();
   EXPECT_THROW(Registry::GetStringKeyVal(HKEY_CURRENT_USER, L"Software\\Str", L"Exp", read),
                KestUtils::RegValueTypeMismatch);
   EXPECT_THROW(Registry::GetExpandStringKeyVal(HKEY_CURRENT_USER, L"Software\\Str", L"Long", read),
                KestUtils::RegValueTypeMismatch);
-  EXPECT_EQ(m_log.Take(),
+  EXPECT_EQ(m_capture->Take(),
             (std::vector<LogLine>{
                 {1, "GetStringKeyVal - Registry key Software\\Str value name Exp type 5 is not a string type"},
                 {1, "GetExpandStringKeyVal - Registry key Software\\Str value name Long type 1 is not an expand "
@@ -320,7 +325,7 @@ TEST_F(RegistryAccessTest, UnsupportedTypesReportZeroAndMismatchEveryGetter) {
   DWORD enumeration = 99;
   EXPECT_TRUE(Registry::GetValueRegType(HKEY_CURRENT_USER, L"Software\\Odd", L"Q", enumeration));
   EXPECT_EQ(enumeration, static_cast<DWORD>(Registry::REG_VALUE_TYPE_UNSUPPORTED));
-  EXPECT_EQ(m_log.Take(),
+  EXPECT_EQ(m_capture->Take(),
             (std::vector<LogLine>{{1, "GetValueRegType - Invalid type 11 for registry key Software\\Odd value name Q"}}));
   DWORD value = 0;
   EXPECT_THROW(Registry::GetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Odd", L"Q", value),
@@ -341,47 +346,48 @@ TEST_F(RegistryAccessTest, UnsupportedTypesReportZeroAndMismatchEveryGetter) {
 }
 
 TEST_F(RegistryAccessTest, DeleteKeyRemovesANestedTreeDepthFirst) {
-  EXPECT_TRUE(Registry::SetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Tree\\A\\A1", L"v", 1));
-  EXPECT_TRUE(Registry::SetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Tree\\A\\A2\\Deep", L"v", 2));
-  EXPECT_TRUE(Registry::CreateKey(HKEY_CURRENT_USER, L"Software\\Tree\\B"));
-  EXPECT_TRUE(Registry::SetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Keep", L"v", 3));
-  m_log.Take();
+  EXPECT_TRUE(Registry::SetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Suite\\Tree\\A\\A1", L"v", 1));
+  EXPECT_TRUE(Registry::SetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Suite\\Tree\\A\\A2\\Deep", L"v", 2));
+  EXPECT_TRUE(Registry::CreateKey(HKEY_CURRENT_USER, L"Software\\Suite\\Tree\\B"));
+  EXPECT_TRUE(Registry::SetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Suite\\Keep", L"v", 3));
+  m_capture->Take();
 
-  EXPECT_TRUE(Registry::DeleteKey(HKEY_CURRENT_USER, L"Software\\Tree"));
-  EXPECT_TRUE(m_log.Take().empty());
-  EXPECT_FALSE(Registry::DoesKeyExist(HKEY_CURRENT_USER, L"Software\\Tree"));
-  EXPECT_EQ(m_log.Take(), (std::vector<LogLine>{{4, "DoesKeyExist - Calling RegOpenKeyExW for key Software\\Tree "
+  EXPECT_TRUE(Registry::DeleteKey(HKEY_CURRENT_USER, L"Software\\Suite\\Tree"));
+  EXPECT_TRUE(m_capture->Take().empty());
+  EXPECT_FALSE(Registry::DoesKeyExist(HKEY_CURRENT_USER, L"Software\\Suite\\Tree"));
+  EXPECT_EQ(m_capture->Take(), (std::vector<LogLine>{{4, "DoesKeyExist - Calling RegOpenKeyExW for key Software\\Suite\\Tree "
                                                    "failed with error 2"}}));
   std::vector<std::wstring> names;
-  Registry::GetSubKeyNames(HKEY_CURRENT_USER, L"Software", names);
+  Registry::GetSubKeyNames(HKEY_CURRENT_USER, L"Software\\Suite", names);
   EXPECT_EQ(names, std::vector<std::wstring>{L"Keep"});
 
-  EXPECT_FALSE(Registry::DeleteKeyA(HKEY_CURRENT_USER, "Software\\Tree"));
-  EXPECT_EQ(m_log.Take(),
+  EXPECT_FALSE(Registry::DeleteKeyA(HKEY_CURRENT_USER, "Software\\Suite\\Tree"));
+  EXPECT_EQ(m_capture->Take(),
             (std::vector<LogLine>{
-                {1, "GetSubKeyNamesA - Calling RegOpenKeyExW for key Software\\Tree failed with error 2"},
-                {1, "DeleteKeyA - Calling RegDeleteValue for key value Software\\Tree failed with error 2"},
+                {1, "GetSubKeyNamesA - Calling RegOpenKeyExW for key Software\\Suite\\Tree failed with error 2"},
+                {1, "DeleteKeyA - Calling RegDeleteValue for key value Software\\Suite\\Tree failed with "
+                    "error 2"},
             }));
 }
 
 TEST_F(RegistryAccessTest, SubKeyNamesOfALeafAreEmptyAndStaleEntriesAreCleared) {
-  EXPECT_TRUE(Registry::CreateKey(HKEY_CURRENT_USER, L"Software\\Leaf"));
+  EXPECT_TRUE(Registry::CreateKey(HKEY_CURRENT_USER, L"Software\\Suite\\Leaf"));
   std::vector<std::wstring> names{L"stale"};
-  Registry::GetSubKeyNames(HKEY_CURRENT_USER, L"Software\\Leaf", names);
+  Registry::GetSubKeyNames(HKEY_CURRENT_USER, L"Software\\Suite\\Leaf", names);
   EXPECT_TRUE(names.empty());
   std::vector<std::string> narrowNames{"stale"};
-  Registry::GetSubKeyNamesA(HKEY_CURRENT_USER, "Software", narrowNames);
+  Registry::GetSubKeyNamesA(HKEY_CURRENT_USER, "Software\\Suite", narrowNames);
   EXPECT_EQ(narrowNames, std::vector<std::string>{"Leaf"});
-  EXPECT_TRUE(m_log.Take().empty());
+  EXPECT_TRUE(m_capture->Take().empty());
 }
 
 TEST_F(RegistryAccessTest, ExistenceTestsLogAndNeverThrowForMissingThings) {
   EXPECT_TRUE(Registry::SetDwordKeyValA(HKEY_LOCAL_MACHINE, "Software\\Exists", "Here", 1));
-  m_log.Take();
+  m_capture->Take();
   EXPECT_TRUE(Registry::DoesValNameExist(HKEY_LOCAL_MACHINE, L"Software\\Exists", L"HERE"));
   EXPECT_FALSE(Registry::DoesValNameExist(HKEY_LOCAL_MACHINE, L"Software\\Exists", L"Gone"));
   EXPECT_FALSE(Registry::DoesValNameExistA(HKEY_LOCAL_MACHINE, "Software\\Missing", "Here"));
-  EXPECT_EQ(m_log.Take(),
+  EXPECT_EQ(m_capture->Take(),
             (std::vector<LogLine>{
                 {4, "DoesValNameExist - Calling RegQueryValueExW for key Software\\Exists value name Gone failed "
                     "with error 2"},
@@ -393,7 +399,7 @@ TEST_F(RegistryAccessTest, ExistenceTestsLogAndNeverThrowForMissingThings) {
   EXPECT_FALSE(Registry::GetKeyVal(key, L"Gone", text));
   EXPECT_TRUE(text.empty());
   RegCloseKey(key);
-  EXPECT_EQ(m_log.Take(),
+  EXPECT_EQ(m_capture->Take(),
             (std::vector<LogLine>{{1, "GetKeyVal - Calling RegQueryValueExW for key value Gone failed with error 2"}}));
 }
 
