@@ -30,6 +30,7 @@
 #include <ffi.h>
 
 #include <cwctype>
+#include <new>
 #include <vector>
 
 #include "platform/com/error_info.h"
