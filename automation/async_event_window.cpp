@@ -3,6 +3,8 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/log.h"
+
 namespace KestBase {
 namespace {
 
@@ -35,6 +37,12 @@ class WindowClass {
 }  // namespace
 
 CAsyncEventData::~CAsyncEventData() = default;
+
+void LogInvalidEventRecord(const char* className, DWORD eventId) {
+  Log(className, kLogLevelWarning,
+      "HandleAsyncEventMessage() - Received an invalid CAsyncEventData pointer for async event ID [%d], ignoring.",
+      static_cast<int>(eventId));
+}
 
 CAsyncEventMgrWnd::CAsyncEventMgrWnd() {
   static WindowClass windowClass(&CAsyncEventMgrWnd::WindowProcedure);

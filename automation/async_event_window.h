@@ -79,4 +79,17 @@ class CAsyncEventMgrWnd {
   std::unordered_set<CAsyncEventData*> m_inFlight;
 };
 
+// Logs at level 1, under className, "HandleAsyncEventMessage() - Received an
+// invalid CAsyncEventData pointer for async event ID [%d], ignoring."
+void LogInvalidEventRecord(const char* className, DWORD eventId);
+
+// The record of eventId as the class the handler expects, or null (logged as
+// above) when it is of another class. The record is not deleted either way.
+template <class Record>
+Record* AsEventRecord(const char* className, DWORD eventId, CAsyncEventData* record) {
+  auto* typed = dynamic_cast<Record*>(record);
+  if (typed == nullptr) LogInvalidEventRecord(className, eventId);
+  return typed;
+}
+
 }  // namespace KestBase

@@ -275,6 +275,23 @@ TEST_F(AsyncEventTest, ResultsPostedFromWorkersFireOnTheObjectsThreadInOrder) {
   sink->Release();
 }
 
+TEST_F(AsyncEventTest, ARecordOfTheWrongClassIsIgnoredAndStillDeleted) {
+  CComPtr<IProbe> probe = Make<CProbe>();
+  CComPtr<IConnectionPoint> point = EventPoint(probe);
+  auto* sink = new TickSink();
+  DWORD cookie = 0;
+  ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
+  auto* object = static_cast<CProbe*>(probe.p);
+  ASSERT_TRUE(object->PostForeignRecord());
+  ASSERT_TRUE(object->PostTick(9));
+  ASSERT_TRUE(PumpUntil([&] { return Counters().recordsHandled.load() == 2; }));
+  EXPECT_EQ(sink->Ticks(), 1);
+  EXPECT_EQ(sink->LastIndex(), 9);
+  EXPECT_EQ(Counters().recordsDestroyed.load(), 2);
+  point->Unadvise(cookie);
+  sink->Release();
+}
+
 TEST_F(AsyncEventTest, AnEventPostedAfterTheWindowIsDestroyedNeverFires) {
   CComPtr<IProbe> probe = Make<CProbe>();
   CComPtr<IConnectionPoint> point = EventPoint(probe);

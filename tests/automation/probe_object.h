@@ -78,6 +78,11 @@ class TickRecord : public KestBase::CAsyncEventData {
   LONG index_;
 };
 
+class ForeignRecord : public KestBase::CAsyncEventData {
+ public:
+  ~ForeignRecord() override { Counters().recordsDestroyed++; }
+};
+
 template <class Proxy>
 class ProbeBase : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>,
                   public KestAXLib::TolLock<ProbeBase<Proxy>, IProbe, &IID_IProbe, &LIBID_Probe, 1, 0>,
@@ -153,8 +158,8 @@ class ProbeBase : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>,
 
   void HandleAsyncEventMessage(DWORD eventId, KestBase::CAsyncEventData* record) override {
     KestAXLib::GuardedCallback(kIdentity, "HandleAsyncEventMessage", [&] {
-      auto* tick = dynamic_cast<TickRecord*>(record);
       Counters().recordsHandled++;
+      auto* tick = KestBase::AsEventRecord<TickRecord>(kIdentity.className, eventId, record);
       if (eventId == 0 && tick != nullptr) this->Fire_OnTick(tick->Index(), name_);
       delete record;
     });
@@ -162,6 +167,8 @@ class ProbeBase : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>,
 
   // As a listener callback on a worker thread would.
   bool PostTick(LONG index) { return this->PostAsyncEvent(0, new TickRecord(index)); }
+  // A record of a class the handler does not expect for event 0.
+  bool PostForeignRecord() { return this->PostAsyncEvent(0, new ForeignRecord()); }
 
   const std::wstring& Name() const { return name_; }
 
