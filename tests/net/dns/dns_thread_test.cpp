@@ -290,7 +290,10 @@ TEST_F(DnsThreadTest, RetransmitsOnTheScheduleForTimeout5000) {
   EXPECT_TRUE(call.records.empty());
 
   // The first transmission, then one after each wait of 625, 1250 and 2500 ms,
-  // to every server; the time-out follows the last at once.
+  // to every server; the time-out follows the last at once (so the peers may
+  // still be taking in the last datagram).
+  first.WaitForDatagrams(4, 2s);
+  second.WaitForDatagrams(4, 2s);
   const auto atFirst = first.Received();
   const auto atSecond = second.Received();
   ASSERT_EQ(atFirst.size(), 4u);
@@ -318,6 +321,7 @@ TEST_F(DnsThreadTest, RetransmitsOnceForTimeout500) {
   StartQuery({kServerA}, "short.test", 500);
   const ListenerCall call = SingleReport();
   EXPECT_EQ(call.result, DNS_ERROR_TIMEOUT);
+  peer.WaitForDatagrams(2, 2s);
   const auto received = peer.Received();
   ASSERT_EQ(received.size(), 2u);
   const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(received[1].at - received[0].at);
