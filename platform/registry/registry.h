@@ -14,6 +14,14 @@
 //   read and write the same values; string data is kept as UTF-8 in the store.
 // - Key and value names compare without regard to case (Unicode simple case
 //   folding); the spelling kept is the one the key or value was created with.
+// - HKEY_CLASSES_ROOT merges Software\Classes of both hives, looked up anew on
+//   every call: reads take the user's value first, then the machine's;
+//   enumeration shows the union once (the user's spelling on a tie); a write
+//   goes to the machine hive unless the key exists only in the user hive (a new
+//   key goes where the deepest existing part of its path is, the machine hive
+//   on a tie); a deletion through it removes the key or value from both hives.
+//   RegOverridePredefKey(HKEY_CLASSES_ROOT, key) sends every classes call to
+//   that key instead (per-user registration).
 // - Every write is one transaction; several processes may use the store at once,
 //   and a process killed in the middle of a write leaves it consistent.
 // - Security descriptors are not enforced; RegSetKeySecurity keeps the bytes with

@@ -1,5 +1,6 @@
 // Keys: names without regard to case, path rules, enumeration order, the
 // delete rules, key information and key security.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -205,6 +206,26 @@ TEST_F(KeysTest, HivesAreSeparateFilesUnderTheHome) {
             static_cast<LONG>(ERROR_FILE_NOT_FOUND));
   EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(home_) / "machine" / "registry.sqlite3"));
   EXPECT_EQ(RegKeyPathForDisplay(machine), L"HKEY_LOCAL_MACHINE\\Software\\Where");
+}
+
+TEST_F(KeysTest, CorruptHiveFileIsReportedNotTrusted) {
+  const std::filesystem::path userHive = std::filesystem::path(home_) / "user" / "registry.sqlite3";
+  std::filesystem::create_directories(userHive.parent_path());
+  {
+    std::FILE* file = std::fopen(userHive.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    const std::string garbage(8192, 'x');
+    std::fwrite(garbage.data(), 1, garbage.size(), file);
+    std::fclose(file);
+  }
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &key),
+            static_cast<LONG>(ERROR_REGISTRY_CORRUPT));
+  EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            static_cast<LONG>(ERROR_REGISTRY_CORRUPT));
+  // The other hive is unaffected.
+  Create(HKEY_LOCAL_MACHINE, L"Software\\Fine");
 }
 
 }  // namespace

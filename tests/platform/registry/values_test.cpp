@@ -97,6 +97,31 @@ TEST_F(ValuesTest, NarrowCallsSeeUtf8AndWideCallsSeeWideText) {
   EXPECT_EQ(QueryW(key, L"bin").bytes, BytesOf(binary, sizeof binary));
 }
 
+TEST_F(ValuesTest, TextThatIsNotValidUnicodeIsKeptOrRefusedNeverGarbled) {
+  HKEY key = Create(HKEY_CURRENT_USER, L"Software\\Odd Text");
+  // Stray narrow bytes read through the wide calls as replacement characters.
+  const char stray[] = "a\xFF\xC3";
+  ASSERT_EQ(RegSetValueExA(key, "stray", 0, REG_SZ, reinterpret_cast<const BYTE*>(stray), sizeof stray),
+            ERROR_SUCCESS);
+  EXPECT_EQ(QueryW(key, L"stray").bytes, BytesOf(L"a\uFFFD\uFFFD", 4));
+  EXPECT_EQ(QueryA(key, "stray").bytes, BytesOf(stray, sizeof stray));
+
+  // A lone surrogate is a wide unit a caller may store: it reads back as written.
+  const wchar_t surrogate[] = {L'x', static_cast<wchar_t>(0xD800), 0};
+  ASSERT_EQ(RegSetValueExW(key, L"surrogate", 0, REG_SZ, reinterpret_cast<const BYTE*>(surrogate), sizeof surrogate),
+            ERROR_SUCCESS);
+  EXPECT_EQ(QueryW(key, L"surrogate").bytes, BytesOf(surrogate, 3));
+
+  // Beyond U+10FFFF there is no character: refused, in data and in names.
+  const wchar_t beyond[] = {static_cast<wchar_t>(0x110000), 0};
+  EXPECT_EQ(RegSetValueExW(key, L"beyond", 0, REG_SZ, reinterpret_cast<const BYTE*>(beyond), sizeof beyond),
+            static_cast<LONG>(ERROR_INVALID_PARAMETER));
+  const DWORD one = 1;
+  EXPECT_EQ(RegSetValueExW(key, beyond, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one),
+            static_cast<LONG>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(ValueNames(key), (std::vector<std::wstring>{L"stray", L"surrogate"}));
+}
+
 TEST_F(ValuesTest, QueryReportsNeededSizeWithMoreDataAndSizeQueries) {
   HKEY key = Create(HKEY_CURRENT_USER, L"Software\\Sizes");
   SetString(key, L"text", L"abcdef");
