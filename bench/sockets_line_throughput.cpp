@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -58,6 +59,7 @@ class ListeningSocket {
 // Counts lines and waits for the last one.
 class CountingLineListener : public KestNet::TcpNonBlockingLineSocketListener {
  public:
+  virtual ~CountingLineListener() = default;
   void OnAccept(TcpNonBlockingLineSocket*, DWORD) override {}
   void OnClose(TcpNonBlockingLineSocket*, DWORD) override { Signal(); }
   void OnConnect(TcpNonBlockingLineSocket*, DWORD) override { Signal(); }
@@ -164,6 +166,7 @@ BENCHMARK(LineSocketReceivesLineStream)->Unit(benchmark::kMillisecond)->UseRealT
 // Counts connects and closes of many sockets sharing one listener.
 class CountingTcpListener : public KestNet::TcpNonBlockingSocketListener {
  public:
+  virtual ~CountingTcpListener() = default;
   void OnAccept(DWORD_PTR, DWORD) override {}
   void OnClose(DWORD_PTR, DWORD) override { Bump(closes); }
   void OnConnect(DWORD_PTR, DWORD) override { Bump(connects); }
@@ -198,13 +201,11 @@ void ConnectAndCloseCycles(benchmark::State& p_state) {
   ListeningSocket server;
   std::atomic<bool> stop{false};
   std::thread acceptor([&] {
-    pollfd probe{};
     while (!stop) {
       const int peer = server.Accept();
       if (peer >= 0) {
         close(peer);
       }
-      (void)probe;
     }
   });
   std::size_t cycles = 0;

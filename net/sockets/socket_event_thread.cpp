@@ -204,6 +204,13 @@ bool SocketEventThread::AddSocket(SocketEventThreadListener* p_pListener, Socket
   State& state = *m_state;
   for (int index = 0; index < kSlotCount; ++index) {
     Slot& slot = state.slots[index];
+    {
+      // A slot in use is passed over without waiting for its notifications.
+      std::lock_guard stateLock(slot.stateMutex);
+      if (slot.inUse) {
+        continue;
+      }
+    }
     if (!slot.mutex.Acquire(kSlotMutexTimeout)) {
       continue;
     }

@@ -102,7 +102,7 @@ class TcpNonBlockingClientSocket : public SocketEventThreadListener {
   // Cleared by Detach without the socket mutex when it cannot be had.
   std::atomic<kestnet::platform::NetworkEvent*> m_pNetworkEvent{nullptr};
   std::atomic<SocketEventThread*> m_pEventThread{nullptr};
-  int m_iSlot = -1;
+  std::atomic<int> m_iSlot{-1};
   DWORD_PTR m_dwSocketId;
   bool m_bCreated = false;
   // Set while OnClose runs, so that notifications waiting for the socket

@@ -65,7 +65,7 @@ class UdpNonBlockingClientSocket : public SocketEventThreadListener {
   kestnet::platform::SocketHandle m_hSocket = kestnet::platform::kInvalidSocket;
   std::atomic<kestnet::platform::NetworkEvent*> m_pNetworkEvent{nullptr};
   std::atomic<SocketEventThread*> m_pEventThread{nullptr};
-  int m_iSlot = -1;
+  std::atomic<int> m_iSlot{-1};
   DWORD_PTR m_dwSocketId;
   bool m_bCreated = false;
   // Set while OnClose runs, so that notifications waiting for the socket

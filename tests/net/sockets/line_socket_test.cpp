@@ -67,7 +67,6 @@ struct TerminatorCase {
 class LineTerminators : public LineSocketTest, public ::testing::WithParamInterface<TerminatorCase> {};
 
 TEST_P(LineTerminators, LineComesWithoutItsTerminator) {
-  m_listener.action = nullptr;
   // Take the line here rather than in the listener, to see the numbers.
   class Silent : public RecordingLineListener {
    public:

@@ -130,8 +130,8 @@ TEST_F(SocketEventThreadTest, ThreadLosingItsLastSocketInsideItsOwnNotificationD
   ASSERT_TRUE(socket.Connect(IPAddress("127.0.0.1"), server.Port()));
   Descriptor peer = server.Accept();
   ASSERT_TRUE(listener.log.WaitFor("close", 1));
-  EXPECT_TRUE(closedOnEventThread);
   EXPECT_TRUE(Eventually(NoEventThreads));
+  EXPECT_TRUE(closedOnEventThread) << "Close(true) returned after OnClose, on the event thread";
   EXPECT_EQ(listener.log.Sequence(), "connect,close");
 }
 

@@ -216,7 +216,6 @@ TEST_F(TcpClientSocketTest, LocalBindAndPeerAreReported) {
 }
 
 TEST_F(TcpClientSocketTest, CloseFalseReturnsBeforeTheListenerHearsOnClose) {
-  ConnectToServer();
   std::promise<void> closeReturned;
   std::shared_future<void> returned = closeReturned.get_future().share();
   std::atomic<bool> heardAfterReturn{false};
@@ -225,6 +224,7 @@ TEST_F(TcpClientSocketTest, CloseFalseReturnsBeforeTheListenerHearsOnClose) {
       heardAfterReturn = returned.wait_for(5s) == std::future_status::ready;
     }
   };
+  ConnectToServer();
   m_socket.Close(false);
   closeReturned.set_value();
   ASSERT_TRUE(m_listener.log.WaitFor("close", 1));
