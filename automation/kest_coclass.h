@@ -84,6 +84,12 @@ class IConnectionPointContainerImpl : public IConnectionPointContainer {
     return S_OK;
   }
 
+  // Forwards this object's sinks to a proxy control of the same class (the
+  // event point must be a KestConnectionPointImplMT).
+  void HookupActiveXCallBacks(IUnknown* proxy) {
+    static_cast<T*>(this)->EventConnectionPoint().HookupActiveXCallBacks(proxy);
+  }
+
  protected:
   ~IConnectionPointContainerImpl() = default;
 };

@@ -215,7 +215,7 @@ TEST_F(MultiThreadedPointTest, AdvisoriesAreForwardedToAHookedProxyAndEndWithThe
   DWORD earlyCookie = 0;
   ASSERT_EQ(point.Advise(early, &earlyCookie), S_OK);
 
-  point.HookupActiveXCallBacks(proxy);
+  static_cast<CProbeMT*>(probe.p)->HookupActiveXCallBacks(proxy);  // as the container does
   point.HookupActiveXCallBacks(proxy);  // a second hook of the same proxy changes nothing
   DWORD lateCookie = 0;
   ASSERT_EQ(point.Advise(late, &lateCookie), S_OK);
