@@ -444,6 +444,20 @@ TEST_F(DnsThreadTest, AThrowingListenerStillEndsTheQuery) {
   EXPECT_EQ(m_listener.Calls().size(), 1u);
 }
 
+TEST_F(DnsThreadTest, WithoutAListenerTheOutcomeIsKeptForGetResults) {
+  StartPeer(kServerA, AnswerWithAddress("10.1.2.3"));
+  m_query = std::make_unique<DNSThread>();
+  m_query->RunQuery({kServerA}, "quiet.test", 5000, false, false, 0, nullptr);
+  ASSERT_TRUE(m_query->WaitForThreadToEnd(10000));
+  DWORD result = 99;
+  DnsRecordList records;
+  m_query->GetResults(result, records);
+  EXPECT_EQ(result, DNS_SUCCESS);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].address.ToString(), "10.1.2.3");
+  EXPECT_TRUE(m_listener.Calls().empty());
+}
+
 TEST_F(DnsThreadTest, KeepsTheCachingSettingsForTheResolver) {
   StartPeer(kServerA, AnswerWithAddress("10.1.2.3"));
   m_query = std::make_unique<DNSThread>();
