@@ -28,6 +28,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: kestnet log [-n N] [--follow]\n"
     "       kestnet log --write CLASS LEVEL MESSAGE\n"
+    "       kestnet log --reload\n"
     "\n"
     "Shows the shared log ring that every KestNetX process of this KESTNET_HOME\n"
     "writes to, oldest entry first, one entry per line:\n"
@@ -41,6 +42,8 @@ constexpr const char* kUsage =
     "                log one entry: CLASS is the component (e.g. KestNet::Demo),\n"
     "                LEVEL 0 error, 1 warning, 2 information, 3 detail, 4 trace\n"
     "                (0-255); a level-0 entry is also copied to the critical file\n"
+    "  --reload      make every process that logs into the ring read its logger\n"
+    "                settings (HKCU\\SOFTWARE\\Tolvar\\Pelwick\\Logger) again\n"
     "  -h, --help    show this text\n";
 
 // How often a follower looks at the write counter.
@@ -50,6 +53,7 @@ struct Options {
   std::optional<std::uint32_t> newest;
   bool follow = false;
   bool write = false;
+  bool reload = false;
   std::string writeClass;
   unsigned writeLevel = 0;
   std::string writeMessage;
@@ -90,6 +94,8 @@ int ParseOptions(const VerbArguments& args, Options& options, bool& helpShown) {
         return UsageError("-n wants a positive number of entries, not '" + args[i] + "'");
       }
       options.newest = static_cast<std::uint32_t>(count);
+    } else if (arg == "--reload") {
+      options.reload = true;
     } else if (arg == "--write") {
       if (i + 3 >= args.size()) return UsageError("--write needs CLASS LEVEL MESSAGE");
       options.write = true;
@@ -105,8 +111,11 @@ int ParseOptions(const VerbArguments& args, Options& options, bool& helpShown) {
       return UsageError("unknown argument '" + arg + "'");
     }
   }
-  if (options.write && (options.follow || options.newest)) {
-    return UsageError("--write cannot be combined with -n or --follow");
+  if ((options.write || options.reload) && (options.follow || options.newest)) {
+    return UsageError("--write and --reload cannot be combined with -n or --follow");
+  }
+  if (options.write && options.reload) {
+    return UsageError("--write and --reload are separate requests");
   }
   return 0;
 }
@@ -197,6 +206,12 @@ int RunLogVerb(const VerbArguments& args) {
   bool helpShown = false;
   if (int code = ParseOptions(args, options, helpShown); code != 0 || helpShown) return code;
   if (options.write) return WriteEntry(options);
+  if (options.reload) {
+    KestLog::LogRingOpenFailure why = KestLog::LogRingOpenFailure::kNone;
+    if (KestLog::AnnounceLogSettingsChange(&why)) return 0;
+    std::fprintf(stderr, "kestnet log: %s\n", KestLog::DescribeLogRingOpenFailure(why));
+    return 1;
+  }
 
   KestLog::LogRingOpenFailure why = KestLog::LogRingOpenFailure::kNone;
   std::unique_ptr<KestLog::LogRingReader> reader = KestLog::LogRingReader::OpenExisting(&why);

@@ -143,6 +143,46 @@ LogRingRead LogRingReader::ReadSince(std::uint32_t* p_pNextIndex) {
   return CopyEntriesSince(m_pHeader, m_entryCount, p_pNextIndex, m_entryCount);
 }
 
+bool AnnounceLogSettingsChange(LogRingOpenFailure* p_pFailure) {
+  auto fail = [p_pFailure](LogRingOpenFailure why) {
+    if (p_pFailure != nullptr) *p_pFailure = why;
+    return false;
+  };
+  if (p_pFailure != nullptr) *p_pFailure = LogRingOpenFailure::kNone;
+  HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kLogMappingNameW);
+  if (mapping == nullptr) {
+    return fail(GetLastError() == ERROR_ACCESS_DENIED ? LogRingOpenFailure::kAccessDenied
+                                                      : LogRingOpenFailure::kMissing);
+  }
+  // Only the header is touched, so only the header is mapped.
+  auto* header = static_cast<LogRingHeader*>(
+      MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(LogRingHeader)));
+  if (header == nullptr) {
+    CloseHandle(mapping);
+    return fail(LogRingOpenFailure::kUnusable);
+  }
+  bool announced = false;
+  try {
+    KestMT::Mutex ringMutex;
+    EveryoneSecurityAttributes everyone;
+    ringMutex.Config(kLogMutexName, everyone.Get());
+    KestMT::AutoLockMutex lock(&ringMutex, LogRingReader::kReadLockTimeout);
+    if (header->entryCount != 0) {
+      // Writers compare for inequality only, so wrapping past 2^32 is fine;
+      // 0 is skipped so that no value ever reads as "never set up".
+      header->generation = header->generation + 1 == 0 ? 1 : header->generation + 1;
+      announced = true;
+    }
+  } catch (const KestBase::BaseException&) {
+    UnmapViewOfFile(header);
+    CloseHandle(mapping);
+    return fail(LogRingOpenFailure::kBusy);
+  }
+  UnmapViewOfFile(header);
+  CloseHandle(mapping);
+  return announced ? true : fail(LogRingOpenFailure::kUnusable);
+}
+
 std::string FormatEntryTime(std::uint32_t p_time) {
   std::time_t when = static_cast<std::time_t>(p_time);
   std::tm local{};

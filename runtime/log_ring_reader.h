@@ -79,6 +79,11 @@ class LogRingReader {
   std::uint32_t m_entryCount = 0;
 };
 
+// Changes the generation of the ring of the current object scope, so that
+// every process writing to it reads its settings (and the notification slots)
+// again before its next entry. False when there is no ring to tell.
+bool AnnounceLogSettingsChange(LogRingOpenFailure* p_pFailure = nullptr);
+
 // Security attributes with a null DACL: the ring and its mutex are opened by
 // processes of every account on the machine.
 class EveryoneSecurityAttributes {

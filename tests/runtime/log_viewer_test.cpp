@@ -278,6 +278,26 @@ TEST_F(LogViewerTest, WriteLogsThroughLogWithTheMessageTakenLiterally) {
   EXPECT_EQ(entry->message, "100% %s %n done");
 }
 
+TEST_F(LogViewerTest, ReloadMakesRunningWritersReadTheirSettingsAgain) {
+  KestLogTest::DebugOutputCapture output;
+  KestLog::Logger logger;
+  logger.Write("Test::Reload", 2, "before");
+  KestLogTest::SetLoggerSetting(L"EnableOutputDebugString", 1);
+  logger.Write("Test::Reload", 2, "not yet");
+
+  ChildProcess reload({m_kestnet, "log", "--reload"});
+  ASSERT_TRUE(reload.Started());
+  EXPECT_EQ(reload.Wait(), 0);
+
+  logger.Write("Test::Reload", 2, "after");
+  std::vector<std::string> shown;
+  for (const std::string& line : output.Lines()) {
+    if (line.find("[Class: Test::Reload]") != std::string::npos) shown.push_back(line);
+  }
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_NE(shown[0].find("[Msg: after]"), std::string::npos);
+}
+
 TEST_F(LogViewerTest, BadUsageIsRefusedWithStatus2) {
   const std::vector<std::vector<std::string>> refused = {
       {"-n", "0"},
@@ -299,6 +319,15 @@ TEST_F(LogViewerTest, BadUsageIsRefusedWithStatus2) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << args[0];
     EXPECT_NE(viewer.ErrorOutput().find("usage: kestnet log"), std::string::npos) << args[0];
   }
+}
+
+TEST_F(LogViewerTest, ReloadWithoutARingSaysSoAndFails) {
+  ChildProcess reload({m_kestnet, "log", "--reload"});
+  ASSERT_TRUE(reload.Started());
+  const int status = reload.Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(reload.ErrorOutput(),
+            "kestnet log: no log ring exists (no process of this scope holds one open)\n");
 }
 
 TEST_F(LogViewerTest, WithoutARingItSaysSoAndFails) {
