@@ -42,7 +42,7 @@ class RegistrarTest : public ComTest {
  protected:
   Registrar MakeRegistrar() {
     Registrar registrar;
-    registrar.AddReplacement(L"MODULE", L"/opt/kest/libSample.so");
+    registrar.AddReplacement(L"MODULE", L"libSample.so");
     registrar.AddReplacement(L"appid", L"{4D912A20-7BAB-4353-8A03-FEFE588E8503}");
     return registrar;
   }
@@ -54,7 +54,7 @@ TEST_F(RegistrarTest, RegistersKeysValuesAndReplacements) {
   const std::wstring clsidKey = L"CLSID\\{7F5EF417-B9EF-4cd1-972F-BAAE33D8523F}";
   EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, L"Kest.Sample.1", nullptr), L"Sample Class");
   EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, L"Kest.Sample.1\\CLSID", nullptr), L"{7F5EF417-B9EF-4cd1-972F-BAAE33D8523F}");
-  EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, clsidKey + L"\\InprocServer32", nullptr), L"/opt/kest/libSample.so");
+  EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, clsidKey + L"\\InprocServer32", nullptr), L"libSample.so");
   EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, clsidKey + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
   EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, clsidKey, L"AppID"), L"{4D912A20-7BAB-4353-8A03-FEFE588E8503}");
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, clsidKey + L"\\Programmable"));
@@ -163,10 +163,10 @@ INSTANTIATE_TEST_SUITE_P(Table, RegistrarSyntax, ::testing::ValuesIn(kBadScripts
                          [](const ::testing::TestParamInfo<BadScript>& param) { return std::string(param.param.name); });
 
 TEST_F(RegistrarTest, ReplacementTableDrivesRegistrationAndRemoval) {
-  const _ATL_REGMAP_ENTRY entries[] = {{L"MODULE", L"/opt/kest/libTable.so"}, {nullptr, nullptr}};
+  const _ATL_REGMAP_ENTRY entries[] = {{L"MODULE", L"libTable.so"}, {nullptr, nullptr}};
   const wchar_t* script = L"HKCR { Kest.Table = s '%MODULE%' }";
   ASSERT_EQ(UpdateRegistryFromScript(script, TRUE, entries), S_OK);
-  EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, L"Kest.Table", nullptr), L"/opt/kest/libTable.so");
+  EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, L"Kest.Table", nullptr), L"libTable.so");
   ASSERT_EQ(UpdateRegistryFromScript(script, FALSE, entries), S_OK);
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Kest.Table"));
   EXPECT_EQ(UpdateRegistryFromScript(script, TRUE, nullptr), DISP_E_EXCEPTION);
