@@ -10,9 +10,12 @@
 // Lifetime, as on Windows: an object lives while any handle (in any process)
 // refers to it, and is deleted with the last one. Each process holding the
 // object keeps a shared lock on its file; the process that drops the last lock
-// removes the file. A process that dies loses its locks with it, so a killed
-// process never keeps an object alive. Reopening a name after its last handle
-// closed creates a fresh object.
+// removes the file. A process that dies (or exits with handles still open)
+// loses its locks with it; the file it leaves is recognised by having no lock
+// and is removed by the next process that opens the name, which then finds no
+// object (OpenEvent fails, CreateEvent makes a fresh one). So a dead process
+// never keeps an object alive. The scope directory itself stays until
+// RemoveNamedObjects.
 //
 // Permissions: an object created with SECURITY_ATTRIBUTES whose descriptor has
 // a null DACL is openable by every account (mode 0666 whatever the umask);

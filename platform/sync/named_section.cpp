@@ -238,6 +238,20 @@ std::shared_ptr<NamedSection> NamedSection::Acquire(const std::wstring& name, Na
   for (int round = 0; round < 64; ++round) {
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     if (fd >= 0) {
+      // Every live holder keeps a shared lock. A file nobody locks is what
+      // processes that ended without closing (killed, or exiting with
+      // handles open) left behind: the object is gone, as on Windows, and
+      // the name is free for a fresh one.
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        struct stat mine {};
+        struct stat linked {};
+        if (::fstat(fd, &mine) == 0 && ::stat(path.c_str(), &linked) == 0 && mine.st_ino == linked.st_ino &&
+            mine.st_dev == linked.st_dev) {
+          ::unlink(path.c_str());
+        }
+        ::close(fd);
+        continue;
+      }
       while (::flock(fd, LOCK_SH) != 0 && errno == EINTR) {
       }
       struct stat info {};

@@ -45,6 +45,24 @@ TEST_F(FileMappingTest, SecondCreatorGetsTheFirstCreatorsSectionAndSize) {
   CloseHandle(done);
 }
 
+TEST_F(FileMappingTest, SectionLeftByAProcessThatExitedWithItOpenStartsAfresh) {
+  pid_t child = Fork([] {
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"left open");
+    auto* view = static_cast<char*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+    if (view == nullptr) return 1;
+    view[0] = 'x';
+    ::_exit(0);  // handle and view never closed
+  });
+  ASSERT_EQ(ExitStatus(child), 0);
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8192, L"left open");
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  auto* view = static_cast<char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 8192));  // the new size
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view[0], 0);
+  UnmapViewOfFile(view);
+  CloseHandle(mapping);
+}
+
 TEST_F(FileMappingTest, ViewsOfOneSectionShareMemoryAndOutliveTheHandle) {
   HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 200000, "two views");
   auto* first = static_cast<char*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));

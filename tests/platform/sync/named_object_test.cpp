@@ -263,6 +263,27 @@ TEST_F(NamedObjectTest, KilledHolderDoesNotKeepTheObjectAlive) {
   CloseHandle(ready);
 }
 
+TEST_F(NamedObjectTest, ObjectWhoseEveryHolderDiedIsGone) {
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"ready");
+  pid_t child = Fork([] {
+    HANDLE event = CreateEventW(nullptr, TRUE, TRUE, L"orphan");
+    HANDLE signal = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"ready");
+    if (event == nullptr || signal == nullptr) return 1;
+    SetEvent(signal);
+    for (;;) pause();
+  });
+  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+  ::kill(child, SIGKILL);
+  ExitStatus(child);
+  EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, L"orphan"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  HANDLE fresh = CreateEventW(nullptr, TRUE, FALSE, L"orphan");
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_TIMEOUT);  // not the dead process's signalled event
+  CloseHandle(fresh);
+  CloseHandle(ready);
+}
+
 TEST_F(NamedObjectTest, MutexReleasedInAnotherProcessWakesAWaiterPromptly) {
   HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"taken");
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, L"go");
