@@ -170,4 +170,17 @@ TEST_F(MsgWaitTest, WaitAllKeepsDispatchingMessages) {
   EXPECT_EQ(record.pings, 1);
 }
 
+TEST_F(MsgWaitTest, MessagesNotTakenAsAcceleratorsAreDispatched) {
+  WindowRecord record;
+  record.hSetOnPing = m_events[0];
+  HWND hWindow = CreateTestWindow(&record);
+  ASSERT_NE(hWindow, nullptr);
+  // Linux has no keyboard accelerators: the table is consulted and declines.
+  HACCEL hAccelTable = reinterpret_cast<HACCEL>(static_cast<LONG_PTR>(1));
+  ASSERT_TRUE(PostMessageW(hWindow, kPingMessage, 0, 0));
+  EXPECT_EQ(KestMT::MsgWait(1, m_events.data(), INFINITE, FALSE, hWindow, hAccelTable),
+            KestMT::MSGWAIT_OBJECT_0);
+  EXPECT_EQ(record.pings, 1);
+}
+
 }  // namespace
