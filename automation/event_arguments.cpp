@@ -1,5 +1,7 @@
 #include "automation/event_arguments.h"
 
+#include <cwchar>
+
 #include "automation/method_guard.h"
 
 namespace KestAXLib {
@@ -50,27 +52,26 @@ EventArguments& EventArguments::AddBool(VARIANT_BOOL value) {
 }
 
 EventArguments& EventArguments::AddText(const wchar_t* text) {
-  BSTR copy = SysAllocString(text == nullptr ? L"" : text);
-  if (copy == nullptr) ATL::AtlThrow(E_OUTOFMEMORY);
-  VARIANT& slot = Next();
-  slot.vt = VT_BSTR;
-  slot.bstrVal = copy;
-  return *this;
+  if (text == nullptr) text = L"";
+  return AddTextOfLength(text, static_cast<UINT>(std::wcslen(text)));
 }
 
 EventArguments& EventArguments::AddText(const std::wstring& text) {
-  BSTR copy = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-  if (copy == nullptr) ATL::AtlThrow(E_OUTOFMEMORY);
-  VARIANT& slot = Next();
-  slot.vt = VT_BSTR;
-  slot.bstrVal = copy;
-  return *this;
+  return AddTextOfLength(text.data(), static_cast<UINT>(text.size()));
 }
 
 EventArguments& EventArguments::AddBstr(BSTR text) {
-  BSTR copy = SysAllocStringLen(text == nullptr ? L"" : text, SysStringLen(text));
-  if (copy == nullptr) ATL::AtlThrow(E_OUTOFMEMORY);
+  return AddTextOfLength(text == nullptr ? L"" : text, SysStringLen(text));
+}
+
+EventArguments& EventArguments::AddTextOfLength(const wchar_t* text, UINT length) {
+  // The slot first: if the text cannot be allocated, nothing is left behind.
   VARIANT& slot = Next();
+  BSTR copy = SysAllocStringLen(text, length);
+  if (copy == nullptr) {
+    declared_.pop_back();
+    ATL::AtlThrow(E_OUTOFMEMORY);
+  }
   slot.vt = VT_BSTR;
   slot.bstrVal = copy;
   return *this;
@@ -85,11 +86,12 @@ EventArguments& EventArguments::AddDispatch(IDispatch* object) {
 }
 
 EventArguments& EventArguments::AddVariant(const VARIANT& value) {
-  VARIANT copy;
-  VariantInit(&copy);
-  HRESULT hr = VariantCopy(&copy, &value);
-  if (FAILED(hr)) ATL::AtlThrow(hr);
-  Next() = copy;
+  HRESULT hr = VariantCopy(&Next(), &value);
+  if (FAILED(hr)) {
+    VariantClear(&declared_.back());
+    declared_.pop_back();
+    ATL::AtlThrow(hr);
+  }
   return *this;
 }
 

@@ -35,6 +35,7 @@ class EventArguments {
 
  private:
   VARIANT& Next();
+  EventArguments& AddTextOfLength(const wchar_t* text, UINT length);
 
   std::vector<VARIANT> declared_;  // in declaration order
   std::vector<VARIANT> reversed_;  // shallow copies handed to the sinks

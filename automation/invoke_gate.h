@@ -9,8 +9,14 @@
 // dispatch becomes E_UNEXPECTED in TolLock.
 //
 // Each object owns one gate, made when the object is constructed by the
-// factory installed with SetInvokeGateFactory (the trust gate installs its
-// own). Without an installed factory every gated call is refused with
+// factory installed with SetInvokeGateFactory. The trust gate installs its
+// own when the module loads, from its source file:
+//
+//   const bool kTrustGateInstalled =
+//       (KestAXLib::SetInvokeGateFactory([] { return std::unique_ptr<InvokeGate>(new KestTrustGate); }), true);
+//
+// (the module links the whole automation library, so such an initializer is
+// kept). Without an installed factory every gated call is refused with
 // E_ACCESSDENIED: a module that has no way to decide trust must not run
 // members for an unknown page.
 #pragma once
