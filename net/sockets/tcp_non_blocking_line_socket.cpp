@@ -229,14 +229,22 @@ void TcpNonBlockingLineSocket::ReceiveData(DWORD p_dwResult) {
           static_cast<unsigned long>(received));
       m_receiveBuffer.Append(chunk, received);
       if (m_bLineMode) {
+        // The closing flag can only matter where a line is about to be
+        // announced or has just been: it is read there, not after every byte.
+        if (IsClosing()) {
+          return;
+        }
         for (DWORD index = 0; index < received; ++index) {
           if (chunk[index] == kLineFeed && m_pLineListener != nullptr) {
+            if (IsClosing()) {
+              return;
+            }
             Log(kClassName, kLogLevelTrace, "ReceiveData(): NL found at index %lu",
                 static_cast<unsigned long>(index));
             m_pLineListener->OnReceiveLine(this, p_dwResult);
-          }
-          if (IsClosing()) {
-            return;
+            if (IsClosing()) {
+              return;
+            }
           }
         }
       }
