@@ -101,7 +101,7 @@ class KestConnectionPointMT : public ConnectionPointBase {
   std::vector<ATL::CComPtr<IDispatch>> SinksForFiring() override;
 
   // Advises every connected sink, and every later one, on the same event
-  // interface of proxy (another instance of the class, Part of the
+  // interface of proxy (another instance of the class, made by the
   // elevation and control-host proxies). A proxy hooked before is skipped.
   // Failures are logged under "KestConnectionPointContainerImpl" and not
   // passed on.
