@@ -40,8 +40,13 @@ function(kestnet_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${KESTNET_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  # An empty LABELS value would swallow the next property name, so labels are
+  # only passed when there are some.
+  set(properties TIMEOUT 300 ENVIRONMENT "KESTNET_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}")
+  if(ARG_LABELS)
+    list(APPEND properties LABELS "${ARG_LABELS}")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 300 LABELS "${ARG_LABELS}"
-               ENVIRONMENT "KESTNET_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}")
+    PROPERTIES ${properties})
 endfunction()

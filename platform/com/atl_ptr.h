@@ -9,6 +9,7 @@
 // - Copies add a reference, moves do not; Release() drops it and nulls.
 #pragma once
 
+#include <memory>
 #include <utility>
 
 #include "platform/com/activation.h"
@@ -34,7 +35,7 @@ class CComPtr {
   }
   CComPtr& operator=(const CComPtr& other) { return *this = other.p; }
   CComPtr& operator=(CComPtr&& other) noexcept {
-    if (this != &other) {
+    if (this != std::addressof(other)) {
       Release();
       p = std::exchange(other.p, nullptr);
     }
