@@ -11,7 +11,19 @@ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$build" -j "$(nproc)"
 
 kestnet="$build/host/kestnet"
+# A named object lives while some process holds it, so a follower keeps the log
+# ring open while short-lived processes write into it, and shows each entry as
+# it arrives.
+"$kestnet" log --follow &
+follower=$!
+trap 'kill "$follower" 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+  "$kestnet" log -n 0 >/dev/null 2>&1 && break
+  sleep 0.1
+done
 "$kestnet" log --write "KestNet::Demo" 2 "KestNetX demo started"
 "$kestnet" log --write "KestNet::Demo" 1 "A warning entry from the demo"
 "$kestnet" log --write "KestNet::Demo" 0 "An error entry: also copied to the critical file"
+sleep 0.5
+echo "--- the newest entries, read by another process:"
 "$kestnet" log -n 10
