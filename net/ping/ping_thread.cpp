@@ -1,8 +1,10 @@
 #include "net/ping/ping_thread.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
+#include "net/dns/dns.h"
 #include "net/ping/ping.h"
 #include "net/ping/ping_exceptions.h"
 #include "net/ping/ping_result.h"
@@ -128,11 +130,41 @@ void PingThread::Start(const std::wstring& p_cstrwTarget, DWORD p_dwDNSTimeout,
 }
 
 void PingThread::ResolveTarget() {
-  // Names go through the system's resolver, which this build does not have
-  // yet: a name is reported as an invalid object.
-  Log(kClassName, kLogLevelWarning,
-      "Run():  Unknown Error -  While attempting to resolve the name.  Treating as an invalid object.");
-  throw KestBase::InvalidObjectException();
+  // The resolver takes a 16-bit time-out. A larger value saturates instead of
+  // losing its high bits, so that 70000 ms is refused like any time-out above
+  // the resolver's limit rather than becoming 4464 ms.
+  const WORD wDNSTimeout = static_cast<WORD>(std::min<DWORD>(m_dwDNSTimeout, 0xFFFF));
+  Dns resolver;
+  std::vector<std::wstring> addresses;
+  const DWORD dwResult = resolver.ResolveName(m_cstrwTarget, wDNSTimeout, addresses, 0, 0, nullptr, this);
+  switch (dwResult) {
+    case DNS_SUCCESS:
+      if (!addresses.empty()) {
+        m_strAddress = KestUtilsLib::StringConversion::ConvertCAtlStringWToANSI(addresses.front());
+        return;
+      }
+      // An answer without addresses is no answer.
+      [[fallthrough]];
+    case DNS_ERROR_NO_RESPONSES:
+      Log(kClassName, kLogLevelWarning, "Run():  Error - ResolveName had no responses.");
+      m_dwResult = PING_DNS_NO_RESPONSES;
+      throw InternalPingException();
+    case DNS_ERROR_INVALID_OBJECT:
+      Log(kClassName, kLogLevelWarning, "Run():  Error - ResolveName returned INVLAID_OBJECT.");
+      m_dwResult = PING_INVALID_OBJECT;
+      throw InternalPingException();
+    case DNS_ERROR_TIMEOUT:
+      Log(kClassName, kLogLevelWarning, "Run():  Error - ResolveName Timed out.");
+      m_dwResult = PING_DNS_TIMEOUT;
+      throw InternalPingException();
+    case DNS_ERROR_ABORT:
+      Log(kClassName, kLogLevelWarning, "Run():  Error - We are being aborted.");
+      throw KestMT::ThreadAbortException();
+    default:
+      Log(kClassName, kLogLevelWarning,
+          "Run():  Unknown Error -  While attempting to resolve the name.  Treating as an invalid object.");
+      throw KestBase::InvalidObjectException();
+  }
 }
 
 void PingThread::SendEcho() {

@@ -289,13 +289,50 @@ TEST_F(PingEngineTest, TwoHundredConcurrentTargetsEachReportOnce) {
   for (int i = 1; i <= kTargets; ++i) EXPECT_EQ(seen[i], 1) << "127.0.0." << i;
 }
 
+// --- Names --------------------------------------------------------------------------
+
+TEST_F(PingEngineTest, ShortDnsTimeoutFailsANameButNotADottedTarget) {
+  RecordingPingListener listener;
+  {
+    Ping ping;
+    ping.EchoRequestAsync(L"far.kestnet.test", &listener, 100, kICMPTimeout, kTTL, kDataSize);
+    ping.EchoRequestAsync(L"127.0.0.1", &listener, 100, kICMPTimeout, kTTL, kDataSize);
+    ASSERT_TRUE(listener.WaitFor(2));
+  }
+  for (const auto& response : listener.Responses()) {
+    if (response.target == L"127.0.0.1") {
+      EXPECT_EQ(response.wResult, PING_SUCCESS);
+    } else {
+      // The resolver takes no time-out below 500 ms.
+      EXPECT_EQ(response.wResult, PING_INVALID_OBJECT);
+    }
+  }
+  EXPECT_EQ(listener.Responses().size(), 2u);
+}
+
+TEST_F(PingEngineTest, TargetsDifferingInLetterCaseAreSeparateRequests) {
+  RecordingPingListener listener;
+  {
+    Ping ping;
+    ping.EchoRequestAsync(L"Far.Kestnet.Test", &listener, 1000, kICMPTimeout, kTTL, kDataSize);
+    EXPECT_NO_THROW(ping.EchoRequestAsync(L"far.kestnet.test", &listener, 1000, kICMPTimeout, kTTL, kDataSize));
+    ASSERT_TRUE(listener.WaitFor(2));
+  }
+  const auto responses = listener.Responses();
+  ASSERT_EQ(responses.size(), 2u);
+  EXPECT_NE(responses[0].target, responses[1].target);
+}
+
 // --- Through a router ---------------------------------------------------------------
 
-class RoutedPingTest : public PingEngineTest {
+// Once with ping sockets allowed in this namespace (errors arrive through the
+// error queue) and once with raw sockets (errors arrive as packets too).
+class RoutedPingTest : public PingEngineTest, public ::testing::WithParamInterface<const char*> {
  protected:
   void SetUp() override {
     PingEngineTest::SetUp();
     if (IsSkipped()) return;
+    ASSERT_TRUE(kestnet::testing::WriteNetworkSysctl("ipv4/ping_group_range", GetParam()));
     std::string error;
     if (!m_topology.Build(error)) GTEST_SKIP() << "No routed namespaces here: " << error;
   }
@@ -314,7 +351,7 @@ class RoutedPingTest : public PingEngineTest {
   kestnet::testing::RoutedTopology m_topology;
 };
 
-TEST_F(RoutedPingTest, TtlOneExpiresAtTheRouterTwoReachesTheFarHost) {
+TEST_P(RoutedPingTest, TtlOneExpiresAtTheRouterTwoReachesTheFarHost) {
   const auto expired = PingOnce(L"10.51.2.2", 1);
   EXPECT_EQ(expired.wResult, PING_TTL_EXPIRED);
   EXPECT_EQ(expired.replyAddress, RoutedTopology::kRouterNearAddress);
@@ -323,16 +360,21 @@ TEST_F(RoutedPingTest, TtlOneExpiresAtTheRouterTwoReachesTheFarHost) {
   EXPECT_EQ(reached.replyAddress, RoutedTopology::kFarHostAddress);
 }
 
-TEST_F(RoutedPingTest, RouterWithoutARouteReportsNetUnreachable) {
+TEST_P(RoutedPingTest, RouterWithoutARouteReportsNetUnreachable) {
   const auto response = PingOnce(L"10.51.9.9", kTTL);
   EXPECT_EQ(response.wResult, PING_NET_UNREACHABLE);
   EXPECT_EQ(response.replyAddress, RoutedTopology::kRouterNearAddress);
 }
 
-TEST_F(RoutedPingTest, UnreachableRouteReportsHostUnreachable) {
+TEST_P(RoutedPingTest, UnreachableRouteReportsHostUnreachable) {
   const auto response = PingOnce(L"10.51.3.3", kTTL);
   EXPECT_EQ(response.wResult, PING_HOST_UNREACHABLE);
   EXPECT_EQ(response.replyAddress, RoutedTopology::kRouterNearAddress);
 }
+
+INSTANTIATE_TEST_SUITE_P(SocketKinds, RoutedPingTest, ::testing::Values("0 2147483647", "1 0"),
+                         [](const ::testing::TestParamInfo<const char*>& p_info) {
+                           return std::string(p_info.index == 0 ? "PingSocket" : "RawSocket");
+                         });
 
 }  // namespace

@@ -1,0 +1,214 @@
+#include "platform/net/icmp_echo.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/os/last_error.h"
+#include "tests/support/private_network_test.h"
+#include "tests/support/temporary_directory.h"
+
+namespace {
+
+using kestnet::platform::GetSystemModuleProcedure;
+using kestnet::platform::LoadSystemModule;
+
+IPAddr Address(const char* p_szDotted) {
+  in_addr address{};
+  inet_pton(AF_INET, p_szDotted, &address);
+  return address.s_addr;
+}
+
+bool WriteNetworkSysctl(const std::string& p_relativePath, const std::string& p_value) {
+  std::ofstream file("/proc/sys/net/" + p_relativePath);
+  file << p_value;
+  file.flush();
+  return static_cast<bool>(file);
+}
+
+// Room for one reply, the largest payload and an ICMP header.
+using ReplyBuffer = std::array<ULONG_PTR, 1540 / sizeof(ULONG_PTR)>;
+
+const ICMP_ECHO_REPLY& FirstReply(const ReplyBuffer& p_buffer) {
+  return *reinterpret_cast<const ICMP_ECHO_REPLY*>(p_buffer.data());
+}
+
+// --- The module lookup --------------------------------------------------------
+
+TEST(SystemModuleLookup, FindsTheEchoServiceByNameInAnyCase) {
+  HMODULE module = LoadSystemModule(L"icmp.dll");
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(module, LoadSystemModule(L"ICMP.DLL"));
+  EXPECT_EQ(reinterpret_cast<IcmpSendEchoFunction>(GetSystemModuleProcedure(module, "IcmpSendEcho")),
+            &IcmpSendEcho);
+  EXPECT_EQ(GetSystemModuleProcedure(module, "IcmpSendEcho2"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+  EXPECT_EQ(LoadSystemModule(L"IPHLPAPI.DLL"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  EXPECT_EQ(kestnet::platform::FreeSystemModule(module), TRUE);
+  EXPECT_EQ(kestnet::platform::FreeSystemModule(nullptr), FALSE);
+}
+
+TEST(SystemModuleLookup, HiddenNamesAreMissingUntilShownAgain) {
+  kestnet::platform::SetSystemModuleHidden(L"icmp.dll", true);
+  EXPECT_EQ(LoadSystemModule(L"ICMP.DLL"), nullptr);
+  kestnet::platform::SetSystemModuleHidden(L"ICMP.DLL", false);
+  HMODULE module = LoadSystemModule(L"ICMP.DLL");
+  ASSERT_NE(module, nullptr);
+  kestnet::platform::SetSystemModuleProcedureHidden("IcmpCreateFile", true);
+  EXPECT_EQ(GetSystemModuleProcedure(module, "IcmpCreateFile"), nullptr);
+  kestnet::platform::SetSystemModuleProcedureHidden("IcmpCreateFile", false);
+  EXPECT_NE(GetSystemModuleProcedure(module, "IcmpCreateFile"), nullptr);
+}
+
+TEST(IpStatusNames, NameTheStatusCodes) {
+  EXPECT_STREQ(kestnet::platform::IpStatusName(IP_TTL_EXPIRED_TRANSIT), "IP_TTL_EXPIRED_TRANSIT");
+  EXPECT_STREQ(kestnet::platform::IpStatusName(IP_GENERAL_FAILURE), "IP_GENERAL_FAILURE");
+  EXPECT_STREQ(kestnet::platform::IpStatusName(11049), "");
+}
+
+// --- Echoes -------------------------------------------------------------------------
+
+// Each case runs once with ping sockets allowed for every group of the
+// namespace and once with them refused, which leaves the raw socket.
+class IcmpEchoTest : public kestnet::testing::PrivateNetworkTest,
+                     public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
+    PrivateNetworkTest::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_TRUE(WriteNetworkSysctl("ipv4/ping_group_range", GetParam()));
+    const std::string problem = kestnet::platform::IcmpAccessProblem();
+    if (!problem.empty()) GTEST_SKIP() << problem;
+    m_handle = IcmpCreateFile();
+    ASSERT_NE(m_handle, INVALID_HANDLE_VALUE);
+  }
+  void TearDown() override {
+    if (m_handle != INVALID_HANDLE_VALUE) {
+      EXPECT_EQ(IcmpCloseHandle(m_handle), TRUE);
+    }
+    PrivateNetworkTest::TearDown();
+  }
+
+  HANDLE m_handle = INVALID_HANDLE_VALUE;
+};
+
+TEST_P(IcmpEchoTest, LoopbackReplyCarriesAddressAndPayload) {
+  std::vector<BYTE> payload(32);
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<BYTE>('a' + i % 26);
+  IP_OPTION_INFORMATION options{64, 0, 0, 0, nullptr};
+  ReplyBuffer buffer{};
+  const DWORD replies = IcmpSendEcho(m_handle, Address("127.0.0.5"), payload.data(),
+                                     static_cast<WORD>(payload.size()), &options, buffer.data(),
+                                     sizeof(buffer), 2000);
+  ASSERT_EQ(replies, 1u);
+  const ICMP_ECHO_REPLY& reply = FirstReply(buffer);
+  EXPECT_EQ(reply.Status, IP_SUCCESS);
+  EXPECT_EQ(reply.Address, Address("127.0.0.5"));
+  EXPECT_LT(reply.RoundTripTime, 2000u);
+  ASSERT_EQ(reply.DataSize, payload.size());
+  EXPECT_EQ(std::memcmp(reply.Data, payload.data(), payload.size()), 0);
+}
+
+TEST_P(IcmpEchoTest, EmptyPayloadAndDefaultOptionsAreAnswered) {
+  ReplyBuffer buffer{};
+  ASSERT_EQ(IcmpSendEcho(m_handle, Address("127.0.0.1"), nullptr, 0, nullptr, buffer.data(),
+                         sizeof(buffer), 2000),
+            1u);
+  EXPECT_EQ(FirstReply(buffer).Status, IP_SUCCESS);
+  EXPECT_EQ(FirstReply(buffer).DataSize, 0u);
+}
+
+TEST_P(IcmpEchoTest, SilenceEndsWithTimedOutStatusAfterTheTimeout) {
+  ASSERT_TRUE(WriteNetworkSysctl("ipv4/icmp_echo_ignore_all", "1"));
+  ReplyBuffer buffer{};
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(IcmpSendEcho(m_handle, Address("127.0.0.1"), nullptr, 0, nullptr, buffer.data(),
+                         sizeof(buffer), 200),
+            0u);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+  EXPECT_EQ(GetLastError(), IP_REQ_TIMED_OUT);
+  EXPECT_EQ(FirstReply(buffer).Status, IP_REQ_TIMED_OUT);
+}
+
+TEST_P(IcmpEchoTest, NoRouteIsNetUnreachableAtOnce) {
+  ReplyBuffer buffer{};
+  EXPECT_EQ(IcmpSendEcho(m_handle, Address("10.99.0.1"), nullptr, 0, nullptr, buffer.data(),
+                         sizeof(buffer), 5000),
+            0u);
+  EXPECT_EQ(FirstReply(buffer).Status, IP_DEST_NET_UNREACHABLE);
+}
+
+TEST_P(IcmpEchoTest, ConcurrentEchoesOnOneHandleEachGetTheirOwnReply) {
+  constexpr int kThreads = 16;
+  std::vector<ULONG> statuses(kThreads, 0xFFFFFFFF);
+  std::vector<IPAddr> addresses(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      ReplyBuffer buffer{};
+      const std::string target = "127.0.1." + std::to_string(i + 1);
+      if (IcmpSendEcho(m_handle, Address(target.c_str()), nullptr, 0, nullptr, buffer.data(),
+                       sizeof(buffer), 5000) == 1) {
+        statuses[static_cast<size_t>(i)] = FirstReply(buffer).Status;
+        addresses[static_cast<size_t>(i)] = FirstReply(buffer).Address;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int i = 0; i < kThreads; ++i) {
+    EXPECT_EQ(statuses[static_cast<size_t>(i)], IP_SUCCESS) << i;
+    EXPECT_EQ(addresses[static_cast<size_t>(i)], Address(("127.0.1." + std::to_string(i + 1)).c_str())) << i;
+  }
+}
+
+TEST_P(IcmpEchoTest, BadCallsFailWithTheirOwnStatus) {
+  ReplyBuffer buffer{};
+  BYTE payload[8] = {};
+  // Too small for a reply, the payload and an ICMP header.
+  EXPECT_EQ(IcmpSendEcho(m_handle, Address("127.0.0.1"), payload, sizeof(payload), nullptr,
+                         buffer.data(), sizeof(ICMP_ECHO_REPLY) + sizeof(payload), 1000),
+            0u);
+  EXPECT_EQ(GetLastError(), IP_BUF_TOO_SMALL);
+  EXPECT_EQ(FirstReply(buffer).Status, IP_BUF_TOO_SMALL);
+
+  IP_OPTION_INFORMATION zeroTtl{0, 0, 0, 0, nullptr};
+  EXPECT_EQ(IcmpSendEcho(m_handle, Address("127.0.0.1"), nullptr, 0, &zeroTtl, buffer.data(),
+                         sizeof(buffer), 1000),
+            0u);
+  EXPECT_EQ(FirstReply(buffer).Status, IP_BAD_OPTION);
+
+  EXPECT_EQ(IcmpSendEcho(m_handle, Address("127.0.0.1"), nullptr, 4, nullptr, buffer.data(),
+                         sizeof(buffer), 1000),
+            0u);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+INSTANTIATE_TEST_SUITE_P(SocketKinds, IcmpEchoTest, ::testing::Values("0 2147483647", "1 0"),
+                         [](const ::testing::TestParamInfo<const char*>& p_info) {
+                           return std::string(p_info.index == 0 ? "PingSocket" : "RawSocket");
+                         });
+
+TEST(IcmpHandles, ClosedOrUnknownHandlesAreRefused) {
+  kestnet::testing::TemporaryHome home;
+  if (!kestnet::platform::IcmpAccessProblem().empty()) GTEST_SKIP() << kestnet::platform::IcmpAccessProblem();
+  HANDLE handle = IcmpCreateFile();
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(IcmpCloseHandle(handle), TRUE);
+  EXPECT_EQ(IcmpCloseHandle(handle), FALSE);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  ReplyBuffer buffer{};
+  EXPECT_EQ(IcmpSendEcho(handle, Address("127.0.0.1"), nullptr, 0, nullptr, buffer.data(),
+                         sizeof(buffer), 1000),
+            0u);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(FirstReply(buffer).Status, IP_GENERAL_FAILURE);
+}
+
+}  // namespace
