@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "net/dns/dns.h"
 #include "net/sockets/notification_lock.h"
 #include "net/sockets/set_manager.h"
 #include "net/sockets/socket_result.h"
@@ -9,6 +10,7 @@
 #include "platform/net/winsock_errors.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
+#include "runtime/string_conversion.h"
 
 namespace KestNet {
 namespace {
@@ -21,6 +23,8 @@ constexpr DWORD kCloseWaitSlice = 500;
 // ahead; it is not in the translation table, so the listener reads
 // SOCKET_GENERIC_ERROR.
 constexpr int kPostedConnectFailure = 13;
+// How long the socket's resolver waits for a name.
+constexpr WORD kNameResolutionTimeout = 5000;
 
 enum NotificationKind { kReceiveNotification, kSendNotification, kCloseNotification, kConnectNotification };
 
@@ -35,6 +39,9 @@ TcpNonBlockingClientSocket::TcpNonBlockingClientSocket()
 
 TcpNonBlockingClientSocket::~TcpNonBlockingClientSocket() {
   try {
+    // A resolution still running is aborted here and reports to
+    // OnResolveNameComplete while the socket is whole.
+    m_pResolver.reset();
     bool open;
     {
       KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
@@ -206,11 +213,46 @@ bool TcpNonBlockingClientSocket::Connect(const std::string& p_strHost, USHORT p_
 }
 
 void TcpNonBlockingClientSocket::StartNameResolution() {
-  // No resolver is attached to this socket: the name cannot be resolved, so
-  // the connect ends on the event thread in OnClose.
+  try {
+    if (!m_pResolver) {
+      m_pResolver = std::make_unique<Dns>();
+      m_pResolver->SetListener(this);
+    }
+    // The outcome, whatever it is, arrives at OnResolveNameComplete.
+    m_pResolver->ResolveNameAsync(KestUtilsLib::StringConversion::ConvertANSIToCAtlStringW(m_strHostName),
+                                  kNameResolutionTimeout, 0, 0);
+    return;
+  } catch (const KestBase::BaseException& exception) {
+    KestLog::LogCaughtException(kClassName, "StartNameResolution", exception);
+  } catch (...) {
+    KestLog::LogUnknownException(kClassName, "StartNameResolution", __FILE__, __LINE__);
+  }
+  // A name the resolver refuses ends the connect on the event thread.
   int slot = -1;
   SocketEventThread* thread = GetEventThread(&slot);
   if (thread == nullptr || !PostOnConnectAddress(thread, slot, kNoPostedValue)) {
+    OnPostedConnect(kNoPostedValue);
+  }
+}
+
+void TcpNonBlockingClientSocket::OnResolveNameComplete(const std::wstring& p_cstrwName, DWORD p_dwResult,
+                                                       DnsRecordList& p_records) {
+  (void)p_cstrwName;
+  // An abort comes only from destroying the resolver with the socket.
+  if (p_dwResult == DNS_ERROR_ABORT) {
+    return;
+  }
+  DWORD dwAddress = kNoPostedValue;
+  for (const DnsRecord& record : p_records) {
+    if (record.type == kDnsRecordTypeA) {
+      dwAddress = record.address.ToNetworkOrder();
+      break;
+    }
+  }
+  int slot = -1;
+  SocketEventThread* thread = GetEventThread(&slot);
+  // No event thread: the socket was closed meanwhile and has nothing to connect.
+  if (thread != nullptr && !PostOnConnectAddress(thread, slot, dwAddress)) {
     OnPostedConnect(kNoPostedValue);
   }
 }

@@ -18,7 +18,10 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
+
+#include "net/dns/dns_listener.h"
 
 #include "net/sockets/ip_address.h"
 #include "net/sockets/socket_listeners.h"
@@ -29,7 +32,9 @@
 
 namespace KestNet {
 
-class TcpNonBlockingClientSocket : public SocketEventThreadListener {
+class Dns;
+
+class TcpNonBlockingClientSocket : public SocketEventThreadListener, public DNSListener {
  public:
   TcpNonBlockingClientSocket();
   TcpNonBlockingClientSocket(const TcpNonBlockingClientSocket&) = delete;
@@ -72,6 +77,11 @@ class TcpNonBlockingClientSocket : public SocketEventThreadListener {
   virtual DWORD GetLastSocketError();
   virtual void SetListener(TcpNonBlockingSocketListener* p_pListener);
 
+  // DNSListener: the socket's own resolver reports the host name here; the
+  // first address is posted to the event thread as the one to connect to.
+  void OnResolveNameComplete(const std::wstring& p_cstrwName, DWORD p_dwResult,
+                             DnsRecordList& p_records) override;
+
   DWORD_PTR GetSocketId() const { return m_dwSocketId; }
 
  protected:
@@ -109,6 +119,9 @@ class TcpNonBlockingClientSocket : public SocketEventThreadListener {
   // mutex give up instead of holding the slot the close must empty.
   std::atomic<bool> m_bCloseInProgress{false};
   TcpNonBlockingSocketListener* m_pListener = nullptr;  // not owned
+  // Resolves the names given to Connect; its listener is this socket.
+  // Destroyed first in the destructor, which aborts a running resolution.
+  std::unique_ptr<Dns> m_pResolver;
 };
 
 }  // namespace KestNet
