@@ -18,6 +18,9 @@ struct Verb {
 constexpr Verb kVerbs[] = {
     {"log", kestnet::host::RunLogVerb, "show (and follow) the shared log ring of every process"},
     {"reg", kestnet::host::RunRegVerb, "query, add or delete keys and values of the registry store"},
+    {"run", kestnet::host::RunRunVerb, "run a JavaScript file with the Windows Script Host conventions"},
+    {"regsvr", kestnet::host::RunRegsvrVerb, "register or unregister a server module"},
+    {"setup", kestnet::host::RunSetupVerb, "register the project's own modules"},
 };
 
 void PrintUsage(std::FILE* out) {

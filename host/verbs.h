@@ -13,5 +13,8 @@ using VerbArguments = std::vector<std::string>;
 // 2 for bad usage (with a message on standard error).
 int RunLogVerb(const VerbArguments& args);
 int RunRegVerb(const VerbArguments& args);
+int RunRunVerb(const VerbArguments& args);
+int RunRegsvrVerb(const VerbArguments& args);
+int RunSetupVerb(const VerbArguments& args);
 
 }  // namespace kestnet::host

@@ -21,7 +21,7 @@ kestnet_install_packages() {
 
 # What every build needs.
 KESTNET_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config
-  libsqlite3-dev libffi-dev libicu-dev)
+  libsqlite3-dev libffi-dev libicu-dev duktape-dev)
 # What the tests and benchmarks add: test frameworks and the real peers the
 # integration tests start on loopback or in private network namespaces.
 KESTNET_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev iproute2 procps dnsmasq-base)

@@ -1,0 +1,298 @@
+// Values crossing between JavaScript and automation, and the errors a script
+// sees when a call fails.
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "host/script_internal.h"
+#include "platform/os/utf8.h"
+
+namespace kestnet::host::script {
+namespace {
+
+// Texts for failures that come without a description, as a script user
+// would read them.
+struct HResultText {
+  HRESULT hr;
+  const char* text;
+};
+constexpr HResultText kHResultTexts[] = {
+    {DISP_E_UNKNOWNNAME, "Object doesn't support this property or method"},
+    {DISP_E_MEMBERNOTFOUND, "Object doesn't support this property or method"},
+    {DISP_E_TYPEMISMATCH, "Type mismatch"},
+    {DISP_E_BADPARAMCOUNT, "Wrong number of arguments or invalid property assignment"},
+    {DISP_E_PARAMNOTOPTIONAL, "Argument not optional"},
+    {DISP_E_OVERFLOW, "Overflow"},
+    {DISP_E_BADINDEX, "Subscript out of range"},
+    {DISP_E_NONAMEDARGS, "Object doesn't support named arguments"},
+    {E_ACCESSDENIED, "Permission denied"},
+    {E_NOTIMPL, "Not implemented"},
+    {E_OUTOFMEMORY, "Out of memory"},
+    {E_INVALIDARG, "Invalid procedure call or argument"},
+    {E_UNEXPECTED, "Catastrophic failure"},
+    {REGDB_E_CLASSNOTREG, "Class not registered"},
+    {CO_E_CLASSSTRING, "Invalid class string"},
+};
+
+}  // namespace
+
+std::string HResultDescription(HRESULT hr) {
+  for (const HResultText& entry : kHResultTexts) {
+    if (entry.hr == hr) return entry.text;
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "Automation error 0x%08X (%s)", static_cast<unsigned>(hr), platform::HResultName(hr));
+  return text;
+}
+
+namespace {
+
+// A line of the script for an error raised by native code: the innermost
+// script function on the call stack.
+int CallerLine(duk_context* ctx) {
+  for (duk_int_t level = -1; level >= -8; --level) {
+    duk_inspect_callstack_entry(ctx, level);
+    if (duk_is_undefined(ctx, -1)) {
+      duk_pop(ctx);
+      return 0;
+    }
+    duk_get_prop_string(ctx, -1, "lineNumber");
+    int line = duk_get_int(ctx, -1);
+    duk_pop_2(ctx);
+    if (line > 0) return line;
+  }
+  return 0;
+}
+
+void PushSafeArray(duk_context* ctx, SAFEARRAY* array, VARTYPE elementType) {
+  if (array == nullptr) {
+    duk_push_null(ctx);
+    return;
+  }
+  if (SafeArrayGetDim(array) != 1) Fail("Arrays of more than one dimension are not supported", DISP_E_TYPEMISMATCH);
+  LONG lower = 0;
+  LONG upper = -1;
+  SafeArrayGetLBound(array, 1, &lower);
+  SafeArrayGetUBound(array, 1, &upper);
+  duk_idx_t result = duk_push_array(ctx);
+  for (LONG index = lower; index <= upper; ++index) {
+    ATL::CComVariant element;
+    HRESULT hr;
+    if (elementType == VT_VARIANT) {
+      hr = SafeArrayGetElement(array, &index, &element);
+    } else {
+      // Scalars, texts and interfaces all start at the union's first byte.
+      hr = SafeArrayGetElement(array, &index, &element.llVal);
+      if (SUCCEEDED(hr)) element.vt = elementType;
+    }
+    if (FAILED(hr)) Fail("Cannot read an element of an array: " + HResultDescription(hr), hr);
+    PushVariant(ctx, element);
+    duk_put_prop_index(ctx, result, static_cast<duk_uarridx_t>(index - lower));
+  }
+}
+
+}  // namespace
+
+RunState& StateOf(duk_context* ctx) {
+  duk_memory_functions functions{};
+  duk_get_memory_functions(ctx, &functions);
+  return *static_cast<RunState*>(functions.udata);
+}
+
+void Fail(std::string message, HRESULT hr) { throw ScriptFailure{std::move(message), hr}; }
+
+void RaiseScriptError(duk_context* ctx, const char* message, HRESULT hr) {
+  int line = CallerLine(ctx);
+  duk_push_error_object(ctx, DUK_ERR_ERROR, "%s", message);
+  duk_push_int(ctx, line);
+  duk_put_prop_string(ctx, -2, DUK_HIDDEN_SYMBOL("line"));
+  duk_push_number(ctx, static_cast<double>(hr));
+  duk_put_prop_string(ctx, -2, "number");
+  duk_push_string(ctx, message);
+  duk_put_prop_string(ctx, -2, "description");
+  duk_throw(ctx);
+  __builtin_unreachable();  // duk_throw leaves by longjmp
+}
+
+void FailInvoke(const std::wstring& member, HRESULT hr, EXCEPINFO& excep) {
+  HRESULT reported = hr;
+  std::string description;
+  if (hr == DISP_E_EXCEPTION) {
+    if (excep.pfnDeferredFillIn != nullptr) excep.pfnDeferredFillIn(&excep);
+    if (excep.scode != 0) reported = excep.scode;
+    if (excep.bstrDescription != nullptr) {
+      description = Utf8(excep.bstrDescription, SysStringLen(excep.bstrDescription));
+    }
+  }
+  SysFreeString(excep.bstrSource);
+  SysFreeString(excep.bstrDescription);
+  SysFreeString(excep.bstrHelpFile);
+  excep = EXCEPINFO{};
+  if (description.empty()) description = HResultDescription(reported);
+  Fail(Utf8(member.c_str(), member.size()) + ": " + description, reported);
+}
+
+std::string DescribeError(duk_context* ctx, duk_idx_t index, const std::string& scriptName) {
+  index = duk_normalize_index(ctx, index);
+  if (!duk_is_error(ctx, index)) {
+    return scriptName + ": uncaught exception: " + duk_safe_to_string(ctx, index);
+  }
+  int line = 0;
+  if (duk_get_prop_string(ctx, index, DUK_HIDDEN_SYMBOL("line"))) line = duk_get_int(ctx, -1);
+  duk_pop(ctx);
+  if (line == 0) {
+    duk_get_prop_string(ctx, index, "lineNumber");
+    line = duk_get_int(ctx, -1);
+    duk_pop(ctx);
+  }
+  duk_get_prop_string(ctx, index, "name");
+  std::string name = duk_safe_to_string(ctx, -1);
+  duk_pop(ctx);
+  duk_get_prop_string(ctx, index, "message");
+  std::string message = duk_safe_to_string(ctx, -1);
+  duk_pop(ctx);
+  return scriptName + "(" + std::to_string(line) + "): " + name + ": " + message;
+}
+
+std::string Utf8(const wchar_t* text, size_t length) {
+  return platform::Utf8FromWide(std::wstring_view(text == nullptr ? L"" : text, text == nullptr ? 0 : length));
+}
+
+std::wstring Wide(const char* text) { return platform::WideFromUtf8(text == nullptr ? "" : text); }
+
+void PushVariant(duk_context* ctx, const VARIANT& value) {
+  if ((value.vt & VT_BYREF) != 0) {
+    ATL::CComVariant owned;
+    HRESULT hr = VariantCopyInd(&owned, &value);
+    if (FAILED(hr)) Fail("Cannot read a value passed by reference: " + HResultDescription(hr), hr);
+    PushVariant(ctx, owned);
+    return;
+  }
+  if ((value.vt & VT_ARRAY) != 0) {
+    PushSafeArray(ctx, value.parray, static_cast<VARTYPE>(value.vt & VT_TYPEMASK));
+    return;
+  }
+  switch (value.vt) {
+    case VT_EMPTY: duk_push_undefined(ctx); return;
+    case VT_NULL: duk_push_null(ctx); return;
+    case VT_I1: duk_push_int(ctx, value.cVal); return;
+    case VT_UI1: duk_push_uint(ctx, value.bVal); return;
+    case VT_I2: duk_push_int(ctx, value.iVal); return;
+    case VT_UI2: duk_push_uint(ctx, value.uiVal); return;
+    case VT_I4: duk_push_int(ctx, value.lVal); return;
+    case VT_UI4: duk_push_uint(ctx, value.ulVal); return;
+    case VT_INT: duk_push_int(ctx, value.intVal); return;
+    case VT_UINT: duk_push_uint(ctx, value.uintVal); return;
+    case VT_I8: duk_push_number(ctx, static_cast<double>(value.llVal)); return;
+    case VT_UI8: duk_push_number(ctx, static_cast<double>(value.ullVal)); return;
+    case VT_R4: duk_push_number(ctx, value.fltVal); return;
+    case VT_R8: duk_push_number(ctx, value.dblVal); return;
+    case VT_BOOL: duk_push_boolean(ctx, value.boolVal != VARIANT_FALSE); return;
+    case VT_ERROR:
+      if (value.scode == DISP_E_PARAMNOTFOUND) {
+        duk_push_undefined(ctx);
+      } else {
+        duk_push_number(ctx, static_cast<double>(value.scode));
+      }
+      return;
+    case VT_BSTR: {
+      std::string text = Utf8(value.bstrVal, SysStringLen(value.bstrVal));
+      duk_push_lstring(ctx, text.data(), text.size());
+      return;
+    }
+    case VT_DISPATCH:
+      if (value.pdispVal == nullptr) {
+        duk_push_null(ctx);
+      } else {
+        PushDispatch(ctx, value.pdispVal);
+      }
+      return;
+    case VT_UNKNOWN: {
+      ATL::CComPtr<IDispatch> dispatch;
+      if (value.punkVal != nullptr &&
+          SUCCEEDED(value.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) {
+        PushDispatch(ctx, dispatch);
+      } else {
+        duk_push_null(ctx);
+      }
+      return;
+    }
+    default: break;
+  }
+  // Dates, currency, decimals: their text, as a script prints them.
+  ATL::CComVariant text;
+  HRESULT hr = VariantChangeType(&text, &value, 0, VT_BSTR);
+  if (FAILED(hr)) Fail("A value of an unsupported type was returned", DISP_E_BADVARTYPE);
+  std::string utf8 = Utf8(text.bstrVal, SysStringLen(text.bstrVal));
+  duk_push_lstring(ctx, utf8.data(), utf8.size());
+}
+
+HRESULT ToVariant(duk_context* ctx, duk_idx_t index, VARIANT* out) {
+  index = duk_normalize_index(ctx, index);
+  switch (duk_get_type(ctx, index)) {
+    case DUK_TYPE_UNDEFINED:
+    case DUK_TYPE_NONE: out->vt = VT_EMPTY; return S_OK;
+    case DUK_TYPE_NULL: out->vt = VT_NULL; return S_OK;
+    case DUK_TYPE_BOOLEAN:
+      out->vt = VT_BOOL;
+      out->boolVal = duk_get_boolean(ctx, index) ? VARIANT_TRUE : VARIANT_FALSE;
+      return S_OK;
+    case DUK_TYPE_NUMBER: {
+      double number = duk_get_number(ctx, index);
+      if (std::nearbyint(number) == number && number >= -2147483648.0 && number <= 2147483647.0 &&
+          !(number == 0 && std::signbit(number))) {
+        out->vt = VT_I4;
+        out->lVal = static_cast<LONG>(number);
+      } else {
+        out->vt = VT_R8;
+        out->dblVal = number;
+      }
+      return S_OK;
+    }
+    case DUK_TYPE_STRING: {
+      duk_size_t length = 0;
+      const char* text = duk_get_lstring(ctx, index, &length);
+      std::wstring wide = platform::WideFromUtf8(std::string_view(text, length));
+      BSTR bstr = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+      if (bstr == nullptr) return E_OUTOFMEMORY;
+      out->vt = VT_BSTR;
+      out->bstrVal = bstr;
+      return S_OK;
+    }
+    case DUK_TYPE_OBJECT: {
+      if (IDispatch* object = DispatchOf(ctx, index)) {
+        object->AddRef();
+        out->vt = VT_DISPATCH;
+        out->pdispVal = object;
+        return S_OK;
+      }
+      if (!duk_is_array(ctx, index)) return DISP_E_TYPEMISMATCH;
+      // A JavaScript array goes as a SAFEARRAY of VARIANTs.
+      auto length = static_cast<ULONG>(duk_get_length(ctx, index));
+      SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, length);
+      if (array == nullptr) return E_OUTOFMEMORY;
+      for (ULONG i = 0; i < length; ++i) {
+        duk_get_prop_index(ctx, index, static_cast<duk_uarridx_t>(i));
+        VARIANT element;
+        VariantInit(&element);
+        HRESULT hr = ToVariant(ctx, -1, &element);
+        duk_pop(ctx);
+        if (SUCCEEDED(hr)) {
+          LONG position = static_cast<LONG>(i);
+          hr = SafeArrayPutElement(array, &position, &element);
+        }
+        VariantClear(&element);
+        if (FAILED(hr)) {
+          SafeArrayDestroy(array);
+          return hr;
+        }
+      }
+      out->vt = VT_ARRAY | VT_VARIANT;
+      out->parray = array;
+      return S_OK;
+    }
+    default: return DISP_E_TYPEMISMATCH;
+  }
+}
+
+}  // namespace kestnet::host::script

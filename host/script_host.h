@@ -1,0 +1,25 @@
+// The script host behind `kestnet run`: JavaScript (duktape) with the Windows
+// Script Host conventions, driving automation objects only through
+// GetIDsOfNames/Invoke and hearing their events through an advised sink.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace kestnet::host {
+
+struct ScriptOptions {
+  std::string scriptPath;              // as the user named it; used in messages
+  std::vector<std::string> arguments;  // WScript.Arguments
+  std::string siteUrl;                 // non-empty: every created object gets a site at this location
+};
+
+// Runs one script on the calling thread, which must have entered a
+// single-threaded apartment. Output of WScript.Echo goes to `out`, script
+// errors ("file(line): description") to `err`. Returns the exit code: the
+// value given to WScript.Quit, 0 when the script ends normally, 1 after a
+// script error or when the script cannot be read or compiled.
+int RunScript(const ScriptOptions& options, std::FILE* out, std::FILE* err);
+
+}  // namespace kestnet::host

@@ -1,0 +1,78 @@
+// kestnet regsvr and kestnet setup: modules registered and unregistered per
+// machine and per user, as seen by activation and by the registry store.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/host/kestnet_process.h"
+
+namespace kestnet::host::testing {
+namespace {
+
+using ::testing::HasSubstr;
+
+constexpr const char* kCreateWidget = "new ActiveXObject('KestTest.Widget'); WScript.Echo('created');";
+
+class RegsvrVerbTest : public KestnetTest {
+ protected:
+  int Query(const std::string& key) { return Kestnet({"reg", "query", key}).exitCode; }
+};
+
+TEST_F(RegsvrVerbTest, RegisterThenUnregisterPerMachine) {
+  EXPECT_EQ(RunScript(kCreateWidget).exitCode, 1);  // nothing registered yet
+
+  ProcessResult registered = Kestnet({"regsvr", ComTestServerModule()});
+  EXPECT_EQ(registered.exitCode, 0) << registered.err;
+  EXPECT_EQ(registered.out, "DllRegisterServer in " + ComTestServerModule() + " succeeded.\n");
+  EXPECT_EQ(Query("HKLM\\Software\\Classes\\KestTest.Widget"), 0);
+  EXPECT_NE(Query("HKCU\\Software\\Classes\\KestTest.Widget"), 0);
+  EXPECT_EQ(RunScript(kCreateWidget).out, "created\n");
+
+  ProcessResult unregistered = Kestnet({"regsvr", "-u", ComTestServerModule()});
+  EXPECT_EQ(unregistered.exitCode, 0) << unregistered.err;
+  EXPECT_EQ(unregistered.out, "DllUnregisterServer in " + ComTestServerModule() + " succeeded.\n");
+  EXPECT_NE(Query("HKCR\\KestTest.Widget"), 0);
+  EXPECT_EQ(RunScript(kCreateWidget).exitCode, 1);
+}
+
+TEST_F(RegsvrVerbTest, PerUserRegistrationGoesToTheUsersClassesOnly) {
+  ProcessResult registered = Kestnet({"regsvr", "--user", ComTestServerModule()});
+  EXPECT_EQ(registered.exitCode, 0) << registered.err;
+  EXPECT_EQ(Query("HKCU\\Software\\Classes\\KestTest.Widget"), 0);
+  EXPECT_NE(Query("HKLM\\Software\\Classes\\KestTest.Widget"), 0);
+  EXPECT_EQ(RunScript(kCreateWidget).out, "created\n");
+
+  EXPECT_EQ(Kestnet({"regsvr", "-u", "--user", ComTestServerModule()}).exitCode, 0);
+  EXPECT_NE(Query("HKCU\\Software\\Classes\\KestTest.Widget"), 0);
+  EXPECT_EQ(RunScript(kCreateWidget).exitCode, 1);
+}
+
+TEST_F(RegsvrVerbTest, ModulesThatCannotBeUsedAreReported) {
+  ProcessResult absent = Kestnet({"regsvr", (scripts_ / "libAbsent.so").string()});
+  EXPECT_EQ(absent.exitCode, 1);
+  EXPECT_THAT(absent.err, HasSubstr("failed to load"));
+
+  std::string notAModule = WriteScript("libText.so", "just text");
+  ProcessResult text = Kestnet({"regsvr", notAModule});
+  EXPECT_EQ(text.exitCode, 1);
+  EXPECT_THAT(text.err, HasSubstr("failed to load"));
+
+  EXPECT_EQ(Kestnet({"regsvr"}).exitCode, 2);
+  EXPECT_EQ(Kestnet({"regsvr", "--bogus", ComTestServerModule()}).exitCode, 2);
+  EXPECT_EQ(Kestnet({"regsvr", ComTestServerModule(), ComTestServerModule()}).exitCode, 2);
+}
+
+#ifdef KESTNET_HAS_AUTOMATION_MODULE
+TEST_F(RegsvrVerbTest, SetupRegistersTheProjectModuleFromTheBuildTree) {
+  ProcessResult setup = Kestnet({"setup"});
+  EXPECT_EQ(setup.exitCode, 0) << setup.err;
+  EXPECT_THAT(setup.out, HasSubstr("DllRegisterServer in "));
+  EXPECT_THAT(setup.out, HasSubstr("libKestNetX.so succeeded.\n"));
+
+  ProcessResult removed = Kestnet({"setup", "-u"});
+  EXPECT_EQ(removed.exitCode, 0) << removed.err;
+  EXPECT_THAT(removed.out, HasSubstr("DllUnregisterServer in "));
+}
+#endif
+
+}  // namespace
+}  // namespace kestnet::host::testing
