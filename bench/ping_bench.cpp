@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <numeric>
 #include <string>
@@ -25,6 +26,7 @@
 
 #include "net/ping/ping.h"
 #include "platform/net/icmp_echo.h"
+#include "runtime/thread.h"
 
 namespace {
 
@@ -83,6 +85,35 @@ Summary BenchEngine(int p_count) {
     samples.push_back(MicrosecondsSince(start));
   }
   return Summarise(samples, failures);
+}
+
+// What one worker costs by itself: a KestMT thread started, its body
+// signalling the waiting caller, as every engine request does.
+class SignallingThread : public KestMT::Thread {
+ public:
+  explicit SignallingThread(WaitingListener& p_listener) : m_listener(p_listener) {}
+  ~SignallingThread() override { Abort(kDestructorDeadlockTimeout); }
+  DWORD Run() override {
+    m_listener.PingResponse(KestNet::PING_SUCCESS, L"", "", "", 0);
+    return 0;
+  }
+
+ private:
+  WaitingListener& m_listener;
+};
+
+Summary BenchBareWorker(int p_count) {
+  WaitingListener listener;
+  std::vector<double> samples;
+  for (int i = 0; i < p_count; ++i) {
+    const auto start = Clock::now();
+    auto worker = std::make_unique<SignallingThread>(listener);
+    worker->Execute();
+    listener.Wait();
+    samples.push_back(MicrosecondsSince(start));
+    worker.reset();
+  }
+  return Summarise(samples, 0);
 }
 
 Summary BenchService(int p_count) {
@@ -150,6 +181,9 @@ int main(int argc, char** argv) {
   const Summary engine = BenchEngine(count);
   std::printf("%-34s mean %8.1f us   p99 %8.1f us   failures %d\n", "engine (request to listener)",
               engine.meanMicroseconds, engine.p99Microseconds, engine.failures);
+  const Summary worker = BenchBareWorker(count);
+  std::printf("%-34s mean %8.1f us   p99 %8.1f us\n", "bare worker thread (baseline)",
+              worker.meanMicroseconds, worker.p99Microseconds);
   RunIputils(count);
   return 0;
 }

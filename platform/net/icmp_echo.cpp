@@ -277,7 +277,14 @@ bool ReadErrorQueue(int p_fd, WORD p_identifier, WORD p_sequence, EchoOutcome& p
   message.msg_control = control.data();
   message.msg_controllen = control.size();
   const ssize_t received = ::recvmsg(p_fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
-  if (received < 0) return false;
+  if (received < 0) {
+    // A pending socket error without a queued entry would keep poll
+    // reporting POLLERR: reading it clears it, so the wait never spins.
+    int pending = 0;
+    socklen_t length = sizeof(pending);
+    (void)::getsockopt(p_fd, SOL_SOCKET, SO_ERROR, &pending, &length);
+    return false;
+  }
   const sock_extended_err* error = nullptr;
   for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
        header = CMSG_NXTHDR(&message, header)) {
@@ -305,8 +312,11 @@ bool ReadErrorQueue(int p_fd, WORD p_identifier, WORD p_sequence, EchoOutcome& p
 
 bool ReadIncoming(int p_fd, bool p_bRaw, WORD p_identifier, WORD p_sequence,
                   EchoOutcome& p_outcome) {
-  // Big enough for any IPv4 datagram.
-  std::vector<BYTE> packet(65536);
+  // Big enough for any IPv4 datagram; left uninitialised, since only the
+  // received bytes are read.
+  static constexpr size_t kLargestDatagram = 65536;
+  const std::unique_ptr<BYTE[]> storage(new BYTE[kLargestDatagram]);
+  const std::span<BYTE> packet(storage.get(), kLargestDatagram);
   sockaddr_in from{};
   socklen_t fromLength = sizeof(from);
   const ssize_t received = ::recvfrom(p_fd, packet.data(), packet.size(), MSG_DONTWAIT,
