@@ -1,9 +1,14 @@
 #include "platform/net/icmp_echo.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -134,6 +139,71 @@ TEST_P(IcmpEchoTest, SilenceEndsWithTimedOutStatusAfterTheTimeout) {
             0u);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
   EXPECT_EQ(GetLastError(), IP_REQ_TIMED_OUT);
+  EXPECT_EQ(FirstReply(buffer).Status, IP_REQ_TIMED_OUT);
+}
+
+// Sends ICMP messages that are not about the echo under test: echo replies
+// with foreign identifiers and a time-exceeded error quoting a foreign echo.
+class ForeignIcmpSender {
+ public:
+  ForeignIcmpSender() : m_fd(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP)) {}
+  ~ForeignIcmpSender() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  ForeignIcmpSender(const ForeignIcmpSender&) = delete;
+  ForeignIcmpSender& operator=(const ForeignIcmpSender&) = delete;
+  bool IsOpen() const { return m_fd >= 0; }
+
+  void SendRound(WORD p_wRound) {
+    // An echo reply whose identifier and sequence belong to nobody here.
+    std::vector<BYTE> reply = {0, 0, 0, 0, 0xFE, static_cast<BYTE>(p_wRound), 0, 1, 'x', 'y'};
+    Send(reply);
+    // A time-exceeded error quoting an echo request of another identifier.
+    std::vector<BYTE> error = {11, 0, 0, 0, 0, 0, 0, 0};
+    const BYTE quotedHeader[20] = {0x45, 0, 0, 28, 0, 0, 0, 0, 1, IPPROTO_ICMP, 0, 0,
+                                   127, 0, 0, 1, 127, 0, 0, 1};
+    error.insert(error.end(), std::begin(quotedHeader), std::end(quotedHeader));
+    const BYTE quotedEcho[8] = {8, 0, 0, 0, 0xFD, static_cast<BYTE>(p_wRound), 0, 1};
+    error.insert(error.end(), std::begin(quotedEcho), std::end(quotedEcho));
+    Send(error);
+  }
+
+ private:
+  void Send(std::vector<BYTE>& p_message) {
+    p_message[2] = p_message[3] = 0;
+    uint32_t sum = 0;
+    for (size_t i = 0; i + 1 < p_message.size(); i += 2) sum += static_cast<uint32_t>(p_message[i] << 8 | p_message[i + 1]);
+    if (p_message.size() % 2 != 0) sum += static_cast<uint32_t>(p_message.back() << 8);
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    p_message[2] = static_cast<BYTE>(~sum >> 8);
+    p_message[3] = static_cast<BYTE>(~sum);
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_addr.s_addr = Address("127.0.0.1");
+    (void)::sendto(m_fd, p_message.data(), p_message.size(), 0, reinterpret_cast<sockaddr*>(&destination),
+                   sizeof(destination));
+  }
+
+  int m_fd;
+};
+
+TEST_P(IcmpEchoTest, ForeignRepliesAndErrorsAreIgnored) {
+  ASSERT_TRUE(WriteNetworkSysctl("ipv4/icmp_echo_ignore_all", "1"));
+  ForeignIcmpSender sender;
+  ASSERT_TRUE(sender.IsOpen());
+  std::atomic<bool> bStop{false};
+  std::thread noise([&] {
+    for (WORD round = 0; !bStop.load(); ++round) {
+      sender.SendRound(round);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  ReplyBuffer buffer{};
+  const DWORD replies = IcmpSendEcho(m_handle, Address("127.0.0.1"), nullptr, 0, nullptr, buffer.data(),
+                                     sizeof(buffer), 300);
+  bStop = true;
+  noise.join();
+  EXPECT_EQ(replies, 0u);
   EXPECT_EQ(FirstReply(buffer).Status, IP_REQ_TIMED_OUT);
 }
 
