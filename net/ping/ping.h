@@ -7,8 +7,9 @@
 // request per target text (exactly as given, so "Host" and "host" are two
 // targets) may run at a time.
 //
-// Destroying the engine aborts every worker still running; their listeners
-// are not called.
+// Destroying the engine aborts every worker still running and waits for each
+// (an echo in flight returns within its ICMP time-out); their listeners are
+// not called, except by a worker that was already inside its report.
 #pragma once
 
 #include <string>

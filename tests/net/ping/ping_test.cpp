@@ -249,6 +249,17 @@ TEST_F(PingEngineTest, AbortDuringTheEchoReportsAbortedOnce) {
   EXPECT_EQ(listener.Responses().size(), 1u);
 }
 
+TEST_F(PingEngineTest, DestroyingTheEngineStopsAnEchoInFlightWithoutReporting) {
+  IgnoreEchoes();
+  RecordingPingListener listener;
+  {
+    Ping ping;
+    ping.EchoRequestAsync(L"127.0.0.1", &listener, kDNSTimeout, 300, kTTL, kDataSize);
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(listener.Responses().size(), 0u);
+}
+
 TEST_F(PingEngineTest, BroadcastAddressIsPingedAsADottedAddress) {
   RecordingPingListener listener;
   Ping ping;
