@@ -111,10 +111,9 @@ duk_ret_t ConnectObjectBody(duk_context* ctx) {
 }
 
 duk_ret_t DisconnectObjectBody(duk_context* ctx) {
-  IDispatch* object = RequireObject(ctx, 0, "WScript.DisconnectObject");
-  if (DisconnectEvents(StateOf(ctx), object) == 0) {
-    Fail("WScript.DisconnectObject: the object is not connected", E_INVALIDARG);
-  }
+  // An object that is not connected has nothing to undo, as with Windows
+  // Script Host.
+  DisconnectEvents(StateOf(ctx), RequireObject(ctx, 0, "WScript.DisconnectObject"));
   return 0;
 }
 

@@ -198,7 +198,9 @@ TEST_F(RunVerbTest, HostFunctionsRejectBadArguments) {
     report(function () { WScript.Sleep("soon"); });
     report(function () { WScript.CreateObject(""); });
     report(function () { WScript.ConnectObject({}, "p_"); });
-    report(function () { WScript.DisconnectObject(new ActiveXObject("KestTest.Widget")); });
+    report(function () { WScript.DisconnectObject("widget"); });
+    WScript.DisconnectObject(new ActiveXObject("KestTest.Widget"));  // not connected: nothing to undo
+    WScript.Echo("end");
   )");
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out,
@@ -206,7 +208,8 @@ TEST_F(RunVerbTest, HostFunctionsRejectBadArguments) {
             "WScript.Sleep: the time must be a number of milliseconds, 0 or more\n"
             "The ProgID must be a non-empty string\n"
             "WScript.ConnectObject: the first argument must be an automation object\n"
-            "WScript.DisconnectObject: the object is not connected\n");
+            "WScript.DisconnectObject: the first argument must be an automation object\n"
+            "end\n");
 }
 
 }  // namespace
