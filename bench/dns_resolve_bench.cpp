@@ -22,6 +22,9 @@
 #include "tests/support/dnsmasq_server.h"
 #include "tests/support/network_namespace.h"
 #include "tests/support/temporary_directory.h"
+#if KESTNET_BENCH_CARES
+#include "bench/dns_cares_client.h"
+#endif
 
 namespace {
 
@@ -111,6 +114,32 @@ void BM_ResolveNameFromCache(benchmark::State& p_state) {
   }
 }
 BENCHMARK(BM_ResolveNameFromCache)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+#if KESTNET_BENCH_CARES
+void BM_CaresThousandNames(benchmark::State& p_state) {
+  kestnet::bench::CaresClient client(kServer);
+  int failed = 0;
+  for (auto _ : p_state) {
+    for (int i = 0; i < kNames; ++i) {
+      const std::wstring name = NameOf(i);
+      failed += client.Resolve(std::string(name.begin(), name.end())) ? 0 : 1;
+    }
+  }
+  p_state.counters["failed"] = failed;
+  p_state.counters["per_name"] =
+      benchmark::Counter(static_cast<double>(kNames) * static_cast<double>(p_state.iterations()),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_CaresThousandNames)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_CaresSingle(benchmark::State& p_state) {
+  kestnet::bench::CaresClient client(kServer);
+  int failed = 0;
+  for (auto _ : p_state) failed += client.Resolve("host7.bench.test") ? 0 : 1;
+  p_state.counters["failed"] = failed;
+}
+BENCHMARK(BM_CaresSingle)->Unit(benchmark::kMicrosecond)->UseRealTime();
+#endif
 
 }  // namespace
 
