@@ -21,6 +21,7 @@ constexpr Verb kVerbs[] = {
     {"run", kestnet::host::RunRunVerb, "run a JavaScript file with the Windows Script Host conventions"},
     {"regsvr", kestnet::host::RunRegsvrVerb, "register or unregister a server module"},
     {"setup", kestnet::host::RunSetupVerb, "register the project's own modules"},
+    {"trust", kestnet::host::RunTrustVerb, "list, add or remove trusted containers and sites of KestSM"},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -16,5 +16,6 @@ int RunRegVerb(const VerbArguments& args);
 int RunRunVerb(const VerbArguments& args);
 int RunRegsvrVerb(const VerbArguments& args);
 int RunSetupVerb(const VerbArguments& args);
+int RunTrustVerb(const VerbArguments& args);
 
 }  // namespace kestnet::host

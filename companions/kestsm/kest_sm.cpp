@@ -11,7 +11,8 @@
 //   12  IsCurrentSiteTrusted()  the site's top-level browser location, as
 //                               scheme://host[:port], listed for the vendor id
 //   16  IsContainerTrusted(List) this program's file name listed in the
-//                               store or in List (';'-separated names)
+//                               store or in List (';'-separated names), and
+//                               no page location reached from the site
 //
 // Like every server module it links none of the COM runtime or registry: the
 // host that loads it provides them. Registration also lists the kestnet host
@@ -239,7 +240,10 @@ class KestSM final : public IDispatch, public IObjectWithSite {
     }
   }
 
-  static bool IsContainerTrusted(const std::wstring& list) {
+  // A listed container is trusted only while it hosts no page: once the
+  // objects sit on a page with a location, that site decides.
+  bool IsContainerTrusted(const std::wstring& list) const {
+    if (!SiteLocation().empty()) return false;
     const std::wstring container = kestnet::companions::CurrentContainerName();
     if (container.empty()) return false;
     return kestnet::companions::ListNamesContainer(list, container) ||
