@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +49,8 @@ SidBytes MakeSid(const SID_IDENTIFIER_AUTHORITY& authority, std::initializer_lis
 // The groups that make a Linux user an administrator.
 constexpr const char* kAdministratorGroups[] = {"sudo", "wheel", "admin"};
 
+constexpr std::size_t kLargestGroupEntry = std::size_t{1} << 20;
+
 bool BelongsToAdministratorGroup() {
   const int count = getgroups(0, nullptr);
   std::vector<gid_t> groups(static_cast<std::size_t>(std::max(count, 0)) + 1);
@@ -55,11 +58,17 @@ bool BelongsToAdministratorGroup() {
   groups.resize(static_cast<std::size_t>(std::max(filled, 0)));
   groups.push_back(getegid());
   for (const char* name : kAdministratorGroups) {
-    // getgrnam_r keeps this safe on any thread.
+    // getgrnam_r keeps this safe on any thread; a group with a long member
+    // list needs a larger buffer, which it says with ERANGE.
     group entry{};
     group* found = nullptr;
     std::vector<char> buffer(16384);
-    if (getgrnam_r(name, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) continue;
+    int error = 0;
+    while ((error = getgrnam_r(name, &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+           buffer.size() < kLargestGroupEntry) {
+      buffer.resize(buffer.size() * 2);
+    }
+    if (error != 0 || found == nullptr) continue;
     if (std::find(groups.begin(), groups.end(), found->gr_gid) != groups.end()) return true;
   }
   return false;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
 #include <iterator>
 #include <thread>
 #include <type_traits>
@@ -56,15 +57,11 @@ class KeyCloser {
   HKEY m_key;
 };
 
-void ReadDword(HKEY key, const wchar_t* name, DWORD& target) {
-  DWORD type = REG_NONE;
-  DWORD value = 0;
-  DWORD size = sizeof(value);
-  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size) ==
-          static_cast<LONG>(ERROR_SUCCESS) &&
-      type == REG_DWORD && size == sizeof(value)) {
-    target = value;
+bool SameValueName(const wchar_t* left, const wchar_t* right) {
+  for (; *left != L'\0' && *right != L'\0'; ++left, ++right) {
+    if (std::towlower(static_cast<wint_t>(*left)) != std::towlower(static_cast<wint_t>(*right))) return false;
   }
+  return *left == *right;
 }
 
 void ReadText(HKEY key, const wchar_t* name, std::string& target) {
@@ -83,6 +80,30 @@ void ReadText(HKEY key, const wchar_t* name, std::string& target) {
   }
   text.resize(std::wcslen(text.c_str()));
   target = Utf8FromWide(text);
+}
+
+// Takes one enumerated value into the profile when it is a field of the
+// right type.
+void TakeValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size, bool dataComplete,
+               VersionProfile& profile) {
+  if (SameValueName(name, kCsdVersionValue)) {
+    if (type != REG_SZ) return;
+    if (!dataComplete) {
+      ReadText(key, kCsdVersionValue, profile.CSDVersion);
+      return;
+    }
+    std::wstring text(reinterpret_cast<const wchar_t*>(data), size / sizeof(wchar_t));
+    text.resize(std::wcslen(text.c_str()));
+    profile.CSDVersion = Utf8FromWide(text);
+    return;
+  }
+  for (const DwordField& field : kDwordFields) {
+    if (!SameValueName(name, field.valueName)) continue;
+    if (type == REG_DWORD && dataComplete && size == sizeof(DWORD)) {
+      std::memcpy(&(profile.*field.member), data, sizeof(DWORD));
+    }
+    return;
+  }
 }
 
 // Copies UTF-8 text into a fixed field, always NUL-terminated, never cutting a
@@ -154,8 +175,30 @@ VersionProfile ReadVersionProfile() {
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, VersionProfileKeyPath(), 0, KEY_READ, &key) ==
       static_cast<LONG>(ERROR_SUCCESS)) {
     KeyCloser closer(key);
-    for (const DwordField& field : kDwordFields) ReadDword(key, field.valueName, profile.*field.member);
-    ReadText(key, kCsdVersionValue, profile.CSDVersion);
+    // One pass over the key's values: the store keeps a key's value listing
+    // until the hive changes, so a version query costs one open and a walk
+    // over memory rather than a lookup per field.
+    wchar_t name[256];
+    alignas(DWORD) BYTE data[1024];
+    for (DWORD index = 0;; ++index) {
+      DWORD nameLength = static_cast<DWORD>(std::size(name));
+      DWORD type = REG_NONE;
+      DWORD size = sizeof(data);
+      const LONG status = RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &size);
+      if (status == static_cast<LONG>(ERROR_SUCCESS)) {
+        TakeValue(key, name, type, data, size, true, profile);
+        continue;
+      }
+      if (status != static_cast<LONG>(ERROR_MORE_DATA)) break;
+      // The name or the data did not fit. Asked again without data, a name
+      // that fits comes back and the value is read on its own; a name too
+      // long for the buffer belongs to no field.
+      nameLength = static_cast<DWORD>(std::size(name));
+      if (RegEnumValueW(key, index, name, &nameLength, nullptr, &type, nullptr, nullptr) ==
+          static_cast<LONG>(ERROR_SUCCESS)) {
+        TakeValue(key, name, type, nullptr, 0, false, profile);
+      }
+    }
   }
   // A missing profile is the normal case; it must not disturb the caller's
   // last error.

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/os/last_error.h"
 #include "platform/registry/registry.h"
@@ -162,6 +163,26 @@ TEST_F(VersionTest, ValuesOfTheWrongTypeKeepTheirDefaults) {
   EXPECT_EQ(profile.MinorVersion, 1U);
   EXPECT_EQ(profile.CSDVersion, "Service Pack 1");
   EXPECT_EQ(profile.BuildNumber, 9200U);
+}
+
+// Values the profile does not know, long names and long data around the
+// fields do not disturb the fields.
+TEST_F(VersionTest, OtherValuesBesideTheFieldsAreIgnored) {
+  const std::wstring longName(300, L'n');
+  const DWORD one = 1;
+  WriteRaw(longName.c_str(), REG_DWORD, &one, sizeof(one));
+  const std::vector<BYTE> large(5000, 0x41);
+  WriteRaw(L"Notes", REG_BINARY, large.data(), static_cast<DWORD>(large.size()));
+  const DWORD major = 10;
+  WriteRaw(L"MajorVersion", REG_DWORD, &major, sizeof(major));
+  const std::wstring longText = L"Service Pack 3" + std::wstring(600, L' ');
+  WriteRaw(L"CSDVersion", REG_SZ, longText.c_str(), static_cast<DWORD>((longText.size() + 1) * sizeof(wchar_t)));
+
+  const VersionProfile profile = kestnet::platform::ReadVersionProfile();
+  EXPECT_EQ(profile.MajorVersion, 10U);
+  EXPECT_EQ(profile.MinorVersion, 1U);
+  EXPECT_EQ(profile.CSDVersion.size(), longText.size());
+  EXPECT_EQ(profile.CSDVersion.rfind("Service Pack 3", 0), 0U);
 }
 
 TEST_F(VersionTest, ProfileRoundTripsAndResetRestoresTheDefaults) {
