@@ -12,6 +12,10 @@
 namespace KestAXLib {
 namespace {
 
+// Internal linkage: a program may hold this library twice (linked in and as
+// the loaded module), and each copy keeps its own.
+const ObjectIdentity kIdentity{"KestNetX::CMessageData", "KestNetMessageData", &CLSID_KestNetMessageData};
+
 constexpr std::wstring_view kHeaderSeparator = L": ";
 
 constexpr const wchar_t* kMonthNames[] = {L"Jan", L"Feb", L"Mar", L"Apr", L"May", L"Jun",
@@ -71,8 +75,6 @@ class ScopedBstr {
 
 }  // namespace
 
-const ObjectIdentity CMessageData::kIdentity{"KestNetX::CMessageData", "KestNetMessageData",
-                                             &CLSID_KestNetMessageData};
 
 CMessageData::CMessageData() : m_clock([] { return std::chrono::system_clock::now(); }) {}
 

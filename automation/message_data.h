@@ -36,8 +36,6 @@ class CMessageData : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>,
  public:
   using Clock = std::function<std::chrono::system_clock::time_point()>;
 
-  static const ObjectIdentity kIdentity;
-
   CMessageData();
   virtual ~CMessageData();
 
