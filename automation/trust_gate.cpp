@@ -11,6 +11,7 @@
 #include "platform/com/variant.h"
 #include "platform/os/utf8.h"
 #include "platform/registry/registry.h"
+#include "utils/platform.h"
 
 namespace KestAXLib {
 namespace {
@@ -21,11 +22,12 @@ constexpr const wchar_t* kDisableOSVersionCheck = L"DisableOSVersionCheck";
 // Embeddings, links and others: every object the document holds.
 constexpr DWORD kEnumerateEveryObject = OLECONTF_EMBEDDINGS | OLECONTF_LINKS | OLECONTF_OTHERS;
 
-// Linux reports itself as the NT family; the system's platform
-// identification answers the same for every platform this builds on.
-DWORD NtPlatformId() { return kVerPlatformWin32NT; }
+// The platform id as the system's platform identification reports it.
+DWORD ReportedPlatformId() {
+  return KestUtilsLib::IsWin9xPlatform() ? kVerPlatformWin32Windows : kVerPlatformWin32NT;
+}
 
-std::atomic<KestTrustGate::PlatformIdSource> g_platformIdSource{&NtPlatformId};
+std::atomic<KestTrustGate::PlatformIdSource> g_platformIdSource{&ReportedPlatformId};
 
 void DebugOutput(const char* message) { TolLockDebugOutput(message); }
 
@@ -104,7 +106,7 @@ bool IsOSVersionCheckDisabled() {
 }
 
 void KestTrustGate::SetPlatformIdSource(PlatformIdSource source) {
-  g_platformIdSource.store(source != nullptr ? source : &NtPlatformId);
+  g_platformIdSource.store(source != nullptr ? source : &ReportedPlatformId);
 }
 
 KestTrustGate::KestTrustGate() {

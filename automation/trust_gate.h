@@ -42,7 +42,7 @@ inline constexpr DISPID kKestSMIsContainerTrusted = 16;
 
 // The platform id GetVersionEx reports for the Windows 9x family.
 inline constexpr DWORD kVerPlatformWin32Windows = 1;
-// And for the NT family, which is what this system runs as.
+// And for the NT family.
 inline constexpr DWORD kVerPlatformWin32NT = 2;
 
 class KestTrustGate final : public InvokeGate {
