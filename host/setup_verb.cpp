@@ -18,8 +18,8 @@ constexpr const char* kUsage =
     "\n"
     "Registers libKestNetX.so and, when they are built, the companions\n"
     "libKestSysNet.so and libKestSM.so. They are looked for next to this program:\n"
-    "in its build tree (automation/, companions/) or its install prefix\n"
-    "(lib/kestnet/, lib/).\n"
+    "in its build tree (automation/, companions/, companions/kestsm/) or its\n"
+    "install prefix (lib/kestnet/, lib/).\n"
     "\n"
     "  -u          unregister them instead\n"
     "  --user      for the current user only\n"
@@ -34,7 +34,7 @@ struct ProjectModule {
 constexpr ProjectModule kModules[] = {
     {"libKestNetX.so", "automation", true},
     {"libKestSysNet.so", "companions", false},
-    {"libKestSM.so", "companions", false},
+    {"libKestSM.so", "companions/kestsm", false},
 };
 
 std::filesystem::path FindModule(const std::filesystem::path& programFolder, const ProjectModule& module) {

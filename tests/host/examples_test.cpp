@@ -33,5 +33,27 @@ TEST_F(ExamplesTest, ComposeMessagePrintsHeadersInOrderAndTheBody) {
             "Noon at the usual place?\n");
 }
 
+// A script given a site runs as a web page would: the objects' trust gate
+// lets its members run only for a site the policy lists, port included.
+TEST_F(ExamplesTest, SiteOfAWebPageMustBeListedForMembersToRun) {
+  if (Kestnet({"trust", "--help"}).exitCode != 0) GTEST_SKIP() << "this kestnet has no trust verb";
+  std::string example = std::string(KESTNET_EXAMPLES_DIR) + "/compose_message.js";
+  if (Kestnet({"run", example}).exitCode != 0) GTEST_SKIP() << "the module's trust gate refuses even the local host";
+
+  ProcessResult unlisted = Kestnet({"run", "--site", "http://www.example.test/page.html", example});
+  EXPECT_EQ(unlisted.exitCode, 1);
+  EXPECT_EQ(unlisted.out, "");
+  EXPECT_EQ(unlisted.err, example + "(6): Error: From: Permission denied\n");
+
+  ASSERT_EQ(Kestnet({"trust", "add", "site", "http://www.example.test"}).exitCode, 0);
+  ProcessResult listed = Kestnet({"run", "--site", "http://www.example.test/page.html", example});
+  EXPECT_EQ(listed.exitCode, 0) << listed.err;
+  EXPECT_THAT(listed.out, ::testing::StartsWith("From: alice@example.test\n"));
+
+  ProcessResult otherPort = Kestnet({"run", "--site", "http://www.example.test:8080/page.html", example});
+  EXPECT_EQ(otherPort.exitCode, 1);
+  EXPECT_THAT(otherPort.err, ::testing::HasSubstr("Permission denied"));
+}
+
 }  // namespace
 }  // namespace kestnet::host::testing
