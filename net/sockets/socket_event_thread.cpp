@@ -17,9 +17,13 @@ namespace {
 namespace platform = kestnet::platform;
 
 constexpr const char* kClassName = "SocketEventThread";
-// How long a slot mutex is tried before the slot is skipped, and how long a
-// stopping thread is waited for before it is let go.
-constexpr DWORD kSlotMutexTimeout = 500;
+// A free slot whose mutex is held is still finishing a notification of its
+// last socket, and that notification may be releasing this very thread, which
+// needs the pool lock the placing caller holds. So a busy slot is passed over
+// at once: waiting for it would stall every caller placing a socket behind
+// that notification.
+constexpr DWORD kSlotMutexTimeout = 0;
+// How long a stopping thread is waited for before it is let go.
 constexpr auto kTerminateWait = std::chrono::milliseconds(500);
 
 // Census of the OS threads still running, for shutdown and for tests. Never
