@@ -11,6 +11,12 @@ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$build" -j "$(nproc)"
 
 kestnet="$build/host/kestnet"
+
+# Register the module and its companions, then compose a message from a script
+# through IDispatch, as a user of the objects would.
+"$kestnet" setup
+"$kestnet" run "$top/examples/compose_message.js" "KestNetX on Linux"
+
 # A named object lives while some process holds it, so a follower keeps the log
 # ring open while short-lived processes write into it, and shows each entry as
 # it arrives.
@@ -21,6 +27,7 @@ for _ in $(seq 50); do
   "$kestnet" log -n 0 >/dev/null 2>&1 && break
   sleep 0.1
 done
+echo "--- the shared log ring, followed while other processes write:"
 "$kestnet" log --write "KestNet::Demo" 2 "KestNetX demo started"
 "$kestnet" log --write "KestNet::Demo" 1 "A warning entry from the demo"
 "$kestnet" log --write "KestNet::Demo" 0 "An error entry: also copied to the critical file"
