@@ -244,5 +244,40 @@ TEST_F(DnsResolverDnsmasqTest, AnAbortEventEndsASynchronousResolution) {
   EXPECT_EQ(m_listener.Calls()[0].result, DNS_ERROR_ABORT);
 }
 
+// A thousand queries at once: each opens, uses and closes its own UDP socket on the
+// shared event threads, and sockets are placed while others' notifications
+// release them. Every name reports once, with its own address.
+TEST_F(DnsResolverDnsmasqTest, AThousandConcurrentNamesEachReportOnceWithTheirAddress) {
+  constexpr int kNames = 1000;
+  DnsmasqOptions options;
+  options.listenAddress = kDnsmasqAddress;
+  options.localTtl = 120;
+  for (int i = 0; i < kNames; ++i) {
+    options.hosts.push_back({"10.7." + std::to_string(i / 100) + "." + std::to_string(i % 100),
+                             "n" + std::to_string(i) + ".test"});
+  }
+  std::string error;
+  ASSERT_TRUE(m_server.Start(options, error)) << error;
+  m_dns->SetDnsServers({kDnsmasqAddress});
+
+  for (int i = 0; i < kNames; ++i) {
+    m_dns->ResolveNameAsync(L"n" + std::to_wstring(i) + L".test", 10000, DNS_RESOLVE_NAME_DONT_CACHE, 0);
+  }
+  ASSERT_TRUE(m_listener.WaitForCalls(kNames, 60s));
+  std::this_thread::sleep_for(100ms);  // nothing more may arrive
+  const auto calls = m_listener.Calls();
+  ASSERT_EQ(calls.size(), static_cast<std::size_t>(kNames));
+  std::vector<int> reports(kNames, 0);
+  for (const auto& call : calls) {
+    ASSERT_EQ(call.result, DNS_SUCCESS) << std::string(call.name.begin(), call.name.end());
+    ASSERT_EQ(call.records.size(), 1u);
+    const int index = std::stoi(std::wstring(call.name.begin() + 1, call.name.end() - 5));
+    ++reports[index];
+    EXPECT_EQ(call.records[0].address.ToString(),
+              "10.7." + std::to_string(index / 100) + "." + std::to_string(index % 100));
+  }
+  EXPECT_EQ(std::count(reports.begin(), reports.end(), 1), kNames);
+}
+
 }  // namespace
 }  // namespace KestNet::testing
