@@ -7,8 +7,6 @@
 //
 // Like every server module it links none of the COM runtime: the host that
 // loads it provides the runtime's functions.
-#include <dlfcn.h>
-
 #include <atomic>
 #include <cwctype>
 #include <new>
@@ -22,14 +20,13 @@
 #include "platform/com/dispatch.h"
 #include "platform/com/guid.h"
 #include "platform/com/hresult.h"
-#include "platform/com/registrar.h"
+#include "platform/com/inproc_server.h"
 #include "platform/com/safearray.h"
 #include "platform/com/unknown.h"
 #include "platform/com/variant.h"
 
 namespace {
 
-using kestnet::platform::Registrar;
 
 // {f7808d00-b85d-4584-8255-a6e52b042fde}
 constexpr CLSID CLSID_KestSysNetNetwork = {
@@ -224,53 +221,10 @@ class Network final : public IKestSysNetNetwork {
   std::atomic<long> m_references{1};
 };
 
-class NetworkFactory final : public IClassFactory {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  // The factory is a static object: its references do not count.
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    *ppv = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    auto* network = new (std::nothrow) Network();
-    if (network == nullptr) return E_OUTOFMEMORY;
-    const HRESULT hr = network->QueryInterface(riid, ppv);
-    network->Release();
-    return hr;
-  }
-  STDMETHODIMP LockServer(BOOL lock) override {
-    if (lock) {
-      g_objectsAndLocks.fetch_add(1);
-    } else {
-      g_objectsAndLocks.fetch_sub(1);
-    }
-    return S_OK;
-  }
-};
-
-NetworkFactory g_factory;
-
-std::wstring ModulePath() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ModulePath), &info) == 0 || info.dli_fname == nullptr) return L"";
-  const std::string narrow = info.dli_fname;
-  return std::wstring(narrow.begin(), narrow.end());
-}
+kestnet::platform::SingleClassFactory<Network> g_factory(g_objectsAndLocks);
 
 HRESULT RunScript(bool p_bRegistering) {
-  Registrar registrar;
-  registrar.AddReplacement(L"MODULE", ModulePath().c_str());
-  return p_bRegistering ? registrar.StringRegister(kRegistryScript) : registrar.StringUnregister(kRegistryScript);
+  return kestnet::platform::RunModuleRegistryScript(kRegistryScript, &g_factory, p_bRegistering);
 }
 
 }  // namespace

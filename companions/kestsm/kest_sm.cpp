@@ -17,8 +17,6 @@
 // Like every server module it links none of the COM runtime or registry: the
 // host that loads it provides them. Registration also lists the kestnet host
 // as a trusted container for the registering user.
-#include <dlfcn.h>
-
 #include <atomic>
 #include <cwctype>
 #include <new>
@@ -31,8 +29,8 @@
 #include "platform/com/dispatch.h"
 #include "platform/com/guid.h"
 #include "platform/com/hresult.h"
+#include "platform/com/inproc_server.h"
 #include "platform/com/ole_site.h"
-#include "platform/com/registrar.h"
 #include "platform/com/unknown.h"
 #include "platform/com/variant.h"
 #include "platform/registry/registry.h"
@@ -287,53 +285,10 @@ class KestSM final : public IDispatch, public IObjectWithSite {
   std::wstring m_trustedSiteDataFileUrl;
 };
 
-class KestSMFactory final : public IClassFactory {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  // The factory is a static object: its references do not count.
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    *ppv = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    auto* companion = new (std::nothrow) KestSM();
-    if (companion == nullptr) return E_OUTOFMEMORY;
-    const HRESULT hr = companion->QueryInterface(riid, ppv);
-    companion->Release();
-    return hr;
-  }
-  STDMETHODIMP LockServer(BOOL lock) override {
-    if (lock) {
-      g_objectsAndLocks.fetch_add(1);
-    } else {
-      g_objectsAndLocks.fetch_sub(1);
-    }
-    return S_OK;
-  }
-};
-
-KestSMFactory g_factory;
-
-std::wstring ModulePath() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ModulePath), &info) == 0 || info.dli_fname == nullptr) return L"";
-  const std::string narrow = info.dli_fname;
-  return std::wstring(narrow.begin(), narrow.end());
-}
+kestnet::platform::SingleClassFactory<KestSM> g_factory(g_objectsAndLocks);
 
 HRESULT RunScript(bool registering) {
-  kestnet::platform::Registrar registrar;
-  registrar.AddReplacement(L"MODULE", ModulePath().c_str());
-  return registering ? registrar.StringRegister(kRegistryScript) : registrar.StringUnregister(kRegistryScript);
+  return kestnet::platform::RunModuleRegistryScript(kRegistryScript, &g_factory, registering);
 }
 
 }  // namespace
