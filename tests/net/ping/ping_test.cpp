@@ -300,40 +300,6 @@ TEST_F(PingEngineTest, TwoHundredConcurrentTargetsEachReportOnce) {
   for (int i = 1; i <= kTargets; ++i) EXPECT_EQ(seen[i], 1) << "127.0.0." << i;
 }
 
-// --- Names --------------------------------------------------------------------------
-
-TEST_F(PingEngineTest, ShortDnsTimeoutFailsANameButNotADottedTarget) {
-  RecordingPingListener listener;
-  {
-    Ping ping;
-    ping.EchoRequestAsync(L"far.kestnet.test", &listener, 100, kICMPTimeout, kTTL, kDataSize);
-    ping.EchoRequestAsync(L"127.0.0.1", &listener, 100, kICMPTimeout, kTTL, kDataSize);
-    ASSERT_TRUE(listener.WaitFor(2));
-  }
-  for (const auto& response : listener.Responses()) {
-    if (response.target == L"127.0.0.1") {
-      EXPECT_EQ(response.wResult, PING_SUCCESS);
-    } else {
-      // The resolver takes no time-out below 500 ms.
-      EXPECT_EQ(response.wResult, PING_INVALID_OBJECT);
-    }
-  }
-  EXPECT_EQ(listener.Responses().size(), 2u);
-}
-
-TEST_F(PingEngineTest, TargetsDifferingInLetterCaseAreSeparateRequests) {
-  RecordingPingListener listener;
-  {
-    Ping ping;
-    ping.EchoRequestAsync(L"Far.Kestnet.Test", &listener, 1000, kICMPTimeout, kTTL, kDataSize);
-    EXPECT_NO_THROW(ping.EchoRequestAsync(L"far.kestnet.test", &listener, 1000, kICMPTimeout, kTTL, kDataSize));
-    ASSERT_TRUE(listener.WaitFor(2));
-  }
-  const auto responses = listener.Responses();
-  ASSERT_EQ(responses.size(), 2u);
-  EXPECT_NE(responses[0].target, responses[1].target);
-}
-
 // --- Through a router ---------------------------------------------------------------
 
 // Once with ping sockets allowed in this namespace (errors arrive through the
