@@ -22,6 +22,9 @@ constexpr Verb kVerbs[] = {
     {"regsvr", kestnet::host::RunRegsvrVerb, "register or unregister a server module"},
     {"setup", kestnet::host::RunSetupVerb, "register the project's own modules"},
     {"trust", kestnet::host::RunTrustVerb, "list, add or remove trusted containers and sites of KestSM"},
+    {"ping", kestnet::host::RunPingVerb, "send an ICMP echo request through the KestNetPing object"},
+    {"resolve", kestnet::host::RunResolveVerb, "resolve host names through the KestNetDNS object"},
+    {"tcptest", kestnet::host::RunTcptestVerb, "test a TCP port through the KestNetTcpClientSocket object"},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -2,9 +2,8 @@
 #include <cstdio>
 #include <string>
 
-#include "host/script_host.h"
+#include "host/script_apartment.h"
 #include "host/verbs.h"
-#include "platform/com/com.h"
 
 namespace kestnet::host {
 namespace {
@@ -63,15 +62,7 @@ int RunRunVerb(const VerbArguments& args) {
   options.scriptPath = args[i];
   options.arguments.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
 
-  HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  if (FAILED(hr)) {
-    std::fprintf(stderr, "kestnet run: cannot enter an apartment (0x%08X)\n", static_cast<unsigned>(hr));
-    return 1;
-  }
-  int code = RunScript(options, stdout, stderr);
-  CoFreeUnusedLibraries();
-  CoUninitialize();
-  return code;
+  return RunScriptInApartment(options, "run");
 }
 
 }  // namespace kestnet::host

@@ -215,9 +215,9 @@ duk_ret_t CompileAndRun(duk_context* ctx, void*) {
 }  // namespace
 
 int RunScript(const ScriptOptions& options, std::FILE* out, std::FILE* err) {
-  std::string source;
+  std::string source = options.source;
   std::string error;
-  if (!ReadFile(options.scriptPath, &source, &error)) {
+  if (source.empty() && !ReadFile(options.scriptPath, &source, &error)) {
     std::fprintf(err, "kestnet run: %s\n", error.c_str());
     return 1;
   }

@@ -11,6 +11,7 @@ namespace kestnet::host {
 
 struct ScriptOptions {
   std::string scriptPath;              // as the user named it; used in messages
+  std::string source;                  // non-empty: the program itself, not read from scriptPath
   std::vector<std::string> arguments;  // WScript.Arguments
   std::string siteUrl;                 // non-empty: every created object gets a site at this location
 };

@@ -17,5 +17,8 @@ int RunRunVerb(const VerbArguments& args);
 int RunRegsvrVerb(const VerbArguments& args);
 int RunSetupVerb(const VerbArguments& args);
 int RunTrustVerb(const VerbArguments& args);
+int RunPingVerb(const VerbArguments& args);
+int RunResolveVerb(const VerbArguments& args);
+int RunTcptestVerb(const VerbArguments& args);
 
 }  // namespace kestnet::host
