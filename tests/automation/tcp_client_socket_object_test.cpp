@@ -1,0 +1,966 @@
+// KestNetTcpClientSocket through IDispatch, as a script uses it: Connect and
+// Close with their events against real loopback listeners, BlockingSocketTest
+// against listeners, refused ports and a silent network, names resolved by
+// dnsmasq in a private network namespace, and the object's own log lines.
+#include <arpa/inet.h>
+#include <net/route.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "automation/invoke_gate.h"
+#include "automation/module.h"
+#include "automation/tcp_client_socket_object.h"
+#include "net/sockets/socket_event_thread.h"
+#include "net/sockets/socket_result.h"
+#include "platform/com/com.h"
+#include "runtime/log.h"
+#include "runtime/log_ring_reader.h"
+#include "tests/companions/sys_net_module.h"
+#include "tests/net/sockets/socket_test_support.h"
+#include "tests/support/dnsmasq_server.h"
+#include "tests/support/private_network_test.h"
+#include "tests/support/temporary_directory.h"
+
+namespace kestnet::companions::testing {
+// The companion module registers itself through the test's registrar.
+HRESULT (kestnet::platform::Registrar::*g_hostRegistrar)(LPCOLESTR) = &kestnet::platform::Registrar::StringRegister;
+}  // namespace kestnet::companions::testing
+
+namespace tcp_object_test {
+namespace {
+
+using namespace std::chrono_literals;
+using ATL::CComPtr;
+using KestAXLib::CTcpClientSocket;
+using KestNet::testing::ClosedLoopbackPort;
+using KestNet::testing::Descriptor;
+using KestNet::testing::LoopbackServer;
+
+constexpr DISPID kDispOnConnect = 1;
+constexpr DISPID kDispOnClose = 2;
+
+// Lets every call through: the trust gate has tests of its own.
+class OpenGate final : public KestAXLib::InvokeGate {
+ public:
+  HRESULT Admit(const KestAXLib::InvokeGateCall&) override { return S_OK; }
+  std::string VendorId() const override { return "tcp-object-test"; }
+};
+
+std::unique_ptr<KestAXLib::InvokeGate> MakeOpenGate() { return std::make_unique<OpenGate>(); }
+
+// One event as the script heard it.
+struct HeardEvent {
+  DISPID dispid = 0;
+  LONG result = -1;
+  std::wstring targetHost;
+  std::wstring targetAddress;
+  std::thread::id thread;
+};
+
+// The script's event handler: records OnConnect and OnClose in order.
+class TcpEventSink final : public IDispatch {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IKestNetTcpClientSocketEvents) {
+      *ppv = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                      UINT*) override {
+    if (flags != DISPATCH_METHOD || params == nullptr) return DISP_E_MEMBERNOTFOUND;
+    HeardEvent heard;
+    heard.dispid = dispid;
+    heard.thread = std::this_thread::get_id();
+    // DISPPARAMS hold the last argument first.
+    if (dispid == kDispOnConnect && params->cArgs == 3 && params->rgvarg[2].vt == VT_I4 &&
+        params->rgvarg[1].vt == VT_BSTR && params->rgvarg[0].vt == VT_BSTR) {
+      heard.result = params->rgvarg[2].lVal;
+      heard.targetHost = TextOf(params->rgvarg[1].bstrVal);
+      heard.targetAddress = TextOf(params->rgvarg[0].bstrVal);
+    } else if (dispid == kDispOnClose && params->cArgs == 1 && params->rgvarg[0].vt == VT_I4) {
+      heard.result = params->rgvarg[0].lVal;
+    } else {
+      malformed_++;
+      return DISP_E_BADVARTYPE;
+    }
+    events_.push_back(heard);
+    return S_OK;
+  }
+
+  size_t Count(DISPID dispid) const {
+    size_t count = 0;
+    for (const HeardEvent& event : events_) count += event.dispid == dispid ? 1 : 0;
+    return count;
+  }
+  const std::vector<HeardEvent>& Events() const { return events_; }
+  int Malformed() const { return malformed_; }
+
+ private:
+  ~TcpEventSink() = default;
+  static std::wstring TextOf(BSTR text) { return text == nullptr ? L"" : std::wstring(text, SysStringLen(text)); }
+
+  std::atomic<ULONG> references_{1};
+  std::vector<HeardEvent> events_;  // the object's thread only
+  int malformed_ = 0;
+};
+
+VARIANT Text(const std::wstring& value) {
+  VARIANT variant;
+  VariantInit(&variant);
+  variant.vt = VT_BSTR;
+  variant.bstrVal = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+  return variant;
+}
+
+VARIANT Long(LONG value) {
+  VARIANT variant;
+  VariantInit(&variant);
+  variant.vt = VT_I4;
+  variant.lVal = value;
+  return variant;
+}
+
+// What a late-bound call gave the script: its HRESULT, the error name of a
+// failure (DISP_E_EXCEPTION carries the member's error information) and the result.
+struct CallOutcome {
+  HRESULT hr = E_UNEXPECTED;
+  HRESULT memberResult = S_OK;
+  std::wstring errorName;
+  VARIANT result{};
+};
+
+// Pumps the thread's messages until condition holds or p_limit passes.
+template <typename Condition>
+bool PumpUntil(Condition condition, std::chrono::milliseconds p_limit = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + p_limit;
+  while (!condition()) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    if (condition()) break;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
+  }
+  return true;
+}
+
+// Delivers whatever arrives within p_span, so that an extra event would be
+// seen before a test counts.
+void PumpFor(std::chrono::milliseconds p_span) {
+  PumpUntil([] { return false; }, p_span);
+}
+
+// A TCP client socket object as its factory makes it, with the test's sink advised.
+class TcpObject {
+ public:
+  TcpObject() {
+    EXPECT_EQ(CTcpClientSocket::_CreatorClass::CreateInstance(nullptr, IID_IDispatch,
+                                                                reinterpret_cast<void**>(&dispatch_)),
+              S_OK);
+    ATL::CComQIPtr<IConnectionPointContainer> container(dispatch_);
+    EXPECT_EQ(container->FindConnectionPoint(IID_IKestNetTcpClientSocketEvents, &point_), S_OK);
+    sink_ = new TcpEventSink();
+    EXPECT_EQ(point_->Advise(sink_, &cookie_), S_OK);
+  }
+  ~TcpObject() {
+    if (point_ != nullptr) point_->Unadvise(cookie_);
+    point_.Release();
+    dispatch_.Release();
+    sink_->Release();
+  }
+  TcpObject(const TcpObject&) = delete;
+  TcpObject& operator=(const TcpObject&) = delete;
+
+  IDispatch* Dispatch() { return dispatch_; }
+  TcpEventSink& Sink() { return *sink_; }
+  // The object behind the interface, for its state.
+  CTcpClientSocket& Object() {
+    ATL::CComQIPtr<IKestNetTcpClientSocket> typed(dispatch_);
+    return *static_cast<CTcpClientSocket*>(static_cast<IKestNetTcpClientSocket*>(typed));
+  }
+  LONG State() { return Object().GetState(); }
+
+  CallOutcome Call(const wchar_t* name, std::vector<VARIANT> arguments, WORD flags = DISPATCH_METHOD) {
+    CallOutcome outcome;
+    VariantInit(&outcome.result);
+    DISPID dispid = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    EXPECT_EQ(dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispid), S_OK) << "no member";
+    std::reverse(arguments.begin(), arguments.end());
+    DISPPARAMS params{arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
+    EXCEPINFO exception{};
+    outcome.hr = dispatch_->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &outcome.result,
+                                   &exception, nullptr);
+    if (outcome.hr == DISP_E_EXCEPTION) {
+      outcome.memberResult = exception.scode;
+      outcome.errorName = exception.bstrDescription == nullptr ? L"" : exception.bstrDescription;
+    }
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrHelpFile);
+    for (VARIANT& argument : arguments) VariantClear(&argument);
+    return outcome;
+  }
+
+  CallOutcome Connect(const std::wstring& target, LONG port) { return Call(L"Connect", {Text(target), Long(port)}); }
+  CallOutcome Close() { return Call(L"Close", {}); }
+  CallOutcome BlockingSocketTest(const std::wstring& target, LONG port, LONG timeout) {
+    return Call(L"BlockingSocketTest", {Text(target), Long(port), Long(timeout)});
+  }
+
+  bool WaitForEvents(size_t count, std::chrono::milliseconds limit = 10s) {
+    return PumpUntil([&] { return sink_->Events().size() >= count; }, limit);
+  }
+
+ private:
+  CComPtr<IDispatch> dispatch_;
+  CComPtr<IConnectionPoint> point_;
+  TcpEventSink* sink_ = nullptr;
+  DWORD cookie_ = 0;
+};
+
+// Whether the peer of an accepted connection sees it end (an orderly close
+// or a reset) within p_limit, rather than merely nothing arriving.
+bool PeerSeesTheEnd(const Descriptor& p_accepted, std::chrono::milliseconds p_limit = 5s) {
+  pollfd probe{p_accepted.Get(), POLLIN, 0};
+  if (poll(&probe, 1, static_cast<int>(p_limit.count())) != 1) return false;
+  char byte = 0;
+  return recv(p_accepted.Get(), &byte, 1, 0) <= 0;
+}
+
+// A BlockingSocketTest's answer: whether the call succeeded and what it returned.
+bool Answered(const CallOutcome& outcome, bool expected) {
+  return outcome.hr == S_OK && outcome.result.vt == VT_BOOL &&
+         outcome.result.boolVal == (expected ? VARIANT_TRUE : VARIANT_FALSE);
+}
+
+// The thread's apartment, an open gate and, at the end, no socket event
+// thread left behind by the object.
+class ApartmentScope {
+ public:
+  ::testing::AssertionResult Enter() {
+    if (CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) != S_OK) {
+      return ::testing::AssertionFailure() << "no apartment";
+    }
+    entered_ = true;
+    KestAXLib::SetInvokeGateFactory(&MakeOpenGate);
+    return ::testing::AssertionSuccess();
+  }
+  void Leave() {
+    if (!entered_) return;
+    IErrorInfo* stale = nullptr;
+    if (GetErrorInfo(0, &stale) == S_OK && stale != nullptr) stale->Release();
+    CoUninitialize();
+    entered_ = false;
+  }
+
+ private:
+  bool entered_ = false;
+};
+
+class TcpClientSocketObjectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = std::make_unique<kestnet::testing::TemporaryHome>();
+    ASSERT_TRUE(apartment_.Enter());
+  }
+  void TearDown() override {
+    apartment_.Leave();
+    // The last object's release stops the socket layer and its threads.
+    EXPECT_TRUE(KestNet::SocketEventThread::WaitForAllThreadsToEnd(5000));
+    home_.reset();
+  }
+
+  std::unique_ptr<kestnet::testing::TemporaryHome> home_;
+  ApartmentScope apartment_;
+};
+
+// ---------------------------------------------------------------------------
+// Constants and argument checks.
+
+TEST_F(TcpClientSocketObjectTest, ResultCodeConstantsAreTheSocketResultCodes) {
+  TcpObject tcp;
+  const wchar_t* names[] = {L"SOCKET_NO_ERROR",        L"SOCKET_GENERIC_ERROR", L"SOCKET_OS_LAYER_NOT_INITIALIZED",
+                            L"SOCKET_OS_FAILURE",      L"SOCKET_ADDR_IN_USE",   L"SOCKET_INVALID_STATE",
+                            L"SOCKET_INVALID_ARG",     L"SOCKET_CONNECT_REFUSED", L"SOCKET_DEST_UNREACHABLE",
+                            L"SOCKET_TIMEOUT"};
+  for (LONG value = 0; value < 10; ++value) {
+    CallOutcome outcome = tcp.Call(names[value], {}, DISPATCH_PROPERTYGET);
+    ASSERT_EQ(outcome.hr, S_OK) << "constant " << value;
+    EXPECT_EQ(outcome.result.vt, VT_I4);
+    EXPECT_EQ(outcome.result.lVal, value);
+  }
+}
+
+TEST_F(TcpClientSocketObjectTest, ConstantGetterWithoutAPointerIsInvalidArgumentWithoutErrorInformation) {
+  TcpObject tcp;
+  ATL::CComQIPtr<IKestNetTcpClientSocket> typed(tcp.Dispatch());
+  SetErrorInfo(0, nullptr);
+  EXPECT_EQ(typed->get_SOCKET_NO_ERROR(nullptr), E_INVALIDARG);
+  EXPECT_EQ(typed->get_SOCKET_TIMEOUT(nullptr), E_INVALIDARG);
+  IErrorInfo* info = nullptr;
+  EXPECT_EQ(GetErrorInfo(0, &info), S_FALSE);
+  if (info != nullptr) info->Release();
+}
+
+TEST_F(TcpClientSocketObjectTest, ConnectRefusesPortsOutsideTheRangeAndAnEmptyTarget) {
+  TcpObject tcp;
+  for (LONG port : {65536L, -1L, 0x7FFFFFFFL}) {
+    CallOutcome outcome = tcp.Connect(L"127.0.0.1", port);
+    EXPECT_EQ(outcome.hr, DISP_E_EXCEPTION) << port;
+    EXPECT_EQ(outcome.memberResult, E_FAIL) << port;
+    EXPECT_EQ(outcome.errorName, L"INVALID_ARG_ERROR") << port;
+  }
+  CallOutcome empty = tcp.Connect(L"", 80);
+  EXPECT_EQ(empty.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(empty.errorName, L"INVALID_ARG_ERROR");
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
+  PumpFor(50ms);
+  EXPECT_TRUE(tcp.Sink().Events().empty());
+}
+
+TEST_F(TcpClientSocketObjectTest, BlockingTestChecksItsResultPointerPortTimeoutAndTarget) {
+  TcpObject tcp;
+  ATL::CComQIPtr<IKestNetTcpClientSocket> typed(tcp.Dispatch());
+  ATL::CComBSTR target(L"127.0.0.1");
+  EXPECT_EQ(typed->BlockingSocketTest(target, 80, 1000, nullptr), E_FAIL);
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  BSTR description = nullptr;
+  info->GetDescription(&description);
+  EXPECT_STREQ(description, L"NULL_POINTER_ERROR");
+  SysFreeString(description);
+  info->Release();
+
+  EXPECT_EQ(tcp.BlockingSocketTest(L"127.0.0.1", 65536, 1000).errorName, L"INVALID_ARG_ERROR");
+  EXPECT_EQ(tcp.BlockingSocketTest(L"127.0.0.1", -1, 1000).errorName, L"INVALID_ARG_ERROR");
+  EXPECT_EQ(tcp.BlockingSocketTest(L"127.0.0.1", 80, -1).errorName, L"INVALID_ARG_ERROR");
+  EXPECT_EQ(tcp.BlockingSocketTest(L"", 80, 1000).errorName, L"INVALID_ARG_ERROR");
+}
+
+TEST_F(TcpClientSocketObjectTest, ClassRefusesAggregation) {
+  CComPtr<IClassFactory> factory;
+  ASSERT_EQ(KestAXLib::CKestNetXModule::Instance().GetClassObject(CLSID_KestNetTcpClientSocket, IID_IClassFactory,
+                                                                  reinterpret_cast<void**>(&factory)),
+            S_OK);
+  TcpObject outer;
+  IUnknown* inner = nullptr;
+  EXPECT_EQ(factory->CreateInstance(outer.Dispatch(), IID_IUnknown, reinterpret_cast<void**>(&inner)),
+            CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(inner, nullptr);
+  CComPtr<IDispatch> plain;
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&plain)), S_OK);
+}
+
+TEST_F(TcpClientSocketObjectTest, DefaultSourceInterfaceIsTheEventInterface) {
+  TcpObject tcp;
+  ATL::CComQIPtr<IProvideClassInfo2> classInfo(tcp.Dispatch());
+  ASSERT_NE(classInfo, nullptr);
+  GUID source{};
+  ASSERT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
+  EXPECT_EQ(source, IID_IKestNetTcpClientSocketEvents);
+}
+
+// ---------------------------------------------------------------------------
+// Connect and Close with their events.
+
+TEST_F(TcpClientSocketObjectTest, CloseOfAFreshObjectFiresOnCloseZero) {
+  TcpObject tcp;
+  EXPECT_EQ(tcp.Close().hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(1));
+  PumpFor(50ms);
+  ASSERT_EQ(tcp.Sink().Events().size(), 1u);
+  EXPECT_EQ(tcp.Sink().Events()[0].dispid, kDispOnClose);
+  EXPECT_EQ(tcp.Sink().Events()[0].result, 0);
+  EXPECT_EQ(tcp.Sink().Events()[0].thread, std::this_thread::get_id());
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
+}
+
+TEST_F(TcpClientSocketObjectTest, ConnectToAListenerFiresOnConnectThenCloseFiresExactlyOneOnClose) {
+  LoopbackServer server;
+  TcpObject tcp;
+  ASSERT_EQ(tcp.Connect(L"127.0.0.1", server.Port()).hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(1));
+  const HeardEvent connected = tcp.Sink().Events()[0];
+  EXPECT_EQ(connected.dispid, kDispOnConnect);
+  EXPECT_EQ(connected.result, 0);
+  EXPECT_EQ(connected.targetHost, L"127.0.0.1");
+  EXPECT_EQ(connected.targetAddress, L"127.0.0.1");
+  EXPECT_EQ(connected.thread, std::this_thread::get_id());
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateConnected);
+  Descriptor accepted = server.Accept();
+  EXPECT_TRUE(accepted.Valid());
+
+  ASSERT_EQ(tcp.Close().hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(2));
+  PumpFor(100ms);
+  ASSERT_EQ(tcp.Sink().Events().size(), 2u);
+  EXPECT_EQ(tcp.Sink().Events()[1].dispid, kDispOnClose);
+  EXPECT_EQ(tcp.Sink().Events()[1].result, 0);
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
+  EXPECT_EQ(tcp.Sink().Malformed(), 0);
+}
+
+TEST_F(TcpClientSocketObjectTest, SecondConnectWhileConnectedIsRefusedAndChangesNothing) {
+  LoopbackServer server;
+  TcpObject tcp;
+  ASSERT_EQ(tcp.Connect(L"127.0.0.1", server.Port()).hr, S_OK);
+  CallOutcome second = tcp.Connect(L"127.0.0.1", server.Port());
+  EXPECT_EQ(second.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(second.errorName, L"INVALID_OPERATION_ERROR");
+  ASSERT_TRUE(tcp.WaitForEvents(1));
+  EXPECT_EQ(tcp.Sink().Events()[0].result, 0);
+  EXPECT_TRUE(server.Accept().Valid());
+  EXPECT_FALSE(server.Accept(100ms).Valid()) << "the refused call made no connection";
+  PumpFor(50ms);
+  EXPECT_EQ(tcp.Sink().Count(kDispOnConnect), 1u);
+}
+
+TEST_F(TcpClientSocketObjectTest, RefusedConnectionFiresOneFailedOnConnectAndTheObjectCanConnectAgain) {
+  LoopbackServer server;
+  TcpObject tcp;
+  ASSERT_EQ(tcp.Connect(L"127.0.0.1", ClosedLoopbackPort()).hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(1));
+  const HeardEvent refused = tcp.Sink().Events()[0];
+  EXPECT_EQ(refused.dispid, kDispOnConnect);
+  // The socket layer reports a refusal as a generic failure.
+  EXPECT_EQ(refused.result, static_cast<LONG>(KestNet::SOCKET_GENERIC_ERROR));
+  EXPECT_EQ(refused.targetHost, L"127.0.0.1");
+  EXPECT_EQ(refused.targetAddress, L"");
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
+
+  // The failed attempt's socket is not reused and its end is not reported.
+  ASSERT_EQ(tcp.Connect(L"127.0.0.1", server.Port()).hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(2));
+  PumpFor(100ms);
+  ASSERT_EQ(tcp.Sink().Events().size(), 2u);
+  EXPECT_EQ(tcp.Sink().Events()[1].dispid, kDispOnConnect);
+  EXPECT_EQ(tcp.Sink().Events()[1].result, 0);
+  EXPECT_EQ(tcp.Sink().Events()[1].targetAddress, L"127.0.0.1");
+  EXPECT_EQ(tcp.Sink().Count(kDispOnClose), 0u);
+  EXPECT_TRUE(server.Accept().Valid());
+}
+
+// A script that retries from its OnConnect handler finds the object idle.
+class RetryingSink final : public IDispatch {
+ public:
+  RetryingSink(IDispatch* object, USHORT retryPort) : object_(object), retryPort_(retryPort) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IKestNetTcpClientSocketEvents) {
+      *ppv = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
+    if (dispid != kDispOnConnect) return S_OK;
+    results.push_back(params->rgvarg[2].lVal);
+    if (results.size() == 1) {
+      ATL::CComQIPtr<IKestNetTcpClientSocket> typed(object_);
+      retryResult = typed->Connect(ATL::CComBSTR(L"127.0.0.1"), retryPort_);
+    }
+    return S_OK;
+  }
+
+  std::vector<LONG> results;
+  HRESULT retryResult = E_UNEXPECTED;
+
+ private:
+  ~RetryingSink() = default;
+  IDispatch* object_;  // not owned: the object outlives its advisory
+  USHORT retryPort_;
+  std::atomic<ULONG> references_{1};
+};
+
+TEST_F(TcpClientSocketObjectTest, ConnectFromInsideTheFailedOnConnectHandlerIsAccepted) {
+  LoopbackServer server;
+  TcpObject tcp;
+  auto* retrying = new RetryingSink(tcp.Dispatch(), server.Port());
+  ATL::CComQIPtr<IConnectionPointContainer> container(tcp.Dispatch());
+  CComPtr<IConnectionPoint> point;
+  ASSERT_EQ(container->FindConnectionPoint(IID_IKestNetTcpClientSocketEvents, &point), S_OK);
+  DWORD cookie = 0;
+  ASSERT_EQ(point->Advise(retrying, &cookie), S_OK);
+
+  ASSERT_EQ(tcp.Connect(L"127.0.0.1", ClosedLoopbackPort()).hr, S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return retrying->results.size() >= 2; }));
+  EXPECT_EQ(retrying->retryResult, S_OK);
+  EXPECT_NE(retrying->results[0], 0);
+  EXPECT_EQ(retrying->results[1], 0);
+  point->Unadvise(cookie);
+  retrying->Release();
+}
+
+TEST_F(TcpClientSocketObjectTest, PeerThatClosesFiresOnCloseAndLeavesTheObjectIdle) {
+  LoopbackServer server;
+  TcpObject tcp;
+  ASSERT_EQ(tcp.Connect(L"127.0.0.1", server.Port()).hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(1));
+  Descriptor accepted = server.Accept();
+  ASSERT_TRUE(accepted.Valid());
+  accepted.Reset();
+  ASSERT_TRUE(tcp.WaitForEvents(2));
+  PumpFor(100ms);
+  ASSERT_EQ(tcp.Sink().Events().size(), 2u);
+  EXPECT_EQ(tcp.Sink().Events()[1].dispid, kDispOnClose);
+  EXPECT_EQ(tcp.Sink().Events()[1].result, 0);
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
+  // And Close of the idle object answers once more with OnClose(0).
+  EXPECT_EQ(tcp.Close().hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(3));
+  EXPECT_EQ(tcp.Sink().Events()[2].dispid, kDispOnClose);
+}
+
+TEST_F(TcpClientSocketObjectTest, PeerThatResetsFiresOnCloseWithTheTimeoutCode) {
+  LoopbackServer server;
+  TcpObject tcp;
+  ASSERT_EQ(tcp.Connect(L"127.0.0.1", server.Port()).hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(1));
+  Descriptor accepted = server.Accept();
+  ASSERT_TRUE(accepted.Valid());
+  KestNet::testing::ResetConnection(accepted);
+  ASSERT_TRUE(tcp.WaitForEvents(2));
+  PumpFor(50ms);
+  ASSERT_EQ(tcp.Sink().Events().size(), 2u);
+  EXPECT_EQ(tcp.Sink().Events()[1].dispid, kDispOnClose);
+  EXPECT_EQ(tcp.Sink().Events()[1].result, static_cast<LONG>(KestNet::SOCKET_TIMEOUT));
+}
+
+TEST_F(TcpClientSocketObjectTest, ReleasingAConnectedObjectFiresNothingAndStopsItsThreads) {
+  LoopbackServer server;
+  auto tcp = std::make_unique<TcpObject>();
+  ASSERT_EQ(tcp->Connect(L"127.0.0.1", server.Port()).hr, S_OK);
+  ASSERT_TRUE(tcp->WaitForEvents(1));
+  Descriptor accepted = server.Accept();
+  ASSERT_TRUE(accepted.Valid());
+  // The peer hears the connection end once the object is gone.
+  TcpEventSink& sink = tcp->Sink();
+  sink.AddRef();
+  tcp.reset();
+  PumpFor(50ms);
+  EXPECT_EQ(sink.Events().size(), 1u);
+  sink.Release();
+  EXPECT_TRUE(PeerSeesTheEnd(accepted));
+}
+
+// ---------------------------------------------------------------------------
+// BlockingSocketTest on loopback.
+
+TEST_F(TcpClientSocketObjectTest, BlockingTestAnswersTrueForAListenerAndFalseForARefusedPort) {
+  LoopbackServer server;
+  TcpObject tcp;
+  EXPECT_TRUE(Answered(tcp.BlockingSocketTest(L"127.0.0.1", server.Port(), 5000), true));
+  EXPECT_TRUE(server.Accept().Valid());
+  EXPECT_TRUE(Answered(tcp.BlockingSocketTest(L"127.0.0.1", ClosedLoopbackPort(), 5000), false));
+  // The test socket is fresh for every test: a refusal does not spoil the next one.
+  EXPECT_TRUE(Answered(tcp.BlockingSocketTest(L"127.0.0.1", server.Port(), 5000), true));
+  EXPECT_TRUE(server.Accept().Valid());
+  PumpFor(50ms);
+  EXPECT_TRUE(tcp.Sink().Events().empty()) << "a blocking test fires no event";
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
+}
+
+TEST_F(TcpClientSocketObjectTest, BlockingTestLeavesAConnectedMainSocketAsItWas) {
+  LoopbackServer server;
+  TcpObject tcp;
+  ASSERT_EQ(tcp.Connect(L"127.0.0.1", server.Port()).hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(1));
+  Descriptor mainPeer = server.Accept();
+  ASSERT_TRUE(mainPeer.Valid());
+
+  EXPECT_TRUE(Answered(tcp.BlockingSocketTest(L"127.0.0.1", server.Port(), 5000), true));
+  Descriptor testPeer = server.Accept();
+  EXPECT_TRUE(testPeer.Valid());
+  // The test connection is closed when the call returns; the main one is not.
+  EXPECT_TRUE(PeerSeesTheEnd(testPeer));
+  EXPECT_FALSE(PeerSeesTheEnd(mainPeer, 50ms));
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateConnected);
+  PumpFor(50ms);
+  EXPECT_EQ(tcp.Sink().Events().size(), 1u);
+
+  ASSERT_EQ(tcp.Close().hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(2));
+  PumpFor(50ms);
+  EXPECT_EQ(tcp.Sink().Count(kDispOnClose), 1u);
+  EXPECT_EQ(tcp.Sink().Count(kDispOnConnect), 1u);
+}
+
+// ---------------------------------------------------------------------------
+// A private network namespace: a network that never answers, and one with
+// no route at all.
+
+// Sends p_network/24 into the loopback interface, where packets for an
+// address that nobody holds are dropped without an answer: a connection
+// attempt there stays pending until the caller gives up.
+bool AddSilentNetwork(const char* p_network, std::string& p_error) {
+  Descriptor control(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  rtentry route{};
+  auto* destination = reinterpret_cast<sockaddr_in*>(&route.rt_dst);
+  destination->sin_family = AF_INET;
+  inet_pton(AF_INET, p_network, &destination->sin_addr);
+  auto* mask = reinterpret_cast<sockaddr_in*>(&route.rt_genmask);
+  mask->sin_family = AF_INET;
+  inet_pton(AF_INET, "255.255.255.0", &mask->sin_addr);
+  route.rt_flags = RTF_UP;
+  char device[] = "lo";
+  route.rt_dev = device;
+  if (!control.Valid() || ioctl(control.Get(), SIOCADDRT, &route) != 0) {
+    p_error = std::string("adding the route failed: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+constexpr const wchar_t* kSilentAddress = L"10.77.0.2";
+constexpr const wchar_t* kUnroutedAddress = L"10.78.0.2";
+
+class TcpClientSocketObjectNetworkTest : public kestnet::testing::PrivateNetworkTest {
+ protected:
+  void SetUp() override {
+    PrivateNetworkTest::SetUp();
+    if (IsSkipped()) return;
+    std::string error;
+    ASSERT_TRUE(AddSilentNetwork("10.77.0.0", error)) << error;
+    ASSERT_TRUE(apartment_.Enter());
+  }
+  void TearDown() override {
+    apartment_.Leave();
+    EXPECT_TRUE(KestNet::SocketEventThread::WaitForAllThreadsToEnd(5000));
+    PrivateNetworkTest::TearDown();
+  }
+
+  ApartmentScope apartment_;
+};
+
+TEST_F(TcpClientSocketObjectNetworkTest, BlockingTestOfASilentTargetAnswersFalseAfterItsTimeout) {
+  TcpObject tcp;
+  constexpr LONG kTimeout = 600;
+  const auto started = std::chrono::steady_clock::now();
+  CallOutcome outcome = tcp.BlockingSocketTest(kSilentAddress, 80, kTimeout);
+  const auto waited = std::chrono::steady_clock::now() - started;
+  EXPECT_TRUE(Answered(outcome, false));
+  EXPECT_GE(waited, std::chrono::milliseconds(kTimeout)) << "the test waited for its time-out";
+  PumpFor(50ms);
+  EXPECT_TRUE(tcp.Sink().Events().empty());
+}
+
+TEST_F(TcpClientSocketObjectNetworkTest, SecondConnectWhilePendingIsRefusedAndCloseEndsTheAttemptWithOnClose) {
+  TcpObject tcp;
+  ASSERT_EQ(tcp.Connect(kSilentAddress, 80).hr, S_OK);
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateConnectPending);
+  CallOutcome second = tcp.Connect(L"127.0.0.1", 80);
+  EXPECT_EQ(second.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(second.errorName, L"INVALID_OPERATION_ERROR");
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateConnectPending);
+
+  ASSERT_EQ(tcp.Close().hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(1));
+  PumpFor(100ms);
+  ASSERT_EQ(tcp.Sink().Events().size(), 1u);
+  EXPECT_EQ(tcp.Sink().Events()[0].dispid, kDispOnClose);
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
+}
+
+TEST_F(TcpClientSocketObjectNetworkTest, BlockingTestDuringAPendingConnectLeavesItPending) {
+  LoopbackServer server;
+  TcpObject tcp;
+  ASSERT_EQ(tcp.Connect(kSilentAddress, 80).hr, S_OK);
+  EXPECT_TRUE(Answered(tcp.BlockingSocketTest(L"127.0.0.1", server.Port(), 5000), true));
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateConnectPending);
+  PumpFor(50ms);
+  EXPECT_TRUE(tcp.Sink().Events().empty());
+}
+
+TEST_F(TcpClientSocketObjectNetworkTest, ConnectThatCannotStartFailsAtOnceAndLeavesTheObjectIdle) {
+  LoopbackServer server;
+  TcpObject tcp;
+  // No route: the connection cannot even be attempted, so no event could
+  // ever end it; the caller hears of it at once instead.
+  CallOutcome unrouted = tcp.Connect(kUnroutedAddress, 80);
+  EXPECT_EQ(unrouted.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(unrouted.errorName, L"INVALID_OBJECT_ERROR");
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
+
+  ASSERT_EQ(tcp.Connect(L"127.0.0.1", server.Port()).hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(1));
+  PumpFor(100ms);
+  ASSERT_EQ(tcp.Sink().Events().size(), 1u);
+  EXPECT_EQ(tcp.Sink().Events()[0].dispid, kDispOnConnect);
+  EXPECT_EQ(tcp.Sink().Events()[0].result, 0);
+}
+
+TEST_F(TcpClientSocketObjectNetworkTest, BlockingTestThatCannotStartFailsAndTheNextTestWorks) {
+  LoopbackServer server;
+  TcpObject tcp;
+  EXPECT_EQ(tcp.BlockingSocketTest(kUnroutedAddress, 80, 1000).errorName, L"INVALID_OBJECT_ERROR");
+  EXPECT_TRUE(Answered(tcp.BlockingSocketTest(L"127.0.0.1", server.Port(), 5000), true));
+}
+
+TEST_F(TcpClientSocketObjectNetworkTest, ReleasingAnObjectWithAPendingConnectFiresNothing) {
+  auto tcp = std::make_unique<TcpObject>();
+  ASSERT_EQ(tcp->Connect(kSilentAddress, 80).hr, S_OK);
+  TcpEventSink& sink = tcp->Sink();
+  sink.AddRef();
+  tcp.reset();
+  PumpFor(100ms);
+  EXPECT_TRUE(sink.Events().empty());
+  sink.Release();
+}
+
+// ---------------------------------------------------------------------------
+// Names, resolved by dnsmasq through the KestSysNet companion.
+
+class TcpClientSocketObjectDnsTest : public TcpClientSocketObjectNetworkTest {
+ protected:
+  void SetUp() override {
+    TcpClientSocketObjectNetworkTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    if (kestnet::testing::DnsmasqServer::FindBinary().empty()) {
+      GTEST_SKIP() << "dnsmasq is not installed (Debian package dnsmasq-base).";
+    }
+    kestnet::testing::DnsmasqOptions options;
+    options.listenAddress = "127.0.0.53";
+    options.hosts = {{"127.0.0.1", "loop.test"}, {"10.77.0.2", "silent.test"}};
+    std::string error;
+    ASSERT_TRUE(server_.Start(options, error)) << error;
+    ASSERT_TRUE(module_.Load("nameserver 127.0.0.53\n", ""));
+  }
+  void TearDown() override {
+    module_.Unload();
+    CoFreeUnusedLibraries();
+    server_.Stop();
+    TcpClientSocketObjectNetworkTest::TearDown();
+  }
+
+  kestnet::testing::DnsmasqServer server_;
+  kestnet::companions::testing::SysNetModule module_;
+};
+
+TEST_F(TcpClientSocketObjectDnsTest, ConnectByNameReportsTheNameAndTheAddressItReached) {
+  LoopbackServer listener;
+  TcpObject tcp;
+  ASSERT_EQ(tcp.Connect(L"loop.test", listener.Port()).hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(1));
+  const HeardEvent connected = tcp.Sink().Events()[0];
+  EXPECT_EQ(connected.dispid, kDispOnConnect);
+  EXPECT_EQ(connected.result, 0);
+  EXPECT_EQ(connected.targetHost, L"loop.test");
+  EXPECT_EQ(connected.targetAddress, L"127.0.0.1");
+  EXPECT_TRUE(listener.Accept().Valid());
+  ASSERT_EQ(tcp.Close().hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(2));
+  PumpFor(50ms);
+  EXPECT_EQ(tcp.Sink().Events().size(), 2u);
+}
+
+TEST_F(TcpClientSocketObjectDnsTest, ConnectToANameThatDoesNotResolveFiresOneFailedOnConnect) {
+  TcpObject tcp;
+  ASSERT_EQ(tcp.Connect(L"nowhere.test", 80).hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(1, 20s));
+  PumpFor(100ms);
+  ASSERT_EQ(tcp.Sink().Events().size(), 1u);
+  const HeardEvent failed = tcp.Sink().Events()[0];
+  EXPECT_EQ(failed.dispid, kDispOnConnect);
+  EXPECT_EQ(failed.result, static_cast<LONG>(KestNet::SOCKET_GENERIC_ERROR));
+  EXPECT_EQ(failed.targetHost, L"nowhere.test");
+  EXPECT_EQ(failed.targetAddress, L"");
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
+}
+
+TEST_F(TcpClientSocketObjectDnsTest, BlockingTestResolvesNamesWithItsOwnResolver) {
+  LoopbackServer listener;
+  TcpObject tcp;
+  EXPECT_TRUE(Answered(tcp.BlockingSocketTest(L"loop.test", listener.Port(), 5000), true));
+  EXPECT_TRUE(listener.Accept().Valid());
+  EXPECT_TRUE(Answered(tcp.BlockingSocketTest(L"nowhere.test", listener.Port(), 1000), false));
+  EXPECT_TRUE(Answered(tcp.BlockingSocketTest(L"silent.test", 80, 500), false));
+  PumpFor(50ms);
+  EXPECT_TRUE(tcp.Sink().Events().empty());
+}
+
+// ---------------------------------------------------------------------------
+// The object's own log lines, read back from the log ring. Each case runs in
+// a fresh process (a death-test child) with its own KESTNET_HOME, so the
+// logger it starts is its own.
+
+struct ExpectedLine {
+  unsigned level;
+  std::string message;
+};
+
+// Child side: makes an object, runs body on it, compares the ring entries of
+// the object's class with expected; exits 0 on a match, 1 (with the
+// difference on standard error) when not.
+template <typename Body>
+[[noreturn]] void CheckObjectLines(Body body, const std::vector<ExpectedLine>& expected) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-tcplog-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) std::_Exit(2);
+  ::setenv("KESTNET_HOME", pattern.c_str(), 1);
+  Log("KestNetX::Test", kLogLevelInformation, "start");  // starts this process's logger
+  if (CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) != S_OK) std::_Exit(2);
+  {
+    ATL::CComObject<CTcpClientSocket>* object = nullptr;
+    if (ATL::CComObject<CTcpClientSocket>::CreateInstance(&object) != S_OK) std::_Exit(2);
+    object->AddRef();
+    body(static_cast<IKestNetTcpClientSocket*>(object));
+    object->Release();
+  }
+  int status = 0;
+  std::unique_ptr<KestLog::LogRingReader> reader = KestLog::LogRingReader::OpenExisting();
+  if (reader == nullptr) {
+    std::fprintf(stderr, "no log ring\n");
+    status = 1;
+  } else {
+    std::vector<KestLog::LogEntry> mine;
+    for (const KestLog::LogEntry& entry : reader->ReadNewest(256).entries) {
+      if (std::strcmp(entry.className, "KestNet::TcpClientSocket") == 0) mine.push_back(entry);
+    }
+    if (mine.size() != expected.size()) {
+      std::fprintf(stderr, "%zu lines, expected %zu\n", mine.size(), expected.size());
+      status = 1;
+    }
+    for (size_t i = 0; i < mine.size(); ++i) {
+      const bool known = i < expected.size();
+      if (!known || mine[i].level != expected[i].level || expected[i].message != mine[i].message) {
+        std::fprintf(stderr, "line %zu: [%u] <%s>, expected [%u] <%s>\n", i, mine[i].level, mine[i].message,
+                     known ? expected[i].level : 99u, known ? expected[i].message.c_str() : "");
+        status = 1;
+      }
+    }
+  }
+  reader.reset();
+  IErrorInfo* stale = nullptr;
+  if (GetErrorInfo(0, &stale) == S_OK && stale != nullptr) stale->Release();
+  CoUninitialize();
+  std::error_code ignored;
+  std::filesystem::remove_all(pattern, ignored);
+  std::_Exit(status);
+}
+
+class TcpClientSocketObjectLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+std::string GuardLine(const char* method, const char* errorName) {
+  return std::string(method) + "():  Exception - " + errorName + ".  Extended Data = <>";
+}
+
+TEST_F(TcpClientSocketObjectLogTest, ConnectNamesTheRejectedParameter) {
+  EXPECT_EXIT(CheckObjectLines(
+                  [](IKestNetTcpClientSocket* tcp) {
+                    tcp->Connect(ATL::CComBSTR(L"127.0.0.1"), 65536);
+                    tcp->Connect(ATL::CComBSTR(L"127.0.0.1"), -1);
+                    tcp->Connect(ATL::CComBSTR(L""), 80);
+                  },
+                  {{1, "Connect - Invalid argument detected for parameter p_nPort."},
+                   {1, GuardLine("Connect", "INVALID_ARG_ERROR")},
+                   {1, "Connect - Invalid argument detected for parameter p_nPort."},
+                   {1, GuardLine("Connect", "INVALID_ARG_ERROR")},
+                   {1, "Connect - Invalid argument detected for parameter p_strAddress."},
+                   {1, GuardLine("Connect", "INVALID_ARG_ERROR")}}),
+              ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(TcpClientSocketObjectLogTest, SecondConnectLogsThatAnAttemptIsUnderway) {
+  EXPECT_EXIT(CheckObjectLines(
+                  [](IKestNetTcpClientSocket* tcp) {
+                    LoopbackServer server;
+                    tcp->Connect(ATL::CComBSTR(L"127.0.0.1"), server.Port());
+                    tcp->Connect(ATL::CComBSTR(L"127.0.0.1"), server.Port());
+                  },
+                  {{1,
+                    "Connect() - Error: Attempting to connect while connected or while a connection attempt is "
+                    "pending."},
+                   {1, GuardLine("Connect", "INVALID_OPERATION_ERROR")}}),
+              ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(TcpClientSocketObjectLogTest, BlockingTestClampsTheDnsTimeoutIntoTheResolversRange) {
+  // Without a DNS server the resolution fails at once, after the clamped
+  // time-out has been logged (and accepted: the resolver refuses values
+  // outside 500 to 30000).
+  EXPECT_EXIT(CheckObjectLines(
+                  [](IKestNetTcpClientSocket* tcp) {
+                    VARIANT_BOOL answer = VARIANT_TRUE;
+                    for (LONG timeout : {100L, 60000L, 700L}) {
+                      if (tcp->BlockingSocketTest(ATL::CComBSTR(L"nowhere.test"), 80, timeout, &answer) != S_OK ||
+                          answer != VARIANT_FALSE) {
+                        std::_Exit(3);
+                      }
+                    }
+                  },
+                  {{3, "BlockingSocketTest():  Attempting to resolve host name <nowhere.test> using a DNS timeout "
+                       "value of <500>."},
+                   {1, "BlockingSocketTest():  DNS name resulution failed with error code <5>."},
+                   {3, "BlockingSocketTest():  Attempting to resolve host name <nowhere.test> using a DNS timeout "
+                       "value of <30000>."},
+                   {1, "BlockingSocketTest():  DNS name resulution failed with error code <5>."},
+                   {3, "BlockingSocketTest():  Attempting to resolve host name <nowhere.test> using a DNS timeout "
+                       "value of <700>."},
+                   {1, "BlockingSocketTest():  DNS name resulution failed with error code <5>."}}),
+              ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(TcpClientSocketObjectLogTest, BlockingTestLogsWhereItConnectsAndWhyItFailed) {
+  static USHORT refusedPort = 0;
+  refusedPort = ClosedLoopbackPort();
+  const std::string target = "BlockingSocketTest():  Connecting to <127.0.0.1:" + std::to_string(refusedPort) + ">.";
+  EXPECT_EXIT(CheckObjectLines(
+                  [](IKestNetTcpClientSocket* tcp) {
+                    VARIANT_BOOL answer = VARIANT_TRUE;
+                    tcp->BlockingSocketTest(ATL::CComBSTR(L"127.0.0.1"), refusedPort, 5000, &answer);
+                    tcp->BlockingSocketTest(ATL::CComBSTR(L"127.0.0.1"), refusedPort, 5000, nullptr);
+                  },
+                  {{3, target},
+                   {3, "BlockingSocketTest():  The internal connect operation failed with error code <1>."},
+                   {1, "BlockingSocketTest():  Error - Invalid Return Parameter."},
+                   {1, GuardLine("BlockingSocketTest", "NULL_POINTER_ERROR")}}),
+              ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace tcp_object_test
