@@ -1,0 +1,458 @@
+// KestNetDNS through IDispatch, as a script uses it, against dnsmasq in a
+// private network namespace: the time-out and server-list rules, the
+// OnResolveNameComplete event and its array of addresses (also when empty),
+// many names through one object, abort, the cache flags, and the companion
+// that supplies the machine's servers.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "automation/dns_object.h"
+#include "platform/com/safearray.h"
+#include "runtime/exceptions.h"
+#include "tests/automation/net_object_support.h"
+#include "tests/companions/sys_net_module.h"
+#include "tests/support/dnsmasq_server.h"
+#include "tests/support/scripted_udp_peer.h"
+
+namespace kestnet::companions::testing {
+// The companion module registers itself through the host's registrar; this
+// reference keeps that part of the runtime in the test binary.
+HRESULT (kestnet::platform::Registrar::*g_hostRegistrar)(LPCOLESTR) = &kestnet::platform::Registrar::StringRegister;
+}  // namespace kestnet::companions::testing
+
+namespace net_object_test {
+namespace {
+
+using KestAXLib::CDNS;
+using kestnet::testing::DnsmasqOptions;
+using kestnet::testing::DnsmasqServer;
+using trust_test::CallByName;
+using trust_test::Long;
+using trust_test::Text;
+
+constexpr DISPID kDispOnResolveNameComplete = 1;
+
+// OnResolveNameComplete as a script receives it, with its argument types checked.
+struct Resolution {
+  INT result = -1;
+  std::wstring name;
+  std::vector<std::wstring> addresses;
+};
+
+Resolution ReadResolution(const FiredEvent& event) {
+  Resolution resolution;
+  EXPECT_EQ(event.dispid, kDispOnResolveNameComplete);
+  if (event.arguments.size() != 3) {
+    ADD_FAILURE() << event.arguments.size() << " arguments";
+    return resolution;
+  }
+  EXPECT_EQ(event.arguments[0].vt, VT_INT);
+  resolution.result = event.arguments[0].intVal;
+  EXPECT_EQ(event.arguments[1].vt, VT_BSTR);
+  resolution.name = TextOf(event.arguments[1]);
+  const VARIANT& ips = event.arguments[2];
+  EXPECT_EQ(ips.vt, VT_ARRAY | VT_VARIANT) << "IPs must be an array even when it is empty";
+  if (ips.vt != (VT_ARRAY | VT_VARIANT) || ips.parray == nullptr) return resolution;
+  EXPECT_EQ(SafeArrayGetDim(ips.parray), 1u);
+  LONG lower = -1;
+  LONG upper = -2;
+  EXPECT_EQ(SafeArrayGetLBound(ips.parray, 1, &lower), S_OK);
+  EXPECT_EQ(SafeArrayGetUBound(ips.parray, 1, &upper), S_OK);
+  EXPECT_EQ(lower, 0);
+  for (LONG i = lower; i <= upper; ++i) {
+    VARIANT element;
+    VariantInit(&element);
+    EXPECT_EQ(SafeArrayGetElement(ips.parray, &i, &element), S_OK);
+    EXPECT_EQ(element.vt, VT_BSTR);
+    resolution.addresses.push_back(TextOf(element));
+    VariantClear(&element);
+  }
+  return resolution;
+}
+
+class DnsObjectTest : public NetObjectTest {
+ protected:
+  void TearDown() override {
+    m_server.Stop();
+    m_silentServer.Stop();
+    m_companion.Unload();
+    NetObjectTest::TearDown();
+  }
+
+  // dnsmasq on 127.0.0.53 answering hosts; skips when it is not installed.
+  void StartDnsmasq(std::vector<std::pair<std::string, std::string>> hosts, unsigned ttl = 0,
+                    std::vector<std::string> extraArguments = {}, std::string address = "127.0.0.53") {
+    if (DnsmasqServer::FindBinary().empty()) GTEST_SKIP() << "dnsmasq is not installed (Debian package dnsmasq-base).";
+    DnsmasqOptions options;
+    options.listenAddress = std::move(address);
+    options.hosts = std::move(hosts);
+    options.localTtl = ttl;
+    options.extraArguments = std::move(extraArguments);
+    std::string error;
+    ASSERT_TRUE(m_server.Start(options, error)) << error;
+  }
+
+  // A server on address that takes every query and never answers.
+  void StartSilentServer(const std::string& address) {
+    std::string error;
+    ASSERT_TRUE(m_silentServer.Start(address, 53, error)) << error;
+  }
+
+  ATL::CComPtr<IDispatch> MakeDns() { return Make<CDNS>(); }
+  // The object with sink advised on its events.
+  ATL::CComPtr<IDispatch> MakeDns(ATL::CComPtr<RecordingSink>& sink) {
+    ATL::CComPtr<IDispatch> object = Make<CDNS>();
+    if (object != nullptr) sink = Connect(object, IID_IKestNetDNSEvents);
+    return object;
+  }
+
+  static HRESULT SetServers(IDispatch* dns, const wchar_t* servers) {
+    return CallByName(dns, L"SetDNSServers", DISPATCH_METHOD, {Text(servers)});
+  }
+  static HRESULT Resolve(IDispatch* dns, const wchar_t* name) {
+    return CallByName(dns, L"ResolveName", DISPATCH_METHOD, {Text(name)});
+  }
+  static HRESULT PutTimeout(IDispatch* dns, LONG timeout) {
+    return CallByName(dns, L"Timeout", DISPATCH_PROPERTYPUT, {Long(timeout)});
+  }
+
+  // Pumps until sink has count events; then the one resolution when count is 1.
+  static std::vector<Resolution> AwaitResolutions(RecordingSink* sink, size_t count) {
+    EXPECT_TRUE(PumpUntil([&] { return sink->Count() >= count; }));
+    std::vector<Resolution> resolutions;
+    for (const FiredEvent& event : sink->Events()) resolutions.push_back(ReadResolution(event));
+    return resolutions;
+  }
+
+  DnsmasqServer m_server;
+  kestnet::testing::ScriptedUdpPeer m_silentServer;
+  kestnet::companions::testing::SysNetModule m_companion;
+};
+
+// --- Properties and arguments ------------------------------------------------
+
+TEST_F(DnsObjectTest, TimeoutTakesFiveHundredToThirtyThousandAndKeepsItsValueOtherwise) {
+  ATL::CComPtr<IDispatch> dns = MakeDns();
+  EXPECT_EQ(trust_test::GetLong(dns, L"Timeout"), 7000);
+  for (LONG refused : {499L, 30001L, 0L, -1L}) {
+    EXPECT_EQ(FailureOf(dns, L"Timeout", DISPATCH_PROPERTYPUT, {Long(refused)}), L"INVALID_ARG_ERROR") << refused;
+    EXPECT_EQ(trust_test::GetLong(dns, L"Timeout"), 7000) << refused;
+  }
+  for (LONG accepted : {500L, 30000L}) {
+    EXPECT_EQ(PutTimeout(dns, accepted), S_OK);
+    EXPECT_EQ(trust_test::GetLong(dns, L"Timeout"), accepted);
+  }
+}
+
+TEST_F(DnsObjectTest, ConstantsReadThroughTheirDispids) {
+  ATL::CComPtr<IDispatch> dns = MakeDns();
+  const std::pair<DISPID, LONG> constants[] = {{8, 0}, {9, 1}, {10, 2}, {11, 3}, {12, 4},
+                                               {13, 5}, {14, 1}, {15, 2}, {16, 4}};
+  for (auto [dispid, value] : constants) {
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(InvokeByDispid(dns, dispid, DISPATCH_PROPERTYGET, &result), S_OK) << dispid;
+    EXPECT_EQ(result.vt, VT_I4) << dispid;
+    EXPECT_EQ(result.lVal, value) << dispid;
+  }
+}
+
+TEST_F(DnsObjectTest, NullOutputPointersFailWithTheNullPointerError) {
+  CDNS* object = nullptr;
+  ATL::CComPtr<IDispatch> dns = Make<CDNS>(&object);
+  ASSERT_NE(object, nullptr);
+  auto* direct = static_cast<IKestNetDNS*>(object);
+  EXPECT_EQ(direct->get_Timeout(nullptr), E_FAIL);
+  EXPECT_EQ(trust_test::TakeErrorDescription(), L"NULL_POINTER_ERROR");
+  EXPECT_EQ(direct->get_VendorID(nullptr), E_FAIL);
+  EXPECT_EQ(trust_test::TakeErrorDescription(), L"NULL_POINTER_ERROR");
+  EXPECT_EQ(direct->get_DNS_ERROR_NO_SERVERS(nullptr), E_FAIL);
+  EXPECT_EQ(trust_test::TakeErrorDescription(), L"NULL_POINTER_ERROR");
+  // A refused argument is the same E_FAIL with its own name, not E_INVALIDARG.
+  EXPECT_EQ(direct->put_Timeout(1), E_FAIL);
+  EXPECT_EQ(trust_test::TakeErrorDescription(), L"INVALID_ARG_ERROR");
+}
+
+TEST_F(DnsObjectTest, DelimitersThatCouldCutAnAddressAreRefused) {
+  ATL::CComPtr<IDispatch> dns = MakeDns();
+  for (const wchar_t* delimiter : {L".", L"5", L"", L";0", L" ."}) {
+    EXPECT_EQ(FailureOf(dns, L"SetDNSServers", DISPATCH_METHOD, {Text(L"127.0.0.53"), Text(delimiter)}),
+              L"INVALID_ARG_ERROR")
+        << "delimiter \"" << std::string(delimiter, delimiter + std::wcslen(delimiter)) << "\"";
+  }
+}
+
+TEST_F(DnsObjectTest, ServerTextOfDelimitersOnlyIsRefused) {
+  ATL::CComPtr<IDispatch> dns = MakeDns();
+  for (const wchar_t* servers : {L"", L",", L",,,", L" , , "}) {
+    EXPECT_EQ(FailureOf(dns, L"SetDNSServers", DISPATCH_METHOD, {Text(servers)}), L"INVALID_ARG_ERROR");
+  }
+}
+
+TEST_F(DnsObjectTest, ServerTextSplitsAtEveryDelimiterCharacterAndTrimsSpaces) {
+  using KestAXLib::SplitDnsServerText;
+  EXPECT_EQ(SplitDnsServerText(L"127.0.0.53, 127.0.0.54", L","),
+            (std::vector<std::string>{"127.0.0.53", "127.0.0.54"}));
+  EXPECT_EQ(SplitDnsServerText(L";;a;b; c ;;", L";"), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(SplitDnsServerText(L"a;b|c d", L";| "), (std::vector<std::string>{"a", "b", "c", "d"}));
+  EXPECT_EQ(SplitDnsServerText(L"  one  ", L","), (std::vector<std::string>{"one"}));
+  EXPECT_TRUE(SplitDnsServerText(L" ,  , ", L",").empty());
+  EXPECT_TRUE(SplitDnsServerText(L"", L",").empty());
+}
+
+TEST_F(DnsObjectTest, VendorIdNamesTheCacheAndRefusesABackslash) {
+  ATL::CComPtr<IDispatch> dns = MakeDns();
+  EXPECT_EQ(trust_test::GetText(dns, L"VendorID"), L"");
+  ASSERT_EQ(trust_test::PutText(dns, L"VendorID", L"Acme"), S_OK);
+  EXPECT_EQ(trust_test::GetText(dns, L"VendorID"), L"Acme");
+  EXPECT_EQ(FailureOf(dns, L"VendorID", DISPATCH_PROPERTYPUT, {Text(L"a\\b")}), L"INVALID_ARG_ERROR");
+  EXPECT_EQ(trust_test::GetText(dns, L"VendorID"), L"Acme");
+  EXPECT_EQ(CallByName(dns, L"ClearCache", DISPATCH_METHOD, {}), S_OK);
+}
+
+TEST_F(DnsObjectTest, ResolveRefusesAnEmptyNameAndBadFlagsWithoutAnEvent) {
+  ATL::CComPtr<RecordingSink> sink;
+  ATL::CComPtr<IDispatch> dns = MakeDns(sink);
+  ASSERT_EQ(SetServers(dns, L"127.0.0.53"), S_OK);
+  EXPECT_EQ(FailureOf(dns, L"ResolveName", DISPATCH_METHOD, {Text(L"")}), L"INVALID_ARG_ERROR");
+  EXPECT_EQ(FailureOf(dns, L"ResolveNameAdvanced", DISPATCH_METHOD, {Text(L"a.test"), Long(8), Long(0)}),
+            L"INVALID_ARG_ERROR");
+  EXPECT_EQ(FailureOf(dns, L"ResolveNameAdvanced", DISPATCH_METHOD,
+                      {Text(L"a.test"), Long(KestNet::DNS_RESOLVE_NAME_SPECIFY_CACHE_TIMEOUT), Long(0)}),
+            L"INVALID_ARG_ERROR");
+  EXPECT_EQ(FailureOf(dns, L"Abort", DISPATCH_METHOD, {Text(L"")}), L"INVALID_ARG_ERROR");
+  PumpFor(100ms);
+  EXPECT_EQ(sink->Count(), 0u);
+}
+
+// --- Resolutions ---------------------------------------------------------------
+
+TEST_F(DnsObjectTest, WithoutServersTheEventCarriesNoServersAndAnEmptyArray) {
+  ATL::CComPtr<RecordingSink> sink;
+  ATL::CComPtr<IDispatch> dns = MakeDns(sink);
+  ASSERT_EQ(Resolve(dns, L"nowhere.test"), S_OK);
+  std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
+  ASSERT_EQ(resolutions.size(), 1u);
+  EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_ERROR_NO_SERVERS));
+  EXPECT_EQ(resolutions[0].name, L"nowhere.test");
+  EXPECT_TRUE(resolutions[0].addresses.empty());
+}
+
+TEST_F(DnsObjectTest, ANameFiresOneEventWithItsAddressesOnTheObjectsThread) {
+  StartDnsmasq({{"10.1.0.1", "pair.kestnet.test"}, {"10.1.0.2", "pair.kestnet.test"}});
+  ATL::CComPtr<RecordingSink> sink;
+  ATL::CComPtr<IDispatch> dns = MakeDns(sink);
+  ASSERT_EQ(SetServers(dns, L"127.0.0.53"), S_OK);
+  ASSERT_EQ(Resolve(dns, L"pair.kestnet.test"), S_OK);
+  std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
+  PumpFor(200ms);
+  ASSERT_EQ(sink->Count(), 1u);
+  EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_SUCCESS));
+  EXPECT_EQ(resolutions[0].name, L"pair.kestnet.test");
+  EXPECT_EQ(std::multiset<std::wstring>(resolutions[0].addresses.begin(), resolutions[0].addresses.end()),
+            (std::multiset<std::wstring>{L"10.1.0.1", L"10.1.0.2"}));
+  EXPECT_EQ(sink->Events()[0].thread, std::this_thread::get_id());
+}
+
+TEST_F(DnsObjectTest, AnUnresolvableNameGivesAnEmptyArrayNotEmpty) {
+  StartDnsmasq({{"10.1.0.1", "known.kestnet.test"}});
+  ATL::CComPtr<RecordingSink> sink;
+  ATL::CComPtr<IDispatch> dns = MakeDns(sink);
+  ASSERT_EQ(SetServers(dns, L"127.0.0.53"), S_OK);
+  ASSERT_EQ(PutTimeout(dns, 500), S_OK);
+  ASSERT_EQ(Resolve(dns, L"unknown.kestnet.test"), S_OK);
+  std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
+  ASSERT_EQ(resolutions.size(), 1u);
+  EXPECT_NE(resolutions[0].result, static_cast<INT>(KestNet::DNS_SUCCESS));
+  EXPECT_EQ(resolutions[0].name, L"unknown.kestnet.test");
+  EXPECT_TRUE(resolutions[0].addresses.empty());
+}
+
+TEST_F(DnsObjectTest, AnAliasReportsOnlyTheAddressesNotTheCanonicalName) {
+  StartDnsmasq({{"10.2.0.7", "target.kestnet.test"}}, 0, {"--cname=alias.kestnet.test,target.kestnet.test"});
+  ATL::CComPtr<RecordingSink> sink;
+  ATL::CComPtr<IDispatch> dns = MakeDns(sink);
+  ASSERT_EQ(SetServers(dns, L"127.0.0.53"), S_OK);
+  ASSERT_EQ(Resolve(dns, L"alias.kestnet.test"), S_OK);
+  std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
+  ASSERT_EQ(resolutions.size(), 1u);
+  EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_SUCCESS));
+  EXPECT_EQ(resolutions[0].addresses, std::vector<std::wstring>{L"10.2.0.7"});
+}
+
+TEST_F(DnsObjectTest, TwoServersWithTheDefaultDelimiterAreBothAsked) {
+  // Only the second server answers; the first takes the query and stays silent.
+  StartSilentServer("127.0.0.53");
+  StartDnsmasq({{"10.3.0.3", "second.kestnet.test"}}, 0, {}, "127.0.0.54");
+  ATL::CComPtr<RecordingSink> sink;
+  ATL::CComPtr<IDispatch> dns = MakeDns(sink);
+  ASSERT_EQ(SetServers(dns, L"127.0.0.53, 127.0.0.54"), S_OK);
+  ASSERT_EQ(Resolve(dns, L"second.kestnet.test"), S_OK);
+  std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
+  ASSERT_EQ(resolutions.size(), 1u);
+  EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_SUCCESS));
+  EXPECT_EQ(resolutions[0].addresses, std::vector<std::wstring>{L"10.3.0.3"});
+  EXPECT_TRUE(m_silentServer.WaitForDatagrams(1, 2s)) << "the first server was not asked";
+}
+
+TEST_F(DnsObjectTest, AnotherDelimiterAndABadEntryKeepThePreviousList) {
+  StartDnsmasq({{"10.3.0.4", "kept.kestnet.test"}});
+  ATL::CComPtr<RecordingSink> sink;
+  ATL::CComPtr<IDispatch> dns = MakeDns(sink);
+  ASSERT_EQ(CallByName(dns, L"SetDNSServers", DISPATCH_METHOD, {Text(L"127.0.0.9;127.0.0.53"), Text(L";")}), S_OK);
+  EXPECT_EQ(FailureOf(dns, L"SetDNSServers", DISPATCH_METHOD, {Text(L"127.0.0.99, bogus")}), L"INVALID_ARG_ERROR");
+  ASSERT_EQ(Resolve(dns, L"kept.kestnet.test"), S_OK);
+  std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
+  ASSERT_EQ(resolutions.size(), 1u);
+  EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_SUCCESS));
+  EXPECT_EQ(resolutions[0].addresses, std::vector<std::wstring>{L"10.3.0.4"});
+}
+
+TEST_F(DnsObjectTest, TwoHundredNamesThroughOneObjectGiveTwoHundredEventsWithTheirAddresses) {
+  constexpr int kNames = 200;
+  std::vector<std::pair<std::string, std::string>> hosts;
+  std::map<std::wstring, std::wstring> expected;
+  for (int i = 0; i < kNames; ++i) {
+    std::string address = "10.4." + std::to_string(i / 100) + "." + std::to_string(i % 100 + 1);
+    std::string name = "host" + std::to_string(i) + ".kestnet.test";
+    hosts.emplace_back(address, name);
+    expected[std::wstring(name.begin(), name.end())] = std::wstring(address.begin(), address.end());
+  }
+  StartDnsmasq(hosts);
+  ATL::CComPtr<RecordingSink> sink;
+  ATL::CComPtr<IDispatch> dns = MakeDns(sink);
+  ASSERT_EQ(SetServers(dns, L"127.0.0.53"), S_OK);
+  for (const auto& [name, address] : expected) ASSERT_EQ(Resolve(dns, name.c_str()), S_OK) << address;
+
+  std::vector<Resolution> resolutions = AwaitResolutions(sink, kNames);
+  PumpFor(200ms);
+  ASSERT_EQ(sink->Count(), static_cast<size_t>(kNames));
+  std::map<std::wstring, int> seen;
+  for (const Resolution& resolution : resolutions) {
+    seen[resolution.name]++;
+    EXPECT_EQ(resolution.result, static_cast<INT>(KestNet::DNS_SUCCESS)) << resolution.name;
+    EXPECT_EQ(resolution.addresses, std::vector<std::wstring>{expected[resolution.name]}) << resolution.name;
+  }
+  EXPECT_EQ(seen.size(), static_cast<size_t>(kNames));
+  for (const auto& [name, count] : seen) EXPECT_EQ(count, 1) << std::string(name.begin(), name.end());
+}
+
+TEST_F(DnsObjectTest, AbortEndsAPendingResolutionWithOneAbortEvent) {
+  StartSilentServer("127.0.0.53");
+  ATL::CComPtr<RecordingSink> sink;
+  ATL::CComPtr<IDispatch> dns = MakeDns(sink);
+  ASSERT_EQ(SetServers(dns, L"127.0.0.53"), S_OK);
+  ASSERT_EQ(PutTimeout(dns, 30000), S_OK);
+  ASSERT_EQ(Resolve(dns, L"never.kestnet.test"), S_OK);
+  ASSERT_TRUE(m_silentServer.WaitForDatagrams(1, 5s));
+  ASSERT_EQ(CallByName(dns, L"Abort", DISPATCH_METHOD, {Text(L"NEVER.kestnet.test")}), S_OK);
+  std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
+  PumpFor(200ms);
+  ASSERT_EQ(sink->Count(), 1u);
+  EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_ERROR_ABORT));
+  EXPECT_TRUE(resolutions[0].addresses.empty());
+  // Nothing runs for the name any more.
+  EXPECT_EQ(CallByName(dns, L"Abort", DISPATCH_METHOD, {Text(L"never.kestnet.test")}), S_OK);
+  PumpFor(100ms);
+  EXPECT_EQ(sink->Count(), 1u);
+}
+
+TEST_F(DnsObjectTest, CacheAnswersUntilClearedAndFlagsPassTheirLow16Bits) {
+  StartDnsmasq({{"10.5.0.5", "cached.kestnet.test"}}, 600);
+  ATL::CComPtr<RecordingSink> sink;
+  ATL::CComPtr<IDispatch> dns = MakeDns(sink);
+  ASSERT_EQ(SetServers(dns, L"127.0.0.53"), S_OK);
+  ASSERT_EQ(PutTimeout(dns, 500), S_OK);
+  ASSERT_EQ(Resolve(dns, L"cached.kestnet.test"), S_OK);
+  ASSERT_EQ(AwaitResolutions(sink, 1).size(), 1u);
+  m_server.Stop();
+
+  // From the cache while the server is gone.
+  ASSERT_EQ(Resolve(dns, L"cached.kestnet.test"), S_OK);
+  std::vector<Resolution> resolutions = AwaitResolutions(sink, 2);
+  ASSERT_EQ(resolutions.size(), 2u);
+  EXPECT_EQ(resolutions[1].result, static_cast<INT>(KestNet::DNS_SUCCESS));
+  EXPECT_EQ(resolutions[1].addresses, std::vector<std::wstring>{L"10.5.0.5"});
+
+  // Bits above the low 16 are not flags: this is ALWAYS_QUERY, which asks the missing server.
+  ASSERT_EQ(CallByName(dns, L"ResolveNameAdvanced", DISPATCH_METHOD,
+                       {Text(L"cached.kestnet.test"), Long(0x10000 | KestNet::DNS_RESOLVE_NAME_ALWAYS_QUERY), Long(0)}),
+            S_OK);
+  resolutions = AwaitResolutions(sink, 3);
+  ASSERT_EQ(resolutions.size(), 3u);
+  EXPECT_NE(resolutions[2].result, static_cast<INT>(KestNet::DNS_SUCCESS));
+  EXPECT_TRUE(resolutions[2].addresses.empty());
+
+  ASSERT_EQ(CallByName(dns, L"ClearCache", DISPATCH_METHOD, {}), S_OK);
+  ASSERT_EQ(Resolve(dns, L"cached.kestnet.test"), S_OK);
+  resolutions = AwaitResolutions(sink, 4);
+  ASSERT_EQ(resolutions.size(), 4u);
+  EXPECT_NE(resolutions[3].result, static_cast<INT>(KestNet::DNS_SUCCESS));
+}
+
+TEST_F(DnsObjectTest, ServersComeFromTheCompanionWhenTheScriptSetsNone) {
+  StartDnsmasq({{"10.6.0.6", "machine.kestnet.test"}});
+  ASSERT_TRUE(m_companion.Load("nameserver 127.0.0.53\n", ""));
+  ATL::CComPtr<RecordingSink> sink;
+  ATL::CComPtr<IDispatch> dns = MakeDns(sink);
+  ASSERT_EQ(Resolve(dns, L"machine.kestnet.test"), S_OK);
+  std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
+  ASSERT_EQ(resolutions.size(), 1u);
+  EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_SUCCESS));
+  EXPECT_EQ(resolutions[0].addresses, std::vector<std::wstring>{L"10.6.0.6"});
+}
+
+TEST_F(DnsObjectTest, ReleasingTheObjectWithAQueryRunningFiresNothing) {
+  StartSilentServer("127.0.0.53");
+  ATL::CComPtr<RecordingSink> sink;
+  {
+    ATL::CComPtr<IDispatch> dns = MakeDns(sink);
+    ASSERT_EQ(SetServers(dns, L"127.0.0.53"), S_OK);
+    ASSERT_EQ(Resolve(dns, L"pending.kestnet.test"), S_OK);
+    ASSERT_TRUE(m_silentServer.WaitForDatagrams(1, 5s));
+  }
+  PumpFor(200ms);
+  EXPECT_EQ(sink->Count(), 0u);
+}
+
+// --- Log lines ------------------------------------------------------------------
+
+TEST(DnsObjectLogTest, RefusedTimeoutsAndServerListsLogTheirOwnWords) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      CheckLogLines("KestNetX::IDNS",
+                    [] {
+                      ATL::CComObject<CDNS>* object = nullptr;
+                      if (ATL::CComObject<CDNS>::CreateInstance(&object) != S_OK) std::_Exit(2);
+                      object->AddRef();
+                      IKestNetDNS* dns = object;
+                      dns->put_Timeout(499);
+                      LONG timeout = 0;
+                      dns->get_Timeout(&timeout);
+                      ATL::CComBSTR commas(L",,");
+                      ATL::CComBSTR comma(L",");
+                      dns->SetDNSServers(commas, comma);
+                      ATL::CComBSTR server(L"10.0.0.1");
+                      ATL::CComBSTR dot(L".");
+                      dns->SetDNSServers(server, dot);
+                      object->Release();
+                    },
+                    {{3, "set_Timeout():  Setting timeout of <499>ms."},
+                     {1, "put_Timeout():  Error - Invalid Timeout Parameter.  Timeouts must be in the range of 500 "
+                         "to 30000 ms."},
+                     {1, "put_Timeout():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"},
+                     {3, "get_Timeout():  Returning timeout of <7000>ms."},
+                     {3, "SetDNSServers():  Set the DNS servers to <,,>"},
+                     {3, "SetDNSServers():  Set the DNS servers to <,,>"},
+                     {1, "SetDNSServers():  Error - No Servers Defined."},
+                     {1, "SetDNSServers():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"},
+                     {3, "SetDNSServers():  Set the DNS servers to <10.0.0.1>"},
+                     {1, "SetDNSServers():  Error - You may be empty and you may not use a '.' as a delimiter."},
+                     {1, "SetDNSServers():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"}}),
+      ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace net_object_test

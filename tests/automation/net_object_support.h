@@ -1,0 +1,269 @@
+// What the DNS and Ping object tests share: a private network namespace and
+// KESTNET_HOME per test, an apartment whose messages the test pumps, an open
+// trust gate (the gate has tests of its own), objects made as their factory
+// makes them, late-bound calls as a script makes them, and an event sink that
+// keeps a copy of every event's arguments.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "automation/invoke_gate.h"
+#include "net/sockets/set_manager.h"
+#include "net/sockets/socket_event_thread.h"
+#include "platform/com/atl_variant.h"
+#include "platform/com/com.h"
+#include "runtime/log.h"
+#include "runtime/log_ring_reader.h"
+#include "tests/automation/trust_support.h"
+#include "tests/support/private_network_test.h"
+
+namespace net_object_test {
+
+using namespace std::chrono_literals;
+
+// Lets every call through; the trust decision is not what these tests are about.
+class OpenGate final : public KestAXLib::InvokeGate {
+ public:
+  HRESULT Admit(const KestAXLib::InvokeGateCall&) override { return S_OK; }
+  std::string VendorId() const override { return {}; }
+};
+
+inline std::unique_ptr<KestAXLib::InvokeGate> MakeOpenGate() { return std::make_unique<OpenGate>(); }
+
+// One fired event: its dispid and a copy of its arguments in declaration order.
+struct FiredEvent {
+  DISPID dispid = 0;
+  std::vector<ATL::CComVariant> arguments;
+  std::thread::id thread;
+};
+
+// A sink for one event interface that records every call it receives.
+class RecordingSink final : public IDispatch {
+ public:
+  explicit RecordingSink(const IID& events) : events_(events) {}
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == events_) {
+      *ppv = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                      UINT*) override {
+    if (flags != DISPATCH_METHOD || params == nullptr || params->cNamedArgs != 0) return E_INVALIDARG;
+    FiredEvent event;
+    event.dispid = dispid;
+    event.thread = std::this_thread::get_id();
+    for (UINT i = params->cArgs; i > 0; --i) event.arguments.emplace_back(params->rgvarg[i - 1]);
+    std::lock_guard lock(mutex_);
+    events_fired_.push_back(std::move(event));
+    return S_OK;
+  }
+
+  std::vector<FiredEvent> Events() const {
+    std::lock_guard lock(mutex_);
+    return events_fired_;
+  }
+  size_t Count() const {
+    std::lock_guard lock(mutex_);
+    return events_fired_.size();
+  }
+
+ private:
+  ~RecordingSink() = default;
+
+  IID events_;
+  std::atomic<ULONG> references_{1};
+  mutable std::mutex mutex_;
+  std::vector<FiredEvent> events_fired_;
+};
+
+// Advises a new RecordingSink on object's connection point for events.
+inline ATL::CComPtr<RecordingSink> Connect(IUnknown* object, const IID& events) {
+  ATL::CComPtr<RecordingSink> sink;
+  sink.Attach(new RecordingSink(events));
+  ATL::CComQIPtr<IConnectionPointContainer> container(object);
+  EXPECT_NE(container, nullptr);
+  if (container == nullptr) return sink;
+  ATL::CComPtr<IConnectionPoint> point;
+  EXPECT_EQ(container->FindConnectionPoint(events, &point), S_OK);
+  DWORD cookie = 0;
+  if (point != nullptr) {
+    EXPECT_EQ(point->Advise(sink, &cookie), S_OK);
+  }
+  return sink;
+}
+
+// A private namespace and home (PrivateNetworkTest), an apartment, and the
+// open gate. At the end every object must be gone, and with them every
+// socket event thread.
+class NetObjectTest : public kestnet::testing::PrivateNetworkTest {
+ protected:
+  void SetUp() override {
+    PrivateNetworkTest::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    m_bComInitialized = true;
+    KestAXLib::SetInvokeGateFactory(&MakeOpenGate);
+  }
+  void TearDown() override {
+    if (m_bComInitialized) {
+      KestAXLib::SetInvokeGateFactory(nullptr);
+      IErrorInfo* stale = nullptr;
+      if (GetErrorInfo(0, &stale) == S_OK && stale != nullptr) stale->Release();
+      CoFreeUnusedLibraries();
+      CoUninitialize();
+      EXPECT_TRUE(KestNet::SocketEventThread::WaitForAllThreadsToEnd(5000));
+    }
+    PrivateNetworkTest::TearDown();
+  }
+
+  // A new object of class T, made as its class factory makes it, as IDispatch.
+  template <class T>
+  ATL::CComPtr<IDispatch> Make(T** object = nullptr) {
+    ATL::CComObject<T>* created = nullptr;
+    EXPECT_EQ(ATL::CComObject<T>::CreateInstance(&created), S_OK);
+    ATL::CComPtr<IDispatch> dispatch;
+    if (created == nullptr) return dispatch;
+    EXPECT_EQ(created->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+    if (object != nullptr) *object = created;
+    return dispatch;
+  }
+
+  // Pumps this thread's messages (firing the objects' events) until
+  // condition holds or limit passes; returns the condition.
+  template <typename Condition>
+  static bool PumpUntil(Condition condition, std::chrono::milliseconds limit = 30s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition() && std::chrono::steady_clock::now() < deadline) {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      if (condition()) break;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    return condition();
+  }
+
+  // Pumps for a while whatever comes, so that an event that should not come
+  // has had its chance.
+  static void PumpFor(std::chrono::milliseconds span) {
+    PumpUntil([] { return false; }, span);
+  }
+
+  bool m_bComInitialized = false;
+};
+
+// What a script sees of a failed call: DISP_E_EXCEPTION carrying E_FAIL and
+// the error name. Returns the name.
+inline std::wstring FailureOf(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT> arguments) {
+  EXCEPINFO exception{};
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(trust_test::CallByName(object, name, flags, std::move(arguments), &result, &exception),
+            DISP_E_EXCEPTION);
+  VariantClear(&result);
+  EXPECT_EQ(exception.scode, E_FAIL);
+  std::wstring description = exception.bstrDescription == nullptr ? L"<none>" : exception.bstrDescription;
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrHelpFile);
+  return description;
+}
+
+// A property get or method call by dispid, as a script's late binding makes it.
+inline HRESULT InvokeByDispid(IDispatch* object, DISPID dispid, WORD flags, VARIANT* result) {
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  return object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &none, result, nullptr, nullptr);
+}
+
+inline VARIANT Short(SHORT value) {
+  VARIANT variant;
+  VariantInit(&variant);
+  variant.vt = VT_I2;
+  variant.iVal = value;
+  return variant;
+}
+
+inline std::wstring TextOf(const VARIANT& value) {
+  return value.vt == VT_BSTR && value.bstrVal != nullptr ? std::wstring(value.bstrVal, SysStringLen(value.bstrVal))
+                                                         : std::wstring(L"<not text>");
+}
+
+struct ExpectedLine {
+  unsigned level;
+  const char* message;
+};
+
+// Child side of a death test: in a home of its own (so the logger this
+// process starts is its own), runs body in an apartment with the open gate,
+// then compares the newest log entries of className with expected. Exits 0
+// on a match, 1 (with the difference on standard error) when not.
+template <typename Body>
+[[noreturn]] void CheckLogLines(const char* className, Body body, const std::vector<ExpectedLine>& expected) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-netlog-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) std::_Exit(2);
+  ::setenv("KESTNET_HOME", pattern.c_str(), 1);
+  Log("KestNetX::Test", kLogLevelInformation, "start");  // starts this process's logger
+  if (CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) != S_OK) std::_Exit(2);
+  KestAXLib::SetInvokeGateFactory(&MakeOpenGate);
+  body();
+  int status = 0;
+  std::unique_ptr<KestLog::LogRingReader> reader = KestLog::LogRingReader::OpenExisting();
+  if (reader == nullptr) {
+    std::fprintf(stderr, "no log ring\n");
+    status = 1;
+  } else {
+    std::vector<KestLog::LogEntry> mine;
+    for (const KestLog::LogEntry& entry : reader->ReadNewest(128).entries) {
+      if (std::strcmp(entry.className, className) == 0) mine.push_back(entry);
+    }
+    if (mine.size() != expected.size()) {
+      std::fprintf(stderr, "%zu lines, expected %zu\n", mine.size(), expected.size());
+      status = 1;
+    }
+    for (size_t i = 0; i < mine.size(); ++i) {
+      const bool known = i < expected.size();
+      if (!known || mine[i].level != expected[i].level || std::strcmp(mine[i].message, expected[i].message) != 0) {
+        std::fprintf(stderr, "line %zu: [%u] <%s>, expected [%u] <%s>\n", i, mine[i].level, mine[i].message,
+                     known ? expected[i].level : 0u, known ? expected[i].message : "");
+        status = 1;
+      }
+    }
+  }
+  reader.reset();
+  IErrorInfo* stale = nullptr;
+  if (GetErrorInfo(0, &stale) == S_OK && stale != nullptr) stale->Release();
+  CoUninitialize();
+  std::error_code ignored;
+  std::filesystem::remove_all(pattern, ignored);
+  std::_Exit(status);
+}
+
+}  // namespace net_object_test
