@@ -25,3 +25,6 @@ KESTNET_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config
 # What the tests and benchmarks add: test frameworks and the real peers the
 # integration tests start on loopback or in private network namespaces.
 KESTNET_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev iproute2 procps dnsmasq-base)
+# What the main job adds to show the network objects: a DNS server of its own
+# inside a private network namespace.
+KESTNET_DEMO_PACKAGES=(iproute2 dnsmasq-base)
