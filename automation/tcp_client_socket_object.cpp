@@ -165,6 +165,10 @@ STDMETHODIMP CTcpClientSocket::Close() {
       return;
     }
     if (m_pMainSocket == nullptr || !m_pMainSocket->IsCreated()) {
+      // IsCreated waits for a notification in progress. A connection that
+      // ended on its own just now (the peer closed) has gone back to idle,
+      // and its own event reports the end: nothing is left to close.
+      if (m_pMainSocket != nullptr && m_state.load() == kTcpStateIdle) return;
       Log(kIdentity.className, kLogLevelWarning, "Close() - The underlying socket is invalid.");
       throw KestBase::InvalidObjectException();
     }
