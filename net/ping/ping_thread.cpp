@@ -50,8 +50,9 @@ PingThread::PingThread() = default;
 
 PingThread::~PingThread() {
   try {
-    // The body may still use the service: stop it before releasing anything.
-    Abort(kDestructorDeadlockTimeout);
+    // A body still running may use the service: stop it before releasing
+    // anything. Reaped workers have ended already and skip the wait.
+    if (IsRunning()) Abort(kDestructorDeadlockTimeout);
   } catch (...) {
     Log(kClassName, kLogLevelWarning, "%s():  Destructor exception.", "~PingThread");
   }

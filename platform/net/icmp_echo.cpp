@@ -18,6 +18,8 @@
 #include <cwctype>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -106,59 +108,7 @@ constexpr std::array kStatusNames{KESTNET_IP_STATUS_CODES(KESTNET_IP_STATUS_NAME
 #undef KESTNET_IP_STATUS_NAME
 
 // ---------------------------------------------------------------------------
-// Handles.
-
-// A handle is a key into this table; the state is shared so that a handle
-// closed while another thread still sends on it stays valid for that send.
-struct IcmpHandleState {};
-
-class IcmpHandleTable {
- public:
-  static IcmpHandleTable& Instance() {
-    // Never destroyed: sends on other threads may outlive static destruction.
-    static IcmpHandleTable* const table = new IcmpHandleTable;
-    return *table;
-  }
-  HANDLE Add() {
-    std::lock_guard lock(m_lock);
-    auto state = std::make_shared<IcmpHandleState>();
-    HANDLE handle = reinterpret_cast<HANDLE>(m_nextKey++);
-    m_handles.emplace(handle, std::move(state));
-    return handle;
-  }
-  std::shared_ptr<IcmpHandleState> Find(HANDLE p_handle) {
-    std::lock_guard lock(m_lock);
-    auto found = m_handles.find(p_handle);
-    return found == m_handles.end() ? nullptr : found->second;
-  }
-  bool Remove(HANDLE p_handle) {
-    std::lock_guard lock(m_lock);
-    return m_handles.erase(p_handle) == 1;
-  }
-
- private:
-  std::mutex m_lock;
-  std::unordered_map<HANDLE, std::shared_ptr<IcmpHandleState>> m_handles;
-  // Keys start high and even so they never equal null or INVALID_HANDLE_VALUE.
-  UINT_PTR m_nextKey = 0x1C400;
-};
-
-// ---------------------------------------------------------------------------
 // Sockets.
-
-class SocketCloser {
- public:
-  explicit SocketCloser(int p_fd) : m_fd(p_fd) {}
-  ~SocketCloser() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  SocketCloser(const SocketCloser&) = delete;
-  SocketCloser& operator=(const SocketCloser&) = delete;
-  int Get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
 
 struct IcmpSocket {
   int fd = -1;
@@ -326,16 +276,12 @@ bool ReadIncoming(int p_fd, bool p_bRaw, WORD p_identifier, WORD p_sequence,
                           p_bRaw, from.sin_addr.s_addr, p_identifier, p_sequence, p_outcome);
 }
 
-bool ConfigureSocket(const IcmpSocket& p_socket, const IP_OPTION_INFORMATION& p_options) {
+// What every echo on the socket needs whatever its options: errors queued
+// for reading, broadcasts allowed, and on raw sockets a filter.
+bool PrepareSocket(const IcmpSocket& p_socket) {
   const int fd = p_socket.fd;
-  const int ttl = p_options.Ttl;
-  const int tos = p_options.Tos;
   const int on = 1;
-  const int discovery = (p_options.Flags & IP_FLAG_DF) != 0 ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
-  if (::setsockopt(fd, SOL_IP, IP_TTL, &ttl, sizeof(ttl)) != 0 ||
-      ::setsockopt(fd, SOL_IP, IP_TOS, &tos, sizeof(tos)) != 0 ||
-      ::setsockopt(fd, SOL_IP, IP_MTU_DISCOVER, &discovery, sizeof(discovery)) != 0 ||
-      ::setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof(on)) != 0 ||
+  if (::setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof(on)) != 0 ||
       // Lets an echo to a broadcast address go out instead of failing with EACCES.
       ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof(on)) != 0) {
     return false;
@@ -353,28 +299,203 @@ bool ConfigureSocket(const IcmpSocket& p_socket, const IP_OPTION_INFORMATION& p_
   return true;
 }
 
+// The per-echo options as the socket calls take them.
+struct EchoSocketOptions {
+  int ttl = 0;
+  int tos = 0;
+  int discovery = 0;
+  bool operator==(const EchoSocketOptions&) const = default;
+};
+
+EchoSocketOptions SocketOptionsOf(const IP_OPTION_INFORMATION& p_options) {
+  return {p_options.Ttl, p_options.Tos,
+          (p_options.Flags & IP_FLAG_DF) != 0 ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT};
+}
+
+// Sets the options that differ from those the socket already has
+// (p_applied; empty when unknown) and records what it now has. False with
+// errno set when the system refuses one.
+bool ApplyEchoOptions(int p_fd, const EchoSocketOptions& p_wanted, std::optional<EchoSocketOptions>& p_applied) {
+  if (p_applied == p_wanted) return true;
+  const std::optional<EchoSocketOptions> previous = p_applied;
+  // A failure below leaves the socket half set: nothing is known then.
+  p_applied.reset();
+  const auto differs = [&](int EchoSocketOptions::*p_field) {
+    return !previous.has_value() || (*previous).*p_field != p_wanted.*p_field;
+  };
+  if ((differs(&EchoSocketOptions::ttl) &&
+       ::setsockopt(p_fd, SOL_IP, IP_TTL, &p_wanted.ttl, sizeof(p_wanted.ttl)) != 0) ||
+      (differs(&EchoSocketOptions::tos) &&
+       ::setsockopt(p_fd, SOL_IP, IP_TOS, &p_wanted.tos, sizeof(p_wanted.tos)) != 0) ||
+      (differs(&EchoSocketOptions::discovery) &&
+       ::setsockopt(p_fd, SOL_IP, IP_MTU_DISCOVER, &p_wanted.discovery, sizeof(p_wanted.discovery)) != 0)) {
+    return false;
+  }
+  p_applied = p_wanted;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Handles.
+
+// What a handle owns: the socket opened with it, which its echoes use one at
+// a time (an echo that finds it taken opens a socket of its own), so that an
+// echo costs no socket set-up. The state is shared so that a handle closed
+// while another thread still sends on it stays valid for that send; the
+// socket closes with the last user.
+struct IcmpHandleState {
+  IcmpHandleState() = default;
+  ~IcmpHandleState() {
+    if (socket.fd >= 0) ::close(socket.fd);
+  }
+  IcmpHandleState(const IcmpHandleState&) = delete;
+  IcmpHandleState& operator=(const IcmpHandleState&) = delete;
+
+  // Set before the handle is published, then only read.
+  IcmpSocket socket;
+  std::mutex lock;
+  bool bSocketTaken = false;  // lock
+  // Only touched by the echo that has taken the socket.
+  std::optional<EchoSocketOptions> appliedOptions;
+  bool bSocketUsed = false;  // an earlier echo may have left something on it
+  // A ping socket's identifier (its local port, fixed by its first send); 0
+  // until then.
+  WORD pingIdentifier = 0;
+};
+
+class IcmpHandleTable {
+ public:
+  static IcmpHandleTable& Instance() {
+    // Never destroyed: sends on other threads may outlive static destruction.
+    static IcmpHandleTable* const table = new IcmpHandleTable;
+    return *table;
+  }
+  HANDLE Add(std::shared_ptr<IcmpHandleState> p_state) {
+    std::lock_guard lock(m_lock);
+    HANDLE handle = reinterpret_cast<HANDLE>(m_nextKey++);
+    m_handles.emplace(handle, std::move(p_state));
+    return handle;
+  }
+  std::shared_ptr<IcmpHandleState> Find(HANDLE p_handle) {
+    std::lock_guard lock(m_lock);
+    auto found = m_handles.find(p_handle);
+    return found == m_handles.end() ? nullptr : found->second;
+  }
+  bool Remove(HANDLE p_handle) {
+    std::shared_ptr<IcmpHandleState> removed;  // closed outside the lock
+    std::lock_guard lock(m_lock);
+    auto found = m_handles.find(p_handle);
+    if (found == m_handles.end()) return false;
+    removed = std::move(found->second);
+    m_handles.erase(found);
+    return true;
+  }
+
+ private:
+  std::mutex m_lock;
+  std::unordered_map<HANDLE, std::shared_ptr<IcmpHandleState>> m_handles;
+  // Keys start high and even so they never equal null or INVALID_HANDLE_VALUE.
+  UINT_PTR m_nextKey = 0x1C400;
+};
+
+// Reads and drops what earlier echoes left on a socket (late replies, late
+// errors), so that this echo's wait starts on an empty socket. Bounded: a
+// raw socket on a busy host may keep receiving, and whatever is left over is
+// ignored by the matching anyway.
+void DiscardQueued(int p_fd) {
+  constexpr int kMostDiscarded = 64;
+  std::array<BYTE, 576> scrap;  // contents unused
+  for (int i = 0; i < kMostDiscarded; ++i) {
+    if (::recv(p_fd, scrap.data(), scrap.size(), MSG_DONTWAIT | MSG_ERRQUEUE) < 0) break;
+  }
+  for (int i = 0; i < kMostDiscarded; ++i) {
+    if (::recv(p_fd, scrap.data(), scrap.size(), MSG_DONTWAIT) < 0) break;
+  }
+}
+
+// The socket one echo uses: the handle's own when no other echo has it,
+// otherwise one opened for this echo alone and closed after it.
+class EchoSocketLease {
+ public:
+  explicit EchoSocketLease(IcmpHandleState& p_handle) : m_handle(p_handle) {
+    if (m_handle.socket.fd >= 0) {
+      std::lock_guard lock(m_handle.lock);
+      m_bHandleSocket = !m_handle.bSocketTaken;
+      m_handle.bSocketTaken = true;
+    }
+    if (m_bHandleSocket) {
+      if (m_handle.bSocketUsed) DiscardQueued(m_handle.socket.fd);
+      m_handle.bSocketUsed = true;
+      return;
+    }
+    m_own = OpenIcmpSocket();
+    if (m_own.fd >= 0 && !PrepareSocket(m_own)) {
+      ::close(m_own.fd);
+      m_own.fd = -1;
+    }
+  }
+  ~EchoSocketLease() {
+    if (m_bHandleSocket) {
+      std::lock_guard lock(m_handle.lock);
+      m_handle.bSocketTaken = false;
+    } else if (m_own.fd >= 0) {
+      ::close(m_own.fd);
+    }
+  }
+  EchoSocketLease(const EchoSocketLease&) = delete;
+  EchoSocketLease& operator=(const EchoSocketLease&) = delete;
+
+  // fd -1 when no socket could be opened.
+  const IcmpSocket& Socket() const { return m_bHandleSocket ? m_handle.socket : m_own; }
+  std::optional<EchoSocketOptions>& AppliedOptions() {
+    return m_bHandleSocket ? m_handle.appliedOptions : m_ownAppliedOptions;
+  }
+  // The ping socket's identifier, asking the system once per socket.
+  bool PingIdentifier(WORD& p_identifier) {
+    WORD& known = m_bHandleSocket ? m_handle.pingIdentifier : m_ownPingIdentifier;
+    if (known == 0) {
+      sockaddr_in local{};
+      socklen_t localLength = sizeof(local);
+      if (::getsockname(Socket().fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0) return false;
+      known = ntohs(local.sin_port);
+    }
+    p_identifier = known;
+    return true;
+  }
+
+ private:
+  IcmpHandleState& m_handle;
+  bool m_bHandleSocket = false;
+  IcmpSocket m_own;
+  std::optional<EchoSocketOptions> m_ownAppliedOptions;
+  WORD m_ownPingIdentifier = 0;
+};
+
 // Identifiers on raw sockets must differ between concurrent echoes of all
 // processes: the process id spreads them between processes, the counter
 // within one.
 std::atomic<uint32_t> g_echoCounter{0};
 
-EchoOutcome SendAndWait(IPAddr p_destination, std::span<const BYTE> p_payload,
+EchoOutcome SendAndWait(IcmpHandleState& p_handle, IPAddr p_destination, std::span<const BYTE> p_payload,
                         const IP_OPTION_INFORMATION& p_options, DWORD p_timeout) {
   EchoOutcome outcome;
-  const IcmpSocket icmpSocket = OpenIcmpSocket();
+  EchoSocketLease lease(p_handle);
+  const IcmpSocket& icmpSocket = lease.Socket();
   if (icmpSocket.fd < 0) {
     outcome.status = IP_GENERAL_FAILURE;
     return outcome;
   }
-  SocketCloser closer(icmpSocket.fd);
-  if (!ConfigureSocket(icmpSocket, p_options)) {
+  if (!ApplyEchoOptions(icmpSocket.fd, SocketOptionsOf(p_options), lease.AppliedOptions())) {
     outcome.status = errno == EINVAL ? IP_BAD_OPTION : IP_GENERAL_FAILURE;
     return outcome;
   }
 
   const uint32_t count = g_echoCounter.fetch_add(1, std::memory_order_relaxed);
   WORD identifier = static_cast<WORD>((static_cast<uint32_t>(::getpid()) * 7919u + count) & 0xFFFF);
-  const WORD sequence = static_cast<WORD>((count >> 16) + 1);
+  // A ping socket's identifier is fixed by the system for all its echoes, so
+  // there the sequence alone tells this echo from the socket's earlier ones.
+  const WORD sequence =
+      icmpSocket.bRaw ? static_cast<WORD>((count >> 16) + 1) : static_cast<WORD>(count);
 
   std::vector<BYTE> packet(kIcmpHeaderSize + p_payload.size());
   packet[0] = kIcmpEcho;
@@ -396,15 +517,10 @@ EchoOutcome SendAndWait(IPAddr p_destination, std::span<const BYTE> p_payload,
     outcome.status = StatusOfErrno(errno);
     return outcome;
   }
-  if (!icmpSocket.bRaw) {
-    // A ping socket's identifier is its local port, written by the kernel.
-    sockaddr_in local{};
-    socklen_t localLength = sizeof(local);
-    if (::getsockname(icmpSocket.fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0) {
-      outcome.status = IP_GENERAL_FAILURE;
-      return outcome;
-    }
-    identifier = ntohs(local.sin_port);
+  // A ping socket's identifier is its local port, written by the kernel.
+  if (!icmpSocket.bRaw && !lease.PingIdentifier(identifier)) {
+    outcome.status = IP_GENERAL_FAILURE;
+    return outcome;
   }
 
   const auto deadline = start + std::chrono::milliseconds(p_timeout);
@@ -514,13 +630,29 @@ void WriteFailure(LPVOID p_replyBuffer, DWORD p_replySize, ULONG p_status) {
 }  // namespace
 
 HANDLE IcmpCreateFile() {
-  const IcmpSocket probe = OpenIcmpSocket();
-  if (probe.fd < 0) {
+  std::shared_ptr<IcmpHandleState> state;
+  try {
+    state = std::make_shared<IcmpHandleState>();
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return INVALID_HANDLE_VALUE;
+  }
+  state->socket = OpenIcmpSocket();
+  if (state->socket.fd < 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  ::close(probe.fd);
-  return IcmpHandleTable::Instance().Add();
+  if (!PrepareSocket(state->socket)) {
+    // The handle stays usable: each echo then opens a socket of its own.
+    ::close(state->socket.fd);
+    state->socket.fd = -1;
+  }
+  try {
+    return IcmpHandleTable::Instance().Add(std::move(state));
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return INVALID_HANDLE_VALUE;
+  }
 }
 
 BOOL IcmpCloseHandle(HANDLE IcmpHandle) {
@@ -560,7 +692,7 @@ DWORD IcmpSendEcho(HANDLE IcmpHandle, IPAddr DestinationAddress, LPVOID RequestD
 
   const auto start = std::chrono::steady_clock::now();
   const std::span<const BYTE> payload(static_cast<const BYTE*>(RequestData), RequestSize);
-  EchoOutcome outcome = SendAndWait(DestinationAddress, payload, options, Timeout);
+  EchoOutcome outcome = SendAndWait(*state, DestinationAddress, payload, options, Timeout);
   const auto elapsed = std::chrono::steady_clock::now() - start;
 
   auto* reply = static_cast<ICMP_ECHO_REPLY*>(ReplyBuffer);

@@ -18,8 +18,14 @@
 // caller that reads the first reply's status never mistakes a failure for
 // success.
 //
-// Handles are safe to use from several threads at once: every echo has its
-// own socket.
+// A handle opens its socket when it is created, so an echo costs no socket
+// set-up. Handles are safe to use from several threads at once: an echo that
+// finds the handle's socket in use by another opens one of its own for the
+// time of the echo. Whatever earlier echoes left on the handle's socket
+// (late replies, late errors) is dropped before the next echo is sent, and
+// on ping sockets, whose identifier the system fixes per socket, each echo
+// has a sequence number of its own, so a late reply is never taken for a
+// later echo's.
 #pragma once
 
 #include <string>

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -213,6 +215,113 @@ TEST_P(IcmpEchoTest, NoRouteIsNetUnreachableAtOnce) {
                          sizeof(buffer), 5000),
             0u);
   EXPECT_EQ(FirstReply(buffer).Status, IP_DEST_NET_UNREACHABLE);
+}
+
+// Answers echo requests to 127.0.0.1 itself (the test turns the kernel's
+// answers off), the first one late: a slow host whose reply to an abandoned
+// echo arrives while the next echo waits.
+class LateResponder {
+ public:
+  explicit LateResponder(std::chrono::milliseconds p_firstReplyDelay)
+      : m_fd(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP)), m_firstReplyDelay(p_firstReplyDelay) {
+    if (m_fd >= 0) m_thread = std::thread([this] { Serve(); });
+  }
+  ~LateResponder() {
+    m_bStop = true;
+    if (m_thread.joinable()) m_thread.join();
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  LateResponder(const LateResponder&) = delete;
+  LateResponder& operator=(const LateResponder&) = delete;
+  bool IsOpen() const { return m_fd >= 0; }
+  int Answered() const { return m_answered.load(); }
+
+ private:
+  void Serve() {
+    std::vector<BYTE> packet(2048);
+    while (!m_bStop) {
+      pollfd waiter{m_fd, POLLIN, 0};
+      if (::poll(&waiter, 1, 20) <= 0) continue;
+      const ssize_t received = ::recv(m_fd, packet.data(), packet.size(), 0);
+      if (received < 20) continue;
+      const size_t headerLength = static_cast<size_t>(packet[0] & 0x0F) * 4;
+      if (static_cast<size_t>(received) < headerLength + 8 || packet[headerLength] != 8) continue;
+      // The request with its type turned into a reply: identifier, sequence
+      // and payload stay as sent.
+      std::vector<BYTE> reply(packet.begin() + static_cast<long>(headerLength), packet.begin() + received);
+      reply[0] = 0;
+      reply[2] = reply[3] = 0;
+      uint32_t sum = 0;
+      for (size_t i = 0; i + 1 < reply.size(); i += 2) sum += static_cast<uint32_t>(reply[i] << 8 | reply[i + 1]);
+      if (reply.size() % 2 != 0) sum += static_cast<uint32_t>(reply.back() << 8);
+      while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+      reply[2] = static_cast<BYTE>(~sum >> 8);
+      reply[3] = static_cast<BYTE>(~sum);
+      if (m_answered.load() == 0) std::this_thread::sleep_for(m_firstReplyDelay);
+      sockaddr_in destination{};
+      destination.sin_family = AF_INET;
+      destination.sin_addr.s_addr = Address("127.0.0.1");
+      (void)::sendto(m_fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&destination),
+                     sizeof(destination));
+      ++m_answered;
+    }
+  }
+
+  int m_fd;
+  std::chrono::milliseconds m_firstReplyDelay;
+  std::atomic<bool> m_bStop{false};
+  std::atomic<int> m_answered{0};
+  std::thread m_thread;
+};
+
+TEST_P(IcmpEchoTest, LateReplyToAnAbandonedEchoIsNotTakenForTheNextOne) {
+  ASSERT_TRUE(WriteNetworkSysctl("ipv4/icmp_echo_ignore_all", "1"));
+  LateResponder responder(std::chrono::milliseconds(400));
+  ASSERT_TRUE(responder.IsOpen());
+  std::string first = "first echo";
+  std::string second = "second echo";
+  ReplyBuffer buffer{};
+  // Given up before its reply comes.
+  EXPECT_EQ(IcmpSendEcho(m_handle, Address("127.0.0.1"), first.data(), static_cast<WORD>(first.size()), nullptr,
+                         buffer.data(), sizeof(buffer), 100),
+            0u);
+  EXPECT_EQ(FirstReply(buffer).Status, IP_REQ_TIMED_OUT);
+  // The first reply arrives while this one waits, and before its own.
+  ASSERT_EQ(IcmpSendEcho(m_handle, Address("127.0.0.1"), second.data(), static_cast<WORD>(second.size()),
+                         nullptr, buffer.data(), sizeof(buffer), 3000),
+            1u);
+  const ICMP_ECHO_REPLY& reply = FirstReply(buffer);
+  EXPECT_EQ(reply.Status, IP_SUCCESS);
+  ASSERT_EQ(reply.DataSize, second.size());
+  EXPECT_EQ(std::string(static_cast<const char*>(reply.Data), reply.DataSize), second);
+  EXPECT_EQ(responder.Answered(), 2);
+}
+
+size_t CountOpenFiles() {
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+TEST_P(IcmpEchoTest, HandleClosedDuringItsEchoLetsTheEchoEndAndThenReleasesItsSocket) {
+  ASSERT_TRUE(WriteNetworkSysctl("ipv4/icmp_echo_ignore_all", "1"));
+  const size_t filesBefore = CountOpenFiles();
+  HANDLE handle = IcmpCreateFile();
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CountOpenFiles(), filesBefore + 1);
+  ULONG status = 0;
+  DWORD replies = 1;
+  std::thread echo([&] {
+    ReplyBuffer buffer{};
+    replies = IcmpSendEcho(handle, Address("127.0.0.1"), nullptr, 0, nullptr, buffer.data(), sizeof(buffer), 300);
+    status = FirstReply(buffer).Status;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(IcmpCloseHandle(handle), TRUE);
+  echo.join();
+  EXPECT_EQ(replies, 0u);
+  EXPECT_EQ(status, IP_REQ_TIMED_OUT);
+  EXPECT_EQ(CountOpenFiles(), filesBefore);
 }
 
 TEST_P(IcmpEchoTest, ConcurrentEchoesOnOneHandleEachGetTheirOwnReply) {
