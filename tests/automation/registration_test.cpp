@@ -25,6 +25,8 @@ constexpr const wchar_t* kPingClsid = L"{2E13BB93-7F91-4dfb-B754-5135B0453D22}";
 constexpr const wchar_t* kDnsClsid = L"{7F5EF417-B9EF-4cd1-972F-BAAE33D8523F}";
 // KestNetMessageData is in the object map of every build (message_data.cpp).
 constexpr const wchar_t* kMessageDataClsid = L"{D8BBD5A6-E1C1-46b0-B0AA-06312AF38940}";
+// KestNetTcpClientSocket likewise (tcp_client_socket_object.cpp).
+constexpr const wchar_t* kTcpClientSocketClsid = L"{E0537AC6-146B-499e-8680-917BAE9706A1}";
 constexpr const wchar_t* kAppId = L"{4D912A20-7BAB-4353-8A03-FEFE588E8503}";
 constexpr const wchar_t* kLibId = L"{E1171533-559F-422a-BF2E-6B624534523D}";
 
@@ -102,6 +104,7 @@ TEST_F(RegistrationTest, WritesExactlyTheKeysOfTheClassScriptsAndTheAppId) {
   expected.merge(ClassLines(L"KestNetPing", kPingClsid, modulePath_));
   expected.merge(ClassLines(L"KestNetDNS", kDnsClsid, modulePath_));
   expected.merge(ClassLines(L"KestNetMessageData", kMessageDataClsid, modulePath_));
+  expected.merge(ClassLines(L"KestNetTcpClientSocket", kTcpClientSocketClsid, modulePath_));
   EXPECT_EQ(ScriptedLines(), expected);
 
   // The type library is registered with the module's path.
