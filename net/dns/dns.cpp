@@ -6,6 +6,7 @@
 #include "net/dns/dns_query_message.h"
 #include "net/sockets/ip_address.h"
 #include "platform/com/activation.h"
+#include "platform/com/apartment.h"
 #include "platform/com/bstr.h"
 #include "platform/com/guid.h"
 #include "platform/com/hresult.h"
@@ -46,6 +47,37 @@ struct ReleaseUnknown {
   void operator()(IUnknown* p_pUnknown) const { p_pUnknown->Release(); }
 };
 using UnknownPtr = std::unique_ptr<IUnknown, ReleaseUnknown>;
+
+// The companion is asked through COM, which the calling thread may never have
+// entered (a socket connecting by name from a plain worker thread). Such a
+// thread joins the multithreaded apartment for the span of the question and
+// leaves it again; a thread already in an apartment, or covered by the
+// process's implicit MTA, is left as it is.
+class InitializeComScope {
+ public:
+  InitializeComScope() {
+    if (SUCCEEDED(kestnet::platform::CheckComInitialized())) {
+      return;
+    }
+    const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    m_bEntered = SUCCEEDED(hr);
+    if (!m_bEntered) {
+      Log(kClassName, kLogLevelWarning,
+          "Initialize():  Error - COM could not be initialized on this thread, hr = <0x%X>.",
+          static_cast<unsigned>(hr));
+    }
+  }
+  ~InitializeComScope() {
+    if (m_bEntered) {
+      CoUninitialize();
+    }
+  }
+  InitializeComScope(const InitializeComScope&) = delete;
+  InitializeComScope& operator=(const InitializeComScope&) = delete;
+
+ private:
+  bool m_bEntered = false;
+};
 
 // Appends the companion's servers; throws as Initialize documents.
 void ReadCompanionServers(IUnknown* p_pNetwork, std::vector<std::string>& p_servers) {
@@ -118,6 +150,9 @@ void Dns::Initialize() {
   }
   m_cache.SetPath(DnsCache::MakeCachePath(L"", m_bVista));
 
+  // Declared before the companion's pointers so that they are released
+  // while the thread is still in the apartment.
+  InitializeComScope com;
   CLSID clsid{};
   IID iid{};
   CLSIDFromString(kSysNetClassId, &clsid);

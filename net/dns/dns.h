@@ -63,6 +63,8 @@ class Dns : public DNSListener {
   // Runs once per object; every other operation calls it first. A bad answer
   // from the companion throws (HRESULTException, InvalidObjectException) and
   // leaves the object uninitialised, so the next operation tries again.
+  // Works from any thread: one outside COM enters the multithreaded
+  // apartment for the duration of the companion's question.
   void Initialize();
 
   // Validates every entry ("0.0.0.0" and non-addresses throw
