@@ -794,6 +794,32 @@ TEST_F(TcpClientSocketObjectDnsTest, ConnectToANameThatDoesNotResolveFiresOneFai
   EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
 }
 
+TEST_F(TcpClientSocketObjectDnsTest, CloseWhileTheNameResolvesEndsTheAttemptWithOneOnClose) {
+  // The companion now names a server that never answers, so the name is
+  // still being resolved when Close comes.
+  module_.Unload();
+  ASSERT_TRUE(module_.Load("nameserver 127.0.0.2\n", ""));
+  TcpObject tcp;
+  ASSERT_EQ(tcp.Connect(L"slow.test", 80).hr, S_OK);
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateConnectPending);
+  ASSERT_EQ(tcp.Close().hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(1));
+  PumpFor(100ms);
+  ASSERT_EQ(tcp.Sink().Events().size(), 1u);
+  EXPECT_EQ(tcp.Sink().Events()[0].dispid, kDispOnClose);
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
+}
+
+TEST_F(TcpClientSocketObjectDnsTest, BlockingTestGivesASilentServerTheClampedDnsTimeout) {
+  module_.Unload();
+  ASSERT_TRUE(module_.Load("nameserver 127.0.0.2\n", ""));
+  TcpObject tcp;
+  // A Timeout of 100 would be refused by the resolver; it asks for 500 instead.
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Answered(tcp.BlockingSocketTest(L"slow.test", 80, 100), false));
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 500ms);
+}
+
 TEST_F(TcpClientSocketObjectDnsTest, BlockingTestResolvesNamesWithItsOwnResolver) {
   LoopbackServer listener;
   TcpObject tcp;
