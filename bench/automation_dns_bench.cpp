@@ -10,17 +10,19 @@
 //
 //   automation_dns_bench         (needs root or unprivileged user namespaces)
 //
-// A third run sends 1000 results straight into the object's listener from a
-// worker thread, no network at all: the event path alone, per event.
-//
-// per_name is the batch's wall time divided by 1000; cpu_per_name the
-// process's CPU time likewise. At the end the overhead per event is printed:
-// the object's per-name time minus the resolver's.
+// The two kinds of batch run in turn (the order swapped each time), since a
+// batch's time swings with the machine's load far more than the automation
+// layer costs; the overhead per event is the median of the paired
+// differences. Times are per name: a batch's wall time, or the whole
+// process's CPU time, divided by 1000. A second run sends 1000 results
+// straight into the object's listener from a worker thread, with no network
+// at all: the event path alone, per event.
 #include <benchmark/benchmark.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -53,19 +55,17 @@ using Clock = std::chrono::steady_clock;
 constexpr int kNames = 1000;
 constexpr const char* kServer = "127.0.0.53";
 constexpr LONG kNoCache = KestNet::DNS_RESOLVE_NAME_ALWAYS_QUERY | KestNet::DNS_RESOLVE_NAME_DONT_CACHE;
+constexpr DISPID kDispSetDNSServers = 2;
 constexpr DISPID kDispResolveNameAdvanced = 7;
 constexpr DISPID kDispOnResolveNameComplete = 1;
 
 std::wstring NameOf(int index) { return L"host" + std::to_wstring(index) + L".bench.test"; }
 
-// Seconds per name of each run, for the summary at the end.
-struct RunTimes {
-  double wallPerName = 0;
-  double cpuPerName = 0;
+// Seconds per name of one batch.
+struct BatchTime {
+  double wall = 0;
+  double cpu = 0;
 };
-RunTimes g_direct;
-RunTimes g_object;
-RunTimes g_eventPath;
 
 double ProcessCpuSeconds() {
   timespec now{};
@@ -73,12 +73,42 @@ double ProcessCpuSeconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-void SetPerNameCounters(benchmark::State& state, double wallSeconds, double cpuSeconds, RunTimes& times) {
-  const double names = static_cast<double>(kNames) * static_cast<double>(state.iterations());
-  times.wallPerName = wallSeconds / names;
-  times.cpuPerName = cpuSeconds / names;
-  state.counters["per_name"] = benchmark::Counter(times.wallPerName);
-  state.counters["cpu_per_name"] = benchmark::Counter(times.cpuPerName);
+// Runs batch and returns its time per name; false from batch is a failure.
+template <typename Batch>
+bool TimeBatch(Batch&& batch, BatchTime& time) {
+  const auto start = Clock::now();
+  const double cpuStart = ProcessCpuSeconds();
+  if (!batch()) return false;
+  time.wall = std::chrono::duration<double>(Clock::now() - start).count() / kNames;
+  time.cpu = (ProcessCpuSeconds() - cpuStart) / kNames;
+  return true;
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t middle = values.size() / 2;
+  return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// Median per-name times of each run, for the summary at the end.
+struct Summary {
+  double directWall = 0, directCpu = 0;
+  double objectWall = 0, objectCpu = 0;
+  double overheadWall = 0, overheadCpu = 0;
+  double eventPathWall = 0, eventPathCpu = 0;
+};
+Summary g_summary;
+
+void MedianPerName(const std::vector<BatchTime>& batches, double& wall, double& cpu) {
+  std::vector<double> walls;
+  std::vector<double> cpus;
+  for (const BatchTime& batch : batches) {
+    walls.push_back(batch.wall);
+    cpus.push_back(batch.cpu);
+  }
+  wall = Median(walls);
+  cpu = Median(cpus);
 }
 
 // The scripts' trust decision is not what is measured.
@@ -119,31 +149,27 @@ class CountingListener final : public KestNet::DNSListener {
   int m_failed = 0;
 };
 
-void BM_ResolverThousandNames(benchmark::State& state) {
-  CountingListener listener;
-  KestNet::Dns dns;
-  dns.SetDnsServers({kServer});
-  dns.SetListener(&listener);
-  std::vector<std::wstring> names;
-  for (int i = 0; i < kNames; ++i) names.push_back(NameOf(i));
-  double wall = 0;
-  double cpu = 0;
-  for (auto _ : state) {
-    listener.Reset();
-    const auto start = Clock::now();
-    const double cpuStart = ProcessCpuSeconds();
-    for (const std::wstring& name : names) dns.ResolveNameAsync(name, 5000, kNoCache, 0);
-    if (!listener.WaitForAll()) {
-      state.SkipWithError("a name did not report");
-      break;
-    }
-    wall += std::chrono::duration<double>(Clock::now() - start).count();
-    cpu += ProcessCpuSeconds() - cpuStart;
+// The thousand names through KestNet::Dns::ResolveNameAsync, all started at
+// once; a batch ends when the last has reported.
+class DirectBatches {
+ public:
+  DirectBatches() {
+    m_dns.SetDnsServers({kServer});
+    m_dns.SetListener(&m_listener);
+    for (int i = 0; i < kNames; ++i) m_names.push_back(NameOf(i));
   }
-  state.counters["failed"] = listener.Failed();
-  SetPerNameCounters(state, wall, cpu, g_direct);
-}
-BENCHMARK(BM_ResolverThousandNames)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+  bool operator()() {
+    m_listener.Reset();
+    for (const std::wstring& name : m_names) m_dns.ResolveNameAsync(name, 5000, kNoCache, 0);
+    return m_listener.WaitForAll();
+  }
+  int Failed() { return m_listener.Failed(); }
+
+ private:
+  CountingListener m_listener;
+  KestNet::Dns m_dns;
+  std::vector<std::wstring> m_names;
+};
 
 // --- The same names through KestNetDNS ------------------------------------------
 
@@ -199,50 +225,42 @@ bool PumpUntilEvents(const CountingSink& sink, int count) {
   return sink.events >= count;
 }
 
-// A DNS object as its factory makes it, with sink advised on its events.
-ATL::CComPtr<IDispatch> MakeDnsObject(CountingSink* sink, KestAXLib::CDNS** object = nullptr) {
-  ATL::CComObject<KestAXLib::CDNS>* created = nullptr;
-  if (ATL::CComObject<KestAXLib::CDNS>::CreateInstance(&created) != S_OK) return nullptr;
-  ATL::CComPtr<IDispatch> dns;
-  created->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dns));
-  ATL::CComQIPtr<IConnectionPointContainer> container(dns);
-  ATL::CComPtr<IConnectionPoint> point;
-  DWORD cookie = 0;
-  if (container == nullptr || container->FindConnectionPoint(IID_IKestNetDNSEvents, &point) != S_OK ||
-      point->Advise(sink, &cookie) != S_OK) {
-    return nullptr;
+// A DNS object as its factory makes it, with a counting sink advised on its
+// events. Valid() is false when any step failed.
+class DnsObjectUnderTest {
+ public:
+  DnsObjectUnderTest() {
+    m_sink.Attach(new CountingSink());
+    ATL::CComObject<KestAXLib::CDNS>* created = nullptr;
+    if (ATL::CComObject<KestAXLib::CDNS>::CreateInstance(&created) != S_OK) return;
+    created->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&m_dns));
+    m_object = created;
+    ATL::CComQIPtr<IConnectionPointContainer> container(m_dns);
+    ATL::CComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    m_valid = container != nullptr && container->FindConnectionPoint(IID_IKestNetDNSEvents, &point) == S_OK &&
+              point->Advise(m_sink, &cookie) == S_OK;
   }
-  if (object != nullptr) *object = created;
-  return dns;
-}
+  bool Valid() const { return m_valid; }
+  IDispatch* Dispatch() const { return m_dns; }
+  KestAXLib::CDNS* Object() const { return m_object; }
+  CountingSink& Sink() const { return *m_sink.p; }
 
-void BM_DnsObjectThousandNames(benchmark::State& state) {
-  ATL::CComPtr<CountingSink> sinkReference;
-  sinkReference.Attach(new CountingSink());
-  CountingSink* sink = sinkReference;
-  {
-    ATL::CComPtr<IDispatch> dns = MakeDnsObject(sink);
-    if (dns == nullptr) {
-      state.SkipWithError("no DNS object");
-      return;
-    }
-    // SetDNSServers(kServer) with its default delimiter, as a script calls it.
-    VARIANT server;
-    VariantInit(&server);
-    server.vt = VT_BSTR;
-    server.bstrVal = SysAllocString(L"127.0.0.53");
-    DISPPARAMS serverParams{&server, nullptr, 1, 0};
-    HRESULT set = dns->Invoke(2, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &serverParams, nullptr, nullptr,
-                              nullptr);
-    VariantClear(&server);
-    if (FAILED(set)) {
-      state.SkipWithError("SetDNSServers failed");
-      return;
-    }
-    // Arguments of ResolveNameAdvanced(name, flags, cache time), last first.
-    std::vector<std::vector<VARIANT>> calls(kNames, std::vector<VARIANT>(3));
+ private:
+  ATL::CComPtr<CountingSink> m_sink;
+  ATL::CComPtr<IDispatch> m_dns;
+  KestAXLib::CDNS* m_object = nullptr;
+  bool m_valid = false;
+};
+
+// The thousand names through the object: ResolveNameAdvanced(name, always
+// query | don't cache, 0) by IDispatch::Invoke for each, then the apartment
+// pumps until every OnResolveNameComplete has reached the sink.
+class ObjectBatches {
+ public:
+  ObjectBatches() : m_calls(kNames, std::vector<VARIANT>(3)) {
     for (int i = 0; i < kNames; ++i) {
-      std::vector<VARIANT>& arguments = calls[static_cast<size_t>(i)];
+      std::vector<VARIANT>& arguments = m_calls[static_cast<size_t>(i)];  // last argument first
       for (VARIANT& argument : arguments) VariantInit(&argument);
       arguments[0].vt = VT_I4;
       arguments[0].lVal = 0;
@@ -251,80 +269,130 @@ void BM_DnsObjectThousandNames(benchmark::State& state) {
       arguments[2].vt = VT_BSTR;
       arguments[2].bstrVal = SysAllocString(NameOf(i).c_str());
     }
-    double wall = 0;
-    double cpu = 0;
-    int expected = 0;
-    for (auto _ : state) {
-      const auto start = Clock::now();
-      const double cpuStart = ProcessCpuSeconds();
-      for (std::vector<VARIANT>& arguments : calls) {
-        DISPPARAMS params{arguments.data(), nullptr, 3, 0};
-        dns->Invoke(kDispResolveNameAdvanced, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
-                    nullptr, nullptr);
-      }
-      expected += kNames;
-      if (!PumpUntilEvents(*sink, expected)) {
-        state.SkipWithError("an event did not come");
-        break;
-      }
-      wall += std::chrono::duration<double>(Clock::now() - start).count();
-      cpu += ProcessCpuSeconds() - cpuStart;
-    }
-    for (std::vector<VARIANT>& arguments : calls) {
+    if (!m_object.Valid()) return;
+    // SetDNSServers with its default delimiter, as a script calls it.
+    VARIANT server;
+    VariantInit(&server);
+    server.vt = VT_BSTR;
+    server.bstrVal = SysAllocString(L"127.0.0.53");
+    DISPPARAMS params{&server, nullptr, 1, 0};
+    m_ready = SUCCEEDED(m_object.Dispatch()->Invoke(kDispSetDNSServers, IID_NULL, LOCALE_USER_DEFAULT,
+                                                    DISPATCH_METHOD, &params, nullptr, nullptr, nullptr));
+    VariantClear(&server);
+  }
+  ~ObjectBatches() {
+    for (std::vector<VARIANT>& arguments : m_calls) {
       for (VARIANT& argument : arguments) VariantClear(&argument);
     }
-    state.counters["failed"] = sink->failed;
-    SetPerNameCounters(state, wall, cpu, g_object);
   }
+  ObjectBatches(const ObjectBatches&) = delete;
+  ObjectBatches& operator=(const ObjectBatches&) = delete;
+
+  bool Ready() const { return m_ready; }
+  bool operator()() {
+    for (std::vector<VARIANT>& arguments : m_calls) {
+      DISPPARAMS params{arguments.data(), nullptr, 3, 0};
+      m_object.Dispatch()->Invoke(kDispResolveNameAdvanced, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                  nullptr, nullptr, nullptr);
+    }
+    m_expected += kNames;
+    return PumpUntilEvents(m_object.Sink(), m_expected);
+  }
+  int Failed() const { return m_object.Sink().failed; }
+
+ private:
+  DnsObjectUnderTest m_object;
+  std::vector<std::vector<VARIANT>> m_calls;
+  int m_expected = 0;
+  bool m_ready = false;
+};
+
+// The two kinds of batch taken in turn, the order swapped every time, so
+// that a machine whose load changes during the run weighs on both alike.
+// The overhead is the median of the per-pair differences.
+void BM_ThousandNamesObjectAgainstResolver(benchmark::State& state) {
+  DirectBatches direct;
+  ObjectBatches object;
+  if (!object.Ready()) {
+    state.SkipWithError("no DNS object");
+    return;
+  }
+  std::vector<BatchTime> directTimes;
+  std::vector<BatchTime> objectTimes;
+  std::vector<double> wallDifferences;
+  std::vector<double> cpuDifferences;
+  bool objectFirst = false;
+  for (auto _ : state) {
+    BatchTime directTime;
+    BatchTime objectTime;
+    const bool ran = objectFirst ? TimeBatch(object, objectTime) && TimeBatch(direct, directTime)
+                                 : TimeBatch(direct, directTime) && TimeBatch(object, objectTime);
+    if (!ran) {
+      state.SkipWithError("a name did not report");
+      return;
+    }
+    objectFirst = !objectFirst;
+    directTimes.push_back(directTime);
+    objectTimes.push_back(objectTime);
+    wallDifferences.push_back(objectTime.wall - directTime.wall);
+    cpuDifferences.push_back(objectTime.cpu - directTime.cpu);
+  }
+  MedianPerName(directTimes, g_summary.directWall, g_summary.directCpu);
+  MedianPerName(objectTimes, g_summary.objectWall, g_summary.objectCpu);
+  g_summary.overheadWall = Median(wallDifferences);
+  g_summary.overheadCpu = Median(cpuDifferences);
+  state.counters["resolver_per_name"] = benchmark::Counter(g_summary.directWall);
+  state.counters["object_per_name"] = benchmark::Counter(g_summary.objectWall);
+  state.counters["overhead_per_event"] = benchmark::Counter(g_summary.overheadWall);
+  state.counters["cpu_overhead_per_event"] = benchmark::Counter(g_summary.overheadCpu);
+  state.counters["failed"] = direct.Failed() + object.Failed();
 }
-BENCHMARK(BM_DnsObjectThousandNames)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK(BM_ThousandNamesObjectAgainstResolver)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
 // The event path alone: a worker thread reports 1000 results (one address
 // each) to the object's listener, as the resolver's threads do, while the
-// apartment pumps and fires them.
-void BM_DnsObjectEventPathThousandResults(benchmark::State& state) {
-  ATL::CComPtr<CountingSink> sinkReference;
-  sinkReference.Attach(new CountingSink());
-  CountingSink* sink = sinkReference;
-  {
-    KestAXLib::CDNS* object = nullptr;
-    ATL::CComPtr<IDispatch> dns = MakeDnsObject(sink, &object);
-    if (dns == nullptr) {
-      state.SkipWithError("no DNS object");
+// apartment pumps and fires them. No network, no resolver.
+void BM_EventPathThousandResults(benchmark::State& state) {
+  DnsObjectUnderTest object;
+  if (!object.Valid()) {
+    state.SkipWithError("no DNS object");
+    return;
+  }
+  std::vector<std::wstring> names;
+  for (int i = 0; i < kNames; ++i) names.push_back(NameOf(i));
+  std::vector<BatchTime> times;
+  int expected = 0;
+  for (auto _ : state) {
+    BatchTime time;
+    expected += kNames;
+    const bool heard = TimeBatch(
+        [&] {
+          std::thread worker([&] {
+            for (const std::wstring& name : names) {
+              KestNet::DnsRecordList records;
+              KestNet::DnsRecord answer;
+              answer.type = KestNet::kDnsRecordTypeA;
+              answer.address.Set("10.0.0.1");
+              records.push_back(answer);
+              object.Object()->OnResolveNameComplete(name, KestNet::DNS_SUCCESS, records);
+            }
+          });
+          const bool all = PumpUntilEvents(object.Sink(), expected);
+          worker.join();
+          return all;
+        },
+        time);
+    if (!heard) {
+      state.SkipWithError("an event did not come");
       return;
     }
-    std::vector<std::wstring> names;
-    for (int i = 0; i < kNames; ++i) names.push_back(NameOf(i));
-    double wall = 0;
-    double cpu = 0;
-    int expected = 0;
-    for (auto _ : state) {
-      const auto start = Clock::now();
-      const double cpuStart = ProcessCpuSeconds();
-      std::thread worker([&] {
-        for (const std::wstring& name : names) {
-          KestNet::DnsRecordList records;
-          KestNet::DnsRecord answer;
-          answer.type = KestNet::kDnsRecordTypeA;
-          answer.address.Set("10.0.0.1");
-          records.push_back(answer);
-          object->OnResolveNameComplete(name, KestNet::DNS_SUCCESS, records);
-        }
-      });
-      expected += kNames;
-      const bool heard = PumpUntilEvents(*sink, expected);
-      worker.join();
-      if (!heard) {
-        state.SkipWithError("an event did not come");
-        break;
-      }
-      wall += std::chrono::duration<double>(Clock::now() - start).count();
-      cpu += ProcessCpuSeconds() - cpuStart;
-    }
-    SetPerNameCounters(state, wall, cpu, g_eventPath);
+    times.push_back(time);
   }
+  MedianPerName(times, g_summary.eventPathWall, g_summary.eventPathCpu);
+  state.counters["per_event"] = benchmark::Counter(g_summary.eventPathWall);
+  state.counters["cpu_per_event"] = benchmark::Counter(g_summary.eventPathCpu);
 }
-BENCHMARK(BM_DnsObjectEventPathThousandResults)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK(BM_EventPathThousandResults)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
 // --- The server --------------------------------------------------------------------
 
@@ -415,18 +483,18 @@ int main(int argc, char** argv) {
   KestNet::InitializeSockets();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  if (g_direct.wallPerName > 0 && g_object.wallPerName > 0) {
-    std::printf("\nAutomation overhead per event (KestNetDNS minus the resolver, 1000 names):\n");
-    std::printf("  wall time  %8.2f us   (%.2f us per name through the object, %.2f us directly)\n",
-                (g_object.wallPerName - g_direct.wallPerName) * 1e6, g_object.wallPerName * 1e6,
-                g_direct.wallPerName * 1e6);
-    std::printf("  CPU time   %8.2f us   (%.2f us per name through the object, %.2f us directly)\n",
-                (g_object.cpuPerName - g_direct.cpuPerName) * 1e6, g_object.cpuPerName * 1e6,
-                g_direct.cpuPerName * 1e6);
+  if (g_summary.directWall > 0 && g_summary.objectWall > 0) {
+    std::printf("\n1000 names, median per name over the batches:\n");
+    std::printf("  through KestNetDNS (Invoke + event)  %8.2f us wall  %8.2f us CPU\n", g_summary.objectWall * 1e6,
+                g_summary.objectCpu * 1e6);
+    std::printf("  through the resolver directly         %8.2f us wall  %8.2f us CPU\n", g_summary.directWall * 1e6,
+                g_summary.directCpu * 1e6);
+    std::printf("  automation overhead per event         %8.2f us wall  %8.2f us CPU  (median of paired batches)\n",
+                g_summary.overheadWall * 1e6, g_summary.overheadCpu * 1e6);
   }
-  if (g_eventPath.wallPerName > 0) {
-    std::printf("  event path alone (listener to sink): %.2f us wall, %.2f us CPU per event\n",
-                g_eventPath.wallPerName * 1e6, g_eventPath.cpuPerName * 1e6);
+  if (g_summary.eventPathWall > 0) {
+    std::printf("  event path alone, listener to sink    %8.2f us wall  %8.2f us CPU\n", g_summary.eventPathWall * 1e6,
+                g_summary.eventPathCpu * 1e6);
   }
   KestNet::UninitializeSockets();
   KestNet::SocketEventThread::WaitForAllThreadsToEnd(5000);
