@@ -236,7 +236,10 @@ void CTcpClientSocket::EnsureMainSocket() {
   // whose attempt failed: it is not connected to anything and is not used again.
   if (m_pMainSocket != nullptr && m_pMainSocket->IsCreated()) RetireMainSocket();
   if (m_pMainSocket == nullptr) m_pMainSocket.reset(new (std::nothrow) TcpNonBlockingLineSocket());
-  if (m_pMainSocket != nullptr && !m_pMainSocket->IsCreated()) m_pMainSocket->Create(this);
+  if (m_pMainSocket != nullptr && !m_pMainSocket->IsCreated() && m_pMainSocket->Create(this) != 0) {
+    // Nothing here reads lines: announcing each one would be wasted work.
+    m_pMainSocket->SetLineMode(false);
+  }
   if (m_pMainSocket == nullptr || !m_pMainSocket->IsCreated()) {
     Log(kIdentity.className, kLogLevelWarning, "Connect() - The underlying socket is invalid.");
     throw KestBase::InvalidObjectException();
@@ -321,11 +324,20 @@ void CTcpClientSocket::OnClose(TcpNonBlockingLineSocket* p_pSocket, DWORD p_dwRe
   });
 }
 
-// The object sends and receives nothing; data a peer sends stays in the
-// socket's buffer until the connection ends.
+// The object sends and receives no data.
 void CTcpClientSocket::OnAccept(TcpNonBlockingLineSocket*, DWORD) {}
 void CTcpClientSocket::OnOutOfBandData(TcpNonBlockingLineSocket*, DWORD) {}
-void CTcpClientSocket::OnReceive(TcpNonBlockingLineSocket*, DWORD) {}
+
+// Whatever a peer sends is dropped as it arrives: nothing ever reads it, and
+// a peer that keeps talking to a connection a script holds open would
+// otherwise grow the socket's buffer without end.
+void CTcpClientSocket::OnReceive(TcpNonBlockingLineSocket* p_pSocket, DWORD) {
+  if (p_pSocket != nullptr) p_pSocket->ClearReceiveBuffer();
+}
+
+DWORD CTcpClientSocket::BytesHeldFromPeer() {
+  return m_pMainSocket == nullptr ? 0 : m_pMainSocket->GetReceivedSize();
+}
 void CTcpClientSocket::OnSend(TcpNonBlockingLineSocket*, DWORD) {}
 void CTcpClientSocket::OnReceiveLine(TcpNonBlockingLineSocket*, DWORD) {}
 

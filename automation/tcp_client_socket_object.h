@@ -157,6 +157,8 @@ class CTcpClientSocket
 
   // The state of the main socket (0 idle, 1 connect pending, 2 connected or closing).
   LONG GetState() const { return m_state.load(); }
+  // Bytes the main socket holds of what its peer sent (dropped as they arrive).
+  DWORD BytesHeldFromPeer();
 
  private:
   // Records the outcome of the blocking test's connection and signals.

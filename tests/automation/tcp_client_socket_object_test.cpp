@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -535,6 +536,28 @@ TEST_F(TcpClientSocketObjectTest, CloseJustAsThePeerClosesSucceedsAndTheEndIsRep
     EXPECT_EQ(tcp.Sink().Events()[before + 1].dispid, kDispOnClose) << "round " << round;
   }
   EXPECT_EQ(tcp.Sink().Count(kDispOnConnect), 20u);
+}
+
+TEST_F(TcpClientSocketObjectTest, WhatAPeerSendsIsDroppedAndTheConnectionLastsUntilClose) {
+  LoopbackServer server;
+  TcpObject tcp;
+  ASSERT_EQ(tcp.Connect(L"127.0.0.1", server.Port()).hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(1));
+  Descriptor accepted = server.Accept();
+  ASSERT_TRUE(accepted.Valid());
+  const std::string chatter(4 * 1024 * 1024, '\n');  // also four million line feeds
+  ASSERT_TRUE(KestNet::testing::SendAll(accepted.Get(), chatter));
+  // Everything sent has left the server's side once the client has read it all.
+  ASSERT_TRUE(KestNet::testing::Eventually([&] {
+    int unsent = 0;
+    return ioctl(accepted.Get(), TIOCOUTQ, &unsent) == 0 && unsent == 0;
+  }));
+  EXPECT_LE(tcp.Object().BytesHeldFromPeer(), KestNet::TcpNonBlockingLineSocket::kChunkSize);
+  EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateConnected);
+  ASSERT_EQ(tcp.Close().hr, S_OK);
+  ASSERT_TRUE(tcp.WaitForEvents(2));
+  PumpFor(50ms);
+  EXPECT_EQ(tcp.Sink().Events().size(), 2u);
 }
 
 TEST_F(TcpClientSocketObjectTest, PeerThatResetsFiresOnCloseWithTheTimeoutCode) {
