@@ -232,6 +232,20 @@ TEST_F(PingNameTest, AbortDuringTheResolutionReportsAbortedOnce) {
   EXPECT_EQ(responses[1].wResult, PING_SUCCESS);
 }
 
+TEST_F(PingNameTest, DestroyingTheEngineWhileANameResolvesReportsNothing) {
+  ASSERT_NO_FATAL_FAILURE(StartPeer());
+  RecordingPingListener listener;
+  const auto start = std::chrono::steady_clock::now();
+  {
+    Ping ping;
+    ping.EchoRequestAsync(L"slow.kestnet.test", &listener, 20000, kICMPTimeout, kTTL, kDataSize);
+    ASSERT_TRUE(m_peer.WaitForDatagrams(1, 5s));
+  }
+  // The resolution was interrupted, not waited out.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+  EXPECT_EQ(listener.Responses().size(), 0u);
+}
+
 TEST_F(PingNameTest, NamesDifferingInLetterCaseResolveInParallelOneCaseOnce) {
   ASSERT_NO_FATAL_FAILURE(StartPeer());
   RecordingPingListener listener;
