@@ -925,6 +925,8 @@ std::string GuardLine(const char* method, const char* errorName) {
 TEST_F(TcpClientSocketObjectLogTest, ConnectNamesTheRejectedParameter) {
   EXPECT_EXIT(CheckObjectLines(
                   [](IKestNetTcpClientSocket* tcp) {
+                    // The constant getters refuse a missing pointer without a word.
+                    tcp->get_SOCKET_NO_ERROR(nullptr);
                     tcp->Connect(ATL::CComBSTR(L"127.0.0.1"), 65536);
                     tcp->Connect(ATL::CComBSTR(L"127.0.0.1"), -1);
                     tcp->Connect(ATL::CComBSTR(L""), 80);
@@ -992,6 +994,24 @@ TEST_F(TcpClientSocketObjectLogTest, BlockingTestLogsWhereItConnectsAndWhyItFail
                    {3, "BlockingSocketTest():  The internal connect operation failed with error code <1>."},
                    {1, "BlockingSocketTest():  Error - Invalid Return Parameter."},
                    {1, GuardLine("BlockingSocketTest", "NULL_POINTER_ERROR")}}),
+              ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(TcpClientSocketObjectLogTest, UnknownEventIdsAndMismatchedRecordsAreLoggedAndIgnored) {
+  EXPECT_EXIT(CheckObjectLines(
+                  [](IKestNetTcpClientSocket* tcp) {
+                    auto* object = static_cast<CTcpClientSocket*>(tcp);
+                    object->PostAsyncEvent(7, new KestAXLib::COnCloseData(0));
+                    object->PostAsyncEvent(KestAXLib::kTcpOnConnectEventId, new KestAXLib::COnCloseData(0));
+                    object->PostAsyncEvent(KestAXLib::kTcpOnCloseEventId,
+                                           new KestAXLib::COnConnectData(0, L"host", L"address"));
+                    PumpFor(50ms);
+                  },
+                  {{1, "HandleAsyncEventMessage() - Received an invalid async event ID [7], ignoring."},
+                   {1, "HandleAsyncEventMessage() - Received an invalid CAsyncEventData pointer for async event ID "
+                       "[1], ignoring."},
+                   {1, "HandleAsyncEventMessage() - Received an invalid CAsyncEventData pointer for async event ID "
+                       "[2], ignoring."}}),
               ::testing::ExitedWithCode(0), "");
 }
 
