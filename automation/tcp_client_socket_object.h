@@ -17,12 +17,20 @@
 // Threads: methods run on the object's thread; the line-socket callbacks run
 // on socket event threads (or on the object's thread while it closes a socket
 // synchronously) and touch only the state, the target host and the post. The
-// state is atomic because both sides read and change it; callbacks move it
-// only from the value they saw (compare-and-exchange), so a Close() made
-// while a callback runs is never undone by it. The target host is written by
-// Connect only while idle and read by callbacks only while pending; the leaf
-// lock m_targetLock still guards it so that no reader ever sees a half-made
-// string.
+// state is atomic because both sides read and change it. The connect
+// callback moves it only out of "pending" (compare-and-exchange), so a
+// Close() made while it runs is never undone; the close callback always ends
+// in idle, the connection being gone. Callbacks move the state before they
+// post, so a script reacting to an event finds the state the event
+// announces (it may Connect again from its OnConnect handler). The target
+// host is written by Connect only while idle and read by callbacks only
+// while pending; the leaf lock m_targetLock still guards it so that no
+// reader ever sees a half-made string.
+//
+// A socket whose connect failed is of no further use, so an idle object that
+// still holds an open one replaces it before the next attempt; such a socket
+// is closed with its notifications passed over (m_pRetiringSocket), as its
+// attempt has already been reported, or was never started.
 //
 // Ownership: the object owns both sockets and the test resolver. Final
 // release destroys the window first (a record still queued is dropped, never
