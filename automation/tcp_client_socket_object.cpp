@@ -4,6 +4,7 @@
 #include <new>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "automation/module.h"
 #include "net/dns/dns.h"

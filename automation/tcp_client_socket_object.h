@@ -41,7 +41,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "automation/async_event_window.h"
 #include "automation/class_factory.h"
