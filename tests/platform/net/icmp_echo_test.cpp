@@ -297,6 +297,48 @@ TEST_P(IcmpEchoTest, LateReplyToAnAbandonedEchoIsNotTakenForTheNextOne) {
   EXPECT_EQ(responder.Answered(), 2);
 }
 
+// The TTL and type of service of the next echo request seen on loopback.
+struct SentHeader {
+  int ttl = -1;
+  int tos = -1;
+};
+
+SentHeader NextEchoRequestHeader(int p_captureFd) {
+  std::array<BYTE, 2048> packet{};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd waiter{p_captureFd, POLLIN, 0};
+    if (::poll(&waiter, 1, 100) <= 0) continue;
+    const ssize_t received = ::recv(p_captureFd, packet.data(), packet.size(), 0);
+    if (received < 28) continue;
+    const size_t headerLength = static_cast<size_t>(packet[0] & 0x0F) * 4;
+    if (static_cast<size_t>(received) >= headerLength + 8 && packet[headerLength] == 8) {
+      return {packet[8], packet[1]};
+    }
+  }
+  return {};
+}
+
+TEST_P(IcmpEchoTest, OptionsChangedBetweenEchoesOnOneHandleApplyToEachEcho) {
+  const int capture = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+  ASSERT_GE(capture, 0);
+  const struct {
+    UCHAR ttl;
+    UCHAR tos;
+  } rounds[] = {{5, 0}, {9, 0x10}, {9, 0x10}, {5, 0x10}, {5, 0}};
+  for (const auto& round : rounds) {
+    IP_OPTION_INFORMATION options{round.ttl, round.tos, 0, 0, nullptr};
+    ReplyBuffer buffer{};
+    EXPECT_EQ(IcmpSendEcho(m_handle, Address("127.0.0.1"), nullptr, 0, &options, buffer.data(), sizeof(buffer),
+                           2000),
+              1u);
+    const SentHeader sent = NextEchoRequestHeader(capture);
+    EXPECT_EQ(sent.ttl, round.ttl);
+    EXPECT_EQ(sent.tos, round.tos);
+  }
+  ::close(capture);
+}
+
 size_t CountOpenFiles() {
   size_t count = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
