@@ -17,8 +17,10 @@
 // figures; the load average at the start heads the output.
 //
 // Needs a ping or raw ICMP socket (root, CAP_NET_RAW or ping_group_range).
-// Echoes go to loopback only; run it in a private network namespace, e.g.
-//   unshare -n sh -c 'ip link set lo up && ping_bench'
+// Echoes go to loopback only. The program moves into a private network
+// namespace of its own first where it may (root), so that the echoes, and
+// iputils which it starts, never meet the machine's own loopback traffic;
+// elsewhere it says so and uses the machine's loopback.
 // Usage: ping_bench [count [part...]]   (parts: service engine worker iputils)
 #include <arpa/inet.h>
 #include <sys/resource.h>
@@ -40,6 +42,7 @@
 #include "net/ping/ping.h"
 #include "platform/net/icmp_echo.h"
 #include "runtime/thread.h"
+#include "tests/support/network_namespace.h"
 
 namespace {
 
@@ -241,6 +244,12 @@ bool Wanted(int argc, char** argv, const char* p_szPart) {
 
 int main(int argc, char** argv) {
   const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
+  // Before any thread starts, so that every worker is inside it too.
+  kestnet::testing::NetworkNamespace network;
+  std::string namespaceError;
+  if (!network.Enter(namespaceError)) {
+    std::printf("no private network namespace (%s): using the machine's loopback\n", namespaceError.c_str());
+  }
   const std::string problem = kestnet::platform::IcmpAccessProblem();
   if (!problem.empty()) {
     std::printf("%s\n", problem.c_str());
