@@ -10,6 +10,7 @@
 
 #include "automation/dns_object.h"
 #include "platform/com/safearray.h"
+#include "platform/registry/registry.h"
 #include "runtime/exceptions.h"
 #include "tests/automation/net_object_support.h"
 #include "tests/companions/sys_net_module.h"
@@ -70,6 +71,31 @@ Resolution ReadResolution(const FiredEvent& event) {
     VariantClear(&element);
   }
   return resolution;
+}
+
+// The resolver writes a name to its registry cache just after it has
+// reported the name; waits (up to five seconds) until the entry of name in
+// the cache named vendor is complete (its expiry is written last).
+bool WaitForCacheEntry(const std::wstring& vendor, const std::wstring& name) {
+  const std::wstring cache = (vendor.empty() ? L"" : vendor + L"\\") + L"KestNet\\DNSCache\\" + name;
+  const std::wstring keys[] = {L"SOFTWARE\\Tolvar\\Kest\\Config\\" + cache,
+                               L"SOFTWARE\\Tolvar\\Pelwick\\Config\\" + cache};
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    for (const std::wstring& key : keys) {
+      HKEY opened = nullptr;
+      if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) continue;
+      DWORD expiry = 0;
+      DWORD size = sizeof(expiry);
+      const bool complete =
+          RegQueryValueExW(opened, L"ExpirationDate", nullptr, nullptr, reinterpret_cast<BYTE*>(&expiry), &size) ==
+          ERROR_SUCCESS;
+      RegCloseKey(opened);
+      if (complete) return true;
+    }
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
 }
 
 class DnsObjectTest : public NetObjectTest {
@@ -367,6 +393,7 @@ TEST_F(DnsObjectTest, CacheAnswersUntilClearedAndFlagsPassTheirLow16Bits) {
   ASSERT_EQ(PutTimeout(dns, 500), S_OK);
   ASSERT_EQ(Resolve(dns, L"cached.kestnet.test"), S_OK);
   ASSERT_EQ(AwaitResolutions(sink, 1).size(), 1u);
+  ASSERT_TRUE(WaitForCacheEntry(L"", L"cached.kestnet.test"));
   m_server.Stop();
 
   // From the cache while the server is gone.
@@ -402,6 +429,43 @@ TEST_F(DnsObjectTest, ServersComeFromTheCompanionWhenTheScriptSetsNone) {
   ASSERT_EQ(resolutions.size(), 1u);
   EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_SUCCESS));
   EXPECT_EQ(resolutions[0].addresses, std::vector<std::wstring>{L"10.6.0.6"});
+}
+
+TEST_F(DnsObjectTest, EachVendorIdKeepsACacheOfItsOwn) {
+  StartDnsmasq({{"10.7.0.7", "vendor.kestnet.test"}}, 600);
+  const auto resolveAs = [&](const wchar_t* vendor) {
+    ATL::CComPtr<RecordingSink> sink;
+    ATL::CComPtr<IDispatch> dns = MakeDns(sink);
+    EXPECT_EQ(trust_test::PutText(dns, L"VendorID", vendor), S_OK);
+    EXPECT_EQ(SetServers(dns, L"127.0.0.53"), S_OK);
+    EXPECT_EQ(PutTimeout(dns, 500), S_OK);
+    EXPECT_EQ(Resolve(dns, L"vendor.kestnet.test"), S_OK);
+    std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
+    return resolutions.empty() ? -1 : resolutions[0].result;
+  };
+  ASSERT_EQ(resolveAs(L"Acme"), static_cast<INT>(KestNet::DNS_SUCCESS));
+  ASSERT_TRUE(WaitForCacheEntry(L"Acme", L"vendor.kestnet.test"));
+  m_server.Stop();
+  // With the server gone only a cache can answer: Acme's, not Other's.
+  EXPECT_NE(resolveAs(L"Other"), static_cast<INT>(KestNet::DNS_SUCCESS));
+  EXPECT_EQ(resolveAs(L"Acme"), static_cast<INT>(KestNet::DNS_SUCCESS));
+}
+
+TEST_F(DnsObjectTest, AnAggregatedObjectFiresItsEventsAndGoesWithItsOuterObject) {
+  Outer* outer = new Outer();
+  ASSERT_EQ(CDNS::_CreatorClass::CreateInstance(outer, IID_IUnknown, outer->InnerSlot()), S_OK);
+  ATL::CComPtr<RecordingSink> sink;
+  {
+    ATL::CComPtr<IDispatch> dns;
+    ASSERT_EQ(outer->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dns)), S_OK);
+    sink = Connect(dns, IID_IKestNetDNSEvents);
+    ASSERT_EQ(Resolve(dns, L"nowhere.test"), S_OK);
+    std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
+    ASSERT_EQ(resolutions.size(), 1u);
+    EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_ERROR_NO_SERVERS));
+  }
+  outer->Release();
+  EXPECT_EQ(sink->Count(), 1u);
 }
 
 TEST_F(DnsObjectTest, ReleasingTheObjectWithAQueryRunningFiresNothing) {

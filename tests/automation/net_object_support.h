@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "automation/invoke_gate.h"
@@ -120,6 +121,36 @@ inline ATL::CComPtr<RecordingSink> Connect(IUnknown* object, const IID& events) 
   }
   return sink;
 }
+
+// A minimal outer object that aggregates one inner object.
+class Outer final : public IUnknown {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IUnknown) {
+      *ppv = static_cast<IUnknown*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return inner_ != nullptr ? inner_->QueryInterface(riid, ppv) : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --references_;
+    if (left == 0) {
+      IUnknown* inner = std::exchange(inner_, nullptr);
+      if (inner != nullptr) inner->Release();
+      delete this;
+    }
+    return left;
+  }
+  // Where the class factory puts the inner object's own IUnknown.
+  void** InnerSlot() { return reinterpret_cast<void**>(&inner_); }
+
+ private:
+  ~Outer() = default;
+  ULONG references_ = 1;
+  IUnknown* inner_ = nullptr;
+};
 
 // A private namespace and home (PrivateNetworkTest), an apartment, and the
 // open gate. At the end every object must be gone, and with them every

@@ -277,6 +277,23 @@ TEST_F(PingObjectTest, ReleasingTheObjectWithAnEchoInFlightFiresNothing) {
   EXPECT_EQ(sink->Count(), 0u);
 }
 
+TEST_F(PingObjectTest, AnAggregatedObjectFiresItsEventsAndGoesWithItsOuterObject) {
+  Outer* outer = new Outer();
+  ASSERT_EQ(CPing::_CreatorClass::CreateInstance(outer, IID_IUnknown, outer->InnerSlot()), S_OK);
+  ATL::CComPtr<RecordingSink> sink;
+  {
+    ATL::CComPtr<IDispatch> ping;
+    ASSERT_EQ(outer->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&ping)), S_OK);
+    sink = Connect(ping, IID_IKestNetPingEvents);
+    ASSERT_EQ(Ping(ping, L"127.0.0.1"), S_OK);
+    std::vector<PingOutcome> outcomes = AwaitOutcomes(sink, 1);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].status, static_cast<SHORT>(KestNet::PING_SUCCESS));
+  }
+  outer->Release();
+  EXPECT_EQ(sink->Count(), 1u);
+}
+
 // --- BlockingPing -----------------------------------------------------------------
 
 TEST_F(PingObjectTest, BlockingPingOfAnAnsweringHostIsTrueAndFiresNoEvent) {
