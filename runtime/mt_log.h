@@ -2,7 +2,8 @@
 //
 // The KestMT library cannot use the shared log ring (the logger is itself a
 // KestMT thread and takes a KestMT mutex), so it has this much simpler path:
-// every call sends exactly one line to the debugger output, formatted as
+// every call sends exactly one line to the debugger output (built only while
+// someone observes that output), formatted as
 //   [ ERROR ][ 12/06/2026 11:38:31 ] [ PID: 42 ] [ TID: 43 ] [ KestMT-Log ] [ <class> ] [ Msg:
 //   <text> ]
 // ("[ WARN  ]" for level 1, "[ DEBUG ]" for any level above). It takes no lock

@@ -4,6 +4,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,8 @@ namespace {
 struct HookHolder {
   std::mutex mutex;
   std::function<void(std::string_view)> hook;
+  // Whether hook is set, readable without the mutex.
+  std::atomic<bool> hooked{false};
 };
 
 HookHolder& Hook() {
@@ -70,6 +73,13 @@ void SetDebugOutputHook(std::function<void(std::string_view)> hook) {
   HookHolder& holder = Hook();
   std::lock_guard lock(holder.mutex);
   holder.hook = std::move(hook);
+  holder.hooked.store(static_cast<bool>(holder.hook), std::memory_order_release);
+}
+
+bool IsDebugOutputObserved() {
+  if (Hook().hooked.load(std::memory_order_acquire)) return true;
+  const char* target = std::getenv("KESTNET_DEBUG_OUTPUT");
+  return target != nullptr && *target != '\0';
 }
 
 }  // namespace kestnet::platform

@@ -26,4 +26,10 @@ namespace kestnet::platform {
 // thread; it works whether or not KESTNET_DEBUG_OUTPUT sends the line elsewhere.
 void SetDebugOutputHook(std::function<void(std::string_view)> hook);
 
+// True when a line sent now would reach someone: a hook is set or
+// KESTNET_DEBUG_OUTPUT names a target. A caller that builds a line only for
+// this channel may skip building it otherwise (Windows callers ask
+// IsDebuggerPresent for the same reason).
+bool IsDebugOutputObserved();
+
 }  // namespace kestnet::platform

@@ -94,6 +94,19 @@ TEST_F(OsServicesTest, DebugOutputUnsetDiscardsAndHookStillSees) {
   EXPECT_TRUE(std::filesystem::is_empty(home_));
 }
 
+TEST_F(OsServicesTest, DebugOutputIsObservedOnlyWhileAHookOrATargetIsSet) {
+  EXPECT_FALSE(kestnet::platform::IsDebugOutputObserved());
+  ::setenv("KESTNET_DEBUG_OUTPUT", "", 1);
+  EXPECT_FALSE(kestnet::platform::IsDebugOutputObserved());
+  ::setenv("KESTNET_DEBUG_OUTPUT", "stderr", 1);
+  EXPECT_TRUE(kestnet::platform::IsDebugOutputObserved());
+  ::unsetenv("KESTNET_DEBUG_OUTPUT");
+  kestnet::platform::SetDebugOutputHook([](std::string_view) {});
+  EXPECT_TRUE(kestnet::platform::IsDebugOutputObserved());
+  kestnet::platform::SetDebugOutputHook(nullptr);
+  EXPECT_FALSE(kestnet::platform::IsDebugOutputObserved());
+}
+
 TEST_F(OsServicesTest, NullDaclMeansEveryoneAndSelfRelativeCopyKeepsTheAcl) {
   SECURITY_DESCRIPTOR absolute;
   ASSERT_TRUE(InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION));
