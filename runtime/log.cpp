@@ -131,6 +131,9 @@ void LogV(const char* className, BYTE level, const char* format, va_list args) {
   try {
     Logger* logger = Logger::Instance();
     if (logger == nullptr) return;
+    // A filtered entry is not formatted: the trace lines of busy paths cost
+    // nothing once the filter keeps them out.
+    if (logger->WouldDiscard(level)) return;
 
     char message[kMessageCapacity];
     message[0] = '\0';

@@ -10,6 +10,7 @@
 // running with it, so none of these offsets may change.
 #pragma once
 
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -66,6 +67,16 @@ static_assert(offsetof(LogRingHeader, generation) == 0);
 static_assert(offsetof(LogRingHeader, writeCounter) == 4);
 static_assert(offsetof(LogRingHeader, entryCount) == 8);
 static_assert(offsetof(LogRingHeader, notificationSlots) == 12);
+
+// The header's generation is changed under the ring's mutex but read without
+// it by writers deciding whether an entry may be skipped, so every access
+// after set-up is one atomic 32-bit load or store.
+inline std::uint32_t RingGeneration(LogRingHeader* p_pHeader) {
+  return std::atomic_ref<std::uint32_t>(p_pHeader->generation).load(std::memory_order_acquire);
+}
+inline void SetRingGeneration(LogRingHeader* p_pHeader, std::uint32_t p_generation) {
+  std::atomic_ref<std::uint32_t>(p_pHeader->generation).store(p_generation, std::memory_order_release);
+}
 
 static_assert(sizeof(LogEntry) == 692);
 static_assert(offsetof(LogEntry, processName) == 0);

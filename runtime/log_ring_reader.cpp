@@ -170,7 +170,8 @@ bool AnnounceLogSettingsChange(LogRingOpenFailure* p_pFailure) {
     if (header->entryCount != 0) {
       // Writers compare for inequality only, so wrapping past 2^32 is fine;
       // 0 is skipped so that no value ever reads as "never set up".
-      header->generation = header->generation + 1 == 0 ? 1 : header->generation + 1;
+      const std::uint32_t next = RingGeneration(header) + 1;
+      SetRingGeneration(header, next == 0 ? 1 : next);
       announced = true;
     }
   } catch (const KestBase::BaseException&) {

@@ -184,7 +184,7 @@ bool Logger::MapRing(DWORD p_entryCount, bool& p_bCreated) {
   if (p_bCreated) {
     std::memset(m_pHeader, 0, static_cast<size_t>(LogRingSize(entryCount)));
     m_pHeader->entryCount = entryCount;
-    m_pHeader->generation = 1;
+    SetRingGeneration(m_pHeader, 1);
   }
   m_entryCount.store(entryCount, std::memory_order_relaxed);
   return true;
@@ -238,7 +238,7 @@ bool Logger::Attach() {
 
 void Logger::Refresh() {
   ReadSettings(false);
-  m_cachedGeneration = m_pHeader->generation;
+  m_cachedGeneration.store(RingGeneration(m_pHeader), std::memory_order_release);
   m_notificationEvents.clear();
   for (const LogNotificationSlot& slot : m_pHeader->notificationSlots) {
     if (!slot.active) continue;
@@ -263,6 +263,15 @@ void Logger::SetNotificationEvents() {
   }
 }
 
+bool Logger::WouldDiscard(BYTE p_level) const {
+  if (!m_bInitialized.load(std::memory_order_acquire)) return false;
+  // The debugger output takes only entries that pass the filter too.
+  if (p_level < m_filterLogLevel.load(std::memory_order_relaxed)) return false;
+  // Errors (level 0) go to the critical file whatever the filter says.
+  if (p_level == 0 && m_enableCriticalLogger.load(std::memory_order_relaxed) != 0) return false;
+  return RingGeneration(m_pHeader) == m_cachedGeneration.load(std::memory_order_acquire);
+}
+
 void Logger::Write(const char* p_szClassName, BYTE p_level, const char* p_szMessage) {
   CallerErrorStateKeeper keepCallerErrorState;
   try {
@@ -280,7 +289,7 @@ void Logger::Write(const char* p_szClassName, BYTE p_level, const char* p_szMess
         KestMT::AutoLockMutex lock(&m_ringMutex, kWriteLockTimeout);
         record.processId = EntryIds::ProcessId();
         std::memcpy(record.processName, m_processName, sizeof record.processName);
-        if (m_pHeader->generation != m_cachedGeneration) Refresh();
+        if (RingGeneration(m_pHeader) != m_cachedGeneration.load(std::memory_order_relaxed)) Refresh();
         if (p_level < m_filterLogLevel.load(std::memory_order_relaxed)) {
           const std::uint32_t counter = m_pHeader->writeCounter;
           std::memcpy(&LogRingEntries(m_pHeader)[counter % m_entryCount], &record, sizeof record);

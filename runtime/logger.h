@@ -69,6 +69,13 @@ class Logger : public KestMT::Thread {
   // class name to 63, each at a character boundary.
   void Write(const char* p_szClassName, BYTE p_level, const char* p_szMessage);
 
+  // True when an entry of p_level would go nowhere under the settings in
+  // force: not into the ring, not to the debugger, not to the critical file.
+  // Log then skips formatting it. False until the first entry has read the
+  // settings, and whenever another party has announced new settings that
+  // Write has not read yet.
+  bool WouldDiscard(BYTE p_level) const;
+
   // Maps the ring (creating it when no process has) without writing an entry;
   // false when that fails. Write does this by itself.
   bool Attach();
@@ -120,8 +127,9 @@ class Logger : public KestMT::Thread {
   std::atomic<DWORD> m_filterLogLevel{255};
   std::atomic<DWORD> m_numberOfLogEntries{kDefaultLogEntryCount};
 
+  // Changed only under the ring's mutex; read without it by WouldDiscard.
+  std::atomic<std::uint32_t> m_cachedGeneration{0};
   // Guarded by the ring's mutex.
-  std::uint32_t m_cachedGeneration = 0;
   std::vector<std::unique_ptr<KestMT::Event>> m_notificationEvents;
 
   CriticalLogFile m_criticalFile;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/os/last_error.h"
+#include "runtime/critical_log_file.h"
 #include "runtime/exceptions.h"
 #include "runtime/log_ring_reader.h"
 #include "tests/runtime/log_test_support.h"
@@ -185,6 +186,50 @@ TEST_F(LogTest, FormattingIgnoresTheCallersLocale) {
 TEST_F(LogTest, MethodBoundaryHelpersWriteTheConventionalLines) {
   EXPECT_EXIT(MethodBoundaryHelpersWriteTheConventionalLinesInChild(), ::testing::ExitedWithCode(0),
               "");
+}
+
+[[noreturn]] void AFilterTakesEffectAtOnceAndAnnouncedSettingsAreNeverSkippedInChild() {
+  KestLogTest::SetLoggerSetting(L"FilterLogLevel", 2);
+  Log("Test::Filter", 1, "kept %d", 1);
+  Log("Test::Filter", 3, "filtered %d", 2);
+  Require(RingEntries().size() == 1, "the filtered entry stays out");
+  // Another party lowers the filter: the very next entry reads the new
+  // settings instead of being skipped under the old ones.
+  KestLogTest::SetLoggerSetting(L"FilterLogLevel", 255);
+  Require(KestLog::AnnounceLogSettingsChange(), "the change is announced");
+  Log("Test::Filter", 3, "after %d", 3);
+  const auto entries = RingEntries();
+  Require(entries.size() == 2, "two entries, got " + std::to_string(entries.size()));
+  RequireEntry(entries[0], "Test::Filter", 1, "kept 1");
+  RequireEntry(entries[1], "Test::Filter", 3, "after 3");
+  EndChild(0);
+}
+
+TEST_F(LogTest, AFilterTakesEffectAtOnceAndAnnouncedSettingsAreNeverSkipped) {
+  EXPECT_EXIT(AFilterTakesEffectAtOnceAndAnnouncedSettingsAreNeverSkippedInChild(),
+              ::testing::ExitedWithCode(0), "");
+}
+
+[[noreturn]] void AnErrorFilteredFromTheRingIsStillFormattedIntoTheCriticalFileInChild() {
+  KestLogTest::SetLoggerSetting(L"FilterLogLevel", 0);
+  Log("Test::Critical", 1, "first entry reads the settings");
+  Log("Test::Critical", 0, "disk %s at %d%%", "full", 99);
+  Require(RingEntries().empty(), "nothing in the ring");
+  std::string contents;
+  if (FILE* file = std::fopen(KestLog::CriticalLogFile::DefaultPath().c_str(), "r")) {
+    char buffer[4096];
+    const std::size_t length = std::fread(buffer, 1, sizeof buffer, file);
+    std::fclose(file);
+    contents.assign(buffer, length);
+  }
+  Require(contents.find("[Msg: disk full at 99%]") != std::string::npos, "formatted in the file: " + contents);
+  Require(contents.find("first entry") == std::string::npos, "a filtered warning stays out of the file");
+  EndChild(0);
+}
+
+TEST_F(LogTest, AnErrorFilteredFromTheRingIsStillFormattedIntoTheCriticalFile) {
+  EXPECT_EXIT(AnErrorFilteredFromTheRingIsStillFormattedIntoTheCriticalFileInChild(),
+              ::testing::ExitedWithCode(0), "");
 }
 
 TEST(FormatLogMessageTest, FormatsAnyLengthAndReportsRejection) {
