@@ -431,6 +431,22 @@ TEST_F(DnsObjectTest, ServersComeFromTheCompanionWhenTheScriptSetsNone) {
   EXPECT_EQ(resolutions[0].addresses, std::vector<std::wstring>{L"10.6.0.6"});
 }
 
+TEST_F(DnsObjectTest, RecordsOfAnotherClassOrEventIdAreDroppedUnfired) {
+  CDNS* object = nullptr;
+  ATL::CComPtr<RecordingSink> sink;
+  ATL::CComPtr<IDispatch> dns = Make<CDNS>(&object);
+  sink = Connect(dns, IID_IKestNetDNSEvents);
+  ASSERT_TRUE(object->PostAsyncEvent(KestAXLib::kResolveNameCompleteEventId, new ForeignRecord()));
+  ASSERT_TRUE(object->PostAsyncEvent(7, new KestAXLib::ResolveNameCompleteData(0, L"seven.test", {L"10.0.0.7"})));
+  ASSERT_TRUE(object->PostAsyncEvent(KestAXLib::kResolveNameCompleteEventId,
+                                     new KestAXLib::ResolveNameCompleteData(0, L"zero.test", {L"10.0.0.1", L"10.0.0.2"})));
+  std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
+  PumpFor(100ms);
+  ASSERT_EQ(sink->Count(), 1u);
+  EXPECT_EQ(resolutions[0].name, L"zero.test");
+  EXPECT_EQ(resolutions[0].addresses, (std::vector<std::wstring>{L"10.0.0.1", L"10.0.0.2"}));
+}
+
 TEST_F(DnsObjectTest, EachVendorIdKeepsACacheOfItsOwn) {
   StartDnsmasq({{"10.7.0.7", "vendor.kestnet.test"}}, 600);
   const auto resolveAs = [&](const wchar_t* vendor) {

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "automation/async_event_window.h"
 #include "automation/invoke_gate.h"
 #include "net/sockets/set_manager.h"
 #include "net/sockets/socket_event_thread.h"
@@ -121,6 +122,9 @@ inline ATL::CComPtr<RecordingSink> Connect(IUnknown* object, const IID& events) 
   }
   return sink;
 }
+
+// An event record of a class no object expects.
+class ForeignRecord final : public KestBase::CAsyncEventData {};
 
 // A minimal outer object that aggregates one inner object.
 class Outer final : public IUnknown {

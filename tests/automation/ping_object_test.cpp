@@ -277,6 +277,24 @@ TEST_F(PingObjectTest, ReleasingTheObjectWithAnEchoInFlightFiresNothing) {
   EXPECT_EQ(sink->Count(), 0u);
 }
 
+TEST_F(PingObjectTest, RecordsOfAnotherClassOrEventIdAreDroppedUnfired) {
+  CPing* object = nullptr;
+  ATL::CComPtr<RecordingSink> sink;
+  ATL::CComPtr<IDispatch> ping = Make<CPing>(&object);
+  sink = Connect(ping, IID_IKestNetPingEvents);
+  ASSERT_TRUE(object->PostAsyncEvent(KestAXLib::kPingCompleteEventId, new ForeignRecord()));
+  ASSERT_TRUE(object->PostAsyncEvent(3, new KestAXLib::PingResponseData(0, L"three", L"10.0.0.3", L"10.0.0.3", 3)));
+  ASSERT_TRUE(object->PostAsyncEvent(KestAXLib::kPingCompleteEventId,
+                                     new KestAXLib::PingResponseData(8, L"zero", L"10.0.0.9", L"0.0.0.0", 0)));
+  std::vector<PingOutcome> outcomes = AwaitOutcomes(sink, 1);
+  PumpFor(100ms);
+  ASSERT_EQ(sink->Count(), 1u);
+  EXPECT_EQ(outcomes[0].status, static_cast<SHORT>(KestNet::PING_TIMEOUT));
+  EXPECT_EQ(outcomes[0].targetHost, L"zero");
+  EXPECT_EQ(outcomes[0].targetAddress, L"10.0.0.9");
+  EXPECT_EQ(outcomes[0].responseAddress, L"0.0.0.0");
+}
+
 TEST_F(PingObjectTest, AnAggregatedObjectFiresItsEventsAndGoesWithItsOuterObject) {
   Outer* outer = new Outer();
   ASSERT_EQ(CPing::_CreatorClass::CreateInstance(outer, IID_IUnknown, outer->InnerSlot()), S_OK);
