@@ -97,18 +97,6 @@ class ThreadFinisher {
   DWORD exitCode_ = 0;
 };
 
-// The kernel id of a thread that has not been detached or joined, from its
-// CPU-time clock, which the kernel numbers (~tid << 3) | 6 for a thread's
-// scheduler clock; 0 when the clock does not have that form.
-DWORD ThreadIdFromDescriptor(pthread_t thread) {
-  clockid_t clock = 0;
-  if (pthread_getcpuclockid(thread, &clock) != 0) return 0;
-  constexpr clockid_t kPerThreadSchedulerClock = 6;
-  if ((clock & 7) != kPerThreadSchedulerClock) return 0;
-  const clockid_t tid = ~(clock >> 3);
-  return tid > 0 ? static_cast<DWORD>(tid) : 0;
-}
-
 void* ThreadEntry(void* raw) {
   std::unique_ptr<StartBlock> block(static_cast<StartBlock*>(raw));
   ThreadLocalState& local = Local();
@@ -263,10 +251,9 @@ std::uintptr_t _beginthreadex(void* /*security*/, unsigned stack_size, unsigned 
   }
   if ((initflag & CREATE_SUSPENDED) != 0) object->SetInitialSuspendCount(1);
 
-  // Joinable until its id is read below: a detached thread that ends at once
-  // could leave its descriptor to the next new thread before we look at it.
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
   if (stack_size != 0) {
     std::size_t size = std::max<std::size_t>(stack_size, PTHREAD_STACK_MIN);
     pthread_attr_setstacksize(&attributes, (size + 4095) & ~static_cast<std::size_t>(4095));
@@ -281,19 +268,9 @@ std::uintptr_t _beginthreadex(void* /*security*/, unsigned stack_size, unsigned 
     errno = rc;
     return 0;
   }
-  // Callers use the id at once. The kernel has written it into the new
-  // thread's descriptor before pthread_create returns, so it is read there:
-  // waiting for the new thread to publish it would make every creator wait
-  // until the scheduler runs the new thread, which on a busy machine is most
-  // of the cost of starting one. Where it cannot be read, the thread hands it
-  // over itself.
-  DWORD id = ThreadIdFromDescriptor(thread);
-  pthread_detach(thread);
-  if (id != 0) {
-    object->SetThreadId(id);
-  } else {
-    id = object->WaitForThreadId();
-  }
+  // The id comes from the new thread itself; wait the moment it takes to
+  // publish it, so callers can use it at once.
+  DWORD id = object->WaitForThreadId();
   if (thrdaddr != nullptr) *thrdaddr = id;
   HANDLE handle = InsertHandle(object);
   if (handle == nullptr) {

@@ -151,26 +151,6 @@ unsigned WaitThenReturn(void* event) {
   return 42;
 }
 
-unsigned RecordOwnId(void* seen) {
-  static_cast<std::atomic<DWORD>*>(seen)->store(GetCurrentThreadId());
-  return 0;
-}
-
-TEST_F(ThreadTest, TheIdHandedBackIsTheNewThreadsOwnEvenWhenItEndsAtOnce) {
-  // Threads that end at once hand their descriptors on to the next ones; the
-  // id returned must still be the one each thread sees for itself.
-  for (int i = 0; i < 200; ++i) {
-    std::atomic<DWORD> seen{0};
-    unsigned id = 0;
-    HANDLE thread = Start(RecordOwnId, &seen, 0, &id);
-    ASSERT_NE(thread, nullptr);
-    EXPECT_EQ(GetThreadId(thread), id);
-    ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
-    ASSERT_EQ(seen.load(), id) << "thread " << i;
-    CloseHandle(thread);
-  }
-}
-
 TEST_F(ThreadTest, HandleIsSignalledWhenTheThreadEndsAndHoldsItsExitCode) {
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   unsigned id = 0;
