@@ -447,6 +447,18 @@ TEST_F(DnsObjectTest, RecordsOfAnotherClassOrEventIdAreDroppedUnfired) {
   EXPECT_EQ(resolutions[0].addresses, (std::vector<std::wstring>{L"10.0.0.1", L"10.0.0.2"}));
 }
 
+TEST_F(DnsObjectTest, ASinkMayReleaseTheLastReferenceFromItsEvent) {
+  ATL::CComPtr<RecordingSink> sink;
+  ATL::CComPtr<IDispatch> dns = MakeDns(sink);
+  ASSERT_EQ(Resolve(dns, L"first.test"), S_OK);
+  ASSERT_EQ(Resolve(dns, L"second.test"), S_OK);
+  sink->ReleaseOnEvent(dns.Detach());
+  // The second event was posted before the object went; it is not fired.
+  EXPECT_TRUE(PumpUntil([&] { return sink->Count() >= 1; }));
+  PumpFor(200ms);
+  EXPECT_EQ(sink->Count(), 1u);
+}
+
 TEST_F(DnsObjectTest, EachVendorIdKeepsACacheOfItsOwn) {
   StartDnsmasq({{"10.7.0.7", "vendor.kestnet.test"}}, 600);
   const auto resolveAs = [&](const wchar_t* vendor) {

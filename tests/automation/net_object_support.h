@@ -84,9 +84,21 @@ class RecordingSink final : public IDispatch {
     event.dispid = dispid;
     event.thread = std::this_thread::get_id();
     for (UINT i = params->cArgs; i > 0; --i) event.arguments.emplace_back(params->rgvarg[i - 1]);
-    std::lock_guard lock(mutex_);
-    events_fired_.push_back(std::move(event));
+    IUnknown* dropped = nullptr;
+    {
+      std::lock_guard lock(mutex_);
+      events_fired_.push_back(std::move(event));
+      dropped = std::exchange(releaseOnEvent_, nullptr);
+    }
+    // As a script that lets go of the object in its event handler.
+    if (dropped != nullptr) dropped->Release();
     return S_OK;
+  }
+
+  // Takes over one reference to object and releases it in the next event.
+  void ReleaseOnEvent(IUnknown* object) {
+    std::lock_guard lock(mutex_);
+    releaseOnEvent_ = object;
   }
 
   std::vector<FiredEvent> Events() const {
@@ -99,12 +111,15 @@ class RecordingSink final : public IDispatch {
   }
 
  private:
-  ~RecordingSink() = default;
+  ~RecordingSink() {
+    if (releaseOnEvent_ != nullptr) releaseOnEvent_->Release();
+  }
 
   IID events_;
   std::atomic<ULONG> references_{1};
   mutable std::mutex mutex_;
   std::vector<FiredEvent> events_fired_;
+  IUnknown* releaseOnEvent_ = nullptr;
 };
 
 // Advises a new RecordingSink on object's connection point for events.

@@ -295,6 +295,16 @@ TEST_F(PingObjectTest, RecordsOfAnotherClassOrEventIdAreDroppedUnfired) {
   EXPECT_EQ(outcomes[0].responseAddress, L"0.0.0.0");
 }
 
+TEST_F(PingObjectTest, ASinkMayReleaseTheLastReferenceFromItsEvent) {
+  ATL::CComPtr<RecordingSink> sink;
+  ATL::CComPtr<IDispatch> ping = MakePing(sink);
+  ASSERT_EQ(Ping(ping, L"127.0.0.1"), S_OK);
+  sink->ReleaseOnEvent(ping.Detach());
+  EXPECT_TRUE(PumpUntil([&] { return sink->Count() >= 1; }));
+  PumpFor(100ms);
+  EXPECT_EQ(sink->Count(), 1u);
+}
+
 TEST_F(PingObjectTest, AnAggregatedObjectFiresItsEventsAndGoesWithItsOuterObject) {
   Outer* outer = new Outer();
   ASSERT_EQ(CPing::_CreatorClass::CreateInstance(outer, IID_IUnknown, outer->InnerSlot()), S_OK);
