@@ -175,7 +175,10 @@ std::string SidText(const SID* sid) {
       text += kHex[authority[i] & 0xF];
     }
   }
-  for (BYTE i = 0; i < sid->SubAuthorityCount; ++i) text += "-" + std::to_string(sid->SubAuthority[i]);
+  for (BYTE i = 0; i < sid->SubAuthorityCount; ++i) {
+    text += '-';
+    text += std::to_string(sid->SubAuthority[i]);
+  }
   return text;
 }
 
