@@ -26,7 +26,7 @@ constexpr const char* kUsage =
     "\n"
     "The exit code is 0 only when the target answered.\n";
 
-constexpr VerbOptionSpec kOptions[] = {
+constexpr KnownOption kOptions[] = {
     {"--ttl", false}, {"--size", false}, {"--timeout", false}, {"--dns-timeout", false}};
 
 // Arguments: target, TTL, size, time-out, DNS time-out.

@@ -25,7 +25,7 @@ constexpr const char* kUsage =
     "\n"
     "The exit code is 0 only when every name resolved.\n";
 
-constexpr VerbOptionSpec kOptions[] = {{"--server", true}, {"--timeout", false}};
+constexpr KnownOption kOptions[] = {{"--server", true}, {"--timeout", false}};
 
 // Arguments: time-out, servers separated by commas (may be empty), names.
 constexpr const char* kScript = R"JS(

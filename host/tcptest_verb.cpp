@@ -24,7 +24,7 @@ constexpr const char* kUsage =
     "\n"
     "The exit code is 0 only when the connection was accepted.\n";
 
-constexpr VerbOptionSpec kOptions[] = {{"--timeout", false}};
+constexpr KnownOption kOptions[] = {{"--timeout", false}};
 
 // Arguments: host, port, time-out.
 constexpr const char* kScript = R"JS(

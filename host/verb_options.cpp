@@ -7,7 +7,7 @@
 
 namespace kestnet::host {
 
-std::optional<ParsedVerbArguments> ParseVerbArguments(const VerbArguments& args, std::span<const VerbOptionSpec> specs,
+std::optional<ParsedVerbArguments> ParseVerbArguments(const VerbArguments& args, std::span<const KnownOption> knownOptions,
                                                       std::string& error) {
   ParsedVerbArguments parsed;
   bool optionsEnded = false;
@@ -27,11 +27,11 @@ std::optional<ParsedVerbArguments> ParseVerbArguments(const VerbArguments& args,
       parsed.help = true;
       continue;
     }
-    const VerbOptionSpec* spec = nullptr;
-    for (const VerbOptionSpec& candidate : specs) {
-      if (arg == candidate.name) spec = &candidate;
+    const KnownOption* known = nullptr;
+    for (const KnownOption& candidate : knownOptions) {
+      if (arg == candidate.name) known = &candidate;
     }
-    if (spec == nullptr) {
+    if (known == nullptr) {
       error = "unknown option '" + arg + "'";
       return std::nullopt;
     }
@@ -40,7 +40,7 @@ std::optional<ParsedVerbArguments> ParseVerbArguments(const VerbArguments& args,
       return std::nullopt;
     }
     std::vector<std::string>& values = parsed.options[arg];
-    if (!values.empty() && !spec->repeatable) {
+    if (!values.empty() && !known->repeatable) {
       error = arg + " given twice";
       return std::nullopt;
     }

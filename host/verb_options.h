@@ -12,7 +12,7 @@
 
 namespace kestnet::host {
 
-struct VerbOptionSpec {
+struct KnownOption {
   const char* name;  // "--ttl"
   bool repeatable;   // may be given more than once (all values kept, in order)
 };
@@ -23,10 +23,10 @@ struct ParsedVerbArguments {
   std::vector<std::string> positional;
 };
 
-// Reads `args` against `specs`. Returns nothing, with `error` set, for an
+// Reads `args` against `knownOptions`. Returns nothing, with `error` set, for an
 // unknown option, an option without its value, or a repeated single option.
 // "--" ends the options; "-h"/"--help" sets help.
-std::optional<ParsedVerbArguments> ParseVerbArguments(const VerbArguments& args, std::span<const VerbOptionSpec> specs,
+std::optional<ParsedVerbArguments> ParseVerbArguments(const VerbArguments& args, std::span<const KnownOption> knownOptions,
                                                       std::string& error);
 
 // The value of an integer option, `fallback` when absent. Returns false with
