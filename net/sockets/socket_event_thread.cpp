@@ -206,11 +206,6 @@ bool SocketEventThread::AddSocket(SocketEventThreadListener* p_pListener, Socket
     return false;
   }
   State& state = *m_state;
-  // The pool offers a new socket to every thread in turn; a full one says no
-  // without looking at its slots.
-  if (state.socketCount.load(std::memory_order_relaxed) >= static_cast<DWORD>(kSlotCount)) {
-    return false;
-  }
   for (int index = 0; index < kSlotCount; ++index) {
     Slot& slot = state.slots[index];
     {
@@ -329,7 +324,7 @@ bool SocketEventThread::PostEvent(int p_iSlot, DWORD p_dwType, DWORD p_dwValue) 
 
 DWORD SocketEventThread::GetSocketCount() {
   std::lock_guard lock(m_state->countMutex);
-  return m_state->socketCount.load();
+  return m_state->socketCount;
 }
 
 bool SocketEventThread::IsCurrentThread() const {

@@ -120,9 +120,7 @@ class SocketEventThread {
     kestnet::platform::SocketWaitSet waitSet;
     std::array<Slot, kSlotCount> slots;
     std::mutex countMutex;
-    // Changed under countMutex; also read without it to pass over a full
-    // thread at once.
-    std::atomic<DWORD> socketCount{0};
+    DWORD socketCount = 0;
     std::mutex closeListMutex;
     std::vector<NetworkEvent*> eventsToClose;
     std::atomic<DWORD> threadId{0};
