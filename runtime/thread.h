@@ -50,6 +50,12 @@ class Thread {
   static constexpr DWORD kUncaughtExceptionExitCode = 1;
   // Deadlock time-out the destructor gives a running body.
   static constexpr DWORD kDestructorDeadlockTimeout = 5000;
+  // Stack a body gets (on top of what the C library keeps for thread-local
+  // storage): what Windows gives a thread by default, which every worker of
+  // the system is written for. (The C library's default here is 8 MB; at
+  // 1 MB its cache of finished threads' stacks holds about forty of them, so
+  // a busy engine reuses stacks instead of mapping and clearing new ones.)
+  static constexpr unsigned kStackSize = 1u << 20;
 
   // Throws KestBase::InvalidObjectException when the yield event cannot be
   // created and KestBase::NullPointerException when the lock cannot.

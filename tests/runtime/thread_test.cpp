@@ -3,6 +3,7 @@
 #include "runtime/thread.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <future>
@@ -49,6 +50,36 @@ TEST_F(ThreadTest, BodyReturnValueBecomesExitCodeAndThreadFinishes) {
   ASSERT_TRUE(thread.Execute());
   EXPECT_TRUE(thread.WaitForThreadToEnd(INFINITE));
   EXPECT_EQ(runs.load(), 2);
+}
+
+// Fills p_bytes of stack in frames of 16 KB, so that the compiler keeps them.
+std::size_t UseStack(std::size_t p_bytes) {
+  volatile unsigned char frame[16 * 1024];
+  for (std::size_t i = 0; i < sizeof frame; i += 512) frame[i] = static_cast<unsigned char>(i);
+  const std::size_t below = p_bytes > sizeof frame ? UseStack(p_bytes - sizeof frame) : 0;
+  return below + frame[p_bytes % sizeof frame / 512 * 512];
+}
+
+TEST_F(ThreadTest, BodyRunsOnAStackOfTheWindowsDefaultSizeAndMayUseMostOfIt) {
+  std::atomic<std::size_t> stackSize{0};
+  LambdaThread thread([&](LambdaThread&) -> DWORD {
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+      std::size_t size = 0;
+      pthread_attr_getstacksize(&attributes, &size);
+      pthread_attr_destroy(&attributes);
+      stackSize = size;
+    }
+    UseStack(KestMT::Thread::kStackSize * 3 / 4);
+    return 7;
+  });
+  ASSERT_TRUE(thread.Execute());
+  EXPECT_TRUE(thread.WaitForThreadToEnd(INFINITE));
+  EXPECT_EQ(thread.GetExitCode(), 7u);
+  // The C library's thread-local storage comes on top; under a sanitizer it
+  // can be most of a megabyte, never several.
+  EXPECT_GE(stackSize.load(), std::size_t{KestMT::Thread::kStackSize});
+  EXPECT_LT(stackSize.load(), std::size_t{4} * KestMT::Thread::kStackSize);
 }
 
 TEST_F(ThreadTest, ExecuteOnRunningThreadFailsAndLeavesItRunning) {
