@@ -482,6 +482,15 @@ void SocketEventThread::State::DispatchNetworkEvents(int p_iSlot, NetworkEvent* 
 
 void SocketEventThread::State::ProcessPostedEvents() {
   for (Slot& slot : slots) {
+    {
+      // Only a slot with queued events is locked: a socket being placed
+      // passes over a slot whose mutex is held, so locking free slots here
+      // would send it to another thread while this one has room.
+      std::lock_guard stateLock(slot.stateMutex);
+      if (!slot.inUse || slot.posted.empty()) {
+        continue;
+      }
+    }
     KestMT::AutoLockMutex lock(&slot.mutex, INFINITE);
     // The listener may close inside the call, which empties the slot and its
     // queue; each round looks again.
