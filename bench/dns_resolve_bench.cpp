@@ -248,8 +248,8 @@ unsigned long ServerDrops() {
 // A batch of 1000 queries arrives faster than dnsmasq reads it, and its
 // socket's default receive buffer holds about 250 of them: the rest would be
 // dropped and the batch would measure the clients' retransmission time-outs.
-// The server's socket is taken from its process (we are root in the
-// namespace) and given a buffer deep enough for the whole batch.
+// The server's socket is taken from the dnsmasq process holding it (we are
+// root in the namespace) and given a buffer deep enough for the whole batch.
 bool DeepenServerReceiveBuffer(std::string& p_error) {
   ServerSocket socket;
   if (!FindServerSocket(socket)) {
@@ -261,6 +261,10 @@ bool DeepenServerReceiveBuffer(std::string& p_error) {
   for (const auto& process : std::filesystem::directory_iterator("/proc", ignored)) {
     const std::string pid = process.path().filename();
     if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    // Only dnsmasq processes are looked into.
+    std::string command;
+    std::getline(std::ifstream(process.path() / "comm"), command);
+    if (command != "dnsmasq") continue;
     for (const auto& descriptor : std::filesystem::directory_iterator(process.path() / "fd", ignored)) {
       if (std::filesystem::read_symlink(descriptor.path(), ignored).string() != wanted) continue;
       const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, std::stoi(pid), 0));
