@@ -9,8 +9,10 @@
 #pragma once
 
 #include <dlfcn.h>
+#include <locale.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <new>
 #include <string>
 
@@ -20,24 +22,43 @@
 
 namespace kestnet::platform {
 
+// A file path (UTF-8 bytes, as the loader gives it) as wide text; empty when
+// it is not UTF-8. Decoded by the C library under C.UTF-8, which glibc always
+// has, so that a module installed under a folder named in any language is
+// registered under its real name.
+inline std::wstring WidePathFromUtf8(const std::string& p_narrow) {
+  locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  if (utf8 == static_cast<locale_t>(0)) return L"";
+  locale_t previous = uselocale(utf8);
+  std::wstring wide(p_narrow.size(), L'\0');
+  const size_t length = std::mbstowcs(wide.data(), p_narrow.c_str(), wide.size());
+  uselocale(previous);
+  freelocale(utf8);
+  if (length == static_cast<size_t>(-1)) return L"";
+  wide.resize(length);
+  return wide;
+}
+
 // The full path of the shared object that holds p_pAddressInModule (any
 // function or object of the module) as wide text; empty when the loader does
-// not know it. Each byte of the path becomes one character.
+// not know it or the path is not UTF-8.
 inline std::wstring ModulePathOf(const void* p_pAddressInModule) {
   Dl_info info{};
   if (p_pAddressInModule == nullptr || dladdr(p_pAddressInModule, &info) == 0 || info.dli_fname == nullptr) {
     return L"";
   }
-  const std::string narrow = info.dli_fname;
-  return std::wstring(narrow.begin(), narrow.end());
+  return WidePathFromUtf8(info.dli_fname);
 }
 
 // Registers or removes a module's registry script, %MODULE% being the path of
-// the module holding p_pAddressInModule.
+// the module holding p_pAddressInModule. Registration fails when that path
+// cannot be told: a class registered without its module could never load.
 inline HRESULT RunModuleRegistryScript(LPCOLESTR p_pszScript, const void* p_pAddressInModule,
                                        bool p_bRegistering) {
+  const std::wstring modulePath = ModulePathOf(p_pAddressInModule);
+  if (p_bRegistering && modulePath.empty()) return E_UNEXPECTED;
   Registrar registrar;
-  registrar.AddReplacement(L"MODULE", ModulePathOf(p_pAddressInModule).c_str());
+  registrar.AddReplacement(L"MODULE", modulePath.c_str());
   return p_bRegistering ? registrar.StringRegister(p_pszScript) : registrar.StringUnregister(p_pszScript);
 }
 

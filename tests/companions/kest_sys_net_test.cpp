@@ -7,6 +7,8 @@
 
 #include "net/dns/dns.h"
 #include "platform/com/com.h"
+#include "platform/os/utf8.h"
+#include "platform/registry/registry.h"
 #include "tests/companions/sys_net_module.h"
 #include "tests/support/temporary_directory.h"
 
@@ -144,6 +146,27 @@ TEST_F(KestSysNetTest, AfterUnregistrationTheResolverHasNoServers) {
   EXPECT_TRUE(dns.GetDnsServers().empty());
   std::vector<std::wstring> addresses;
   EXPECT_EQ(dns.ResolveName(L"host.test", 500, addresses, 0, 0), KestNet::DNS_ERROR_NO_SERVERS);
+}
+
+// A module installed under a folder whose name is not ASCII registers its
+// real path, and COM loads it from there.
+TEST_F(KestSysNetTest, AModuleUnderANonAsciiFolderRegistersItsRealPath) {
+  kestnet::testing::TemporaryDirectory folder("kestnet-m\xC3\xB3" "dulo-\xE6\xA8\xA1-XXXXXX");
+  ASSERT_FALSE(folder.Path().empty());
+  const std::filesystem::path copy = folder.Path() / "libKestSysNet.so";
+  std::filesystem::copy_file(SysNetModule::ModulePath(), copy);
+  ASSERT_TRUE(m_module.Load("nameserver 10.0.0.53\n", "", copy.string()));
+
+  const std::wstring key = std::wstring(L"CLSID\\") + kClassId + L"\\InprocServer32";
+  HKEY server = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &server), ERROR_SUCCESS);
+  wchar_t registered[1024] = {};
+  DWORD size = sizeof registered - sizeof(wchar_t);
+  EXPECT_EQ(RegQueryValueExW(server, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(registered), &size),
+            ERROR_SUCCESS);
+  RegCloseKey(server);
+  EXPECT_EQ(std::wstring(registered), kestnet::platform::WideFromUtf8(copy.string()));
+  CreateNetwork();
 }
 
 }  // namespace

@@ -34,15 +34,17 @@ class SysNetModule {
   static std::string ModulePath() { return KESTNET_SYS_NET_MODULE_PATH; }
 
   // Writes p_resolverConfiguration and p_neighbourTable where the module
-  // will read them, then loads and registers it.
-  ::testing::AssertionResult Load(const std::string& p_resolverConfiguration, const std::string& p_neighbourTable) {
+  // will read them, then loads and registers it (this build's module, or a
+  // copy of it at p_modulePath).
+  ::testing::AssertionResult Load(const std::string& p_resolverConfiguration, const std::string& p_neighbourTable,
+                                  const std::string& p_modulePath = ModulePath()) {
     const std::filesystem::path configuration = m_directory.Path() / "resolv.conf";
     const std::filesystem::path neighbours = m_directory.Path() / "arp";
     std::ofstream(configuration) << p_resolverConfiguration;
     std::ofstream(neighbours) << p_neighbourTable;
     ::setenv("KESTNET_RESOLV_CONF", configuration.c_str(), 1);
     ::setenv("KESTNET_ARP_TABLE", neighbours.c_str(), 1);
-    m_module = ::dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    m_module = ::dlopen(p_modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (m_module == nullptr) return ::testing::AssertionFailure() << ::dlerror();
     const HRESULT hr = Export("DllRegisterServer")();
     if (FAILED(hr)) return ::testing::AssertionFailure() << "DllRegisterServer: " << std::hex << hr;
