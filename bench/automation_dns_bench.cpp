@@ -18,21 +18,14 @@
 // straight into the object's listener from a worker thread, with no network
 // at all: the event path alone, per event.
 #include <benchmark/benchmark.h>
-#include <sys/socket.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -396,56 +389,6 @@ BENCHMARK(BM_EventPathThousandResults)->Unit(benchmark::kMillisecond)->UseRealTi
 
 // --- The server --------------------------------------------------------------------
 
-// A batch of 1000 queries arrives faster than dnsmasq reads it, and its
-// socket's default receive buffer holds about 250: the rest would be dropped
-// and the batch would measure retransmission time-outs instead. The server's
-// socket is taken from its process (root in the namespace may) and given a
-// buffer deep enough for the batch.
-bool DeepenServerReceiveBuffer(std::string& error) {
-  std::ifstream table("/proc/net/udp");
-  std::string line;
-  std::getline(table, line);  // the heading
-  std::string inode;
-  while (std::getline(table, line)) {
-    std::istringstream fields(line);
-    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
-    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
-    if (local == "3500007F:0035") break;  // 127.0.0.53:53
-    inode.clear();
-  }
-  if (inode.empty()) {
-    error = "the server's socket is not in /proc/net/udp";
-    return false;
-  }
-  const std::string wanted = "socket:[" + inode + "]";
-  std::error_code ignored;
-  for (const auto& process : std::filesystem::directory_iterator("/proc", ignored)) {
-    const std::string pid = process.path().filename();
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    for (const auto& descriptor : std::filesystem::directory_iterator(process.path() / "fd", ignored)) {
-      if (std::filesystem::read_symlink(descriptor.path(), ignored).string() != wanted) continue;
-      const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, std::stoi(pid), 0));
-      if (pidfd < 0) {
-        error = std::string("pidfd_open: ") + std::strerror(errno);
-        return false;
-      }
-      const int fd = static_cast<int>(syscall(SYS_pidfd_getfd, pidfd, std::stoi(descriptor.path().filename()), 0));
-      close(pidfd);
-      if (fd < 0) {
-        error = std::string("pidfd_getfd: ") + std::strerror(errno);
-        return false;
-      }
-      const int size = 8 << 20;
-      const bool set = setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof(size)) == 0;
-      if (!set) error = std::string("SO_RCVBUFFORCE: ") + std::strerror(errno);
-      close(fd);
-      return set;
-    }
-  }
-  error = "no process holds the server's socket";
-  return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -471,7 +414,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dnsmasq did not start: %s\n", error.c_str());
     return 1;
   }
-  if (!DeepenServerReceiveBuffer(error)) {
+  if (!server.DeepenReceiveBuffer(8 << 20, error)) {
     std::fprintf(stderr, "The server keeps its default receive buffer (%s); a batch may lose queries.\n",
                  error.c_str());
   }

@@ -12,19 +12,14 @@
 // from its start to its answer. The single-name runs resolve one name at a
 // time, waiting for each answer. CPU time is the whole process's.
 #include <benchmark/benchmark.h>
-#include <sys/socket.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <memory>
@@ -245,50 +240,6 @@ unsigned long ServerDrops() {
   return FindServerSocket(socket) ? socket.drops : 0;
 }
 
-// A batch of 1000 queries arrives faster than dnsmasq reads it, and its
-// socket's default receive buffer holds about 250 of them: the rest would be
-// dropped and the batch would measure the clients' retransmission time-outs.
-// The server's socket is taken from the dnsmasq process holding it (we are
-// root in the namespace) and given a buffer deep enough for the whole batch.
-bool DeepenServerReceiveBuffer(std::string& p_error) {
-  ServerSocket socket;
-  if (!FindServerSocket(socket)) {
-    p_error = "the server's socket is not in /proc/net/udp";
-    return false;
-  }
-  const std::string wanted = "socket:[" + std::to_string(socket.inode) + "]";
-  std::error_code ignored;
-  for (const auto& process : std::filesystem::directory_iterator("/proc", ignored)) {
-    const std::string pid = process.path().filename();
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    // Only dnsmasq processes are looked into.
-    std::string command;
-    std::getline(std::ifstream(process.path() / "comm"), command);
-    if (command != "dnsmasq") continue;
-    for (const auto& descriptor : std::filesystem::directory_iterator(process.path() / "fd", ignored)) {
-      if (std::filesystem::read_symlink(descriptor.path(), ignored).string() != wanted) continue;
-      const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, std::stoi(pid), 0));
-      if (pidfd < 0) {
-        p_error = std::string("pidfd_open: ") + std::strerror(errno);
-        return false;
-      }
-      const int fd = static_cast<int>(syscall(SYS_pidfd_getfd, pidfd, std::stoi(descriptor.path().filename()), 0));
-      close(pidfd);
-      if (fd < 0) {
-        p_error = std::string("pidfd_getfd: ") + std::strerror(errno);
-        return false;
-      }
-      const int size = 8 << 20;
-      const bool set = setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof(size)) == 0;
-      if (!set) p_error = std::string("SO_RCVBUFFORCE: ") + std::strerror(errno);
-      close(fd);
-      return set;
-    }
-  }
-  p_error = "no process holds the server's socket";
-  return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -333,7 +284,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dnsmasq did not start: %s\n", error.c_str());
     return 1;
   }
-  if (!DeepenServerReceiveBuffer(error)) {
+  // A batch of 1000 queries arrives faster than dnsmasq reads it; with its
+  // default receive buffer most would be dropped and the batch would measure
+  // retransmission time-outs.
+  if (!server.DeepenReceiveBuffer(8 << 20, error)) {
     std::fprintf(stderr, "The server keeps its default receive buffer (%s); a batch may lose queries.\n",
                  error.c_str());
   }

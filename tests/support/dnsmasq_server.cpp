@@ -7,12 +7,14 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -202,6 +204,52 @@ void DnsmasqServer::Stop() {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   m_pid = -1;
+}
+
+bool DnsmasqServer::DeepenReceiveBuffer(int p_bytes, std::string& p_error) const {
+  if (m_pid <= 0) {
+    p_error = "the server is not running";
+    return false;
+  }
+  sockaddr_in wanted{};
+  if (inet_pton(AF_INET, m_options.listenAddress.c_str(), &wanted.sin_addr) != 1) {
+    p_error = "the listen address is not an IPv4 address";
+    return false;
+  }
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
+  if (pidfd < 0) {
+    p_error = std::string("pidfd_open: ") + std::strerror(errno);
+    return false;
+  }
+  p_error = "the server holds no UDP socket on its listen address";
+  bool deepened = false;
+  std::error_code ignored;
+  const std::filesystem::path descriptors = "/proc/" + std::to_string(m_pid) + "/fd";
+  for (const auto& entry : std::filesystem::directory_iterator(descriptors, ignored)) {
+    const int remote = std::atoi(entry.path().filename().c_str());
+    const int fd = static_cast<int>(syscall(SYS_pidfd_getfd, pidfd, remote, 0));
+    if (fd < 0) {
+      if (errno == EPERM) p_error = std::string("pidfd_getfd: ") + std::strerror(errno);
+      continue;
+    }
+    int type = 0;
+    socklen_t typeLength = sizeof type;
+    sockaddr_in bound{};
+    socklen_t boundLength = sizeof bound;
+    const bool isServerSocket =
+        getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) == 0 && type == SOCK_DGRAM &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLength) == 0 && bound.sin_family == AF_INET &&
+        bound.sin_addr.s_addr == wanted.sin_addr.s_addr && ntohs(bound.sin_port) == m_options.port;
+    if (isServerSocket) {
+      deepened = setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &p_bytes, sizeof p_bytes) == 0;
+      if (!deepened) p_error = std::string("SO_RCVBUFFORCE: ") + std::strerror(errno);
+    }
+    close(fd);
+    if (isServerSocket) break;
+  }
+  close(pidfd);
+  if (deepened) p_error.clear();
+  return deepened;
 }
 
 std::string DnsmasqServer::ReadLog() const {

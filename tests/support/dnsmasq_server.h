@@ -58,6 +58,13 @@ class DnsmasqServer {
   // What dnsmasq wrote to its log so far.
   std::string ReadLog() const;
 
+  // Gives the server's UDP socket a receive buffer of p_bytes. A batch of
+  // queries sent at once arrives faster than dnsmasq reads it, and the
+  // default buffer holds only a few hundred: the rest would be dropped. The
+  // socket is borrowed from the running server (pidfd_getfd: root in the
+  // namespace may). False with the reason when it cannot be done.
+  bool DeepenReceiveBuffer(int p_bytes, std::string& p_error) const;
+
  private:
   bool WriteFile(const std::filesystem::path& p_path, const std::string& p_text) const;
   bool WaitUntilAnswering(std::chrono::milliseconds p_timeout, std::string& p_error);
