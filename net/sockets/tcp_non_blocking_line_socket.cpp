@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "net/sockets/socket_result.h"
+#include "platform/net/winsock_errors.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
 
@@ -196,6 +197,7 @@ void TcpNonBlockingLineSocket::ClearReceiveBuffer() {
   try {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     m_dwReceivedByteCount = 0;
+    m_dwUnterminatedLength = 0;
     m_receiveBuffer.Clear();
   }
   KESTNET_LINE_SOCKET_CATCH("ClearReceiveBuffer")
@@ -235,7 +237,15 @@ void TcpNonBlockingLineSocket::ReceiveData(DWORD p_dwResult) {
           return;
         }
         for (DWORD index = 0; index < received; ++index) {
-          if (chunk[index] == kLineFeed && m_pLineListener != nullptr) {
+          if (chunk[index] != kLineFeed) {
+            if (++m_dwUnterminatedLength > kMaxLineLength) {
+              CloseOverlongLine();
+              return;
+            }
+            continue;
+          }
+          m_dwUnterminatedLength = 0;
+          if (m_pLineListener != nullptr) {
             if (IsClosing()) {
               return;
             }
@@ -257,6 +267,20 @@ void TcpNonBlockingLineSocket::ReceiveData(DWORD p_dwResult) {
     }
   }
   KESTNET_LINE_SOCKET_CATCH("ReceiveData")
+}
+
+void TcpNonBlockingLineSocket::CloseOverlongLine() {
+  Log(kClassName, kLogLevelWarning,
+      "ReceiveData(): No LF within %lu bytes.  Closing the connection.",
+      static_cast<unsigned long>(kMaxLineLength));
+  {
+    KestMT::AutoLockMutex closeLock(&m_closeMutex, INFINITE);
+    m_bClosing = true;
+  }
+  // The base's close path: the socket is closed here, on the event thread,
+  // and the listener hears its one OnClose with the reason.
+  TcpNonBlockingClientSocket::OnClose(kestnet::platform::winsock::kMessageTooLong);
+  m_receiveBuffer.Clear();
 }
 
 void TcpNonBlockingLineSocket::SendData(DWORD p_dwResult) {

@@ -4,6 +4,13 @@
 // queues whatever the operating system cannot take at once, sending it as the
 // socket becomes writable again, in order and without loss.
 //
+// A line is bounded: in line mode a peer that sends more than kMaxLineLength
+// bytes without a line feed is cut off through the close path (the listener
+// hears OnClose with SOCKET_MESSAGE_TOO_LONG), so a hostile or broken server
+// cannot make the buffer grow without end. The socket is byte-transparent
+// otherwise: a NUL is an ordinary byte of its line (the protocol above decides
+// what it means), and neither ends nor cuts it.
+//
 // The line socket is the listener of its own TCP base through
 // InternalListener; its user implements TcpNonBlockingLineSocketListener.
 //
@@ -49,6 +56,10 @@ class TcpNonBlockingLineSocket : public TcpNonBlockingClientSocket {
   static constexpr DWORD kNoLine = 0xFFFFFFFFu;
   // Data moves in chunks of at most this many bytes in both directions.
   static constexpr DWORD kChunkSize = 512;
+  // The longest line held without its line feed. Mail lines are at most 998
+  // octets (RFC 5322 §2.1.1); 64 KiB leaves room for lax servers, as curl's
+  // pingpong reader does.
+  static constexpr DWORD kMaxLineLength = 64 * 1024;
 
   // The base socket's listener: forwards to the line listener and runs the
   // receive and send paths.
@@ -108,6 +119,9 @@ class TcpNonBlockingLineSocket : public TcpNonBlockingClientSocket {
   // Socket mutex held.
   void SendData(DWORD p_dwResult);
   bool IsClosing();
+  // Ends a connection whose peer overran kMaxLineLength. Socket and buffer
+  // mutexes held (event thread).
+  void CloseOverlongLine();
   DWORD CopyReceived(BYTE* p_pBuffer, DWORD p_dwCapacity, bool p_bRemove, const char* p_szWho);
 
   InternalListener m_internalListener;
@@ -116,6 +130,8 @@ class TcpNonBlockingLineSocket : public TcpNonBlockingClientSocket {
   DynaByteBuffer m_sendBuffer;
   BYTE m_staging[kChunkSize];
   DWORD m_dwReceivedByteCount = 0;
+  // Bytes received in line mode since the last line feed; m_bufferMutex.
+  DWORD m_dwUnterminatedLength = 0;
   bool m_bLineMode = true;
   KestMT::Mutex m_bufferMutex;
   KestMT::Mutex m_closeMutex;

@@ -93,7 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TerminatorCase{"\r\n", "", 0, 0},
                       TerminatorCase{"\n", "", 0, 0},
                       TerminatorCase{"abc\nnext", "abc", 3, 4},
-                      TerminatorCase{"a\rb\r\n", "a\rb", 3, 0}));
+                      TerminatorCase{"a\rb\r\n", "a\rb", 3, 0},
+                      TerminatorCase{std::string("a\0b\r\n", 5), std::string("a\0b", 3), 3, 0}));
 
 TEST_F(LineSocketTest, EmptyLinesAreLinesToo) {
   Connect(m_server);
@@ -207,6 +208,25 @@ TEST_F(LineSocketTest, CreateResetsBuffersAndModeForTheNextConnection) {
   ASSERT_TRUE(SendAll(m_peer.Get(), "again\n"));
   ASSERT_TRUE(m_listener.log.WaitFor("line", 1)) << "line mode is on again";
   m_socket.Close(true);
+}
+
+TEST_F(LineSocketTest, LineLongerThanTheLimitEndsTheConnectionOnce) {
+  Connect(m_server);
+  // The longest line allowed still arrives whole.
+  const std::string longest(TcpNonBlockingLineSocket::kMaxLineLength, 'a');
+  ASSERT_TRUE(SendAll(m_peer.Get(), longest + "\n"));
+  ASSERT_TRUE(m_listener.log.WaitFor("line", 1));
+  EXPECT_EQ(m_listener.Lines(), (std::vector<std::string>{longest}));
+  // One byte more without a line feed, sent in pieces, is cut off.
+  ASSERT_TRUE(SendAll(m_peer.Get(), std::string(1000, 'b')));
+  ASSERT_TRUE(SendAll(m_peer.Get(), std::string(TcpNonBlockingLineSocket::kMaxLineLength - 999, 'b')));
+  ASSERT_TRUE(m_listener.log.WaitFor("close", 1));
+  EXPECT_EQ(m_listener.log.FirstResult("close"), SOCKET_MESSAGE_TOO_LONG);
+  EXPECT_EQ(m_listener.log.Count("line"), 1u);
+  EXPECT_EQ(m_socket.GetReceivedSize(), 0u);
+  EXPECT_FALSE(m_socket.IsCreated());
+  EXPECT_TRUE(Eventually(NoEventThreads));
+  EXPECT_EQ(m_listener.log.Count("close"), 1u);
 }
 
 TEST_F(LineSocketTest, PlainListenerFormOfCreateIsRefused) {
