@@ -1,10 +1,13 @@
-// The generated Fire_ operations hand sinks the dispid and the argument types
-// of the type library, last parameter first.
+// The Fire_ operations hand sinks the dispid and the argument types of the
+// type library, last parameter first.
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <string>
 #include <vector>
 
 #include "automation/event_proxies.h"
+#include "automation/typelib.h"
 #include "tests/automation/probe_object.h"
 
 namespace probe {
@@ -101,29 +104,80 @@ TEST_F(EventProxyTest, ResolveNameCompleteCarriesAnIntTextAndAVariantArray) {
   sink->Release();
 }
 
-TEST_F(EventProxyTest, PingAndMailEventsUseTheirDeclaredTypes) {
+// Sample values for every parameter type.
+#define KESTNET_TEST_SAMPLE_BSTR text
+#define KESTNET_TEST_SAMPLE_SHORT SHORT{1}
+#define KESTNET_TEST_SAMPLE_LONG LONG{2}
+#define KESTNET_TEST_SAMPLE_INT INT{3}
+#define KESTNET_TEST_SAMPLE_ULONG ULONG{4}
+#define KESTNET_TEST_SAMPLE_VARIANT_BOOL VARIANT_TRUE
+#define KESTNET_TEST_SAMPLE_LPDISPATCH static_cast<IDispatch*>(nullptr)
+#define KESTNET_TEST_SAMPLE_VARIANT empty
+#define KESTNET_TEST_SAMPLE(kind, type, name, ...) KESTNET_TEST_SAMPLE_##type
+#define KESTNET_TEST_FIRE(dispid, name, ...)                                                       \
+  ASSERT_EQ(proxy.Fire_##name(KESTNET_TL_FOR_EACH_COMMA(KESTNET_TEST_SAMPLE, __VA_ARGS__)), S_OK); \
+  fired.push_back({KESTNET_TL_NAME(name), sink->lastDispid, sink->types});
+#define KESTNET_TEST_WALK_EVENTS(interface, connectionPoint)                  \
+  {                                                                           \
+    CProxy_##interface<int> proxy(container_);                                \
+    DWORD cookie = 0;                                                         \
+    ASSERT_EQ(proxy.EventConnectionPoint().Advise(sink, &cookie), S_OK);      \
+    std::vector<Fired> fired;                                                 \
+    KESTNET_EVENTS_##interface(KESTNET_TEST_FIRE)                             \
+    proxy.EventConnectionPoint().Unadvise(cookie);                            \
+    CheckAgainstTypeInfo(library, IID_##interface, #interface, fired);        \
+  }
+#define KESTNET_TEST_SKIP_DUAL(interface)
+
+struct Fired {
+  const wchar_t* name;
+  DISPID dispid;
+  std::vector<VARTYPE> types;  // DISPPARAMS order: last parameter first
+};
+
+// Each fired event must carry the dispid and, parameter by parameter, the
+// types that the type information tells the sinks to expect.
+void CheckAgainstTypeInfo(ITypeLib* p_library, REFIID p_iid, const char* p_interface,
+                          const std::vector<Fired>& p_fired) {
+  ATL::CComPtr<ITypeInfo> info;
+  ASSERT_EQ(p_library->GetTypeInfoOfGuid(p_iid, &info), S_OK) << p_interface;
+  TYPEATTR* attributes = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
+  EXPECT_EQ(attributes->cFuncs, p_fired.size()) << p_interface;
+  info->ReleaseTypeAttr(attributes);
+  for (const Fired& event : p_fired) {
+    const std::string name(event.name, event.name + wcslen(event.name));
+    LPOLESTR names[] = {const_cast<LPOLESTR>(event.name)};
+    MEMBERID id = MEMBERID_NIL;
+    ASSERT_EQ(info->GetIDsOfNames(names, 1, &id), S_OK) << p_interface << "::" << name;
+    EXPECT_EQ(event.dispid, id) << p_interface << "::" << name;
+    FUNCDESC* function = nullptr;
+    for (UINT index = 0; info->GetFuncDesc(index, &function) == S_OK; ++index) {
+      if (function->memid == id) break;
+      info->ReleaseFuncDesc(function);
+      function = nullptr;
+    }
+    ASSERT_NE(function, nullptr) << p_interface << "::" << name;
+    std::vector<VARTYPE> declared;
+    for (SHORT i = function->cParams; i > 0; --i) declared.push_back(function->lprgelemdescParam[i - 1].tdesc.vt);
+    info->ReleaseFuncDesc(function);
+    ASSERT_EQ(event.types.size(), declared.size()) << p_interface << "::" << name;
+    for (std::size_t i = 0; i < declared.size(); ++i) {
+      if (declared[i] == VT_VARIANT) continue;  // any value may travel in a VARIANT
+      EXPECT_EQ(event.types[i], declared[i]) << p_interface << "::" << name << " argument " << i;
+    }
+  }
+}
+
+TEST_F(EventProxyTest, EveryEventFiresWithTheDispidAndTypesOfTheTypeLibrary) {
+  ATL::CComPtr<ITypeLib> library;
+  library.Attach(KestAXLib::KestNetTypeLib());
+  ASSERT_NE(library, nullptr);
   auto* sink = new RecordingSink();
   ATL::CComBSTR text(L"x");
-  {
-    CProxy_IKestNetPingEvents<int> ping(container_);
-    DWORD cookie = 0;
-    ASSERT_EQ(ping.EventConnectionPoint().Advise(sink, &cookie), S_OK);
-    ASSERT_EQ(ping.Fire_OnPingComplete(0, text, text, text, 12), S_OK);
-    EXPECT_EQ(sink->types, (std::vector<VARTYPE>{VT_I4, VT_BSTR, VT_BSTR, VT_BSTR, VT_I2}));
-    ping.EventConnectionPoint().Unadvise(cookie);
-  }
-  {
-    CProxy_IKestNetPOP3Events<int> pop3(container_);
-    DWORD cookie = 0;
-    ASSERT_EQ(pop3.EventConnectionPoint().Advise(sink, &cookie), S_OK);
-    ASSERT_EQ(pop3.Fire_OnPOP3DeleteMessage(0, text, 4), S_OK);
-    EXPECT_EQ(sink->lastDispid, 10);
-    EXPECT_EQ(sink->types, (std::vector<VARTYPE>{VT_UI4, VT_BSTR, VT_I4}));
-    ASSERT_EQ(pop3.Fire_OnPOP3Ready(), S_OK);
-    EXPECT_EQ(sink->lastDispid, 5);
-    EXPECT_TRUE(sink->types.empty());
-    pop3.EventConnectionPoint().Unadvise(cookie);
-  }
+  VARIANT empty;
+  VariantInit(&empty);
+  KESTNET_INTERFACES(KESTNET_TEST_SKIP_DUAL, KESTNET_TEST_WALK_EVENTS)
   sink->Release();
 }
 

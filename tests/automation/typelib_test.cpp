@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "automation/interfaces.h"
 #include "automation/typelib.h"
 #include "automation/typelib_ids.h"
+#include "automation/typelib_macros.h"
+#include "automation/typelib_table.h"
 #include "platform/com/com.h"
 
 namespace {
@@ -273,77 +276,47 @@ struct SlotCase {
   SHORT offset;
 };
 
-// The C++ declaration of the message data interface must put every member
-// where the type library says dispatch will call it.
-TEST_F(TypeLibTest, MessageDataVtableMatchesTheTypeLibrary) {
-  using I = IKestNetMessageData;
-  const SlotCase cases[] = {
-      {L"To", INVOKE_PROPERTYGET, VtableOffset(&I::get_To)},
-      {L"To", INVOKE_PROPERTYPUT, VtableOffset(&I::put_To)},
-      {L"From", INVOKE_PROPERTYGET, VtableOffset(&I::get_From)},
-      {L"From", INVOKE_PROPERTYPUT, VtableOffset(&I::put_From)},
-      {L"Subject", INVOKE_PROPERTYGET, VtableOffset(&I::get_Subject)},
-      {L"Subject", INVOKE_PROPERTYPUT, VtableOffset(&I::put_Subject)},
-      {L"XMailer", INVOKE_PROPERTYGET, VtableOffset(&I::get_XMailer)},
-      {L"XMailer", INVOKE_PROPERTYPUT, VtableOffset(&I::put_XMailer)},
-      {L"Cc", INVOKE_PROPERTYGET, VtableOffset(&I::get_Cc)},
-      {L"Cc", INVOKE_PROPERTYPUT, VtableOffset(&I::put_Cc)},
-      {L"Bcc", INVOKE_PROPERTYGET, VtableOffset(&I::get_Bcc)},
-      {L"Bcc", INVOKE_PROPERTYPUT, VtableOffset(&I::put_Bcc)},
-      {L"Date", INVOKE_PROPERTYGET, VtableOffset(&I::get_Date)},
-      {L"Date", INVOKE_PROPERTYPUT, VtableOffset(&I::put_Date)},
-      {L"NumHeaders", INVOKE_PROPERTYGET, VtableOffset(&I::get_NumHeaders)},
-      {L"TextMessage", INVOKE_PROPERTYGET, VtableOffset(&I::get_TextMessage)},
-      {L"TextMessage", INVOKE_PROPERTYPUT, VtableOffset(&I::put_TextMessage)},
-      {L"HtmlMessage", INVOKE_PROPERTYGET, VtableOffset(&I::get_HtmlMessage)},
-      {L"HtmlMessage", INVOKE_PROPERTYPUT, VtableOffset(&I::put_HtmlMessage)},
-      {L"AddHeader", INVOKE_FUNC, VtableOffset(&I::AddHeader)},
-      {L"RemoveHeader", INVOKE_FUNC, VtableOffset(&I::RemoveHeader)},
-      {L"GetHeader", INVOKE_FUNC, VtableOffset(&I::GetHeader)},
-      {L"ClearAllHeaders", INVOKE_FUNC, VtableOffset(&I::ClearAllHeaders)},
-      {L"SetDateToNow", INVOKE_FUNC, VtableOffset(&I::SetDateToNow)},
-      {L"GetHeaderByName", INVOKE_FUNC, VtableOffset(&I::GetHeaderByName)},
-      {L"SetHeaderByName", INVOKE_FUNC, VtableOffset(&I::SetHeaderByName)},
-  };
-  CComPtr<ITypeInfo> info = InfoOf(IID_IKestNetMessageData);
-  for (const SlotCase& c : cases) {
-    FUNCDESC* function = FindFunction(info, IdOf(info, c.name), c.kind);
-    ASSERT_NE(function, nullptr);
-    EXPECT_EQ(function->oVft, c.offset) << std::string(c.name, c.name + wcslen(c.name)) << " kind " << c.kind;
-    info->ReleaseFuncDesc(function);
+#define KESTNET_TEST_KIND_Method INVOKE_FUNC
+#define KESTNET_TEST_KIND_PropertyGet INVOKE_PROPERTYGET
+#define KESTNET_TEST_KIND_PropertyPut INVOKE_PROPERTYPUT
+#define KESTNET_TEST_SLOT_ROW(kind, dispid, name, ...) \
+  {KESTNET_TL_NAME(name), KESTNET_TEST_KIND_##kind, VtableOffset(&I::KESTNET_TL_VTABLE_NAME(kind, name))},
+#define KESTNET_TEST_DUAL(interface)                                                                   \
+  {                                                                                                    \
+    using I = interface;                                                                               \
+    interfaces.push_back({&IID_##interface, #interface, {KESTNET_MEMBERS_##interface(KESTNET_TEST_SLOT_ROW)}}); \
   }
-}
+#define KESTNET_TEST_SKIP_EVENTS(interface, connectionPoint)
 
-// Spot checks of the larger interfaces: first, last and a property pair.
-TEST_F(TypeLibTest, LargeInterfacesKeepTheirSlotsAtBothEnds) {
-  struct Case {
+// Every member of every dual interface: the C++ declaration puts it in the
+// vtable slot where dispatch through the type information calls it, so
+// Invoke can never reach a neighbour.
+TEST_F(TypeLibTest, EveryMemberSitsInTheVtableSlotDispatchCalls) {
+  struct Interface {
     const IID* iid;
-    SlotCase slot;
+    const char* name;
+    std::vector<SlotCase> slots;
   };
-  const Case cases[] = {
-      {&IID_IKestNetPing, {L"Ping", INVOKE_FUNC, VtableOffset(&IKestNetPing::Ping)}},
-      {&IID_IKestNetPing, {L"BlockingPing", INVOKE_FUNC, VtableOffset(&IKestNetPing::BlockingPing)}},
-      {&IID_IKestNetDNS, {L"Timeout", INVOKE_PROPERTYPUT, VtableOffset(&IKestNetDNS::put_Timeout)}},
-      {&IID_IKestNetPOP3, {L"POP3_UNEXPECTED", INVOKE_PROPERTYGET, VtableOffset(&IKestNetPOP3::get_POP3_UNEXPECTED)}},
-      {&IID_IKestNetSMTPEx, {L"SendMessage", INVOKE_FUNC, VtableOffset(&IKestNetSMTPEx::SendMessage)}},
-      {&IID_IKestNetTcpClientSocket,
-       {L"SOCKET_TIMEOUT", INVOKE_PROPERTYGET, VtableOffset(&IKestNetTcpClientSocket::get_SOCKET_TIMEOUT)}},
-      {&IID_IKestNetWindowsNetwork,
-       {L"CurrentNetworkLocation", INVOKE_PROPERTYPUT,
-        VtableOffset(&IKestNetWindowsNetwork::put_CurrentNetworkLocation)}},
-      {&IID_IKestNetWindowsNetwork,
-       {L"ASYNC_INVALID_ARG_ERROR", INVOKE_PROPERTYGET,
-        VtableOffset(&IKestNetWindowsNetwork::get_ASYNC_INVALID_ARG_ERROR)}},
-      {&IID_IKestNetWindowsNetworkHost,
-       {L"PLATFORM_UNKNOWN", INVOKE_PROPERTYGET, VtableOffset(&IKestNetWindowsNetworkHost::get_PLATFORM_UNKNOWN)}},
-  };
-  for (const Case& c : cases) {
-    CComPtr<ITypeInfo> info = InfoOf(*c.iid);
-    FUNCDESC* function = FindFunction(info, IdOf(info, c.slot.name), c.slot.kind);
-    ASSERT_NE(function, nullptr);
-    EXPECT_EQ(function->oVft, c.slot.offset) << std::string(c.slot.name, c.slot.name + wcslen(c.slot.name));
-    info->ReleaseFuncDesc(function);
+  std::vector<Interface> interfaces;
+  KESTNET_INTERFACES(KESTNET_TEST_DUAL, KESTNET_TEST_SKIP_EVENTS)
+  std::size_t walked = 0;
+  for (const Interface& checked : interfaces) {
+    CComPtr<ITypeInfo> info = InfoOf(*checked.iid);
+    ASSERT_NE(info, nullptr) << checked.name;
+    TYPEATTR* attributes = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
+    EXPECT_EQ(attributes->cFuncs, checked.slots.size()) << checked.name;
+    info->ReleaseTypeAttr(attributes);
+    for (const SlotCase& c : checked.slots) {
+      const std::string name(c.name, c.name + wcslen(c.name));
+      FUNCDESC* function = FindFunction(info, IdOf(info, c.name), c.kind);
+      ASSERT_NE(function, nullptr) << checked.name << "::" << name << " kind " << c.kind;
+      EXPECT_EQ(function->oVft, c.offset) << checked.name << "::" << name << " kind " << c.kind;
+      info->ReleaseFuncDesc(function);
+      ++walked;
+    }
   }
+  EXPECT_GT(walked, 300u);
 }
 
 }  // namespace
