@@ -377,9 +377,8 @@ std::optional<std::string> EncodeData(DWORD type, const std::string& text, const
       return std::string(reinterpret_cast<const char*>(&qword), sizeof qword);
     }
     case REG_BINARY: {
-      if (text.size() % 2 != 0) break;
       std::string bytes;
-      for (std::size_t i = 0; i < text.size(); i += 2) {
+      for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
         const auto digit = [](char c) -> int {
           if (c >= '0' && c <= '9') return c - '0';
           if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -388,10 +387,17 @@ std::optional<std::string> EncodeData(DWORD type, const std::string& text, const
         };
         const int high = digit(text[i]);
         const int low = digit(text[i + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
+        if (high < 0 || low < 0) {
+          bytes.clear();
+          break;
+        }
         bytes.push_back(static_cast<char>(high * 16 + low));
       }
-      return bytes;
+      if (bytes.size() * 2 == text.size()) return bytes;
+      // As reg.exe, bare hex digits: "0x11" is refused, not read as one byte.
+      std::fprintf(stderr, "ERROR: '%s' is not valid data for REG_BINARY: give an even number of hex digits"
+                   " without 0x, such as 0A1B.\n", text.c_str());
+      return std::nullopt;
     }
     default:
       break;
@@ -479,42 +485,53 @@ bool Confirm(const std::string& question) {
 }
 
 int Cancelled() {
-  std::printf("The operation was cancelled.\n");
+  std::fprintf(stderr, "The operation was cancelled.\n");
   return 1;
 }
 
 // --- operations -----------------------------------------------------------------
 
-LONG QueryKey(HKEY parent, const std::string& subkey, const std::string& display, const Options& options,
-              bool top) {
-  KeyHolder key;
-  if (const LONG rc = RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_READ, key.Receive()); rc != ERROR_SUCCESS) {
-    return rc;
-  }
-  std::vector<Value> values;
-  if (const LONG rc = ReadValues(key.Get(), values); rc != ERROR_SUCCESS) return rc;
-  std::vector<std::string> subkeys;
-  if (const LONG rc = ReadSubkeyNames(key.Get(), subkeys); rc != ERROR_SUCCESS) return rc;
-  if (top || !values.empty() || options.recursive) {
-    std::printf("\n%s\n", display.c_str());
+// Shows the key and, with /s, every key below it, parents before children in
+// name order. Pending keys wait on an explicit stack (each opened by its path
+// from the root), so a tree of any depth leaves the machine stack alone.
+LONG QueryTree(const Options& options) {
+  struct PendingKey {
+    std::string subkey;
+    std::string display;
+  };
+  std::vector<PendingKey> pending{{options.subkey, KeyDisplay(options)}};
+  for (bool top = true; !pending.empty(); top = false) {
+    const PendingKey current = std::move(pending.back());
+    pending.pop_back();
+    KeyHolder key;
+    if (const LONG rc = RegOpenKeyExA(options.root, current.subkey.c_str(), 0, KEY_READ, key.Receive());
+        rc != ERROR_SUCCESS) {
+      // A subkey deleted while we list is simply no longer there.
+      if (!top && rc == ERROR_FILE_NOT_FOUND) continue;
+      return rc;
+    }
+    std::vector<Value> values;
+    if (const LONG rc = ReadValues(key.Get(), values); rc != ERROR_SUCCESS) return rc;
+    std::vector<std::string> subkeys;
+    if (const LONG rc = ReadSubkeyNames(key.Get(), subkeys); rc != ERROR_SUCCESS) return rc;
+    std::printf("\n%s\n", current.display.c_str());
     for (const Value& value : values) PrintValue(value);
-  }
-  if (!options.recursive) {
-    if (!subkeys.empty()) std::printf("\n");
-    for (const std::string& name : subkeys) std::printf("%s\\%s\n", display.c_str(), name.c_str());
-    return ERROR_SUCCESS;
-  }
-  for (const std::string& name : subkeys) {
-    // A subkey deleted while we list is simply no longer there.
-    const LONG rc = QueryKey(key.Get(), name, display + "\\" + name, options, false);
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return rc;
+    if (!options.recursive) {
+      if (!subkeys.empty()) std::printf("\n");
+      for (const std::string& name : subkeys) std::printf("%s\\%s\n", current.display.c_str(), name.c_str());
+      return ERROR_SUCCESS;
+    }
+    for (auto name = subkeys.rbegin(); name != subkeys.rend(); ++name) {
+      pending.push_back(PendingKey{current.subkey.empty() ? *name : current.subkey + "\\" + *name,
+                                   current.display + "\\" + *name});
+    }
   }
   return ERROR_SUCCESS;
 }
 
 int RunQuery(const Options& options) {
   if (!options.valueName) {
-    const LONG rc = QueryKey(options.root, options.subkey, KeyDisplay(options), options, true);
+    const LONG rc = QueryTree(options);
     return rc == ERROR_SUCCESS ? 0 : Failure(rc);
   }
   KeyHolder key;

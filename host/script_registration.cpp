@@ -82,6 +82,11 @@ int RegisterModule(const RegistrationRequest& request, std::FILE* out, std::FILE
   if (FAILED(hr)) {
     std::fprintf(err, "The module \"%s\" was loaded but the call to %s failed with error code 0x%08X (%s).\n",
                  request.modulePath.c_str(), entryName, static_cast<unsigned>(hr), platform::HResultName(hr));
+    if (hr == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED) && !request.perUser) {
+      std::fputs("Access is denied: registering for every user changes machine data, which needs root; "
+                 "--user registers for the current user only.\n",
+                 err);
+    }
     return 1;
   }
   std::fprintf(out, "%s in %s succeeded.\n", entryName, request.modulePath.c_str());

@@ -43,8 +43,8 @@ struct HiveName {
 };
 const HiveName kHives[] = {{"machine", HKEY_LOCAL_MACHINE}, {"user", HKEY_CURRENT_USER}};
 
-int Usage() {
-  std::fputs(kUsage, stderr);
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "kestnet trust: %s\n%s", problem.c_str(), kUsage);
   return 2;
 }
 
@@ -54,19 +54,21 @@ struct Options {
   std::vector<std::string> positional;
 };
 
-bool ParseOptions(const VerbArguments& args, size_t first, Options* options) {
+// Empty when parsed, else what is wrong.
+std::string ParseOptions(const VerbArguments& args, size_t first, Options* options) {
   for (size_t i = first; i < args.size(); ++i) {
     if (args[i] == "--machine") {
       options->hive = HKEY_LOCAL_MACHINE;
-    } else if (args[i] == "--vendor" && i + 1 < args.size() && !args[i + 1].empty()) {
+    } else if (args[i] == "--vendor") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) return "--vendor needs an id";
       options->vendor = kestnet::platform::WideFromUtf8(args[++i]);
     } else if (args[i].rfind("--", 0) == 0) {
-      return false;
+      return "unknown option '" + args[i] + "'";
     } else {
       options->positional.push_back(args[i]);
     }
   }
-  return true;
+  return {};
 }
 
 const char* DescribeStatus(LSTATUS status) {
@@ -100,22 +102,23 @@ int List(const Options& options) {
 }  // namespace
 
 int RunTrustVerb(const VerbArguments& args) {
-  if (args.empty()) return Usage();
+  if (args.empty()) return Usage("missing operation (add, remove or list)");
   if (args[0] == "-h" || args[0] == "--help") {
     std::fputs(kUsage, stdout);
     return 0;
   }
   Options options;
-  if (!ParseOptions(args, 1, &options)) return Usage();
-  if (args[0] == "list") return options.positional.empty() ? List(options) : Usage();
+  if (const std::string problem = ParseOptions(args, 1, &options); !problem.empty()) return Usage(problem);
+  if (args[0] == "list") return options.positional.empty() ? List(options) : Usage("list takes no entry");
 
   const bool adding = args[0] == "add";
-  if ((!adding && args[0] != "remove") || options.positional.size() != 2) return Usage();
+  if (!adding && args[0] != "remove") return Usage("unknown operation '" + args[0] + "'");
+  if (options.positional.size() != 2) return Usage(args[0] + " needs a kind (container or site) and an entry");
   const KindName* kind = nullptr;
   for (const KindName& candidate : kKinds) {
     if (options.positional[0] == candidate.name) kind = &candidate;
   }
-  if (kind == nullptr) return Usage();
+  if (kind == nullptr) return Usage("unknown kind '" + options.positional[0] + "' (container or site)");
   const std::wstring entry = kestnet::platform::WideFromUtf8(options.positional[1]);
   const std::wstring vendor = kind->kind == TrustKind::Site ? options.vendor : std::wstring();
   LSTATUS status = adding ? companions::AddTrusted(options.hive, kind->kind, vendor, entry)

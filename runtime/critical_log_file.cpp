@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/os/home.h"
 #include "platform/os/process.h"
 
 namespace KestLog {
@@ -21,7 +22,7 @@ constexpr std::string_view kLineEnd = "\r\n";
 class LockedFile {
  public:
   explicit LockedFile(const std::string& path)
-      : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+      : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644)) {
     if (m_fd < 0) return;
     int rc;
     do {
@@ -111,7 +112,8 @@ CriticalLogFile::CriticalLogFile(std::string path)
     : m_pathResolved(true), m_path(std::move(path)) {}
 
 std::string CriticalLogFile::DefaultPath() {
-  std::string appData = kestnet::platform::CommonAppDataFolder();
+  std::string appData = kestnet::platform::MayWriteMachineData() ? kestnet::platform::CommonAppDataFolder()
+                                                                  : kestnet::platform::UserAppDataFolder();
   if (appData.empty()) return {};
   std::filesystem::path folder = std::filesystem::path(appData) / "Tolvar";
   std::error_code error;

@@ -46,6 +46,10 @@ class CriticalLogFile {
 
   // The system location: <all-users application data>/Tolvar/critical.txt,
   // creating the folders when missing. Empty when they cannot be created.
+  // The machine's file is written only by processes that may change machine
+  // data; a process of another account keeps its own file at the same place
+  // under its user application data, so no account can truncate, overwrite
+  // or fill another's entries.
   static std::string DefaultPath();
 
  private:

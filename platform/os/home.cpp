@@ -1,5 +1,6 @@
 #include "platform/os/home.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,14 +14,19 @@
 namespace kestnet::platform {
 namespace {
 
-// Creates every missing directory of an absolute path; existing ones are fine.
-void MakeDirectories(const std::string& path) {
+// Creates every missing directory of an absolute path with mode (less the
+// umask); existing ones are left as they are.
+void MakeDirectories(const std::string& path, mode_t mode) {
   for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
     std::string prefix = path.substr(0, slash);
-    if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return;
+    if (::mkdir(prefix.c_str(), mode) != 0 && errno != EEXIST) return;
     if (slash == std::string::npos) return;
   }
 }
+
+// Machine data is read by every account; user data by its owner only.
+constexpr mode_t kMachineDirectoryMode = 0755;
+constexpr mode_t kUserDirectoryMode = 0700;
 
 std::string WithoutTrailingSlash(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -41,24 +47,42 @@ std::string UserDataBase() {
   return base + "/.local/share/kestnet";
 }
 
-std::string Ensure(std::string path) {
-  MakeDirectories(path);
+std::string Ensure(std::string path, mode_t mode) {
+  MakeDirectories(path, mode);
   return path;
+}
+
+// KESTNET_HOME's own user directory belongs to the account that owns
+// KESTNET_HOME (or creates it now); another account sharing that home keeps
+// its user data where it would without one, so one account never writes
+// another's hive.
+bool OwnsHome(const std::string& home) {
+  struct stat info {};
+  if (::stat(home.c_str(), &info) != 0) return true;
+  return info.st_uid == ::geteuid();
 }
 
 }  // namespace
 
 std::string MachineDataDirectory() {
-  if (const char* home = HomeOverride()) return Ensure(WithoutTrailingSlash(home) + "/machine");
-  const std::string system = "/var/lib/kestnet";
-  MakeDirectories(system);
-  if (::access(system.c_str(), W_OK) == 0) return system;
-  return Ensure(UserDataBase() + "/machine");
+  if (const char* home = HomeOverride()) {
+    MakeDirectories(WithoutTrailingSlash(home), kMachineDirectoryMode);
+    return Ensure(WithoutTrailingSlash(home) + "/machine", kMachineDirectoryMode);
+  }
+  return Ensure("/var/lib/kestnet", kMachineDirectoryMode);
+}
+
+bool MayWriteMachineData() {
+  return ::faccessat(AT_FDCWD, MachineDataDirectory().c_str(), W_OK, AT_EACCESS) == 0;
 }
 
 std::string UserDataDirectory() {
-  if (const char* home = HomeOverride()) return Ensure(WithoutTrailingSlash(home) + "/user");
-  return Ensure(UserDataBase());
+  if (const char* home = HomeOverride()) {
+    const std::string base = WithoutTrailingSlash(home);
+    MakeDirectories(base, kMachineDirectoryMode);
+    if (OwnsHome(base)) return Ensure(base + "/user", kUserDirectoryMode);
+  }
+  return Ensure(UserDataBase(), kUserDirectoryMode);
 }
 
 std::string NamedObjectScope() {

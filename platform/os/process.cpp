@@ -84,7 +84,13 @@ namespace kestnet::platform {
 
 std::string CommonAppDataFolder() {
   std::string folder = MachineDataDirectory() + "/ProgramData";
-  ::mkdir(folder.c_str(), 0777);
+  ::mkdir(folder.c_str(), 0755);
+  return folder;
+}
+
+std::string UserAppDataFolder() {
+  std::string folder = UserDataDirectory() + "/AppData";
+  ::mkdir(folder.c_str(), 0700);
   return folder;
 }
 

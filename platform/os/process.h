@@ -22,7 +22,12 @@ UINT GetACP();
 namespace kestnet::platform {
 
 // What CSIDL_COMMON_APPDATA names on Windows: MachineDataDirectory() +
-// "/ProgramData", created when missing.
+// "/ProgramData", created when missing (writable by those who may change
+// machine data, readable by all).
 std::string CommonAppDataFolder();
+
+// What CSIDL_APPDATA names on Windows: UserDataDirectory() + "/AppData",
+// created when missing.
+std::string UserAppDataFolder();
 
 }  // namespace kestnet::platform

@@ -1,6 +1,7 @@
 #include "platform/registry/hive.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -102,6 +103,8 @@ class Hive::Statement {
   }
 
   // True while a row is available.
+  void Reset() { sqlite3_reset(statement_); }
+
   bool Step() {
     const int rc = sqlite3_step(statement_);
     if (rc == SQLITE_ROW) return true;
@@ -130,7 +133,7 @@ class Hive::Statement {
   sqlite3_stmt* statement_;
 };
 
-Hive::Hive(std::string file) : file_(std::move(file)) { Connect(); }
+Hive::Hive(std::string file, Mode mode) : file_(std::move(file)), mode_(mode) { Connect(); }
 
 Hive::~Hive() {
   // A connection inherited through fork belongs to the parent; closing it here
@@ -152,37 +155,8 @@ void Hive::Connect() {
   subkeyListings_.clear();
   valueListings_.clear();
   db_ = nullptr;
-  sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(file_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
-  if (rc != SQLITE_OK) {
-    sqlite3_close_v2(db);
-    throw StoreError{Win32ErrorFromSqlite(rc)};
-  }
-  db_ = db;
-  sqlite3_extended_result_codes(db_, 1);
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-  // Switching to WAL needs a moment of exclusive access; several processes
-  // opening a new hive together take turns.
-  for (int attempt = 0;; ++attempt) {
-    const int walRc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-    if (walRc == SQLITE_OK) break;
-    if ((walRc & 0xFF) != SQLITE_BUSY || attempt + 1 >= kBusyAttempts) {
-      sqlite3_close_v2(db_);
-      db_ = nullptr;
-      throw StoreError{Win32ErrorFromSqlite(walRc)};
-    }
-  }
-  // FULL: a write reported done survives a crash of the machine, not only of the process.
-  sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
   try {
-    Transaction(true, [this] {
-      if (sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(sqlite3_errcode(db_));
-      Statement(*this,
-                "INSERT OR IGNORE INTO keys(id, parent, name, folded, written) VALUES(1, 0, '', '', ?1)")
-          .Bind(1, FileTimeNow())
-          .Run();
-    });
+    OpenDatabase();
   } catch (...) {
     for (auto& entry : statements_) sqlite3_finalize(entry.second);
     statements_.clear();
@@ -190,6 +164,46 @@ void Hive::Connect() {
     db_ = nullptr;
     throw;
   }
+}
+
+void Hive::OpenDatabase() {
+  // A read-only hive whose file was never made reads as an empty one.
+  const bool absent = mode_ == Mode::kReadOnly && ::access(file_.c_str(), F_OK) != 0;
+  const int flags = mode_ == Mode::kReadOnly && !absent ? SQLITE_OPEN_READONLY
+                                                         : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+  const int rc = sqlite3_open_v2(absent ? ":memory:" : file_.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) throw StoreError{Win32ErrorFromSqlite(rc)};
+  sqlite3_extended_result_codes(db_, 1);
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  if (mode_ == Mode::kShared) {
+    // Before the WAL files exist: SQLite gives them the database's mode.
+    ::chmod(file_.c_str(), 0644);
+  }
+  if (mode_ != Mode::kReadOnly) {
+    // Switching to WAL needs a moment of exclusive access; several processes
+    // opening a new hive together take turns.
+    for (int attempt = 0;; ++attempt) {
+      const int walRc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+      if (walRc == SQLITE_OK) break;
+      if ((walRc & 0xFF) != SQLITE_BUSY || attempt + 1 >= kBusyAttempts) throw StoreError{Win32ErrorFromSqlite(walRc)};
+    }
+    // FULL: a write reported done survives a crash of the machine, not only of the process.
+    sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+  }
+  if (mode_ == Mode::kShared) {
+    int persist = 1;
+    sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+  }
+  if (mode_ != Mode::kReadOnly || absent) {
+    Transaction(true, [this] {
+      if (sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(sqlite3_errcode(db_));
+      Statement(*this,
+                "INSERT OR IGNORE INTO keys(id, parent, name, folded, written) VALUES(1, 0, '', '', ?1)")
+          .Bind(1, FileTimeNow())
+          .Run();
+    });
+  }
+  if (mode_ == Mode::kReadOnly) sqlite3_exec(db_, "PRAGMA query_only=ON", nullptr, nullptr, nullptr);
 }
 
 void Hive::EnsureOwnConnection() {
@@ -212,7 +226,8 @@ sqlite3_stmt* Hive::Prepare(const char* sql) {
 void Hive::Transaction(bool write, const std::function<void()>& body) {
   for (int attempt = 0;; ++attempt) {
     try {
-      const int rc = sqlite3_exec(db_, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr);
+      const bool immediate = write && mode_ != Mode::kReadOnly;
+      const int rc = sqlite3_exec(db_, immediate ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr);
       if (rc != SQLITE_OK) Fail(rc);
       body();
       const int commitRc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
@@ -328,23 +343,40 @@ void Hive::DeleteKey(KeyId id) {
 }
 
 void Hive::DeleteTree(KeyId id, bool includeSelf) {
-  // Depth first, children before their parent, so the tree never has orphans
-  // even inside the transaction.
-  for (const KeyId child : [&] {
-         std::vector<KeyId> children;
-         Statement statement(*this, "SELECT id FROM keys WHERE parent = ?1");
-         statement.Bind(1, id);
-         while (statement.Step()) children.push_back(statement.Int(0));
-         return children;
-       }()) {
-    DeleteTree(child, true);
-  }
+  // SQLite walks the recursive table with a queue, not the machine stack, so
+  // a tree of any depth goes in one statement per table. UNION (not UNION
+  // ALL) ends the walk even on a file whose parent links loop.
+  static constexpr const char* kDeleteValuesBelow =
+      "DELETE FROM vals WHERE key IN (WITH RECURSIVE below(id) AS ("
+      "  SELECT id FROM keys WHERE parent = ?1"
+      "  UNION SELECT keys.id FROM keys JOIN below ON keys.parent = below.id) SELECT id FROM below)";
+  static constexpr const char* kDeleteKeysBelow =
+      "DELETE FROM keys WHERE id IN (WITH RECURSIVE below(id) AS ("
+      "  SELECT id FROM keys WHERE parent = ?1"
+      "  UNION SELECT keys.id FROM keys JOIN below ON keys.parent = below.id) SELECT id FROM below)";
+  Statement(*this, kDeleteValuesBelow).Bind(1, id).Run();
+  Statement(*this, kDeleteKeysBelow).Bind(1, id).Run();
   if (includeSelf) {
     DeleteKey(id);
   } else {
     Statement(*this, "DELETE FROM vals WHERE key = ?1").Bind(1, id).Run();
     Touch(id);
   }
+}
+
+std::size_t Hive::Depth(KeyId id, std::size_t limit) {
+  // Counted up the parent links; a file whose links loop (or simply go
+  // deeper than anyone asks about) stops at limit + 1.
+  std::size_t depth = 0;
+  Statement statement(*this, "SELECT parent FROM keys WHERE id = ?1");
+  while (id != kRootId && depth <= limit) {
+    statement.Bind(1, id);
+    if (!statement.Step()) break;
+    id = statement.Int(0);
+    statement.Reset();
+    ++depth;
+  }
+  return depth;
 }
 
 void Hive::Touch(KeyId id) {

@@ -11,7 +11,8 @@
 // meet this one through SQLite's file locks (WAL journal, so readers never wait
 // for a writer). Every read runs in one read transaction and every write in one
 // write transaction (taken at the start, so two writers never deadlock on an
-// upgrade); a busy database is waited for and retried, never reported.
+// upgrade); a busy database is waited for and retried, never reported. A
+// read-only hive runs writes as reads, in which SQLite refuses any change.
 #pragma once
 
 #include <sys/types.h>
@@ -69,13 +70,23 @@ class Hive {
  public:
   static constexpr KeyId kRootId = 1;
 
-  // Opens (creating when missing) the database file; throws StoreError.
-  explicit Hive(std::string file);
+  // Who the file is for. A private hive (the user's) keeps the modes SQLite
+  // gives it. A shared hive (the machine's, opened by an account that may
+  // write its directory) is made readable by every account, with its WAL
+  // files kept between connections, because a reader without write access to
+  // the directory can open a WAL database only while they exist. A read-only
+  // hive refuses every write with ERROR_ACCESS_DENIED; when its file does not
+  // exist it reads as an empty hive.
+  enum class Mode { kPrivate, kShared, kReadOnly };
+
+  // Opens (creating when missing, unless read-only) the database file; throws StoreError.
+  Hive(std::string file, Mode mode);
   ~Hive();
   Hive(const Hive&) = delete;
   Hive& operator=(const Hive&) = delete;
 
   const std::string& File() const { return file_; }
+  bool ReadOnly() const { return mode_ == Mode::kReadOnly; }
 
   // Runs body inside one transaction. body may run more than once when the
   // database was busy, so it must assign its results rather than append.
@@ -98,6 +109,9 @@ class Hive {
   void DeleteKey(KeyId id);
   // Deletes everything below id (and id itself when includeSelf).
   void DeleteTree(KeyId id, bool includeSelf);
+  // Levels between the hive's root (depth 0) and id, counted no further than
+  // limit + 1.
+  std::size_t Depth(KeyId id, std::size_t limit);
   void Touch(KeyId id);
   void SetSecurity(KeyId id, std::string_view bytes);
 
@@ -109,6 +123,7 @@ class Hive {
  private:
   class Statement;
   void Connect();
+  void OpenDatabase();
   void EnsureOwnConnection();
   void Transaction(bool write, const std::function<void()>& body);
   sqlite3_stmt* Prepare(const char* sql);
@@ -130,6 +145,7 @@ class Hive {
   List Cached(std::map<KeyId, CachedListing<List>>& cache, KeyId id, Load load);
 
   const std::string file_;
+  const Mode mode_;
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
   pid_t ownerPid_ = 0;

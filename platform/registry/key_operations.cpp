@@ -12,9 +12,29 @@ namespace {
 
 // Windows limits one key name to 255 characters.
 constexpr std::size_t kMaxKeyNameLength = 255;
+// And a tree to 512 levels below its hive's root. Windows documents the limit
+// but not its error; we answer ERROR_INVALID_PARAMETER, as for the name limit.
+constexpr std::size_t kMaxKeyDepth = 512;
 // The rights any change of a key's tree needs; a key opened only for reading
 // has none of them.
 constexpr REGSAM kTreeChangeRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | kDeleteAccess;
+
+// Every right that changes a key, its values or its tree.
+constexpr REGSAM kWriteRights =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | kDeleteAccess | kWriteDacAccess | kWriteOwnerAccess;
+
+// The rights a handle on a key of hive gets. A read-only hive grants no write
+// right: asking for one is refused, as Windows refuses a user who opens a
+// machine key with KEY_ALL_ACCESS; MAXIMUM_ALLOWED gets the rights left.
+LONG GrantAccess(const Hive& hive, REGSAM desired, REGSAM* granted) {
+  REGSAM access = NormaliseAccess(desired);
+  if (hive.ReadOnly() && (access & kWriteRights) != 0) {
+    if ((desired & kMaximumAllowedAccess) == 0) return ERROR_ACCESS_DENIED;
+    access &= ~kWriteRights;
+  }
+  *granted = access;
+  return ERROR_SUCCESS;
+}
 
 const std::vector<std::string>& ClassesRootPath() {
   static const std::vector<std::string> path = {"Software", "Classes"};
@@ -64,6 +84,10 @@ WalkResult Walk(Hive& hive, KeyId start, const std::vector<std::string>& compone
 // Creates the components from `from` on below parent; returns the last one.
 KeyId CreateRemaining(Hive& hive, WalkResult walked, const std::vector<std::string>& components,
                       std::string_view className, const std::optional<std::string>& security) {
+  const std::size_t missing = components.size() - walked.matched;
+  if (missing > 0 && hive.Depth(walked.id, kMaxKeyDepth) + missing > kMaxKeyDepth) {
+    throw StoreError{static_cast<LONG>(ERROR_INVALID_PARAMETER)};
+  }
   KeyId id = walked.id;
   for (std::size_t i = walked.matched; i < components.size(); ++i) {
     const bool last = i + 1 == components.size();
@@ -121,12 +145,13 @@ bool ClassesKeyExists(const KeyTarget& key) {
   return location.inMachine || location.inUser;
 }
 
-// Runs a write on the classes key where writes go: the machine hive, unless
-// the key exists only in the user hive. The merged root is created in the
-// machine hive when missing.
+// Runs a write on the copy of the classes key the merged view refers to: the
+// user's when there is one (where reads look first, so the write is seen),
+// else the machine's. The merged root is created in the machine hive when
+// missing.
 LONG WriteClassesKey(const KeyTarget& key, const ClassesBody& body) {
-  if (WithClassesKey(*key.machine, key.classesPath, true, body)) return ERROR_SUCCESS;
   if (WithClassesKey(*key.user, key.classesPath, true, body)) return ERROR_SUCCESS;
+  if (WithClassesKey(*key.machine, key.classesPath, true, body)) return ERROR_SUCCESS;
   if (!key.classesPath.empty()) return ERROR_KEY_DELETED;
   key.machine->Write([&] {
     const WalkResult walked = Walk(*key.machine, Hive::kRootId, ClassesRootPath());
@@ -168,6 +193,7 @@ LONG OpenKey(const KeyTarget& base, std::string_view subkey, REGSAM access, KeyT
     result->access = NormaliseAccess(access);
     result->displayPath = DisplayPath(base.displayPath, components);
     if (!classes) {
+      if (const LONG rc = GrantAccess(*base.hive, access, &result->access); rc != ERROR_SUCCESS) return rc;
       LONG rc = ERROR_SUCCESS;
       base.hive->Read([&] {
         RequireKey(*base.hive, base.id);
@@ -207,6 +233,7 @@ LONG CreateKey(const KeyTarget& base, std::string_view subkey, std::string_view 
     result->displayPath = DisplayPath(base.displayPath, components);
     DWORD outcome = REG_OPENED_EXISTING_KEY;
     if (!classes) {
+      if (const LONG rc = GrantAccess(*base.hive, access, &result->access); rc != ERROR_SUCCESS) return rc;
       LONG rc = ERROR_SUCCESS;
       base.hive->Write([&] {
         RequireKey(*base.hive, base.id);
@@ -279,32 +306,26 @@ LONG DeleteKey(const KeyTarget& base, std::string_view subkey, bool wholeTree) {
       });
       return rc;
     }
-    // Through the merged view the key goes from both hives, so that it is gone
-    // from what the caller sees.
+    // Through the merged view the key is the user's copy when there is one,
+    // else the machine's: that copy goes, and a machine copy behind the
+    // user's shows again, as on Windows.
     const std::vector<std::string> relative = Concat(base.classesPath, components);
     if (relative.empty()) return ERROR_ACCESS_DENIED;
-    const ClassesLocation location = LocateClasses(base, relative);
-    if (!location.inMachine && !location.inUser) {
-      return ClassesKeyExists(base) ? static_cast<LONG>(ERROR_FILE_NOT_FOUND) : static_cast<LONG>(ERROR_KEY_DELETED);
-    }
-    if (!wholeTree) {
-      bool hasSubkeys = false;
-      for (Hive* hive : {base.machine.get(), base.user.get()}) {
-        WithClassesKey(*hive, relative, false,
-                       [&](Hive& in, KeyId id) { hasSubkeys = hasSubkeys || in.HasSubkeys(id); });
+    LONG rc = ERROR_SUCCESS;
+    const ClassesBody remove = [&](Hive& in, KeyId id) {
+      rc = ERROR_SUCCESS;
+      if (wholeTree) {
+        in.DeleteTree(id, !contentsOnly);
+      } else if (in.HasSubkeys(id)) {
+        rc = ERROR_ACCESS_DENIED;
+      } else {
+        in.DeleteKey(id);
       }
-      if (hasSubkeys) return ERROR_ACCESS_DENIED;
+    };
+    for (Hive* hive : {base.user.get(), base.machine.get()}) {
+      if (WithClassesKey(*hive, relative, true, remove)) return rc;
     }
-    for (Hive* hive : {base.machine.get(), base.user.get()}) {
-      WithClassesKey(*hive, relative, true, [&](Hive& in, KeyId id) {
-        if (wholeTree) {
-          in.DeleteTree(id, !contentsOnly);
-        } else if (!in.HasSubkeys(id)) {
-          in.DeleteKey(id);
-        }
-      });
-    }
-    return ERROR_SUCCESS;
+    return ClassesKeyExists(base) ? static_cast<LONG>(ERROR_FILE_NOT_FOUND) : static_cast<LONG>(ERROR_KEY_DELETED);
   });
 }
 
@@ -363,17 +384,15 @@ LONG DeleteValue(const KeyTarget& key, std::string_view name) {
       });
       return deleted ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     }
-    // Through the merged view the value goes from both hives, so that it is
-    // gone from what the caller sees.
+    // Through the merged view the value goes from the hive it is read from:
+    // the user's, else the machine's.
     bool exists = false;
-    for (Hive* hive : {key.machine.get(), key.user.get()}) {
-      bool deletedHere = false;
+    for (Hive* hive : {key.user.get(), key.machine.get()}) {
       exists = WithClassesKey(*hive, key.classesPath, true,
-                              [&](Hive& in, KeyId id) { deletedHere = in.DeleteValue(id, folded); }) ||
+                              [&](Hive& in, KeyId id) { deleted = in.DeleteValue(id, folded); }) ||
                exists;
-      deleted = deleted || deletedHere;
+      if (deleted) return ERROR_SUCCESS;
     }
-    if (deleted) return ERROR_SUCCESS;
     return (exists || key.classesPath.empty()) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
   });
 }

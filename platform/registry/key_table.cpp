@@ -38,12 +38,19 @@ KeyTable& KeyTable::Instance() {
   return *instance;
 }
 
-std::shared_ptr<Hive> KeyTable::HiveIn(const std::string& directory) {
+std::shared_ptr<Hive> KeyTable::MachineHive() {
+  // The machine hive is written by whoever may write its directory (for the
+  // default location, root only); everyone else reads it.
+  const std::string directory = MachineDataDirectory();
+  return HiveIn(directory, MayWriteMachineData() ? Hive::Mode::kShared : Hive::Mode::kReadOnly);
+}
+
+std::shared_ptr<Hive> KeyTable::HiveIn(const std::string& directory, Hive::Mode mode) {
   const std::string file = directory + kHiveFileName;
   std::lock_guard<std::mutex> lock(hivesMutex_);
   std::shared_ptr<Hive> hive = hives_[file].lock();
   if (!hive) {
-    hive = std::make_shared<Hive>(file);
+    hive = std::make_shared<Hive>(file, mode);
     hives_[file] = hive;
     std::erase_if(hives_, [](const auto& entry) { return entry.second.expired(); });
   }
@@ -64,15 +71,16 @@ LONG KeyTable::ResolvePredefined(HKEY key, KeyTargetPtr* target) {
   resolved->hiveRoot = true;
   if (key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER) {
     const bool machine = key == HKEY_LOCAL_MACHINE;
-    resolved->hive = HiveIn(machine ? MachineDataDirectory() : UserDataDirectory());
+    resolved->hive = machine ? MachineHive() : HiveIn(UserDataDirectory(), Hive::Mode::kPrivate);
+    if (resolved->hive->ReadOnly()) resolved->access = KEY_READ;
     resolved->id = Hive::kRootId;
     resolved->displayPath = machine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
     std::lock_guard<std::mutex> lock(hivesMutex_);
     (machine ? recentMachine_ : recentUser_) = resolved->hive;
   } else if (key == HKEY_CLASSES_ROOT) {
     resolved->kind = KeyTarget::Kind::kClasses;
-    resolved->machine = HiveIn(MachineDataDirectory());
-    resolved->user = HiveIn(UserDataDirectory());
+    resolved->machine = MachineHive();
+    resolved->user = HiveIn(UserDataDirectory(), Hive::Mode::kPrivate);
     resolved->displayPath = "HKEY_CLASSES_ROOT";
     std::lock_guard<std::mutex> lock(hivesMutex_);
     recentMachine_ = resolved->machine;

@@ -53,7 +53,8 @@ class KeyTable {
  private:
   KeyTable() = default;
   LONG ResolvePredefined(HKEY key, KeyTargetPtr* target);
-  std::shared_ptr<Hive> HiveIn(const std::string& directory);
+  std::shared_ptr<Hive> MachineHive();
+  std::shared_ptr<Hive> HiveIn(const std::string& directory, Hive::Mode mode);
 
   std::mutex handlesMutex_;
   std::unordered_map<std::uintptr_t, KeyTargetPtr> handles_;
@@ -74,6 +75,7 @@ class KeyTable {
 constexpr REGSAM kDeleteAccess = 0x00010000;
 constexpr REGSAM kReadControlAccess = 0x00020000;
 constexpr REGSAM kWriteDacAccess = 0x00040000;
+constexpr REGSAM kWriteOwnerAccess = 0x00080000;
 constexpr REGSAM kMaximumAllowedAccess = 0x02000000;
 constexpr REGSAM kGenericAllAccess = 0x10000000;
 constexpr REGSAM kGenericExecuteAccess = 0x20000000;

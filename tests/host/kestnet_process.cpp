@@ -47,7 +47,8 @@ ProcessResult KestnetTest::Kestnet(const std::vector<std::string>& arguments) {
   ProcessResult result;
   std::filesystem::path outPath = scripts_ / "stdout.txt";
   std::filesystem::path errPath = scripts_ / "stderr.txt";
-  std::vector<std::string> all = {KestnetProgram()};
+  std::vector<std::string> all = runAs_;
+  all.push_back(KestnetProgram());
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& argument : all) argv.push_back(argument.data());

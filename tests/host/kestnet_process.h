@@ -38,6 +38,8 @@ class KestnetTest : public ::testing::Test {
 
   std::filesystem::path home_;
   std::filesystem::path scripts_;
+  // When set, kestnet runs behind this command (e.g. setpriv into another account).
+  std::vector<std::string> runAs_;
 };
 
 }  // namespace kestnet::host::testing

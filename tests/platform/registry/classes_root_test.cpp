@@ -92,15 +92,25 @@ TEST_F(ClassesRootTest, OverrideSendsEveryClassesCallToTheUserHive) {
   EXPECT_EQ(RegOverridePredefKey(created, nullptr), static_cast<LONG>(ERROR_INVALID_HANDLE));
 }
 
-TEST_F(ClassesRootTest, DeletingThroughTheViewRemovesItFromBothHives) {
+// Through the view a key is the user's copy when there is one, else the
+// machine's: writes and deletions reach that copy, so nothing written through
+// the view hides behind the user's copy and a deletion removes what was shown.
+TEST_F(ClassesRootTest, WritesAndDeletionsReachTheCopyTheViewShows) {
   Create(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Twice\\Inner");
   Create(HKEY_CURRENT_USER, L"Software\\Classes\\Twice\\Inner");
+  HKEY twice = Open(HKEY_CLASSES_ROOT, L"Twice", KEY_ALL_ACCESS);
+  SetString(twice, L"v", L"seen");
+  EXPECT_EQ(GetString(twice, L"v"), L"seen");
+  EXPECT_EQ(GetString(Open(HKEY_CURRENT_USER, L"Software\\Classes\\Twice"), L"v"), L"seen");
+
   EXPECT_EQ(RegDeleteKeyW(HKEY_CLASSES_ROOT, L"Twice"), static_cast<LONG>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, L"twice"), ERROR_SUCCESS);
   HKEY gone = nullptr;
-  EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Twice", 0, KEY_READ, &gone), static_cast<LONG>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\Twice", 0, KEY_READ, &gone),
             static_cast<LONG>(ERROR_FILE_NOT_FOUND));
+  Open(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Twice\\Inner");
+  EXPECT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, L"twice"), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Twice", 0, KEY_READ, &gone), static_cast<LONG>(ERROR_FILE_NOT_FOUND));
 
   HKEY machine = Create(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Val");
   HKEY user = Create(HKEY_CURRENT_USER, L"Software\\Classes\\Val");
@@ -108,10 +118,15 @@ TEST_F(ClassesRootTest, DeletingThroughTheViewRemovesItFromBothHives) {
   SetDword(user, L"x", 2);
   HKEY merged = Open(HKEY_CLASSES_ROOT, L"Val", KEY_ALL_ACCESS);
   EXPECT_EQ(RegDeleteValueW(merged, L"X"), ERROR_SUCCESS);
-  DWORD size = 0;
+  DWORD x = 0;
+  DWORD size = sizeof x;
+  EXPECT_EQ(RegQueryValueExW(merged, L"x", nullptr, nullptr, reinterpret_cast<BYTE*>(&x), &size), ERROR_SUCCESS);
+  EXPECT_EQ(x, 1u);
+  EXPECT_EQ(RegDeleteValueW(merged, L"X"), ERROR_SUCCESS);
   EXPECT_EQ(RegQueryValueExW(merged, L"x", nullptr, nullptr, nullptr, &size), static_cast<LONG>(ERROR_FILE_NOT_FOUND));
 
   // With the key gone from both hives, the open merged handle reports it.
+  EXPECT_EQ(RegDeleteKeyW(HKEY_CLASSES_ROOT, L"Val"), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteKeyW(HKEY_CLASSES_ROOT, L"Val"), ERROR_SUCCESS);
   EXPECT_EQ(RegQueryValueExW(merged, L"x", nullptr, nullptr, nullptr, &size), static_cast<LONG>(ERROR_KEY_DELETED));
   EXPECT_EQ(RegDeleteKeyW(HKEY_CLASSES_ROOT, L""), static_cast<LONG>(ERROR_ACCESS_DENIED));

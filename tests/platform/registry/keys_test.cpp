@@ -1,5 +1,7 @@
 // Keys: names without regard to case, path rules, enumeration order, the
 // delete rules, key information and key security.
+#include <sqlite3.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -152,6 +154,32 @@ TEST_F(KeysTest, DeleteKeyRefusesKeysWithSubkeysAndDeleteTreeRemovesAll) {
             static_cast<LONG>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, L""), static_cast<LONG>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, nullptr), static_cast<LONG>(ERROR_INVALID_PARAMETER));
+}
+
+// Windows keeps a tree to 512 levels below its hive's root. A file another
+// tool made far deeper still deletes whole, without exhausting the stack.
+TEST_F(KeysTest, TreesStopAt512LevelsAndDeeperFilesStillDelete) {
+  std::wstring path = L"Deep";
+  for (int level = 2; level <= 512; ++level) path += L"\\k";
+  HKEY deepest = Create(HKEY_CURRENT_USER, path.c_str());
+  HKEY refused = nullptr;
+  EXPECT_EQ(RegCreateKeyExW(deepest, L"k", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &refused, nullptr),
+            static_cast<LONG>(ERROR_INVALID_PARAMETER));
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((std::filesystem::path(home_) / "user" / "registry.sqlite3").c_str(), &db), SQLITE_OK);
+  std::string chain = "BEGIN;";
+  for (int level = 0; level < 200000; ++level) {
+    chain += "INSERT INTO keys(parent, name, folded, written) SELECT max(id), 'k', 'k', 0 FROM keys;";
+  }
+  chain += "COMMIT;";
+  EXPECT_EQ(sqlite3_exec(db, chain.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_EQ(RegCreateKeyExW(deepest, L"k\\k\\new", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &refused, nullptr),
+            static_cast<LONG>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, L"Deep"), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Deep", 0, KEY_READ, &refused), static_cast<LONG>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(SubkeyNames(Open(HKEY_CURRENT_USER, L"")).empty());
 }
 
 TEST_F(KeysTest, QueryInfoCountsSubkeysAndValuesWithWideSizes) {

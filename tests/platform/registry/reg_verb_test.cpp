@@ -148,6 +148,7 @@ TEST_F(RegVerbTest, BadInputFailsWithAMessageAndChangesNothing) {
       {"add 'HKCU\\Software\\Bad' /v n /t REG_DWORD /d 4294967296", 1, "not valid data for REG_DWORD"},
       {"add 'HKCU\\Software\\Bad' /v n /t REG_DWORD /d -1", 1, "not valid data for REG_DWORD"},
       {"add 'HKCU\\Software\\Bad' /v n /t REG_BINARY /d ABC", 1, "not valid data for REG_BINARY"},
+      {"add 'HKCU\\Software\\Bad' /v n /t REG_BINARY /d 0x11", 1, "hex digits without 0x"},
       {"add 'HKCU\\Software\\Bad' /v n /t REG_MULTI_SZ /d 'a\\0\\0b'", 1, "cannot contain an empty string"},
       {"add 'HKCU\\Software\\Bad' /v n /ve", 2, "choose one of"},
       {"add 'HKCU\\Software\\Bad' /d x", 2, "need /v NAME or /ve"},
