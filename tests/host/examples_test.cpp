@@ -33,6 +33,31 @@ TEST_F(ExamplesTest, ComposeMessagePrintsHeadersInOrderAndTheBody) {
             "Noon at the usual place?\n");
 }
 
+// Text past U+FFFF is a surrogate pair in a script and one wchar_t in the
+// object: it must arrive whole and come back the same.
+TEST_F(ExamplesTest, MessageTextKeepsEveryCharacterBetweenScriptAndObject) {
+  ProcessResult run = RunScript(R"(
+    var m = new ActiveXObject("KestNet.KestNetMessageData");
+    m.Subject = "\uD83D\uDE00 \uD83D\uDE01";
+    var subject = m.Subject;
+    WScript.Echo(subject, subject.length, subject === "\uD83D\uDE00 \uD83D\uDE01");
+    m.Subject = "\uD83D\uDE00";
+    var first = m.Subject;
+    m.Subject = "\uD83D\uDE01";
+    WScript.Echo(first === m.Subject, first < m.Subject);
+    var edges = ["\x80", "\u07FF", "\u0800", "\uFFFF", "\uD800\uDC00", "\uDBFF\uDFFF"];
+    for (var i = 0; i < edges.length; ++i) {
+      m.Subject = "<" + edges[i] + ">";
+      if (m.Subject !== "<" + edges[i] + ">") WScript.Echo("changed:", edges[i].charCodeAt(0).toString(16));
+    }
+  )");
+  if (run.exitCode != 0 && run.err.find("Permission denied") != std::string::npos) {
+    GTEST_SKIP() << "the module refuses every member until its trust gate is installed: " << run.err;
+  }
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "\xF0\x9F\x98\x80 \xF0\x9F\x98\x81 5 true\nfalse true\n");
+}
+
 // A script given a site runs as a web page would: the objects' trust gate
 // lets its members run only for a site the policy lists, port included.
 TEST_F(ExamplesTest, SiteOfAWebPageMustBeListedForMembersToRun) {
