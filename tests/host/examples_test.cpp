@@ -70,14 +70,20 @@ TEST_F(ExamplesTest, SiteOfAWebPageMustBeListedForMembersToRun) {
   EXPECT_EQ(unlisted.out, "");
   EXPECT_EQ(unlisted.err, example + "(6): Error: From: Permission denied\n");
 
-  ASSERT_EQ(Kestnet({"trust", "add", "site", "http://www.example.test"}).exitCode, 0);
+  ProcessResult added = Kestnet({"trust", "add", "site", "HTTP://www.Example.test:80/index.html"});
+  ASSERT_EQ(added.exitCode, 0) << added.err;
+  EXPECT_EQ(added.out, "added site http://www.example.test (vendor KestNetX, user)\n");
   ProcessResult listed = Kestnet({"run", "--site", "http://www.example.test/page.html", example});
   EXPECT_EQ(listed.exitCode, 0) << listed.err;
   EXPECT_THAT(listed.out, ::testing::StartsWith("From: alice@example.test\n"));
 
-  ProcessResult otherPort = Kestnet({"run", "--site", "http://www.example.test:8080/page.html", example});
-  EXPECT_EQ(otherPort.exitCode, 1);
-  EXPECT_THAT(otherPort.err, ::testing::HasSubstr("Permission denied"));
+  // The browser's site is what counts: another port, or the host before a "\".
+  for (const char* other : {"http://www.example.test:8080/page.html", "http://evil.test\\@www.example.test/"}) {
+    ProcessResult refused = Kestnet({"run", "--site", other, example});
+    EXPECT_EQ(refused.exitCode, 1) << other;
+    EXPECT_THAT(refused.err, ::testing::HasSubstr("Permission denied")) << other;
+  }
+  EXPECT_EQ(Kestnet({"trust", "add", "site", "file:///tmp/page.html"}).exitCode, 1);
 }
 
 }  // namespace
