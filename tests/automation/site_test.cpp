@@ -40,9 +40,10 @@ TEST(UrlCrackerTest, KnownSchemesGetTheirNumberAndDefaultPort) {
       {"http://[::1]:9000/", "3://:@[::1]:9000"},
       {"http://only-user@host.example", "3://only-user:@host.example:80"},
       {"http://host:/", "3://:@host:80"},
-      // Read as a browser reads them: "\" ends the authority of a web URL.
+      // Read as a browser reads them: "\\" ends the authority of a web URL only;
+      // elsewhere it is part of the user information.
       {"https://evil.example\\@trusted.example/", "4://:@evil.example:443"},
-      {"gopher://evil.example\\@trusted.example/", "<does not crack>"},
+      {"gopher://evil.example\\@trusted.example/", "2://evil.example\\:@trusted.example:70"},
   };
   for (const Case& c : cases) EXPECT_EQ(SiteOf(c.url), c.site) << c.url;
 }
