@@ -1,7 +1,8 @@
 // Splitting a location URL into the parts the trust gate keys a site by, in
 // the manner of the platform's URL cracker: scheme number, user name,
 // password, host and port, with the scheme's default port when none is
-// written.
+// written. The URL is read by the one site-URL parser (url_parser.h), so
+// host and port are the ones a browser would use.
 //
 // Known schemes and their numbers: ftp 1, gopher 2, http 3, https 4, file 5,
 // news 6, mailto 7, socks 8. Default ports: ftp 21, gopher 70, http 80,

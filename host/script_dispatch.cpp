@@ -94,13 +94,8 @@ void InvokeAndPush(duk_context* ctx, IDispatch* object, const std::wstring& name
   // DISPPARAMS holds the arguments last first.
   std::vector<ATL::CComVariant> arguments(static_cast<size_t>(count));
   for (duk_idx_t i = 0; i < count; ++i) {
-    VARIANT& slot = arguments[static_cast<size_t>(count - 1 - i)];
-    HRESULT hr = ToVariant(ctx, first + i, &slot);
-    if (FAILED(hr)) {
-      Fail(Utf8(name.c_str(), name.size()) + ": argument " + std::to_string(i + 1) +
-               " cannot be passed to an automation object",
-           hr);
-    }
+    ConvertArgument(ctx, first + i, &arguments[static_cast<size_t>(count - 1 - i)],
+                    Utf8(name.c_str(), name.size()) + ": argument " + std::to_string(i + 1));
   }
   DISPID putId = DISPID_PROPERTYPUT;
   DISPPARAMS params{};

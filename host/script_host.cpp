@@ -18,11 +18,7 @@ namespace {
 
 using namespace script;  // NOLINT: the host's own pieces
 
-std::string ArgumentText(duk_context* ctx, duk_idx_t index) {
-  duk_size_t length = 0;
-  const char* text = duk_safe_to_lstring(ctx, index, &length);
-  return std::string(text, length);
-}
+std::string ArgumentText(duk_context* ctx, duk_idx_t index) { return ScriptTextUtf8(ctx, index); }
 
 std::string RequireText(duk_context* ctx, duk_idx_t index, const char* what) {
   if (!duk_is_string(ctx, index) || duk_get_length(ctx, index) == 0) {
@@ -125,8 +121,7 @@ duk_ret_t ArgumentsItemBody(duk_context* ctx) {
       static_cast<double>(static_cast<size_t>(index)) != index) {
     Fail("WScript.Arguments.Item: subscript out of range", DISP_E_BADINDEX);
   }
-  const std::string& text = state.arguments[static_cast<size_t>(index)];
-  duk_push_lstring(ctx, text.data(), text.size());
+  PushUtf8Text(ctx, state.arguments[static_cast<size_t>(index)]);
   return 1;
 }
 
@@ -141,7 +136,7 @@ void PutFunction(duk_context* ctx, const char* name, duk_c_function function, du
 }
 
 void PutText(duk_context* ctx, const char* name, const std::string& value) {
-  duk_push_lstring(ctx, value.data(), value.size());
+  PushUtf8Text(ctx, value);
   duk_put_prop_string(ctx, -2, name);
 }
 
@@ -163,7 +158,7 @@ void DefineGlobals(duk_context* ctx, const RunState& state, const std::string& f
   // (length, [i]).
   duk_push_c_function(ctx, Native<ArgumentsItemBody>, 1);
   for (size_t i = 0; i < state.arguments.size(); ++i) {
-    duk_push_lstring(ctx, state.arguments[i].data(), state.arguments[i].size());
+    PushUtf8Text(ctx, state.arguments[i]);
     duk_put_prop_index(ctx, -2, static_cast<duk_uarridx_t>(i));
   }
   duk_push_string(ctx, "length");

@@ -27,9 +27,10 @@ constexpr const char* kUsage =
     "\n"
     "A container is the file name of the program that hosts the objects\n"
     "(\"kestnet\" for this host, listed when KestSM is registered). A site is\n"
-    "stored as its origin, scheme://host[:port], for one vendor id (default\n"
-    "KestNetX). Entries go to the current user's policy, or with --machine to\n"
-    "every user's; an entry in either counts.\n";
+    "an http or https URL, stored as its origin, scheme://host[:port], read as\n"
+    "a browser reads it, for one vendor id (default KestNetX). Entries go to\n"
+    "the current user's policy, or with --machine to every user's; an entry in\n"
+    "either counts.\n";
 
 struct KindName {
   const char* name;
@@ -76,7 +77,7 @@ const char* DescribeStatus(LSTATUS status) {
     case ERROR_FILE_NOT_FOUND:
       return "no such entry";
     case ERROR_INVALID_PARAMETER:
-      return "not a container name or an http, https or file URL";
+      return "not a container name or an http or https URL";
     case ERROR_ACCESS_DENIED:
       return "access denied";
     default:
@@ -121,12 +122,22 @@ int RunTrustVerb(const VerbArguments& args) {
   if (kind == nullptr) return Usage("unknown kind '" + options.positional[0] + "' (container or site)");
   const std::wstring entry = kestnet::platform::WideFromUtf8(options.positional[1]);
   const std::wstring vendor = kind->kind == TrustKind::Site ? options.vendor : std::wstring();
-  LSTATUS status = adding ? companions::AddTrusted(options.hive, kind->kind, vendor, entry)
-                          : companions::RemoveTrusted(options.hive, kind->kind, vendor, entry);
+  std::wstring stored;
+  LSTATUS status = adding ? companions::AddTrusted(options.hive, kind->kind, vendor, entry, &stored)
+                          : companions::RemoveTrusted(options.hive, kind->kind, vendor, entry, &stored);
   if (status != ERROR_SUCCESS) {
     std::fprintf(stderr, "kestnet trust: %s %s '%s': %s\n", adding ? "cannot add" : "cannot remove", kind->name,
                  options.positional[1].c_str(), DescribeStatus(status));
     return 1;
+  }
+  // What was stored may differ from what was typed: say which entry it is.
+  const char* hive = options.hive == HKEY_LOCAL_MACHINE ? "machine" : "user";
+  std::string text = kestnet::platform::Utf8FromWide(stored);
+  if (kind->kind == TrustKind::Site) {
+    std::printf("%s site %s (vendor %s, %s)\n", adding ? "added" : "removed", text.c_str(),
+                kestnet::platform::Utf8FromWide(vendor).c_str(), hive);
+  } else {
+    std::printf("%s container %s (%s)\n", adding ? "added" : "removed", text.c_str(), hive);
   }
   return 0;
 }

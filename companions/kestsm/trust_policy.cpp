@@ -5,19 +5,14 @@
 #include <cwctype>
 #include <string_view>
 
+#include "automation/url_parser.h"
+#include "platform/os/utf8.h"
 #include "platform/registry/registry.h"
 
 namespace kestnet::companions {
 namespace {
 
 constexpr const wchar_t* kPolicyRoot = L"Software\\Tolvar\\Pelwick\\Config\\KestSM";
-
-struct SchemePort {
-  std::wstring_view scheme;
-  std::wstring_view defaultPort;
-};
-// The schemes a page can come from, with the port a URL may leave out.
-constexpr SchemePort kSchemes[] = {{L"http", L"80"}, {L"https", L"443"}, {L"file", L""}};
 
 std::wstring Lower(std::wstring_view text) {
   std::wstring lowered(text);
@@ -47,7 +42,8 @@ std::wstring TrustPolicyKey(TrustKind kind, const std::wstring& vendorId) {
   return key + L"\\TrustedSites\\" + vendorId;
 }
 
-LSTATUS AddTrusted(HKEY hive, TrustKind kind, const std::wstring& vendorId, const std::wstring& entry) {
+LSTATUS AddTrusted(HKEY hive, TrustKind kind, const std::wstring& vendorId, const std::wstring& entry,
+                   std::wstring* storedEntry) {
   std::optional<std::wstring> stored = StoredForm(kind, entry);
   if (!stored || (kind == TrustKind::Site && (vendorId.empty() || vendorId.find(L'\\') != std::wstring::npos))) {
     return ERROR_INVALID_PARAMETER;
@@ -59,17 +55,23 @@ LSTATUS AddTrusted(HKEY hive, TrustKind kind, const std::wstring& vendorId, cons
   DWORD trusted = 1;
   status = RegSetValueExW(key, stored->c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&trusted), sizeof trusted);
   RegCloseKey(key);
+  if (status == ERROR_SUCCESS && storedEntry != nullptr) *storedEntry = *stored;
   return status;
 }
 
-LSTATUS RemoveTrusted(HKEY hive, TrustKind kind, const std::wstring& vendorId, const std::wstring& entry) {
+LSTATUS RemoveTrusted(HKEY hive, TrustKind kind, const std::wstring& vendorId, const std::wstring& entry,
+                      std::wstring* storedEntry) {
   std::optional<std::wstring> stored = StoredForm(kind, entry);
+  // An entry older policies stored that no longer reads as a site (such as
+  // "file://") can still be removed by its stored name.
+  if (!stored && kind == TrustKind::Site && !entry.empty()) stored = entry;
   if (!stored) return ERROR_INVALID_PARAMETER;
   HKEY key = nullptr;
   LSTATUS status = RegOpenKeyExW(hive, TrustPolicyKey(kind, vendorId).c_str(), 0, KEY_ALL_ACCESS, &key);
   if (status != ERROR_SUCCESS) return status;
   status = RegDeleteValueW(key, stored->c_str());
   RegCloseKey(key);
+  if (storedEntry != nullptr) *storedEntry = *stored;
   return status;
 }
 
@@ -110,34 +112,9 @@ bool IsListed(TrustKind kind, const std::wstring& vendorId, const std::wstring& 
 }
 
 std::optional<std::wstring> SiteOrigin(const std::wstring& url) {
-  std::wstring_view text = Trim(url);
-  size_t schemeEnd = text.find(L"://");
-  if (schemeEnd == std::wstring_view::npos || schemeEnd == 0) return std::nullopt;
-  std::wstring scheme = Lower(text.substr(0, schemeEnd));
-  const SchemePort* known = nullptr;
-  for (const SchemePort& candidate : kSchemes) {
-    if (candidate.scheme == scheme) known = &candidate;
-  }
-  if (known == nullptr) return std::nullopt;
-  std::wstring_view rest = text.substr(schemeEnd + 3);
-  std::wstring_view authority = rest.substr(0, rest.find_first_of(L"/?#"));
-  size_t at = authority.rfind(L'@');
-  if (at != std::wstring_view::npos) authority.remove_prefix(at + 1);
-  std::wstring_view host = authority;
-  std::wstring_view port;
-  size_t colon = authority.rfind(L':');
-  if (colon != std::wstring_view::npos && authority.find(L']', colon) == std::wstring_view::npos) {
-    host = authority.substr(0, colon);
-    port = authority.substr(colon + 1);
-    for (wchar_t c : port) {
-      if (c < L'0' || c > L'9') return std::nullopt;
-    }
-    while (port.size() > 1 && port.front() == L'0') port.remove_prefix(1);
-  }
-  if (host.empty() && scheme != L"file") return std::nullopt;
-  std::wstring origin = scheme + L"://" + Lower(host);
-  if (!port.empty() && port != known->defaultPort) origin += L":" + std::wstring(port);
-  return origin;
+  std::optional<std::string> origin = KestAXLib::WebSiteOrigin(platform::Utf8FromWide(url));
+  if (!origin) return std::nullopt;
+  return platform::WideFromUtf8(*origin);
 }
 
 bool ListNamesContainer(const std::wstring& list, const std::wstring& name) {

@@ -4,7 +4,7 @@
 //       one value per trusted container (the host program's file name,
 //       "kestnet" for the kestnet host), REG_DWORD 1
 //   Software\Tolvar\Pelwick\Config\KestSM\TrustedSites\<vendor id>
-//       one value per trusted site "scheme://host[:port]", REG_DWORD 1
+//       one value per trusted site "http[s]://host[:port]", REG_DWORD 1
 //
 // under HKEY_LOCAL_MACHINE (for every user) and HKEY_CURRENT_USER (for this
 // user); an entry in either counts. Names compare without regard to case, as
@@ -33,20 +33,25 @@ inline constexpr const wchar_t* kKestNetHostContainer = L"kestnet";
 std::wstring TrustPolicyKey(TrustKind kind, const std::wstring& vendorId);
 
 // Adds or removes one entry in hive (HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE).
-// A site is stored in its normalised origin form; a site that is not an
-// http(s)/file URL origin is refused with ERROR_INVALID_PARAMETER. Removing an
-// entry that is not there gives ERROR_FILE_NOT_FOUND.
-LSTATUS AddTrusted(HKEY hive, TrustKind kind, const std::wstring& vendorId, const std::wstring& entry);
-LSTATUS RemoveTrusted(HKEY hive, TrustKind kind, const std::wstring& vendorId, const std::wstring& entry);
+// A site is stored in its origin form (SiteOrigin); a site that has none is
+// refused with ERROR_INVALID_PARAMETER. Removing an entry that is not there
+// gives ERROR_FILE_NOT_FOUND. storedEntry, when given, receives the form
+// that was stored or looked for.
+LSTATUS AddTrusted(HKEY hive, TrustKind kind, const std::wstring& vendorId, const std::wstring& entry,
+                   std::wstring* storedEntry = nullptr);
+LSTATUS RemoveTrusted(HKEY hive, TrustKind kind, const std::wstring& vendorId, const std::wstring& entry,
+                      std::wstring* storedEntry = nullptr);
 // The entries of one hive, in the store's order.
 std::vector<std::wstring> ListTrusted(HKEY hive, TrustKind kind, const std::wstring& vendorId);
 
 // Whether either hive lists the entry.
 bool IsListed(TrustKind kind, const std::wstring& vendorId, const std::wstring& entry);
 
-// "scheme://host[:port]" of a URL, lower case, credentials, path, query and
-// the scheme's default port left out; nullopt when the URL has no scheme or
-// no host (file URLs give "file://" + host, usually "file://").
+// "scheme://host[:port]" of an http or https URL as a browser reads it
+// (automation/url_parser.h): host in ASCII lower case, user information,
+// path, query and the scheme's default port left out. nullopt for every
+// other URL: a file: page has no site of its own, and "file://" would stand
+// for every local file.
 std::optional<std::wstring> SiteOrigin(const std::wstring& url);
 
 // Whether name is one of the ';'-separated names of list (case-insensitive,

@@ -7,7 +7,50 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool IsCharacter(char32_t c) { return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF); }
+bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool IsCharacter(char32_t c) { return c <= 0x10FFFF && !IsSurrogate(c); }
+
+// One byte sequence of text at offset `at`. A well-formed sequence gives its
+// value (a surrogate too: whether one is acceptable is the caller's
+// question); a malformed one gives wellFormed false and the bytes to skip.
+struct Sequence {
+  char32_t value = kReplacement;
+  std::size_t length = 1;
+  bool wellFormed = false;
+};
+
+Sequence DecodeSequence(std::string_view text, std::size_t at) {
+  auto lead = static_cast<unsigned char>(text[at]);
+  std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+  if (length == 0) return {};
+  char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+  // A sequence cut short (by a wrong byte or the end of the text) is one
+  // replacement for the bytes it had.
+  std::size_t k = 1;
+  for (; k < length && at + k < text.size(); ++k) {
+    auto next = static_cast<unsigned char>(text[at + k]);
+    if ((next & 0xC0) != 0x80) break;
+    c = (c << 6) | (next & 0x3F);
+  }
+  if (k < length) return {kReplacement, k, false};
+  // Overlong forms and values past U+10FFFF are malformed too.
+  static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (c < kSmallest[length] || c > 0x10FFFF) return {kReplacement, length, false};
+  return {c, length, true};
+}
+
+void AppendCesu8(std::string& out, char32_t c) {
+  if (c < 0x10000) {
+    AppendUtf8(out, c);
+    return;
+  }
+  // AppendUtf8's three-byte form is what CESU-8 wants for each half.
+  c -= 0x10000;
+  AppendUtf8(out, 0xD800 + (c >> 10));
+  AppendUtf8(out, 0xDC00 + (c & 0x3FF));
+}
 
 }  // namespace
 
@@ -42,33 +85,39 @@ std::string Utf8FromWide(std::wstring_view text) {
 std::wstring WideFromUtf8(std::string_view text) {
   std::wstring out;
   out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
-    if (length == 0) {
-      out += static_cast<wchar_t>(kReplacement);
-      ++i;
-      continue;
+  for (std::size_t i = 0; i < text.size();) {
+    Sequence sequence = DecodeSequence(text, i);
+    out += static_cast<wchar_t>(sequence.wellFormed && !IsSurrogate(sequence.value) ? sequence.value : kReplacement);
+    i += sequence.length;
+  }
+  return out;
+}
+
+std::string Cesu8FromWide(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (wchar_t wide : text) {
+    auto c = static_cast<char32_t>(static_cast<std::uint32_t>(wide));
+    AppendCesu8(out, IsCharacter(c) ? c : kReplacement);
+  }
+  return out;
+}
+
+std::wstring WideFromCesu8(std::string_view text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    Sequence sequence = DecodeSequence(text, i);
+    i += sequence.length;
+    char32_t c = sequence.wellFormed ? sequence.value : kReplacement;
+    if (IsHighSurrogate(c) && i < text.size()) {
+      Sequence low = DecodeSequence(text, i);
+      if (low.wellFormed && IsLowSurrogate(low.value)) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low.value - 0xDC00);
+        i += low.length;
+      }
     }
-    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-    // A sequence cut short (by a wrong byte or the end of the text) is one
-    // replacement for the bytes it had.
-    std::size_t k = 1;
-    for (; k < length && i + k < text.size(); ++k) {
-      auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) break;
-      c = (c << 6) | (next & 0x3F);
-    }
-    // Overlong forms and non-characters are malformed too.
-    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (k < length || c < kSmallest[length] || !IsCharacter(c)) {
-      out += static_cast<wchar_t>(kReplacement);
-      i += k < length ? k : length;
-      continue;
-    }
-    out += static_cast<wchar_t>(c);
-    i += length;
+    out += static_cast<wchar_t>(IsSurrogate(c) ? kReplacement : c);
   }
   return out;
 }

@@ -59,11 +59,36 @@ TEST_F(RunVerbTest, ValuesTheObjectRejectsBecomeScriptErrorsThatCanBeCaught) {
   )");
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out,
-            "put: ShortValue: Overflow\n"
-            "call: Fail: it broke true\n"
-            "count: Count: Count must not be negative\n"
+            "put: Overflow\n"
+            "call: it broke true\n"
+            "count: Count must not be negative\n"
             "arg: true\n"
             "still running 0\n");
+}
+
+// An array too deep to convert, or one that holds itself, is the script's
+// error to catch; duktape's own errors on the way never unwind the host.
+TEST_F(RunVerbTest, ArraysWithoutAnAutomationFormAreCatchableErrors) {
+  ProcessResult run = RunScript(R"(
+    var w = new ActiveXObject("KestTest.Widget");
+    var deep = [];
+    for (var i = 0; i < 100000; ++i) deep = [deep];
+    var itself = [1, 2];
+    itself.push(itself);
+    var throwing = [1];
+    Object.defineProperty(throwing, "0", { get: function () { throw new Error("no element"); } });
+    try { w.Describe(deep); } catch (e) { WScript.Echo("deep:", e instanceof Error, e.number === -2147352571); }
+    try { w.Describe(itself); } catch (e) { WScript.Echo("itself:", e.description); }
+    try { w.Describe(throwing); } catch (e) { WScript.Echo("getter:", e.description); }
+    WScript.Echo(w.Describe([[1, [2]], "x"]));
+  )");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "deep: true true\n"
+            "itself: Describe: argument 1 cannot be passed to an automation object: an array that contains itself "
+            "has no automation form\n"
+            "getter: Describe: argument 1 cannot be passed to an automation object: Error: no element\n"
+            "8204:?\n");
 }
 
 TEST_F(RunVerbTest, EventsReachFunctionsNamedByPrefix) {

@@ -4,7 +4,9 @@
 
 namespace {
 
+using kestnet::platform::Cesu8FromWide;
 using kestnet::platform::Utf8FromWide;
+using kestnet::platform::WideFromCesu8;
 using kestnet::platform::WideFromUtf8;
 
 TEST(Utf8, RoundTripsEveryPlane) {
@@ -42,6 +44,35 @@ TEST(Utf8, WideValuesThatAreNotCharactersBecomeReplacements) {
   text += static_cast<wchar_t>(0xD800);
   text += static_cast<wchar_t>(0x110000);
   EXPECT_EQ(Utf8FromWide(text), "\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+// Script engines keep strings in CESU-8: a character past U+FFFF is a
+// surrogate pair, each half three bytes.
+TEST(Cesu8, RoundTripsTheScalarValuesAtEveryEncodingEdge) {
+  struct Edge {
+    char32_t scalar;
+    std::string cesu8;
+  };
+  const Edge edges[] = {{0x7F, "\x7F"},
+                        {0x80, "\xC2\x80"},
+                        {0x7FF, "\xDF\xBF"},
+                        {0x800, "\xE0\xA0\x80"},
+                        {0xFFFF, "\xEF\xBF\xBF"},
+                        {0x10000, "\xED\xA0\x80\xED\xB0\x80"},
+                        {0x1F600, "\xED\xA0\xBD\xED\xB8\x80"},
+                        {0x10FFFF, "\xED\xAF\xBF\xED\xBF\xBF"}};
+  for (const Edge& edge : edges) {
+    std::wstring wide(1, static_cast<wchar_t>(edge.scalar));
+    EXPECT_EQ(Cesu8FromWide(wide), edge.cesu8) << std::hex << static_cast<unsigned>(edge.scalar);
+    EXPECT_EQ(WideFromCesu8(edge.cesu8), wide) << std::hex << static_cast<unsigned>(edge.scalar);
+    EXPECT_EQ(WideFromCesu8(Utf8FromWide(wide)), wide);  // four-byte UTF-8 is taken too
+  }
+}
+
+TEST(Cesu8, SurrogatesWithoutTheirPartnerBecomeReplacements) {
+  EXPECT_EQ(WideFromCesu8("\xED\xA0\xBDx"), L"\uFFFDx");          // high, then no low
+  EXPECT_EQ(WideFromCesu8("\xED\xB8\x80\xED\xA0\xBD"), L"\uFFFD\uFFFD");  // low first
+  EXPECT_EQ(WideFromCesu8("\xED\xA0\xBD\xED\xA0\xBD\xED\xB8\x80"), L"\uFFFD\U0001F600");
 }
 
 }  // namespace
