@@ -208,6 +208,9 @@ DWORD DNSThread::Run() {
 }
 
 void DNSThread::OnSend(DWORD_PTR, DWORD p_dwResult) {
+  // The report this may make reaches the resolver, which reaps ended queries:
+  // this one must not be among them until the notification has returned.
+  CallbackScope inProgress(*this);
   try {
     KestMT::AutoLockMutex lock(&m_lock, kNotificationLockTimeout);
     if (m_bSent) {
@@ -242,6 +245,7 @@ void DNSThread::OnSend(DWORD_PTR, DWORD p_dwResult) {
 }
 
 void DNSThread::OnReceive(DWORD_PTR, DWORD p_dwResult) {
+  CallbackScope inProgress(*this);
   try {
     KestMT::AutoLockMutex lock(&m_lock, kNotificationLockTimeout);
     Log(kClassName, kLogLevelTrace, "OnReceive(): There is data to pull from socket (Error Code = %lu)",
@@ -333,6 +337,7 @@ void DNSThread::HandleDatagram(const BYTE* p_pData, DWORD p_dwLength, const std:
 }
 
 void DNSThread::OnClose(DWORD_PTR, DWORD p_dwResult) {
+  CallbackScope inProgress(*this);
   try {
     Log(kClassName, kLogLevelTrace,
         "OnClose():  The socket is closed, no longer pending (Error Code = %lu).",

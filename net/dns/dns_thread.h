@@ -21,8 +21,11 @@
 // holds m_lock only while it creates the socket, so it never waits for the
 // socket event thread while holding it.
 //
-// Lifetime: the owner destroys the object once Run has ended (the thread
-// manager reaps it then; a synchronous caller after WaitForThreadToEnd). The
+// Lifetime: the owner destroys the object once Run has ended and no
+// notification is in progress (each holds a CallbackScope, so the thread
+// manager does not reap the query while the report it makes on the socket
+// event thread is still on that thread's stack; a synchronous caller
+// destroys it after WaitForThreadToEnd). The
 // destructor aborts a query still running, which then reports
 // DNS_ERROR_ABORT, and closes the socket, waiting for a notification still in
 // flight. The listener must not destroy the object from inside its callback.
