@@ -12,6 +12,7 @@
 #include "net/dns/dns_cache.h"
 #include "runtime/registry.h"
 #include "tests/support/temporary_directory.h"
+#include "tests/utils/utils_test_support.h"
 
 namespace KestNet::testing {
 namespace {
@@ -95,20 +96,34 @@ TEST_F(DnsCacheTest, LifetimeIsTheLargestNonZeroTtlAndTheEntryExpiresAfterIt) {
 }
 
 TEST_F(DnsCacheTest, ZeroTtlAnswersAreOnlyCachedForAGivenCacheTime) {
-  m_cache.Store("zero.test", {ARecord("zero.test", "10.0.0.1", 0)}, false, 0);
-  DnsRecordList records;
-  EXPECT_FALSE(m_cache.Lookup("zero.test", records));
-  EXPECT_FALSE(Registry::DoesValNameExist(HKEY_CURRENT_USER, EntryPath(L"zero.test"), L"IPAddresses"));
+  KestUtilsTest::LogCapture log("KestNetLib::DNS");
+  // RFC 2181 §8: a TTL of 2^31 or more counts as 0.
+  for (const DWORD dwTtl : {0u, 0x80000000u, 0xFFFFFFFFu}) {
+    m_cache.Store("zero.test", {ARecord("zero.test", "10.0.0.1", dwTtl)}, false, 0);
+    DnsRecordList records;
+    EXPECT_FALSE(m_cache.Lookup("zero.test", records)) << dwTtl;
+    // Nothing to keep makes no entry.
+    EXPECT_FALSE(Registry::DoesKeyExist(HKEY_CURRENT_USER, EntryPath(L"zero.test"))) << dwTtl;
+  }
+  m_cache.Store("huge.test", {ARecord("huge.test", "10.0.0.1", 0x80000000u), ARecord("huge.test", "10.0.0.2", 30)},
+                false, 0);
+  EXPECT_EQ(ReadDword(EntryPath(L"huge.test"), L"TTL"), 30u);
+  const auto cachingLines = [&log] {
+    std::size_t count = 0;
+    for (const std::string& line : log.Take()) count += line.find("Caching response for") != std::string::npos;
+    return count;
+  };
+  EXPECT_EQ(cachingLines(), 1u);  // only the store that kept something says so
 
-  // A given cache time still keeps only records that carried a lifetime.
+  // A given cache time keeps a TTL-0 answer for that time.
   m_cache.Store("zero.test", {ARecord("zero.test", "10.0.0.1", 0)}, true, 60);
-  EXPECT_FALSE(m_cache.Lookup("zero.test", records));
-
-  m_cache.Store("given.test", {ARecord("given.test", "10.0.0.7", 5)}, true, 60);
-  EXPECT_EQ(ReadDword(EntryPath(L"given.test"), L"TTL"), 60u);
-  EXPECT_EQ(ReadDword(EntryPath(L"given.test"), L"ExpirationDate"), kStart + 60);
+  EXPECT_EQ(ReadDword(EntryPath(L"zero.test"), L"TTL"), 60u);
+  EXPECT_EQ(ReadDword(EntryPath(L"zero.test"), L"ExpirationDate"), kStart + 60);
   m_now = kStart + 59;
-  EXPECT_TRUE(m_cache.Lookup("given.test", records));
+  DnsRecordList records;
+  EXPECT_TRUE(m_cache.Lookup("zero.test", records));
+  EXPECT_EQ(AddressesOf(records), (std::vector<std::string>{"10.0.0.1"}));
+  EXPECT_EQ(cachingLines(), 1u);
 }
 
 TEST_F(DnsCacheTest, AClockSetBackClearsTheWholeCache) {
