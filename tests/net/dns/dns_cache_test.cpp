@@ -3,6 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <atomic>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "net/dns/dns_cache.h"
+#include "runtime/mutex.h"
 #include "runtime/registry.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/utils/utils_test_support.h"
@@ -228,6 +231,39 @@ TEST_F(DnsCacheTest, TwoProcessesRotateTheSameEntryWithoutLosingAStep) {
   std::vector<std::wstring> last;
   ASSERT_TRUE(Registry::GetMultiStringKeyVal(HKEY_CURRENT_USER, EntryPath(L"child1.test"), L"IPAddresses", last));
   EXPECT_EQ(last, (std::vector<std::wstring>{L"10.1.0.100"}));
+}
+
+// A process that hangs holding the cache's mutex costs the others their
+// cache, not their resolutions: the wait is bounded and the access goes on
+// without the cache.
+TEST_F(DnsCacheTest, AMutexHeldForGoodElsewhereLeavesTheCacheOutInsteadOfHanging) {
+  m_cache.Store("a.test", {ARecord("a.test", "10.0.0.1", 300)}, false, 0);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    KestMT::Mutex mutex;
+    mutex.Config(DnsCache::kMutexName, nullptr);
+    if (!mutex.Acquire(INFINITE)) ::_exit(1);
+    const char byte = 1;
+    if (::write(ready[1], &byte, 1) != 1) ::_exit(1);
+    ::pause();
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  DnsRecordList records;
+  EXPECT_FALSE(m_cache.Lookup("a.test", records));
+  m_cache.Store("b.test", {ARecord("b.test", "10.0.0.2", 300)}, false, 0);
+  ::kill(holder, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(holder, &status, 0), holder);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_FALSE(Registry::DoesKeyExist(HKEY_CURRENT_USER, EntryPath(L"b.test")));
+  // Once the holder is gone the cache is there again, untouched.
+  EXPECT_TRUE(m_cache.Lookup("a.test", records));
 }
 
 }  // namespace
