@@ -174,6 +174,15 @@ class Operations {
     throw KestUtils::RegKeyPathSizeException();
   }
 
+  // The platform calls take C strings: a path or value name with an embedded
+  // NUL would reach them cut at the NUL and name another key (a cache entry
+  // for "victim\0.poison" landing on "victim"). Such text is refused whole.
+  static void RefuseEmbeddedNul(const std::string& op, const String& text, const char* parameter) {
+    if (text.find(CharT{0}) == String::npos) return;
+    KestLog::LogInvalidArgument(kClassName, op.c_str(), parameter);
+    throw KestBase::InvalidParameterException();
+  }
+
   static bool DoesKeyExist(HKEY root, const String& path) {
     const std::string op = Name("DoesKeyExist");
     if (!Prologue(op, root, path)) return false;
@@ -187,6 +196,7 @@ class Operations {
   static bool DoesValNameExist(HKEY root, const String& path, const String& name) {
     const std::string op = Name("DoesValNameExist");
     if (!Prologue(op, root, path)) return false;
+    RefuseEmbeddedNul(op, name, "value name");
     OpenedKey key;
     LONG rc = F::Open(root, path, KEY_READ, key.Receive());
     if (rc != ERROR_SUCCESS) {
@@ -202,6 +212,7 @@ class Operations {
   static bool GetValueRegType(HKEY root, const String& path, const String& name, DWORD& type) {
     const std::string op = Name("GetValueRegType");
     if (!Prologue(op, root, path)) return false;
+    RefuseEmbeddedNul(op, name, "value name");
     if (!KeyExistsQuietly(root, path)) {
       LogMissingKey(op, path);
       return false;
@@ -363,6 +374,8 @@ class Operations {
     }
     ValidateKeyPathLength(path);
     ValidateKeyPathLength(name);
+    RefuseEmbeddedNul(op, path, "sub key path");
+    RefuseEmbeddedNul(op, name, "value name");
     if (!PathConverts(op, path)) return false;
     OpenedKey key;
     CreateOrThrow(op, root, path, key);
@@ -413,6 +426,7 @@ class Operations {
       throw KestBase::InvalidParameterException();
     }
     ValidateKeyPathLength(path);
+    RefuseEmbeddedNul(op, path, "sub key path");
     return PathConverts(op, path);
   }
 
@@ -508,6 +522,8 @@ class Operations {
     }
     ValidateKeyPathLength(path);
     ValidateKeyPathLength(name);
+    RefuseEmbeddedNul(op, path, "sub key path");
+    RefuseEmbeddedNul(op, name, "value name");
     if (!PathConverts(op, path)) return false;
     if (!KeyExistsQuietly(root, path)) {
       LogMissingKey(op, path);

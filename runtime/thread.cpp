@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "platform/os/last_error.h"
@@ -87,6 +89,19 @@ struct ThreadRunState : std::enable_shared_from_this<ThreadRunState> {
   bool abandoned = false;
 };
 
+// The callbacks of one Thread object in progress, by the thread running each
+// (a thread may nest them). Shared with every CallbackScope, so that ending a
+// scope never touches the object.
+struct ThreadCallbackTracker {
+  mutable std::mutex lock;  // leaf; guards callers
+  std::condition_variable ended;
+  std::vector<std::thread::id> callers;
+
+  bool HasCallerOtherThan(std::thread::id p_self) const {
+    return std::any_of(callers.begin(), callers.end(), [p_self](std::thread::id p_id) { return p_id != p_self; });
+  }
+};
+
 struct Thread::WrapperArgument {
   Thread* self;
   std::shared_ptr<ThreadRunState> run;
@@ -156,7 +171,7 @@ std::shared_ptr<ThreadRunState> NewRunState(const Thread* p_pOwner, RunStateFail
 
 }  // namespace
 
-Thread::Thread() {
+Thread::Thread() : m_callbacks(std::make_shared<ThreadCallbackTracker>()) {
   RunStateFailure failure = RunStateFailure::kNone;
   m_run = NewRunState(this, failure);
   if (failure == RunStateFailure::kYieldEvent) {
@@ -525,6 +540,39 @@ void Thread::Sleep(DWORD p_dwMilliseconds) {
 }
 
 void Thread::Yield() { Sleep(0); }
+
+Thread::CallbackScope::CallbackScope(const Thread& p_thread) : m_tracker(p_thread.m_callbacks) {
+  std::lock_guard<std::mutex> lock(m_tracker->lock);
+  m_tracker->callers.push_back(std::this_thread::get_id());
+}
+
+Thread::CallbackScope::~CallbackScope() {
+  {
+    std::lock_guard<std::mutex> lock(m_tracker->lock);
+    auto& callers = m_tracker->callers;
+    callers.erase(std::find(callers.begin(), callers.end(), std::this_thread::get_id()));
+  }
+  m_tracker->ended.notify_all();
+}
+
+bool Thread::IsInCallback() const {
+  std::lock_guard<std::mutex> lock(m_callbacks->lock);
+  return !m_callbacks->callers.empty();
+}
+
+bool Thread::IsInCallbackOnThisThread() const {
+  std::lock_guard<std::mutex> lock(m_callbacks->lock);
+  const auto& callers = m_callbacks->callers;
+  return std::find(callers.begin(), callers.end(), std::this_thread::get_id()) != callers.end();
+}
+
+void Thread::WaitForCallbacksOnOtherThreads() const {
+  const std::thread::id self = std::this_thread::get_id();
+  std::unique_lock<std::mutex> lock(m_callbacks->lock);
+  m_callbacks->ended.wait(lock, [&] { return !m_callbacks->HasCallerOtherThan(self); });
+}
+
+bool Thread::IsReapable() const { return !IsRunning() && !IsInCallback(); }
 
 bool Thread::WaitForThreadToEnd(DWORD p_dwTimeout, Event* p_pEvent, Thread* p_pBoundThread) {
   std::vector<HANDLE> handles;

@@ -26,10 +26,22 @@
 // body uses should call Abort itself before that state goes. A body may also
 // destroy its own object and return: nothing here touches it afterwards.
 //
+// Code of a worker also runs outside its body: a socket notification or a
+// completion on another thread (a DNS answer is read and reported on a socket
+// event thread). Such a call holds a CallbackScope for its whole span; an
+// owner that destroys workers once they have ended (KestThreadManager) asks
+// IsReapable, which is true only when the body has ended AND no callback is
+// in progress, so a callback that reaches the owner (and makes it reap) never
+// has its own object destroyed under it. A worker starts callbacks only while
+// its body runs or while another of its callbacks is in progress (the DNS
+// query closes its socket before its body ends), so a thread found reapable
+// stays so.
+//
 // Locks: m_executeLock (serialises Execute) is taken before a run block's
 // critical section, and released before it, because a new body waits for the
 // block's lock and may destroy this object once it runs. m_runGuard only
 // protects the m_run pointer and is never held while taking another lock.
+// The callback tracker's lock is a leaf.
 #pragma once
 
 #include <memory>
@@ -41,6 +53,7 @@ namespace KestMT {
 
 class Event;
 struct ThreadRunState;
+struct ThreadCallbackTracker;
 
 class Thread {
  public:
@@ -101,6 +114,33 @@ class Thread {
   // True once a body has ended or been aborted, until the next Execute.
   bool IsFinished() const;
 
+  // Marks a call into this object from outside its body (a socket
+  // notification, a completion) for the scope's lifetime. Declared first in
+  // the call, before anything that touches the object, and outside its
+  // exception handlers. The scope keeps its own share of the tracker, so its
+  // end never touches the object, which may be destroyed at once after it.
+  class CallbackScope {
+   public:
+    explicit CallbackScope(const Thread& p_thread);
+    ~CallbackScope();
+    CallbackScope(const CallbackScope&) = delete;
+    CallbackScope& operator=(const CallbackScope&) = delete;
+
+   private:
+    std::shared_ptr<ThreadCallbackTracker> m_tracker;
+  };
+
+  // True while a CallbackScope of this object is alive on any thread.
+  bool IsInCallback() const;
+  // True while a CallbackScope of this object is alive on the calling thread.
+  bool IsInCallbackOnThisThread() const;
+  // Waits until no CallbackScope of this object is alive on a thread other
+  // than the calling one.
+  void WaitForCallbacksOnOtherThreads() const;
+  // Whether an owner may destroy the object now: the body is not running and
+  // no callback of it is in progress.
+  bool IsReapable() const;
+
  private:
   struct WrapperArgument;
 
@@ -117,6 +157,7 @@ class Thread {
   mutable std::mutex m_runGuard;
   std::shared_ptr<ThreadRunState> m_run;
   std::mutex m_executeLock;
+  const std::shared_ptr<ThreadCallbackTracker> m_callbacks;
 };
 
 }  // namespace KestMT

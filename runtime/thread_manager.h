@@ -3,10 +3,13 @@
 // An engine runs one asynchronous operation per target name (a host name, a
 // query key) and keeps its worker here, so that a second request for the same
 // name can be refused and an abort can find the worker. The manager owns every
-// thread added to it and destroys it only once its body has ended: a thread
-// that leaves the map (DeleteThread, AbortThread) goes to a reap list, and the
-// first manager operation after its body ended destroys it. That lets a worker
-// remove its own entry from inside its body when it reports its result.
+// thread added to it and destroys it only once it is reapable: its body has
+// ended and none of its callbacks (Thread::CallbackScope) is in progress. A
+// thread that leaves the map (DeleteThread, AbortThread) goes to a reap list,
+// and the first manager operation after that destroys it. That lets a worker
+// remove its own entry, from inside its body or from a callback on another
+// thread (a socket notification reporting the result), and lets that call
+// reach the manager again without its object being destroyed under it.
 //
 // Locks: A (m_mapLock) guards the map, B (m_reapLock) the reap list. They are
 // never held together except A then B, and threads are aborted and destroyed
@@ -57,7 +60,10 @@ class KestThreadManager {
   // stays until DeleteThread. An unknown key is ignored.
   void AbortThread(const Key& p_key);
   // Empties the map and the reap list, aborting (without limit) every thread
-  // still running, and destroys every thread.
+  // still running, and destroys every thread once callbacks of it on other
+  // threads have returned. A thread with a callback in progress on the
+  // calling thread itself cannot be destroyed without pulling the object
+  // from under that callback: it is logged and left (leaked).
   void DeleteAllThreads();
 
  private:
@@ -69,7 +75,7 @@ class KestThreadManager {
 
   static constexpr const char* kClassName = "KestThreadManager<T>";
 
-  // Destroys every thread on the reap list whose body has ended.
+  // Destroys every thread on the reap list that is reapable.
   void ReapThreads();
   void DropThreadWithoutReaping(const Key& p_key);
   // Aborts a thread without limit, logging instead of throwing.
@@ -124,10 +130,10 @@ void KestThreadManager<T, Key>::ReapThreads() {
   }
   std::vector<T*> stillRunning;
   for (T* pThread : candidates) {
-    if (!pThread->IsRunning()) {
+    if (pThread->IsReapable()) {
       // Waits for the OS thread to leave ThreadWrapper and tidies the flags.
       AbortWithoutLimit(pThread);
-      if (!pThread->IsRunning()) {
+      if (pThread->IsReapable()) {
         delete pThread;
         continue;
       }
@@ -258,6 +264,13 @@ void KestThreadManager<T, Key>::DeleteAllThreads() {
     if (pThread->IsRunning()) {
       AbortWithoutLimit(pThread);
     }
+    if (pThread->IsInCallbackOnThisThread()) {
+      KestMT::MTLog(kClassName, 1,
+                    "DeleteAllThreads():  ERROR - A thread is deleted from inside its own callback; it is left "
+                    "undestroyed.");
+      continue;
+    }
+    pThread->WaitForCallbacksOnOtherThreads();
     delete pThread;
   }
 }

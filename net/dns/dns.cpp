@@ -1,5 +1,6 @@
 #include "net/dns/dns.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -17,6 +18,7 @@
 #include "runtime/log.h"
 #include "runtime/mt_log.h"
 #include "runtime/string_conversion.h"
+#include "utils/platform.h"
 
 namespace KestNet {
 namespace {
@@ -115,6 +117,26 @@ void ReadCompanionServers(IUnknown* p_pNetwork, std::vector<std::string>& p_serv
   }
 }
 
+// The cache's base key follows the platform: Vista and later keep it under
+// the newer configuration key. A platform that cannot say counts as newer,
+// the base every other part of the system assumes by default.
+bool RunsOnVistaOrLater() {
+  try {
+    return KestUtilsLib::Platform().IsVistaOrLater();
+  } catch (const KestBase::BaseException&) {
+    return true;
+  }
+}
+
+// A host name is printable text: a NUL would be sent whole but end the name
+// wherever it meets a C string (the cache's registry key among them, where
+// "victim\0.poison" would land on "victim"), and other control characters
+// have no place in a name a user typed.
+bool IsHostNameText(const std::wstring& p_cstrwName) {
+  return std::none_of(p_cstrwName.begin(), p_cstrwName.end(),
+                      [](wchar_t p_c) { return p_c < L' ' || p_c == 0x7F; });
+}
+
 }  // namespace
 
 std::string LowerCaseDnsName(const std::wstring& p_cstrwName) {
@@ -127,9 +149,7 @@ std::string LowerCaseDnsName(const std::wstring& p_cstrwName) {
   return name;
 }
 
-// The platform profile reports Windows 7 unless changed, so the resolver
-// takes the newer base key of the cache.
-Dns::Dns() : m_bVista(true) {}
+Dns::Dns() : m_bVista(RunsOnVistaOrLater()) {}
 
 Dns::~Dns() {
   try {
@@ -255,6 +275,10 @@ bool Dns::CheckResolveArguments(const char* p_szMethod, const std::wstring& p_cs
     Log(kClassName, kLogLevelWarning, "%s():  Error - Invalid Parameter. You must specify a name.", p_szMethod);
     Throw<KestBase::InvalidParameterException>();
   }
+  if (!IsHostNameText(p_cstrwName)) {
+    KestLog::LogInvalidArgument(kClassName, p_szMethod, "p_cstrwName");
+    Throw<KestBase::InvalidParameterException>();
+  }
   if (p_bAsync && GetListener() == nullptr) {
     Log(kClassName, kLogLevelWarning,
         "%s():  Error - Cannot perform Async operations without setting the listener.", p_szMethod);
@@ -356,6 +380,7 @@ DWORD Dns::ResolveName(const std::wstring& p_cstrwName, WORD p_wTimeout, std::ve
   DWORD dwResult = DNS_ERROR_NO_RESPONSES;
   DnsRecordList records;
   bool bFromCache = false;
+  bool bDontCache = (p_wFlags & DNS_RESOLVE_NAME_DONT_CACHE) != 0;
   if ((p_wFlags & DNS_RESOLVE_NAME_ALWAYS_QUERY) == 0 && m_cache.Lookup(key, records)) {
     dwResult = DNS_SUCCESS;
     bFromCache = true;
@@ -366,6 +391,7 @@ DWORD Dns::ResolveName(const std::wstring& p_cstrwName, WORD p_wTimeout, std::ve
     // then aborts it.
     query->WaitForThreadToEnd(INFINITE, p_pAbortEvent, p_pCallingThread);
     query->GetResults(dwResult, records);
+    bDontCache = query->GetDontCache();  // a truncated answer is not kept
   }
   for (const DnsRecord& record : records) {
     if (record.type == kDnsRecordTypeA) {
@@ -373,7 +399,9 @@ DWORD Dns::ResolveName(const std::wstring& p_cstrwName, WORD p_wTimeout, std::ve
     }
   }
   // Only answers are cached: an error outcome carries no records anyway.
-  if ((p_wFlags & DNS_RESOLVE_NAME_DONT_CACHE) == 0 && dwResult == DNS_SUCCESS) {
+  // A cache hit is not stored again: with a given cache time that would
+  // push its expiry out on every hit.
+  if (!bFromCache && !bDontCache && dwResult == DNS_SUCCESS) {
     m_cache.Store(key, records, (p_wFlags & DNS_RESOLVE_NAME_SPECIFY_CACHE_TIMEOUT) != 0, p_dwCacheTime);
   }
   return dwResult;

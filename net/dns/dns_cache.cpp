@@ -21,10 +21,45 @@ constexpr const wchar_t* kTtl = L"TTL";
 
 using KestUtilsLib::Registry;
 
+// RFC 2181 §8: a TTL with the most significant bit set is treated as 0.
+constexpr DWORD kLargestTtl = 0x7FFFFFFFu;
+
+DWORD EffectiveTtl(DWORD p_dwTtl) { return p_dwTtl > kLargestTtl ? 0 : p_dwTtl; }
+
+// One hold of the cache's named mutex, for at most kCacheLockTimeout. The
+// mutex is shared by every process of the session: one that hangs while
+// holding it must cost the others a resolution from the network, not their
+// resolutions altogether.
+class CacheLockHold {
+ public:
+  CacheLockHold(KestMT::Mutex& p_mutex, const char* p_szOperation)
+      : m_mutex(p_mutex), m_bHeld(p_mutex.Acquire(DnsCache::kCacheLockTimeout)) {
+    if (!m_bHeld) {
+      Log(kClassName, kLogLevelWarning,
+          "%s():  Warning - The cache lock was not granted within %u ms; going on without the cache.",
+          p_szOperation, static_cast<unsigned>(DnsCache::kCacheLockTimeout));
+    }
+  }
+  ~CacheLockHold() {
+    if (m_bHeld) {
+      m_mutex.Release();
+    }
+  }
+  CacheLockHold(const CacheLockHold&) = delete;
+  CacheLockHold& operator=(const CacheLockHold&) = delete;
+
+  bool IsHeld() const { return m_bHeld; }
+
+ private:
+  KestMT::Mutex& m_mutex;
+  const bool m_bHeld;
+};
+
 // A name holding a key separator would be stored as a path of keys, outside
 // its own entry; such names are never cached.
 bool IsCacheableName(const std::string& p_strName) {
-  return !p_strName.empty() && p_strName.find('\\') == std::string::npos;
+  return !p_strName.empty() && p_strName.find('\\') == std::string::npos &&
+         p_strName.find('\0') == std::string::npos;
 }
 
 }  // namespace
@@ -99,7 +134,10 @@ bool DnsCache::Lookup(const std::string& p_strLowerName, DnsRecordList& p_record
   }
   const std::wstring path = GetPath();
   try {
-    KestMT::AutoLockMutex lock(&m_cacheMutex, INFINITE);
+    CacheLockHold lock(m_cacheMutex, "ResolveNameFromCache");
+    if (!lock.IsHeld()) {
+      return false;
+    }
     if (!Registry::DoesKeyExist(HKEY_CURRENT_USER, path)) {
       Registry::CreateKey(HKEY_CURRENT_USER, path);
       return false;
@@ -148,37 +186,40 @@ void DnsCache::Store(const std::string& p_strLowerName, const DnsRecordList& p_r
   if (!IsCacheableName(p_strLowerName)) {
     return;
   }
+  // With a given cache time every address is kept for it, whatever its TTL
+  // (a TTL-0 answer included); otherwise only addresses the server allows to
+  // be kept, for the longest TTL among them.
+  std::vector<std::wstring> addresses;
+  DWORD dwLifetime = 0;
+  for (const DnsRecord& record : p_records) {
+    const DWORD dwTtl = EffectiveTtl(record.ttl);
+    if (record.type == kDnsRecordTypeA && (p_bSpecifyCacheTime || dwTtl != 0)) {
+      addresses.push_back(KestUtilsLib::StringConversion::ConvertANSIToCAtlStringW(record.address.ToString()));
+      dwLifetime = std::max(dwLifetime, dwTtl);
+    }
+  }
+  if (p_bSpecifyCacheTime) {
+    dwLifetime = p_dwCacheTime;
+  }
+  if (dwLifetime == 0 || addresses.empty()) {
+    return;  // nothing to keep: the cache is not touched at all
+  }
   const std::wstring path = GetPath();
   try {
-    KestMT::AutoLockMutex lock(&m_cacheMutex, INFINITE);
+    CacheLockHold lock(m_cacheMutex, "SaveResolvedNameInCache");
+    if (!lock.IsHeld()) {
+      return;
+    }
     if (!Registry::DoesKeyExist(HKEY_CURRENT_USER, path)) {
       Registry::CreateKey(HKEY_CURRENT_USER, path);
     }
     const DWORD dwNow = CheckClock(path, "SaveResolvedNameInCache():  Error - Unable to read the last local time.");
-
     const std::wstring entry = path + L"\\" + KestUtilsLib::StringConversion::ConvertANSIToCAtlStringW(p_strLowerName);
     if (!Registry::DoesKeyExist(HKEY_CURRENT_USER, entry) && !Registry::CreateKey(HKEY_CURRENT_USER, entry)) {
       return;
     }
-    std::vector<std::wstring> addresses;
-    DWORD dwLifetime = 0;
-    for (const DnsRecord& record : p_records) {
-      if (record.type == kDnsRecordTypeA && record.ttl != 0) {
-        addresses.push_back(KestUtilsLib::StringConversion::ConvertANSIToCAtlStringW(record.address.ToString()));
-        dwLifetime = std::max(dwLifetime, record.ttl);
-      }
-    }
-    if (p_bSpecifyCacheTime) {
-      dwLifetime = p_dwCacheTime;
-    }
-    if (dwLifetime == 0) {
-      return;
-    }
     Log(kClassName, kLogLevelDetail, "SaveResolvedNameInCache():  Caching response for <%s> for <%u> seconds.",
         p_strLowerName.c_str(), static_cast<unsigned>(dwLifetime));
-    if (addresses.empty()) {
-      return;
-    }
     if (!Registry::SetMultiStringKeyVal(HKEY_CURRENT_USER, entry, kAddresses, addresses)) {
       Log(kClassName, kLogLevelWarning,
           "SaveResolvedNameInCache():  Error - Failed to write the addresses to the registry.");
@@ -197,7 +238,10 @@ void DnsCache::Store(const std::string& p_strLowerName, const DnsRecordList& p_r
 void DnsCache::Clear() {
   const std::wstring path = GetPath();
   Log(kClassName, kLogLevelDetail, "ClearCache():  Clearing the cache <%S>.", path.c_str());
-  KestMT::AutoLockMutex lock(&m_cacheMutex, INFINITE);
+  CacheLockHold lock(m_cacheMutex, "ClearCache");
+  if (!lock.IsHeld()) {
+    return;
+  }
   if (Registry::DoesKeyExist(HKEY_CURRENT_USER, path)) {
     Registry::DeleteKey(HKEY_CURRENT_USER, path);
   }

@@ -10,7 +10,9 @@
 // behind "LastLocalTime" empties the whole cache.
 //
 // Every access holds the named mutex "KEST_DNS_CACHE_MTX" (session scope),
-// which serialises this process's threads and the other processes alike. The
+// which serialises this process's threads and the other processes alike; it
+// is waited for at most kCacheLockTimeout, after which the access goes on
+// without the cache. The
 // mutex is recursive, so Clear may run while a lookup holds it. The path has
 // its own small lock (m_pathLock), a leaf taken only to copy or replace it.
 #pragma once
@@ -31,6 +33,13 @@ class DnsCache {
   using Clock = std::function<DWORD()>;
 
   static constexpr const char* kMutexName = "Local\\KEST_DNS_CACHE_MTX";
+  // How long a cache access waits for the named mutex before going on
+  // without the cache (a lookup misses, a store or clear is skipped). An
+  // access holds it for a few registry operations, milliseconds; two
+  // seconds is far beyond any honest hold yet short against a resolution's
+  // own time-out, so a process that hangs holding the mutex costs the
+  // others their cache, never their answers.
+  static constexpr DWORD kCacheLockTimeout = 2000;
 
   DnsCache();
   DnsCache(const DnsCache&) = delete;
@@ -50,9 +59,10 @@ class DnsCache {
   // True with one record per cached address (ttl 0, the list rotated by one
   // and written back) when the name has an unexpired entry.
   bool Lookup(const std::string& p_strLowerName, DnsRecordList& p_records);
-  // Stores the A records with a non-zero TTL for the largest TTL, or for
-  // p_dwCacheTime when p_bSpecifyCacheTime. Nothing is stored for a
-  // lifetime of 0. Registry failures are logged, never thrown.
+  // Stores the A records with a non-zero TTL for the largest TTL (a TTL of
+  // 2^31 or more counts as 0), or every A record for p_dwCacheTime when
+  // p_bSpecifyCacheTime. With nothing to keep no entry is made. Registry
+  // failures are logged, never thrown.
   void Store(const std::string& p_strLowerName, const DnsRecordList& p_records,
              bool p_bSpecifyCacheTime, DWORD p_dwCacheTime);
   // Deletes the cache key and everything below it.

@@ -1,6 +1,8 @@
 #include "net/dns/dns_query_message.h"
 
-#include <atomic>
+#include <sys/random.h>
+
+#include <random>
 
 namespace KestNet {
 namespace {
@@ -20,10 +22,15 @@ char LowerAscii(char p_c) {
 
 }  // namespace
 
-WORD TakeNextDnsQueryId() {
-  // Process-wide and atomic: queries on several threads build messages at once.
-  static std::atomic<WORD> s_nextQueryId{1};
-  return s_nextQueryId.fetch_add(1, std::memory_order_relaxed);
+WORD NewDnsQueryId() {
+  WORD wId = 0;
+  if (getrandom(&wId, sizeof wId, 0) == static_cast<ssize_t>(sizeof wId)) {
+    return wId;
+  }
+  // getrandom cannot fail for two bytes once the pool is ready; the device
+  // stands in should it ever be missing (an old kernel, a seccomp filter).
+  thread_local std::random_device device;
+  return static_cast<WORD>(device());
 }
 
 std::string_view WithoutTrailingDot(std::string_view p_strName) {

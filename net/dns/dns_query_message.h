@@ -15,10 +15,10 @@ namespace KestNet {
 inline constexpr std::size_t kDnsMaxLabelLength = 63;
 inline constexpr std::size_t kDnsMaxNameLength = 253;
 
-// The query id counter: one per process, starting at 1, shared by every query
-// of every thread. Each call takes the current value and advances it,
-// wrapping from 65535 to 0.
-WORD TakeNextDnsQueryId();
+// A fresh query id from the system's CSPRNG (RFC 5452 §9.2: an id an
+// off-path attacker cannot predict is half of what keeps forged answers out;
+// the other half is the random source port the socket already gets).
+WORD NewDnsQueryId();
 
 // Whether the name can be written as a question: not empty, no empty label
 // (one trailing dot is allowed and adds nothing), no label over 63 bytes and

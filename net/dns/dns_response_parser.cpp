@@ -20,7 +20,44 @@ constexpr BYTE kNormalLabel = 0x00;
 
 constexpr std::size_t kAddressLength = 4;
 
+// Appends one label as text (RFC 4343 §2.1, as c-ares and BIND write it): a
+// dot or backslash inside a label is escaped with a backslash, so a label
+// "a.b" never reads as the two labels "a" and "b"; a byte that is not
+// printable ASCII, space included, is written \DDD in decimal.
+void AppendLabelText(std::string& p_name, const BYTE* p_pLabel, std::size_t p_length) {
+  for (std::size_t i = 0; i < p_length; ++i) {
+    const BYTE c = p_pLabel[i];
+    if (c == '.' || c == '\\') {
+      p_name.push_back('\\');
+      p_name.push_back(static_cast<char>(c));
+    } else if (c <= ' ' || c >= 0x7F) {
+      const char digits[] = {'\\', static_cast<char>('0' + c / 100), static_cast<char>('0' + c / 10 % 10),
+                             static_cast<char>('0' + c % 10)};
+      p_name.append(digits, sizeof digits);
+    } else {
+      p_name.push_back(static_cast<char>(c));
+    }
+  }
+}
+
 }  // namespace
+
+std::string DnsNameAsText(std::string_view p_strName) {
+  std::string text;
+  std::size_t labelStart = 0;
+  while (labelStart <= p_strName.size()) {
+    std::size_t dot = p_strName.find('.', labelStart);
+    if (dot == std::string_view::npos) {
+      dot = p_strName.size();
+    }
+    if (labelStart != 0) {
+      text.push_back('.');
+    }
+    AppendLabelText(text, reinterpret_cast<const BYTE*>(p_strName.data() + labelStart), dot - labelStart);
+    labelStart = dot + 1;
+  }
+  return text;
+}
 
 const char* DescribeDnsParseResult(DnsParseResult p_result) {
   const auto index = static_cast<std::size_t>(p_result);
@@ -155,7 +192,7 @@ DnsParseResult DnsMessageCursor::ReadName(std::string& p_strName) {
     if (!name.empty()) {
       name.push_back('.');
     }
-    name.append(reinterpret_cast<const char*>(m_pData + position + 1), lengthByte);
+    AppendLabelText(name, m_pData + position + 1, lengthByte);
     position += 1 + lengthByte;
   }
 
@@ -212,6 +249,7 @@ DnsParseResult ReadAnswer(DnsMessageCursor& p_cursor, DnsAnswer& p_answer) {
     return DnsParseResult::kTruncated;
   }
   record.type = type;
+  p_answer.recordClass = klass;
   const std::size_t dataStart = p_cursor.Position();
   const std::size_t dataEnd = dataStart + p_answer.dataLength;
   if (p_answer.dataLength > p_cursor.Remaining()) {

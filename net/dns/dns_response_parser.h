@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/dns/dns_record.h"
@@ -36,6 +37,10 @@ enum class DnsParseResult {
   KESTNET_DNS_PARSE_RESULTS(KESTNET_DNS_PARSE_ENUM)
 #undef KESTNET_DNS_PARSE_ENUM
 };
+
+// A dotted name (labels split at its dots) written as ReadName writes names
+// read from a message, so that the two compare byte for byte.
+std::string DnsNameAsText(std::string_view p_strName);
 
 // The description of a parse result; "unknown parse result" outside the table.
 const char* DescribeDnsParseResult(DnsParseResult p_result);
@@ -69,7 +74,9 @@ class DnsMessageCursor {
   bool PeekAt(std::size_t p_offset, BYTE& p_value) const;
 
   // Reads the (possibly compressed) name at the position into dotted form,
-  // without a trailing dot; the root name gives an empty string. On success
+  // without a trailing dot; the root name gives an empty string. A dot or
+  // backslash inside a label is written with a backslash before it, any other
+  // byte that is not printable ASCII as \DDD. On success
   // the position moves past the name as it is stored here: after its zero
   // byte, or after the first compression pointer. On failure the position is
   // unchanged and the name is empty.
@@ -92,6 +99,8 @@ struct DnsMessageHeader {
 
   // The QR bit: set in responses.
   bool IsResponse() const { return (flags & 0x8000) != 0; }
+  // The TC bit: the answer did not fit and was cut.
+  bool IsTruncated() const { return (flags & 0x0200) != 0; }
   // RCODE, the low four bits of the flags.
   BYTE ResponseCode() const { return static_cast<BYTE>(flags & 0x000F); }
 };
@@ -99,6 +108,7 @@ struct DnsMessageHeader {
 // One answer as read, with the length of its data for the caller's log.
 struct DnsAnswer {
   DnsRecord record;
+  WORD recordClass = 0;
   WORD dataLength = 0;
 };
 

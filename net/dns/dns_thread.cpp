@@ -15,6 +15,8 @@ namespace KestNet {
 namespace {
 
 constexpr const char* kClassName = "KestNetLib::DNSThread";
+constexpr WORD kDnsClassInternet = 1;
+constexpr BYTE kDnsResponseCodeNoError = 0;
 // Records of a type the engine does not interpret are logged under this name.
 constexpr const char* kUnknownDataClassName = "Dns";
 
@@ -150,8 +152,8 @@ DWORD DNSThread::Run() {
     {
       KestMT::AutoLockMutex lock(&m_lock, INFINITE, this);
       m_bSent = false;
-      m_dwEmptyResponses = 0;
-      m_emptyResponders.assign(m_serverAddresses.size(), false);
+      m_countedEmptyAnswers.clear();
+      m_bTruncatedAnswer = false;
       {
         std::lock_guard<std::mutex> outcome(m_outcomeLock);
         m_bReported = false;
@@ -208,6 +210,9 @@ DWORD DNSThread::Run() {
 }
 
 void DNSThread::OnSend(DWORD_PTR, DWORD p_dwResult) {
+  // The report this may make reaches the resolver, which reaps ended queries:
+  // this one must not be among them until the notification has returned.
+  CallbackScope inProgress(*this);
   try {
     KestMT::AutoLockMutex lock(&m_lock, kNotificationLockTimeout);
     if (m_bSent) {
@@ -242,6 +247,7 @@ void DNSThread::OnSend(DWORD_PTR, DWORD p_dwResult) {
 }
 
 void DNSThread::OnReceive(DWORD_PTR, DWORD p_dwResult) {
+  CallbackScope inProgress(*this);
   try {
     KestMT::AutoLockMutex lock(&m_lock, kNotificationLockTimeout);
     Log(kClassName, kLogLevelTrace, "OnReceive(): There is data to pull from socket (Error Code = %lu)",
@@ -296,43 +302,87 @@ void DNSThread::HandleDatagram(const BYTE* p_pData, DWORD p_dwLength, const std:
         static_cast<unsigned>(response.header.id), p_strFrom.c_str());
     return;
   }
-  if (!DnsNamesEqual(response.questionName, WithoutTrailingDot(m_strName))) {
+  if (!DnsNamesEqual(response.questionName, DnsNameAsText(WithoutTrailingDot(m_strName))) ||
+      response.questionType != kDnsRecordTypeA || response.questionClass != kDnsClassInternet) {
     Log(kClassName, kLogLevelWarning, "OnReceive(): Not our our request.");
     return;
   }
 
+  // A failure code (NXDOMAIN, SERVFAIL, REFUSED...) is a definite answer
+  // without records, whatever the message carries besides.
   DnsRecordList records = MakeDnsRecordList();
-  for (DnsAnswer& answer : response.answers) {
-    DnsRecord& record = answer.record;
-    if (record.type == kDnsRecordTypeCName) {
-      Log(kClassName, kLogLevelTrace, "OnReceive(): Found CNAME <%s>.", record.data.c_str());
-    } else if (record.type == kDnsRecordTypeA) {
-      Log(kClassName, kLogLevelTrace, "OnReceive(): Found Address <%s>.",
-          record.address.ToString().c_str());
-    } else {
-      Log(kUnknownDataClassName, kLogLevelInformation,
-          "OnReceive(): Unknown data of <%lu> bytes in length.",
-          static_cast<unsigned long>(answer.dataLength));
-    }
-    AppendDnsRecord(records, std::move(record));
+  if (response.header.ResponseCode() == kDnsResponseCodeNoError) {
+    records = TakeAnswerChain(std::move(response.answers));
   }
   if (!records.empty()) {
+    if (response.header.IsTruncated()) {
+      // What did not fit is missing: the answer is used, never cached.
+      m_bTruncatedAnswer = true;
+    }
     ReportSuccess(std::move(records));
     return;
   }
-  // An empty answer counts once per server: a repeated one (the answer to a
-  // retransmission) must not stand in for a server that has not answered yet.
-  if (!m_emptyResponders[static_cast<std::size_t>(iServer)]) {
-    m_emptyResponders[static_cast<std::size_t>(iServer)] = true;
-    ++m_dwEmptyResponses;
+  // RFC 1035 and the engine's rule: each empty answer counts, the answer to
+  // a retransmission again, so a server that keeps saying "no such name"
+  // ends the query once it has said so as often as there are servers. One
+  // transmission's answer from one server counts once: a duplicated
+  // datagram is not a second answer.
+  const std::pair<int, WORD> answer(iServer, response.header.id);
+  if (std::find(m_countedEmptyAnswers.begin(), m_countedEmptyAnswers.end(), answer) ==
+      m_countedEmptyAnswers.end()) {
+    m_countedEmptyAnswers.push_back(answer);
   }
-  if (m_dwEmptyResponses >= m_serverAddresses.size()) {
+  if (m_countedEmptyAnswers.size() >= m_serverAddresses.size()) {
     Log(kClassName, kLogLevelInformation, "OnReceive(): There were no response with usable data...");
     ReportError(DNS_ERROR_NO_RESPONSES);
   }
 }
 
+DnsRecordList DNSThread::TakeAnswerChain(std::vector<DnsAnswer> p_answers) const {
+  // Only records owned by the queried name or by a name it is an alias of,
+  // through the CNAMEs of this answer, in whatever order they come: anything
+  // else in the answer section is another name's data and is dropped.
+  std::vector<std::string> chain{DnsNameAsText(WithoutTrailingDot(m_strName))};
+  std::vector<bool> taken(p_answers.size(), false);
+  for (bool bGrew = true; bGrew;) {
+    bGrew = false;
+    for (std::size_t i = 0; i < p_answers.size(); ++i) {
+      const DnsRecord& record = p_answers[i].record;
+      if (taken[i] || p_answers[i].recordClass != kDnsClassInternet ||
+          std::none_of(chain.begin(), chain.end(),
+                       [&record](const std::string& p_name) { return DnsNamesEqual(p_name, record.name); })) {
+        continue;
+      }
+      taken[i] = true;
+      if (record.type == kDnsRecordTypeCName) {
+        chain.push_back(record.data);
+        bGrew = true;
+      }
+    }
+  }
+  DnsRecordList records = MakeDnsRecordList();
+  for (std::size_t i = 0; i < p_answers.size(); ++i) {
+    DnsRecord& record = p_answers[i].record;
+    if (!taken[i]) {
+      Log(kClassName, kLogLevelWarning, "OnReceive(): Dropping a record of <%s>, which is not the name asked.",
+          record.name.c_str());
+      continue;
+    }
+    if (record.type == kDnsRecordTypeCName) {
+      Log(kClassName, kLogLevelTrace, "OnReceive(): Found CNAME <%s>.", record.data.c_str());
+    } else if (record.type == kDnsRecordTypeA) {
+      Log(kClassName, kLogLevelTrace, "OnReceive(): Found Address <%s>.", record.address.ToString().c_str());
+    } else {
+      Log(kUnknownDataClassName, kLogLevelInformation, "OnReceive(): Unknown data of <%lu> bytes in length.",
+          static_cast<unsigned long>(p_answers[i].dataLength));
+    }
+    AppendDnsRecord(records, std::move(record));
+  }
+  return records;
+}
+
 void DNSThread::OnClose(DWORD_PTR, DWORD p_dwResult) {
+  CallbackScope inProgress(*this);
   try {
     Log(kClassName, kLogLevelTrace,
         "OnClose():  The socket is closed, no longer pending (Error Code = %lu).",
@@ -395,17 +445,24 @@ bool DNSThread::IsReported() {
   return m_bReported;
 }
 
+WORD DNSThread::NewTransmissionId() {
+  std::lock_guard<std::mutex> transmissions(m_transmissionLock);
+  WORD wId = NewDnsQueryId();
+  // Each transmission its own id, so an answer tells which one it answers.
+  while (std::find(m_transmissionIds.begin(), m_transmissionIds.end(), wId) != m_transmissionIds.end()) {
+    wId = NewDnsQueryId();
+  }
+  // Remembered before the send, so that a fast answer already matches.
+  m_transmissionIds.push_back(wId);
+  return wId;
+}
+
 DWORD DNSThread::SendQueryToAllServers() {
-  const WORD wId = TakeNextDnsQueryId();
+  const WORD wId = NewTransmissionId();
   std::vector<BYTE> message;
   if (!BuildDnsQueryMessage(wId, m_strName, message)) {
     Log(kClassName, kLogLevelWarning, "OnSend():  Failed to allocate the packet.");
     return 0;
-  }
-  {
-    // Remembered before the send, so that a fast answer already matches.
-    std::lock_guard<std::mutex> transmissions(m_transmissionLock);
-    m_transmissionIds.push_back(wId);
   }
   DWORD dwAccepted = 0;
   for (const std::string& server : m_servers) {

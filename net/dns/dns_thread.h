@@ -10,9 +10,11 @@
 //
 // A response is accepted only when it comes from port 53 of one of the
 // servers, has the response bit set, carries the ID of one of this query's
-// transmissions (each retransmission takes a new ID; all stay acceptable),
-// asks the queried name (letter case aside) and parses cleanly. Anything else
-// is logged and ignored.
+// transmissions (each takes a new unpredictable ID; all stay acceptable),
+// asks the queried name (letter case aside) for A/IN and parses cleanly.
+// Anything else is logged and ignored. Of an accepted response only the
+// records along the queried name's CNAME chain are used; one with an error
+// RCODE counts as an answer without records.
 //
 // Locks, outermost first: the socket's own mutex (held by the socket while it
 // calls OnSend/OnReceive), m_lock (socket creation and the two notifications,
@@ -21,19 +23,25 @@
 // holds m_lock only while it creates the socket, so it never waits for the
 // socket event thread while holding it.
 //
-// Lifetime: the owner destroys the object once Run has ended (the thread
-// manager reaps it then; a synchronous caller after WaitForThreadToEnd). The
+// Lifetime: the owner destroys the object once Run has ended and no
+// notification is in progress (each holds a CallbackScope, so the thread
+// manager does not reap the query while the report it makes on the socket
+// event thread is still on that thread's stack; a synchronous caller
+// destroys it after WaitForThreadToEnd). The
 // destructor aborts a query still running, which then reports
 // DNS_ERROR_ABORT, and closes the socket, waiting for a notification still in
 // flight. The listener must not destroy the object from inside its callback.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/dns/dns_listener.h"
 #include "net/dns/dns_record.h"
+#include "net/dns/dns_response_parser.h"
 #include "net/sockets/ip_address.h"
 #include "net/sockets/socket_listeners.h"
 #include "net/sockets/udp_non_blocking_client_socket.h"
@@ -76,9 +84,10 @@ class DNSThread : public KestMT::Thread, public UdpNonBlockingSocketListener {
   // emptied first).
   void GetResults(DWORD& p_dwResult, DnsRecordList& p_records);
 
-  // Kept for the resolver's cache; the query itself never uses them.
+  // Kept for the resolver's cache; the query itself never uses them, but a
+  // truncated answer (TC) is never to be cached as if it were complete.
   DWORD GetCacheTime() const { return m_dwCacheTime; }
-  bool GetDontCache() const { return m_bDontCache; }
+  bool GetDontCache() const { return m_bDontCache || m_bTruncatedAnswer; }
   bool GetSpecifyCacheTime() const { return m_bSpecifyCacheTime; }
 
   DWORD Run() override;
@@ -104,6 +113,12 @@ class DNSThread : public KestMT::Thread, public UdpNonBlockingSocketListener {
   // server in list order. The number of servers that took it.
   DWORD SendQueryToAllServers();
   bool IsOurTransmission(WORD p_wId);
+  // An unpredictable id no earlier transmission of this query used,
+  // remembered as ours.
+  WORD NewTransmissionId();
+  // The answer records on the chain of owner names from the queried name
+  // through its CNAMEs, in answer order; the others are logged and dropped.
+  DnsRecordList TakeAnswerChain(std::vector<DnsAnswer> p_answers) const;
   // The index in m_serverAddresses of the sender, or -1 when it is none of them.
   int FindServer(const std::string& p_strAddress, USHORT p_usPort) const;
   // Parses, checks and reports one datagram; m_lock held.
@@ -123,9 +138,12 @@ class DNSThread : public KestMT::Thread, public UdpNonBlockingSocketListener {
 
   KestMT::Mutex m_lock;
   bool m_bSent = false;  // m_lock
-  // Servers whose accepted response carried no answer record; m_lock.
-  std::vector<bool> m_emptyResponders;
-  DWORD m_dwEmptyResponses = 0;
+  // (server, transmission id) of every accepted answer that carried no
+  // usable record; m_lock.
+  std::vector<std::pair<int, WORD>> m_countedEmptyAnswers;
+  // Set before the report when the answer came with TC; read by the
+  // resolver from the report on.
+  std::atomic<bool> m_bTruncatedAnswer{false};
 
   std::mutex m_transmissionLock;
   std::vector<WORD> m_transmissionIds;  // m_transmissionLock

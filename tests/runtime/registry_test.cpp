@@ -175,6 +175,15 @@ TEST_F(RegistryAccessTest, InvalidArgumentsAreLoggedAndThrown) {
   std::vector<std::wstring> names{L"stale"};
   EXPECT_THROW(Registry::GetSubKeyNames(HKEY_CURRENT_USER, L"", names), KestBase::InvalidParameterException);
   EXPECT_TRUE(names.empty());
+  // A path or value name with an embedded NUL is refused whole, never cut
+  // into the shorter "Software\\X".
+  const std::wstring cutPath(L"Software\\X\0.poison", 18);
+  EXPECT_THROW(Registry::SetDwordKeyVal(HKEY_CURRENT_USER, cutPath, L"v", 1), KestBase::InvalidParameterException);
+  EXPECT_THROW(Registry::CreateKey(HKEY_CURRENT_USER, cutPath), KestBase::InvalidParameterException);
+  EXPECT_THROW(Registry::SetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\X", std::wstring(L"v\0w", 3), 1),
+               KestBase::InvalidParameterException);
+  EXPECT_THROW(Registry::DoesValNameExist(HKEY_CURRENT_USER, L"Software", std::wstring(L"v\0w", 3)),
+               KestBase::InvalidParameterException);
   EXPECT_EQ(m_capture->Take(),
             (std::vector<LogLine>{
                 {1, "GetDwordKeyVal - Invalid argument detected for parameter hKey or sub key path."},
@@ -183,6 +192,10 @@ TEST_F(RegistryAccessTest, InvalidArgumentsAreLoggedAndThrown) {
                     "value name."},
                 {1, "GetKeyVal - Invalid argument detected for parameter hKey."},
                 {1, "GetSubKeyNames - Invalid argument detected for parameter hKey or sub key path."},
+                {1, "SetDwordKeyVal - Invalid argument detected for parameter sub key path."},
+                {1, "CreateKey - Invalid argument detected for parameter sub key path."},
+                {1, "SetDwordKeyVal - Invalid argument detected for parameter value name."},
+                {1, "DoesValNameExist - Invalid argument detected for parameter value name."},
             }));
   EXPECT_FALSE(Registry::DoesKeyExist(HKEY_CURRENT_USER, L"Software\\X"));
 }

@@ -3,6 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <atomic>
 #include <string>
 #include <vector>
@@ -10,8 +12,10 @@
 #include <gtest/gtest.h>
 
 #include "net/dns/dns_cache.h"
+#include "runtime/mutex.h"
 #include "runtime/registry.h"
 #include "tests/support/temporary_directory.h"
+#include "tests/utils/utils_test_support.h"
 
 namespace KestNet::testing {
 namespace {
@@ -95,20 +99,34 @@ TEST_F(DnsCacheTest, LifetimeIsTheLargestNonZeroTtlAndTheEntryExpiresAfterIt) {
 }
 
 TEST_F(DnsCacheTest, ZeroTtlAnswersAreOnlyCachedForAGivenCacheTime) {
-  m_cache.Store("zero.test", {ARecord("zero.test", "10.0.0.1", 0)}, false, 0);
-  DnsRecordList records;
-  EXPECT_FALSE(m_cache.Lookup("zero.test", records));
-  EXPECT_FALSE(Registry::DoesValNameExist(HKEY_CURRENT_USER, EntryPath(L"zero.test"), L"IPAddresses"));
+  KestUtilsTest::LogCapture log("KestNetLib::DNS");
+  // RFC 2181 §8: a TTL of 2^31 or more counts as 0.
+  for (const DWORD dwTtl : {0u, 0x80000000u, 0xFFFFFFFFu}) {
+    m_cache.Store("zero.test", {ARecord("zero.test", "10.0.0.1", dwTtl)}, false, 0);
+    DnsRecordList records;
+    EXPECT_FALSE(m_cache.Lookup("zero.test", records)) << dwTtl;
+    // Nothing to keep makes no entry.
+    EXPECT_FALSE(Registry::DoesKeyExist(HKEY_CURRENT_USER, EntryPath(L"zero.test"))) << dwTtl;
+  }
+  m_cache.Store("huge.test", {ARecord("huge.test", "10.0.0.1", 0x80000000u), ARecord("huge.test", "10.0.0.2", 30)},
+                false, 0);
+  EXPECT_EQ(ReadDword(EntryPath(L"huge.test"), L"TTL"), 30u);
+  const auto cachingLines = [&log] {
+    std::size_t count = 0;
+    for (const std::string& line : log.Take()) count += line.find("Caching response for") != std::string::npos;
+    return count;
+  };
+  EXPECT_EQ(cachingLines(), 1u);  // only the store that kept something says so
 
-  // A given cache time still keeps only records that carried a lifetime.
+  // A given cache time keeps a TTL-0 answer for that time.
   m_cache.Store("zero.test", {ARecord("zero.test", "10.0.0.1", 0)}, true, 60);
-  EXPECT_FALSE(m_cache.Lookup("zero.test", records));
-
-  m_cache.Store("given.test", {ARecord("given.test", "10.0.0.7", 5)}, true, 60);
-  EXPECT_EQ(ReadDword(EntryPath(L"given.test"), L"TTL"), 60u);
-  EXPECT_EQ(ReadDword(EntryPath(L"given.test"), L"ExpirationDate"), kStart + 60);
+  EXPECT_EQ(ReadDword(EntryPath(L"zero.test"), L"TTL"), 60u);
+  EXPECT_EQ(ReadDword(EntryPath(L"zero.test"), L"ExpirationDate"), kStart + 60);
   m_now = kStart + 59;
-  EXPECT_TRUE(m_cache.Lookup("given.test", records));
+  DnsRecordList records;
+  EXPECT_TRUE(m_cache.Lookup("zero.test", records));
+  EXPECT_EQ(AddressesOf(records), (std::vector<std::string>{"10.0.0.1"}));
+  EXPECT_EQ(cachingLines(), 1u);
 }
 
 TEST_F(DnsCacheTest, AClockSetBackClearsTheWholeCache) {
@@ -213,6 +231,39 @@ TEST_F(DnsCacheTest, TwoProcessesRotateTheSameEntryWithoutLosingAStep) {
   std::vector<std::wstring> last;
   ASSERT_TRUE(Registry::GetMultiStringKeyVal(HKEY_CURRENT_USER, EntryPath(L"child1.test"), L"IPAddresses", last));
   EXPECT_EQ(last, (std::vector<std::wstring>{L"10.1.0.100"}));
+}
+
+// A process that hangs holding the cache's mutex costs the others their
+// cache, not their resolutions: the wait is bounded and the access goes on
+// without the cache.
+TEST_F(DnsCacheTest, AMutexHeldForGoodElsewhereLeavesTheCacheOutInsteadOfHanging) {
+  m_cache.Store("a.test", {ARecord("a.test", "10.0.0.1", 300)}, false, 0);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    KestMT::Mutex mutex;
+    mutex.Config(DnsCache::kMutexName, nullptr);
+    if (!mutex.Acquire(INFINITE)) ::_exit(1);
+    const char byte = 1;
+    if (::write(ready[1], &byte, 1) != 1) ::_exit(1);
+    ::pause();
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  DnsRecordList records;
+  EXPECT_FALSE(m_cache.Lookup("a.test", records));
+  m_cache.Store("b.test", {ARecord("b.test", "10.0.0.2", 300)}, false, 0);
+  ::kill(holder, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(holder, &status, 0), holder);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_FALSE(Registry::DoesKeyExist(HKEY_CURRENT_USER, EntryPath(L"b.test")));
+  // Once the holder is gone the cache is there again, untouched.
+  EXPECT_TRUE(m_cache.Lookup("a.test", records));
 }
 
 }  // namespace

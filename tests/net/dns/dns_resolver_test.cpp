@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "net/dns/dns.h"
+#include "platform/os/version.h"
 #include "runtime/exceptions.h"
 #include "runtime/registry.h"
 #include "tests/net/dns/dns_thread_test_support.h"
@@ -75,6 +76,15 @@ TEST_F(DnsResolverTest, NamesThatCannotBeQueriedAreRefusedAtTheCall) {
   longName += L"test";  // 264 bytes
   EXPECT_THROW(m_dns.ResolveName(longName, 5000, addresses, 0, 0), InvalidParameterException);
   EXPECT_THROW(m_dns.ResolveName(L"a..test", 5000, addresses, 0, 0), InvalidParameterException);
+  // A NUL would be sent whole but cut the cache's key at it; control
+  // characters are no text of a name either.
+  for (const std::wstring& name : {std::wstring(L"victim.example\0.poison.test", 27), std::wstring(L"a\tb.test"),
+                                   std::wstring(L"a\x7F.test")}) {
+    EXPECT_THROW(m_dns.ResolveName(name, 5000, addresses, 0, 0), InvalidParameterException);
+    m_dns.SetListener(&m_listener);
+    EXPECT_THROW(m_dns.ResolveNameAsync(name, 5000, 0, 0), InvalidParameterException);
+  }
+  EXPECT_TRUE(m_listener.Calls().empty());
 }
 
 TEST_F(DnsResolverTest, NoServersGivesFiveSynchronouslyAndOneCallbackWithFive) {
@@ -126,6 +136,17 @@ TEST_F(DnsResolverTest, CacheNameMovesTheCacheAndABackslashIsRefused) {
   m_dns.SetCacheName(L"");
   EXPECT_EQ(m_dns.GetCachePath(), L"SOFTWARE\\Tolvar\\Kest\\Config\\KestNet\\DNSCache");
   EXPECT_EQ(DnsCache::MakeCachePath(L"", false), L"SOFTWARE\\Tolvar\\Pelwick\\Config\\KestNet\\DNSCache");
+
+  // Before Vista (XP, Server 2003) the cache lives under the older base.
+  for (const DWORD dwMinor : {1u, 2u}) {
+    kestnet::platform::VersionProfile profile;
+    profile.MajorVersion = 5;
+    profile.MinorVersion = dwMinor;
+    ASSERT_EQ(kestnet::platform::WriteVersionProfile(profile), 0u);
+    Dns older;
+    older.SetCacheName(L"abc");
+    EXPECT_EQ(older.GetCachePath(), L"SOFTWARE\\Tolvar\\Pelwick\\Config\\abc\\KestNet\\DNSCache") << dwMinor;
+  }
 }
 
 TEST_F(DnsResolverTest, AbortOfANameNotRunningIsHarmlessAndAnEmptyNameIsRefused) {

@@ -193,6 +193,18 @@ const IgnoredResponse kIgnoredResponses[] = {
     {"AddressOfFiveBytes",
      [](const auto& q) { return ScriptedReply{DnsResponseBuilder(q).Record("", 1, 60, {10, 6, 6, 6, 6}).Build()}; }},
     {"NotEvenAHeader", [](const auto&) { return ScriptedReply{DnsBytes{0xAB, 0xCD, 0x81}}; }},
+    {"QuestionOfAnotherType",
+     [](const auto& q) {
+       DnsBytes bytes = Bad(q);
+       bytes[12 + q.question.size() - 3] = 28;  // AAAA
+       return ScriptedReply{bytes};
+     }},
+    {"QuestionOfAnotherClass",
+     [](const auto& q) {
+       DnsBytes bytes = Bad(q);
+       bytes[12 + q.question.size() - 1] = 3;  // CH
+       return ScriptedReply{bytes};
+     }},
 };
 
 class DnsThreadIgnoresTest : public DnsThreadTest,
@@ -247,6 +259,49 @@ TEST_F(DnsThreadTest, IgnoredResponsesAloneEndInTimeout) {
   EXPECT_TRUE(call.records.empty());
 }
 
+// Answers that say "nothing here" for the name: each counts as an empty
+// answer (so one server gives DNS_ERROR_NO_RESPONSES), whatever else it carries.
+struct EmptyAnswer {
+  const char* name;
+  std::function<DnsBytes(const kestnet::testing::DnsQuery&)> make;
+};
+
+void PrintTo(const EmptyAnswer& p_answer, std::ostream* p_pStream) { *p_pStream << p_answer.name; }
+
+const EmptyAnswer kEmptyAnswers[] = {
+    {"NoRecords", [](const auto& q) { return DnsResponseBuilder(q).Build(); }},
+    {"NxDomainWithAnAddress", [](const auto& q) { return DnsResponseBuilder(q).Flags(0x8183).A("", 60, "10.6.6.6").Build(); }},
+    {"ServFailWithAnAddress", [](const auto& q) { return DnsResponseBuilder(q).Flags(0x8182).A("", 60, "10.6.6.6").Build(); }},
+    {"RefusedWithAnAddress", [](const auto& q) { return DnsResponseBuilder(q).Flags(0x8185).A("", 60, "10.6.6.6").Build(); }},
+    {"AnAddressOfAnotherName", [](const auto& q) { return DnsResponseBuilder(q).A("victim.test", 60, "10.6.6.6").Build(); }},
+    {"AnAliasOfAnotherName",
+     [](const auto& q) {
+       return DnsResponseBuilder(q).CName("victim.test", 60, "evil.test").A("evil.test", 60, "10.6.6.6").Build();
+     }},
+    {"AnAddressOfAnotherClass",
+     [](const auto& q) {
+       DnsBytes bytes = DnsResponseBuilder(q).A("", 60, "10.6.6.6").Build();
+       bytes[bytes.size() - 11] = 3;  // CH: the low byte of the record's class
+       return bytes;
+     }},
+};
+
+class DnsThreadEmptyAnswerTest : public DnsThreadTest, public ::testing::WithParamInterface<EmptyAnswer> {};
+
+TEST_P(DnsThreadEmptyAnswerTest, CountsAsAnEmptyAnswer) {
+  const EmptyAnswer& scenario = GetParam();
+  StartPeer(kServerA, [&scenario](const ReceivedDatagram& p_datagram) {
+    return std::vector<ScriptedReply>{{scenario.make(QueryOf(p_datagram))}};
+  });
+  StartQuery({kServerA}, "empty.test", 5000);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.result, DNS_ERROR_NO_RESPONSES);
+  EXPECT_TRUE(call.records.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, DnsThreadEmptyAnswerTest, ::testing::ValuesIn(kEmptyAnswers),
+                         [](const auto& p_info) { return std::string(p_info.param.name); });
+
 TEST_F(DnsThreadTest, EmptyAnswersFromEveryServerGiveNoResponses) {
   StartPeer(kServerA, AnswerEmpty(3));  // NXDOMAIN
   StartPeer(kServerB, AnswerEmpty(0));
@@ -256,29 +311,46 @@ TEST_F(DnsThreadTest, EmptyAnswersFromEveryServerGiveNoResponses) {
   EXPECT_TRUE(call.records.empty());
 }
 
-TEST_F(DnsThreadTest, OneEmptyAnswerOfTwoServersWaitsForTheOther) {
-  StartPeer(kServerA, AnswerEmpty(3));
-  StartPeer(kServerB, AnswerWithAddress("10.2.2.2"));
-  // The second server answers only its retransmitted query, well after the
-  // first server's empty answer.
-  auto seen = std::make_shared<int>(0);
-  m_peers.back()->SetScript([seen](const ReceivedDatagram& p_datagram) {
-    if (++*seen < 2) {
-      return std::vector<ScriptedReply>{};
-    }
-    return std::vector<ScriptedReply>{
-        {DnsResponseBuilder(QueryOf(p_datagram)).A("", 60, "10.2.2.2").Build()}};
+TEST_F(DnsThreadTest, AnEmptyAnswerToTheRetransmissionCountsAgain) {
+  // One server says NXDOMAIN to every transmission, the other is down: the
+  // second "no such name" (to the first retransmission) ends the query, a
+  // definite answer instead of a late time-out.
+  ScriptedUdpPeer& answering = StartPeer(kServerA, AnswerEmpty(3));
+  StartPeer(kServerB);
+  StartQuery({kServerA, kServerB}, "gone.test", 5000);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.result, DNS_ERROR_NO_RESPONSES);
+  EXPECT_TRUE(call.records.empty());
+  EXPECT_EQ(answering.Received().size(), 2u);
+}
+
+TEST_F(DnsThreadTest, TakesOnlyTheRecordsAlongTheAliasChainInAnyOrder) {
+  StartPeer(kServerA, [](const ReceivedDatagram& p_datagram) {
+    return std::vector<ScriptedReply>{{DnsResponseBuilder(QueryOf(p_datagram))
+                                           .A("other.test", 60, "10.6.6.6")
+                                           .A("real.test", 60, "10.1.1.1")
+                                           .CName("", 60, "Real.Test")
+                                           .Build()}};
   });
-  StartQuery({kServerA, kServerB}, "later.test", 5000);
+  StartQuery({kServerA}, "www.test", 5000);
   const ListenerCall call = SingleReport();
   EXPECT_EQ(call.result, DNS_SUCCESS);
-  ASSERT_EQ(call.records.size(), 1u);
-  EXPECT_EQ(call.records[0].address.ToString(), "10.2.2.2");
-  // The first server answered both transmissions empty; that did not count
-  // as the second server's answer. Its peer may take in the retransmission
-  // after the second server's answer was already reported.
-  EXPECT_TRUE(m_peers.front()->WaitForDatagrams(2, 2s));
-  EXPECT_EQ(m_peers.front()->Received().size(), 2u);
+  ASSERT_EQ(call.records.size(), 2u);
+  EXPECT_EQ(call.records[0].address.ToString(), "10.1.1.1");
+  EXPECT_EQ(call.records[1].type, kDnsRecordTypeCName);
+  EXPECT_FALSE(m_query->GetDontCache());
+}
+
+TEST_F(DnsThreadTest, ATruncatedAnswerIsUsedButNotToBeCached) {
+  StartPeer(kServerA, [](const ReceivedDatagram& p_datagram) {
+    return std::vector<ScriptedReply>{
+        {DnsResponseBuilder(QueryOf(p_datagram)).Flags(0x8380).A("", 60, "10.1.1.1").Build()}};
+  });
+  StartQuery({kServerA}, "big.test", 5000);
+  const ListenerCall call = SingleReport();
+  EXPECT_EQ(call.result, DNS_SUCCESS);
+  EXPECT_EQ(call.records.size(), 1u);
+  EXPECT_TRUE(m_query->GetDontCache());
 }
 
 TEST_F(DnsThreadTest, RetransmitsOnTheScheduleForTimeout5000) {
@@ -305,11 +377,11 @@ TEST_F(DnsThreadTest, RetransmitsOnTheScheduleForTimeout5000) {
     const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(atFirst[i].at - atFirst[0].at);
     EXPECT_GE(at.count(), expectedMs[i] - 20) << "transmission " << i;
     EXPECT_LT(at.count(), expectedMs[i] + 400) << "transmission " << i;
-    // Every transmission has a new ID, the next value of the counter, and both
-    // servers get the same message.
+    // Every transmission has an ID of its own, and both servers get the same
+    // message.
     EXPECT_EQ(atFirst[i].bytes, atSecond[i].bytes);
-    if (i > 0) {
-      EXPECT_EQ(QueryOf(atFirst[i]).id, static_cast<std::uint16_t>(QueryOf(atFirst[i - 1]).id + 1));
+    for (std::size_t j = 0; j < i; ++j) {
+      EXPECT_NE(QueryOf(atFirst[i]).id, QueryOf(atFirst[j]).id);
     }
     EXPECT_EQ(QueryOf(atFirst[i]).name, "silent.test");
     EXPECT_EQ(QueryOf(atFirst[i]).flags, 0x0100);
