@@ -10,8 +10,10 @@
 
 namespace {
 
-// Dotted text of a name of at most 255 wire bytes: at most 254 characters.
-constexpr std::size_t kMaxDottedName = KestNet::kDnsMaxWireNameLength - 1;
+// Dotted text of a name of at most 255 wire bytes: at most 253 label bytes
+// (the first length byte and the final zero carry none), each written as at
+// most four characters (\DDD), with fewer dots than that between labels.
+constexpr std::size_t kMaxDottedName = 4 * (KestNet::kDnsMaxWireNameLength - 2);
 
 void Require(bool p_condition) {
   if (!p_condition) {
