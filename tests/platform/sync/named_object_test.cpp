@@ -120,15 +120,15 @@ TEST_F(NamedObjectTest, ScopesOfDifferentHomesDoNotMeet) {
   CloseHandle(mine);
 }
 
-mode_t ModeOf(const std::string& scope, const std::wstring& name) {
+mode_t ModeOf(const std::string& directory, const std::wstring& name) {
   struct stat info {};
-  std::string path = platform::NamedObjectDirectory(scope) + "/" + platform::EncodeObjectName(name);
+  std::string path = directory + "/" + platform::EncodeObjectName(name);
   if (::stat(path.c_str(), &info) != 0) return 0;
   return info.st_mode & 0777;
 }
 
 TEST_F(NamedObjectTest, AnObjectDirectoryPlantedAsASymbolicLinkIsRefused) {
-  std::string directory = platform::NamedObjectDirectory(Scope());
+  std::string directory = platform::AccountNamedObjectDirectory(Scope());
   std::string elsewhere = Home() + "/elsewhere";
   std::filesystem::create_directories(elsewhere);
   ASSERT_EQ(::symlink(elsewhere.c_str(), directory.c_str()), 0);
@@ -157,8 +157,8 @@ TEST_F(NamedObjectTest, NullDaclMakesTheObjectOpenToEveryAccount) {
   HANDLE open = CreateMutexW(&everyone, FALSE, L"open to all");
   HANDLE closed = CreateMutexW(nullptr, FALSE, L"owner only");
   ::umask(savedMask);
-  EXPECT_EQ(ModeOf(Scope(), L"open to all"), 0666u);
-  EXPECT_EQ(ModeOf(Scope(), L"owner only"), 0600u);
+  EXPECT_EQ(ModeOf(platform::NamedObjectDirectory(Scope()), L"open to all"), 0666u);
+  EXPECT_EQ(ModeOf(platform::AccountNamedObjectDirectory(Scope()), L"owner only"), 0600u);
   CloseHandle(open);
   CloseHandle(closed);
 }
