@@ -14,9 +14,9 @@
 // is openable by every account: it lives in the machine-wide directory, mode
 // 0666 whatever the umask. Any other is the creator's alone: it lives in the
 // creator's directory, mode 0600, where no other account can plant, hold or
-// remove a name. Opening a name, or creating one for every account, looks in
-// the account's directory first, then in the machine-wide one; an object for
-// the account alone is never looked for outside its own directory. A "Global\\" or "Local\\" prefix is ignored.
+// remove a name. A name is looked up in the account's directory first, then
+// in the machine-wide one; an object for the account alone is taken from
+// there only if this account made it (never one another account planted). A "Global\\" or "Local\\" prefix is ignored.
 // A directory that is a symbolic link, or whose owner or mode would let
 // another account in where it must not, is refused with ERROR_ACCESS_DENIED.
 //

@@ -185,28 +185,32 @@ std::shared_ptr<NamedSection> NamedSection::Acquire(const std::wstring& name, Na
   static std::once_flag exitHook;
   std::call_once(exitHook, [] { std::atexit(RemoveNamesAtExit); });
 
-  // The account's own objects shadow the machine-wide ones: a name is looked
-  // up there first, except that an object only for this account is never
-  // taken from the machine-wide directory, where any account may plant it.
+  // A name is looked up in the account's own directory first, then in the
+  // machine-wide one. There, an object only for this account may be one the
+  // account made for everyone under that name, never one another account
+  // planted. Only a name found counts: an unusable directory of ours does not
+  // keep the machine-wide name space from a caller.
   const bool forEveryone = !createIfMissing || (fileMode & 0066) != 0;
-  if (forEveryone) {
-    // Only a name found there counts: an unusable directory of ours does not
-    // keep the machine-wide name space from this caller.
-    if (auto own = ObjectDirectory::Acquire(ObjectNamespace::Account, false)) {
-      auto section = AcquireIn(std::move(own), encoded, kind, false, 0, fileMode, nullptr, existed);
-      if (section || GetLastError() != ERROR_FILE_NOT_FOUND) return section;
-    }
-  }
-  auto directory = ObjectDirectory::Acquire(forEveryone ? ObjectNamespace::Machine : ObjectNamespace::Account,
-                                            createIfMissing);
+  std::shared_ptr<NamedSection> section;
+  auto lookUp = [&](ObjectNamespace ns, bool onlyOurs) {
+    auto directory = ObjectDirectory::Acquire(ns, false);
+    if (!directory) return false;
+    section = AcquireIn(std::move(directory), encoded, kind, false, 0, fileMode, nullptr, onlyOurs, existed);
+    return section != nullptr || GetLastError() != ERROR_FILE_NOT_FOUND;
+  };
+  if (lookUp(ObjectNamespace::Account, false)) return section;
+  if (!forEveryone && lookUp(ObjectNamespace::Machine, true)) return section;
+  if (!createIfMissing) return lookUp(ObjectNamespace::Machine, false) ? section : nullptr;
+  auto directory = ObjectDirectory::Acquire(forEveryone ? ObjectNamespace::Machine : ObjectNamespace::Account, true);
   if (!directory) return nullptr;
-  return AcquireIn(std::move(directory), encoded, kind, createIfMissing, dataSize, fileMode, initState, existed);
+  return AcquireIn(std::move(directory), encoded, kind, true, dataSize, fileMode, initState, false, existed);
 }
 
 std::shared_ptr<NamedSection> NamedSection::AcquireIn(std::shared_ptr<ObjectDirectory> directory,
                                                       const std::string& name, NamedKind kind, bool createIfMissing,
                                                       std::uint64_t dataSize, unsigned fileMode,
-                                                      const std::function<void(void*)>& initState, bool* existed) {
+                                                      const std::function<void(void*)>& initState, bool onlyOurs,
+                                                      bool* existed) {
   const int directoryFd = directory->Descriptor();
   std::string path = directory->Path() + "/" + name;
 
@@ -237,6 +241,11 @@ std::shared_ptr<NamedSection> NamedSection::AcquireIn(std::shared_ptr<ObjectDire
       if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+      }
+      if (onlyOurs && info.st_uid != ::geteuid()) {  // another account's: not the object asked for
+        ::close(fd);
+        SetLastError(ERROR_FILE_NOT_FOUND);
         return nullptr;
       }
       // Every live holder keeps a shared lock. A file nobody locks is what

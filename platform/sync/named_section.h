@@ -57,7 +57,7 @@ class NamedSection {
   static std::shared_ptr<NamedSection> AcquireIn(std::shared_ptr<ObjectDirectory> directory, const std::string& name,
                                                  NamedKind kind, bool createIfMissing, std::uint64_t dataSize,
                                                  unsigned fileMode, const std::function<void(void*)>& initState,
-                                                 bool* existed);
+                                                 bool onlyOurs, bool* existed);
   static void RemoveNamesAtExit();
   // Unlinks the name if no other process holds it (and this process opened it).
   void RemoveNameIfLastHolder();

@@ -185,7 +185,8 @@ enum class RingDamage { Truncated, OverstatedSizes };
 
 class DamagedRingTest : public LogRingReaderTest, public ::testing::WithParamInterface<RingDamage> {};
 
-int DamageRing(RingDamage damage) {
+// Damages the ring and holds it until the handshake lets go.
+int DamageRingAndHoldIt(RingDamage damage, kestnet::testing::Handshake& handshake) {
   KestLog::EveryoneSecurityAttributes everyone;
   const auto size = static_cast<DWORD>(KestLog::LogRingSize(8));
   HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, everyone.Get(), PAGE_READWRITE, 0, size,
@@ -208,18 +209,17 @@ int DamageRing(RingDamage damage) {
     if (::pwrite(file, &claimedData, sizeof claimedData, 8) != sizeof claimedData) return 3;
   }
   ::close(file);
+  handshake.SignalReady();
+  handshake.WaitToGo();
+  UnmapViewOfFile(header);
+  CloseHandle(mapping);
   return 0;
 }
 
 TEST_P(DamagedRingTest, AFreshReaderRefusesItInsteadOfFaulting) {
   if (!kestnet::testing::CanActAsSecondAccount()) GTEST_SKIP() << "needs root to act as a second account";
   kestnet::testing::Handshake handshake;
-  pid_t planter = kestnet::testing::StartAsNobody([&] {
-    int damaged = DamageRing(GetParam());
-    handshake.SignalReady();
-    handshake.WaitToGo();
-    return damaged;
-  });
+  pid_t planter = kestnet::testing::StartAsNobody([&] { return DamageRingAndHoldIt(GetParam(), handshake); });
   handshake.KeepParentEnds();
   ASSERT_TRUE(handshake.WaitReady());
   // A process that has not mapped the ring yet, as every new one.

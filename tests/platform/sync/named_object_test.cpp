@@ -161,28 +161,33 @@ SECURITY_ATTRIBUTES* EveryoneAttributes() {
   return &everyone;
 }
 
-// Another account holds the name machine-wide and as its own: this
-// account's own mutex of that name is still a fresh one, free to take.
+// Another account holds the name machine-wide: this account's own mutex of
+// that name is still a fresh one, free to take; and this account's own one,
+// held, is not what the other account gets under the name.
 TEST_F(NamedObjectTest, AnotherAccountCanNeitherSquatNorShareAnAccountsOwnObject) {
   if (!CanActAsSecondAccount()) GTEST_SKIP() << "needs root to act as a second account";
   Handshake handshake;
   pid_t planter = StartAsNobody([&] {
     HANDLE planted = CreateMutexW(EveryoneAttributes(), TRUE, L"KEST_DNS_CACHE_MTX");
-    HANDLE own = CreateMutexW(nullptr, TRUE, L"KEST_DNS_CACHE_MTX");
-    if (planted == nullptr || own == nullptr || GetLastError() != ERROR_SUCCESS) return 1;
+    if (planted == nullptr) return 1;
     handshake.SignalReady();
     handshake.WaitToGo();
-    return 0;
+    CloseHandle(planted);
+    HANDLE own = CreateMutexW(nullptr, FALSE, L"KEST_DNS_CACHE_MTX");
+    bool fresh = own != nullptr && GetLastError() == ERROR_SUCCESS && WaitForSingleObject(own, 0) == WAIT_OBJECT_0;
+    if (own != nullptr) ReleaseMutex(own);
+    CloseHandle(own);
+    return fresh ? 0 : 2;
   });
   handshake.KeepParentEnds();
   ASSERT_TRUE(handshake.WaitReady());
   HANDLE mine = CreateMutexW(nullptr, FALSE, L"Local\\KEST_DNS_CACHE_MTX");
   EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
   EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_OBJECT_0);
-  ReleaseMutex(mine);
-  CloseHandle(mine);
   handshake.LetGo();
   EXPECT_EQ(WaitForChild(planter), 0);
+  ReleaseMutex(mine);
+  CloseHandle(mine);
 }
 
 // A machine-wide mutex another account left unusable: its lock word names a
@@ -219,6 +224,8 @@ TEST_P(DamagedMutexTest, NextWaiterGetsItAsAbandoned) {
     DamageMutex(static_cast<platform::MutexState*>(section->State()), GetParam());
     handshake.SignalReady();
     handshake.WaitToGo();
+    section.reset();
+    CloseHandle(planted);
     return 0;
   });
   handshake.KeepParentEnds();
