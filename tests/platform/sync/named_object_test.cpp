@@ -172,6 +172,7 @@ TEST_F(NamedObjectTest, AnotherAccountCanNeitherSquatNorShareAnAccountsOwnObject
     if (planted == nullptr) return 1;
     handshake.SignalReady();
     handshake.WaitToGo();
+    ReleaseMutex(planted);
     CloseHandle(planted);
     HANDLE own = CreateMutexW(nullptr, FALSE, L"KEST_DNS_CACHE_MTX");
     bool fresh = own != nullptr && GetLastError() == ERROR_SUCCESS && WaitForSingleObject(own, 0) == WAIT_OBJECT_0;
