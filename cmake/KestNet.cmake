@@ -48,7 +48,8 @@ function(kestnet_add_test name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   # An empty LABELS value would swallow the next property name, so labels are
   # only passed when there are some.
-  set(properties TIMEOUT 300 ENVIRONMENT "KESTNET_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}")
+  set(properties TIMEOUT 300 ENVIRONMENT "KESTNET_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}"
+      FIXTURES_REQUIRED kestnet_shm)
   if(ARG_LABELS)
     list(APPEND properties LABELS "${ARG_LABELS}")
   endif()

@@ -19,6 +19,14 @@ void TerminateField(char (&field)[N]) {
   field[N - 1] = '\0';
 }
 
+// Why opening the ring's mapping failed: a file that is no mapping this
+// layer made, or one smaller than its header says, is a damaged ring.
+LogRingOpenFailure FailureOfOpen(DWORD p_error) {
+  if (p_error == ERROR_FILE_NOT_FOUND) return LogRingOpenFailure::kMissing;
+  if (p_error == ERROR_ACCESS_DENIED) return LogRingOpenFailure::kAccessDenied;
+  return LogRingOpenFailure::kUnusable;
+}
+
 }  // namespace
 
 EveryoneSecurityAttributes::EveryoneSecurityAttributes() {
@@ -87,10 +95,7 @@ std::unique_ptr<LogRingReader> LogRingReader::OpenExisting(LogRingOpenFailure* p
 
   std::unique_ptr<LogRingReader> reader(new LogRingReader());
   reader->m_hMapping = OpenFileMappingW(FILE_MAP_READ, FALSE, kLogMappingNameW);
-  if (reader->m_hMapping == nullptr) {
-    return fail(GetLastError() == ERROR_ACCESS_DENIED ? LogRingOpenFailure::kAccessDenied
-                                                      : LogRingOpenFailure::kMissing);
-  }
+  if (reader->m_hMapping == nullptr) return fail(FailureOfOpen(GetLastError()));
 
   // The header first, to learn the creator's slot count; then the whole ring.
   auto* header = static_cast<const LogRingHeader*>(
@@ -150,10 +155,7 @@ bool AnnounceLogSettingsChange(LogRingOpenFailure* p_pFailure) {
   };
   if (p_pFailure != nullptr) *p_pFailure = LogRingOpenFailure::kNone;
   HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kLogMappingNameW);
-  if (mapping == nullptr) {
-    return fail(GetLastError() == ERROR_ACCESS_DENIED ? LogRingOpenFailure::kAccessDenied
-                                                      : LogRingOpenFailure::kMissing);
-  }
+  if (mapping == nullptr) return fail(FailureOfOpen(GetLastError()));
   // Only the header is touched, so only the header is mapped.
   auto* header = static_cast<LogRingHeader*>(
       MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(LogRingHeader)));

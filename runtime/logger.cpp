@@ -221,7 +221,10 @@ bool Logger::EnsureInitialized() {
   KestMT::AutoCriticalSection onlyOnce(&m_initLock);
   if (m_bInitialized.load(std::memory_order_relaxed)) return true;
   {
-    KestMT::AutoLockMutex lock(&m_ringMutex, INFINITE);
+    // Bounded like a write: every account may open the ring's mutex, so one
+    // that holds it for ever must cost each entry a second, not the process
+    // its logging. A time-out throws; the next entry tries again.
+    KestMT::AutoLockMutex lock(&m_ringMutex, kWriteLockTimeout);
     Initialize();
   }
   m_bInitialized.store(true, std::memory_order_release);

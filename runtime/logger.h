@@ -55,8 +55,8 @@ class LogSink {
 
 class Logger : public KestMT::Thread {
  public:
-  // Time-out of a writer waiting for the ring's mutex; on time-out the entry
-  // does not reach the ring.
+  // Time-out of a writer waiting for the ring's mutex, also when it sets the
+  // logger up; on time-out the entry does not reach the ring.
   static constexpr DWORD kWriteLockTimeout = 1000;
 
   // The process-wide logger, or null when it could not be built.

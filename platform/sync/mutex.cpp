@@ -1,6 +1,7 @@
 #include "platform/sync/mutex.h"
 
 #include <linux/futex.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,16 +17,24 @@ namespace kestnet::platform {
 
 static_assert(sizeof(MutexState) <= NamedSection::kStateBytes);
 
-bool InitializeMutexState(MutexState* state) {
-  new (state) MutexState{};
+namespace {
+
+bool InitializeLock(pthread_mutex_t* lock) {
   pthread_mutexattr_t attributes;
   if (pthread_mutexattr_init(&attributes) != 0) return false;
   pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_ERRORCHECK);
   pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
   pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
-  int rc = pthread_mutex_init(&state->lock, &attributes);
+  int rc = pthread_mutex_init(lock, &attributes);
   pthread_mutexattr_destroy(&attributes);
   return rc == 0;
+}
+
+}  // namespace
+
+bool InitializeMutexState(MutexState* state) {
+  new (state) MutexState{};
+  return InitializeLock(&state->lock);
 }
 
 MutexObject::MutexObject() : ownState_(std::make_unique<MutexState>()) {
@@ -45,6 +54,14 @@ AcquireOutcome MutexObject::TryAcquire(WaitSlot& slot) {
   slot.acquiredRecursively = false;
   slot.taken = false;
   int rc = pthread_mutex_trylock(&state_->lock);
+  if (rc == EBUSY && ClaimFromVanishedOwner()) rc = pthread_mutex_trylock(&state_->lock);
+  if (rc == ENOTRECOVERABLE) {
+    // Every owner here marks an abandoned mutex consistent again, so only a
+    // hand writing the shared state directly leaves it unrecoverable: start
+    // the lock afresh rather than fail every wait from now on.
+    state_->abandoned.store(1, std::memory_order_release);
+    if (InitializeLock(&state_->lock)) rc = pthread_mutex_trylock(&state_->lock);
+  }
   switch (rc) {
     case EDEADLK:  // the caller owns it already
       ++state_->recursion;
@@ -118,6 +135,27 @@ constexpr std::int64_t kSafetyPollNs = 1'000'000'000;
 constexpr std::int64_t kFallbackPollNs = 50'000'000;
 
 }  // namespace
+
+bool MutexObject::ClaimFromVanishedOwner() {
+  if (!section_ || !LockWordUsable()) return false;
+  std::atomic<std::uint32_t>* word = LockWord(&state_->lock);
+  std::uint32_t value = word->load(std::memory_order_acquire);
+  const auto owner = static_cast<pid_t>(value & kLockTidMask);
+  if (owner == 0) return false;
+  // pidfd_open fails with ESRCH only when no task has the id (a thread that
+  // is not a process leader gives EINVAL): the owner is gone. The id is read
+  // in this process's PID name space, the one its owners share.
+  int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, owner, 0));
+  if (pidfd >= 0) {
+    ::close(pidfd);
+    return false;
+  }
+  if (errno != ESRCH) return false;
+  // The kernel frees a robust lock only for an owner it saw take it; a word
+  // naming a thread that never existed (written straight into the file) or
+  // one that ended unseen is marked as the kernel marks a dead owner's.
+  return word->compare_exchange_strong(value, (value & kLockWaiters) | kLockOwnerDied, std::memory_order_acq_rel);
+}
 
 bool MutexObject::LockWordToSleepOn(WaitSlot& slot, FutexWaitEntry* entry) {
   if (!section_ || !LockWordUsable()) return false;

@@ -56,6 +56,9 @@ class MutexObject final : public WaitableObject, public std::enable_shared_from_
  private:
   // Whether the calling thread owns the mutex, asked without changing it.
   bool CallerOwns();
+  // A named mutex whose lock word names a thread that no longer exists is
+  // marked abandoned, so that the next trylock takes it.
+  bool ClaimFromVanishedOwner();
   void Unlock();
   std::unique_ptr<MutexState> ownState_;
   std::shared_ptr<NamedSection> section_;

@@ -1,6 +1,5 @@
 #include "platform/sync/named_section.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -10,14 +9,16 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
+#include <cstdlib>
+#include <limits>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
-#include "platform/os/home.h"
 #include "platform/os/last_error.h"
 #include "platform/os/utf8.h"
 #include "platform/sync/named_objects.h"
+#include "platform/sync/object_directory.h"
 
 namespace kestnet::platform {
 namespace {
@@ -55,14 +56,6 @@ std::string Hex64(std::uint64_t value) {
   return text;
 }
 
-void SetErrorFromErrno(int error) {
-  if (error == ENOENT) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-  } else {
-    SetLastErrorFromErrno(error);
-  }
-}
-
 std::wstring WithoutNamespacePrefix(const std::wstring& name) {
   for (const wchar_t* prefix : {L"Global\\", L"Local\\"}) {
     std::wstring_view view(prefix);
@@ -71,36 +64,15 @@ std::wstring WithoutNamespacePrefix(const std::wstring& name) {
   return name;
 }
 
-// Creates the scope directory, open to every account (sticky, like /tmp), so
-// objects created with a null DACL can be opened by other users. An existing
-// one must be a real directory that nobody else can empty or fill behind our
-// back: ours or root's, or sticky; anything else (a symbolic link, another
-// user's open directory) fails with ERROR_ACCESS_DENIED.
-bool EnsureDirectory(const std::string& directory) {
-  if (::mkdir(directory.c_str(), 01777) == 0) {
-    ::chmod(directory.c_str(), 01777);
-    return true;
+// Unlinks name in the directory if it still names the file fd is open on (a
+// fresh object may have taken the name meanwhile).
+void UnlinkIfStillNamed(int directoryFd, const std::string& name, int fd) {
+  struct stat mine {};
+  struct stat linked {};
+  if (::fstat(fd, &mine) == 0 && ::fstatat(directoryFd, name.c_str(), &linked, AT_SYMLINK_NOFOLLOW) == 0 &&
+      mine.st_ino == linked.st_ino && mine.st_dev == linked.st_dev) {
+    ::unlinkat(directoryFd, name.c_str(), 0);
   }
-  if (errno != EEXIST) {
-    SetErrorFromErrno(errno);
-    return false;
-  }
-  struct stat info {};
-  bool safe = ::lstat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-              (info.st_uid == ::geteuid() || info.st_uid == 0 || (info.st_mode & S_ISVTX) != 0);
-  if (!safe) SetLastError(ERROR_ACCESS_DENIED);
-  return safe;
-}
-
-// Scopes are tokens made by NamedObjectScope(); anything else could name a
-// directory outside the shared memory folder.
-bool ValidScope(const std::string& scope) {
-  if (scope.empty() || scope.size() > 64) return false;
-  for (char c : scope) {
-    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
-    if (!plain) return false;
-  }
-  return true;
 }
 
 void* MapHeader(int fd) {
@@ -109,25 +81,6 @@ void* MapHeader(int fd) {
 }
 
 }  // namespace
-
-std::string NamedObjectDirectory(const std::string& scope) {
-  if (!ValidScope(scope)) return std::string();
-  std::error_code error;
-  std::string base = "/dev/shm";
-  if (!std::filesystem::is_directory(base, error) || ::access(base.c_str(), W_OK | X_OK) != 0) {
-    base = std::filesystem::temp_directory_path(error).string();
-    if (base.empty()) base = "/tmp";
-  }
-  return base + "/kestnet-" + scope;
-}
-
-bool RemoveNamedObjects(const std::string& scope) {
-  std::string directory = NamedObjectDirectory(scope);
-  if (directory.empty()) return false;
-  std::error_code error;
-  std::filesystem::remove_all(directory, error);
-  return !error;
-}
 
 std::string EncodeObjectName(const std::wstring& name) {
   std::string encoded;
@@ -169,31 +122,51 @@ std::wstring ObjectNameFromUtf8(const char* text) {
   return text == nullptr ? std::wstring() : WideFromUtf8(text);
 }
 
-NamedSection::NamedSection(std::string path, int fd, void* header)
-    : path_(std::move(path)), fd_(fd), header_(header) {}
+NamedSection::NamedSection(std::shared_ptr<ObjectDirectory> directory, std::string name, int fd, void* header,
+                           std::uint64_t dataSize)
+    : directory_(std::move(directory)),
+      name_(std::move(name)),
+      path_(directory_->Path() + "/" + name_),
+      fd_(fd),
+      header_(header),
+      dataSize_(dataSize),
+      openerProcess_(::getpid()) {}
 
 NamedSection::~NamedSection() {
   ::munmap(header_, kHeaderPage);
-  SectionRegistry& registry = Registry();
-  std::lock_guard lock(registry.mutex);
-  auto found = registry.sections.find(path_);
-  if (found != registry.sections.end() && found->second.expired()) registry.sections.erase(found);
-  // The last holder in any process removes the name: nobody else holds a
-  // shared lock when the exclusive one is granted.
-  if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-    struct stat mine {};
-    struct stat linked {};
-    if (::fstat(fd_, &mine) == 0 && ::stat(path_.c_str(), &linked) == 0 && mine.st_ino == linked.st_ino &&
-        mine.st_dev == linked.st_dev) {
-      ::unlink(path_.c_str());
+  {
+    SectionRegistry& registry = Registry();
+    std::lock_guard lock(registry.mutex);
+    auto found = registry.sections.find(path_);
+    if (found != registry.sections.end() && found->second.expired()) registry.sections.erase(found);
+  }
+  RemoveNameIfLastHolder();
+  ::close(fd_);
+  // directory_ goes after the file, so that an emptied directory can go too.
+}
+
+void NamedSection::RemoveNameIfLastHolder() {
+  // Nobody else holds a shared lock when the exclusive one is granted. A
+  // forked child shares the opener's lock and must not decide for it.
+  if (::getpid() != openerProcess_ || ::flock(fd_, LOCK_EX | LOCK_NB) != 0) return;
+  UnlinkIfStillNamed(directory_->Descriptor(), name_, fd_);
+}
+
+void NamedSection::RemoveNamesAtExit() {
+  std::vector<std::shared_ptr<NamedSection>> held;
+  {
+    SectionRegistry& registry = Registry();
+    std::lock_guard lock(registry.mutex);
+    for (auto& [path, section] : registry.sections) {
+      if (auto live = section.lock()) held.push_back(std::move(live));
     }
   }
-  ::close(fd_);
+  // Their memory stays mapped for whatever still runs; only the names go.
+  for (const auto& section : held) section->RemoveNameIfLastHolder();
+  RemoveObjectDirectoriesAtExit();
 }
 
 void* NamedSection::State() const { return static_cast<char*>(header_) + kStateOffset; }
-
-std::uint64_t NamedSection::DataSize() const { return static_cast<const SectionHeader*>(header_)->dataSize; }
 
 std::shared_ptr<NamedSection> NamedSection::Acquire(const std::wstring& name, NamedKind kind, bool createIfMissing,
                                                     std::uint64_t dataSize, unsigned fileMode,
@@ -208,13 +181,38 @@ std::shared_ptr<NamedSection> NamedSection::Acquire(const std::wstring& name, Na
     SetLastError(ERROR_INVALID_NAME);
     return nullptr;
   }
-  std::string directory = NamedObjectDirectory(NamedObjectScope());
-  if (directory.empty()) {
-    SetLastError(ERROR_INVALID_NAME);
-    return nullptr;
-  }
-  if (!EnsureDirectory(directory)) return nullptr;
-  std::string path = directory + "/" + encoded;
+  // Objects still held when the process ends take their names with them.
+  static std::once_flag exitHook;
+  std::call_once(exitHook, [] { std::atexit(RemoveNamesAtExit); });
+
+  // A name is looked up in the account's own directory first, then in the
+  // machine-wide one. There, an object only for this account may be one the
+  // account made for everyone under that name, never one another account
+  // planted. Only a name found counts: an unusable directory of ours does not
+  // keep the machine-wide name space from a caller.
+  const bool forEveryone = !createIfMissing || (fileMode & 0066) != 0;
+  std::shared_ptr<NamedSection> section;
+  auto lookUp = [&](ObjectNamespace ns, bool onlyOurs) {
+    auto directory = ObjectDirectory::Acquire(ns, false);
+    if (!directory) return false;
+    section = AcquireIn(std::move(directory), encoded, kind, false, 0, fileMode, nullptr, onlyOurs, existed);
+    return section != nullptr || GetLastError() != ERROR_FILE_NOT_FOUND;
+  };
+  if (lookUp(ObjectNamespace::Account, false)) return section;
+  if (!forEveryone && lookUp(ObjectNamespace::Machine, true)) return section;
+  if (!createIfMissing) return lookUp(ObjectNamespace::Machine, false) ? section : nullptr;
+  auto directory = ObjectDirectory::Acquire(forEveryone ? ObjectNamespace::Machine : ObjectNamespace::Account, true);
+  if (!directory) return nullptr;
+  return AcquireIn(std::move(directory), encoded, kind, true, dataSize, fileMode, initState, false, existed);
+}
+
+std::shared_ptr<NamedSection> NamedSection::AcquireIn(std::shared_ptr<ObjectDirectory> directory,
+                                                      const std::string& name, NamedKind kind, bool createIfMissing,
+                                                      std::uint64_t dataSize, unsigned fileMode,
+                                                      const std::function<void(void*)>& initState, bool onlyOurs,
+                                                      bool* existed) {
+  const int directoryFd = directory->Descriptor();
+  std::string path = directory->Path() + "/" + name;
 
   SectionRegistry& registry = Registry();
   // Declared before the lock so that, should it hold the last reference, the
@@ -236,45 +234,62 @@ std::shared_ptr<NamedSection> NamedSection::Acquire(const std::wstring& name, Na
   // Each round either opens the file, creates it, or sees it vanish or appear
   // under it and tries again; a handful of rounds always suffices.
   for (int round = 0; round < 64; ++round) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    // Non-blocking: a FIFO planted under the name must not stall the open.
+    int fd = ::openat(directoryFd, name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd >= 0) {
+      struct stat info {};
+      if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+      }
+      if (onlyOurs && info.st_uid != ::geteuid()) {  // another account's: not the object asked for
+        ::close(fd);
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+      }
       // Every live holder keeps a shared lock. A file nobody locks is what
       // processes that ended without closing (killed, or exiting with
       // handles open) left behind: the object is gone, as on Windows, and
       // the name is free for a fresh one.
       if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        struct stat mine {};
-        struct stat linked {};
-        if (::fstat(fd, &mine) == 0 && ::stat(path.c_str(), &linked) == 0 && mine.st_ino == linked.st_ino &&
-            mine.st_dev == linked.st_dev) {
-          ::unlink(path.c_str());
-        }
+        UnlinkIfStillNamed(directoryFd, name, fd);
         ::close(fd);
         continue;
       }
-      while (::flock(fd, LOCK_SH) != 0 && errno == EINTR) {
+      if (!LockShared(fd)) {
+        ::close(fd);
+        SetLastError(ERROR_TIMEOUT);
+        return nullptr;
       }
-      struct stat info {};
       if (::fstat(fd, &info) != 0 || info.st_nlink == 0) {  // removed by its last holder meanwhile
         ::close(fd);
         continue;
       }
-      void* header = static_cast<std::size_t>(info.st_size) >= kHeaderPage ? MapHeader(fd) : nullptr;
+      // The header and the file's size are checked once, here, and the size
+      // kept: any account that may open the object may also write its header.
+      void* header = static_cast<std::uint64_t>(info.st_size) >= kHeaderPage ? MapHeader(fd) : nullptr;
       const auto* fields = static_cast<const SectionHeader*>(header);
-      if (header == nullptr || fields->magic != kSectionMagic ||
-          fields->kind != static_cast<std::uint32_t>(kind)) {
+      const std::uint64_t dataHeld = static_cast<std::uint64_t>(info.st_size) - kHeaderPage;
+      const std::uint64_t claimed = header != nullptr ? fields->dataSize : 0;
+      if (header == nullptr || fields->magic != kSectionMagic || fields->kind != static_cast<std::uint32_t>(kind) ||
+          claimed > dataHeld) {
         if (header != nullptr) ::munmap(header, kHeaderPage);
         ::close(fd);
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
       }
-      std::shared_ptr<NamedSection> section(new NamedSection(path, fd, header));
+      std::shared_ptr<NamedSection> section(new NamedSection(std::move(directory), name, fd, header, claimed));
       registry.sections[path] = section;
       *existed = true;
       return section;
     }
     if (errno != ENOENT) {
-      SetErrorFromErrno(errno);
+      if (errno == ELOOP) {
+        SetLastError(ERROR_INVALID_HANDLE);  // a symbolic link planted under the name
+      } else {
+        SetNamedObjectErrorFromErrno(errno);
+      }
       return nullptr;
     }
     if (!createIfMissing) {
@@ -284,20 +299,22 @@ std::shared_ptr<NamedSection> NamedSection::Acquire(const std::wstring& name, Na
 
     // Build the object completely under a private name, then publish it with
     // link(2), which fails if someone else published first.
-    std::string temporary = directory + "/.new-" + std::to_string(::getpid()) + "-" +
-                            std::to_string(temporaryCounter.fetch_add(1));
-    fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, fileMode);
+    std::string temporary =
+        ".new-" + std::to_string(::getpid()) + "-" + std::to_string(temporaryCounter.fetch_add(1));
+    fd = ::openat(directoryFd, temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, fileMode);
     if (fd < 0) {
-      SetErrorFromErrno(errno);
+      SetNamedObjectErrorFromErrno(errno);
       return nullptr;
     }
     ::fchmod(fd, fileMode);  // whatever the umask
     void* header = nullptr;
-    if (::ftruncate(fd, static_cast<off_t>(kHeaderPage + dataSize)) != 0 || (header = MapHeader(fd)) == nullptr) {
-      int error = errno;
-      ::unlink(temporary.c_str());
+    const bool fits = dataSize <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - kHeaderPage;
+    if (!fits || ::ftruncate(fd, static_cast<off_t>(kHeaderPage + dataSize)) != 0 ||
+        (header = MapHeader(fd)) == nullptr) {
+      int error = fits ? errno : EFBIG;
+      ::unlinkat(directoryFd, temporary.c_str(), 0);
       ::close(fd);
-      SetErrorFromErrno(error == EFBIG || error == EINVAL ? ENOMEM : error);
+      SetNamedObjectErrorFromErrno(error == EFBIG || error == EINVAL ? ENOMEM : error);
       return nullptr;
     }
     auto* fields = static_cast<SectionHeader*>(header);
@@ -306,18 +323,18 @@ std::shared_ptr<NamedSection> NamedSection::Acquire(const std::wstring& name, Na
     if (initState) initState(static_cast<char*>(header) + kStateOffset);
     fields->magic = kSectionMagic;
     ::flock(fd, LOCK_SH);
-    int linked = ::link(temporary.c_str(), path.c_str());
+    int linked = ::linkat(directoryFd, temporary.c_str(), directoryFd, name.c_str(), 0);
     int linkError = errno;
-    ::unlink(temporary.c_str());
+    ::unlinkat(directoryFd, temporary.c_str(), 0);
     if (linked == 0) {
-      std::shared_ptr<NamedSection> section(new NamedSection(path, fd, header));
+      std::shared_ptr<NamedSection> section(new NamedSection(std::move(directory), name, fd, header, dataSize));
       registry.sections[path] = section;
       return section;
     }
     ::munmap(header, kHeaderPage);
     ::close(fd);
     if (linkError != EEXIST) {
-      SetErrorFromErrno(linkError);
+      SetNamedObjectErrorFromErrno(linkError);
       return nullptr;
     }
   }

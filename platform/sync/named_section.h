@@ -19,6 +19,8 @@ namespace kestnet::platform {
 
 enum class NamedKind : std::uint32_t { Event = 1, Mutex = 2, FileMapping = 3 };
 
+class ObjectDirectory;
+
 class NamedSection {
  public:
   static constexpr std::size_t kHeaderPage = 4096;
@@ -28,10 +30,13 @@ class NamedSection {
   // Opens the object called name, or creates it when it does not exist
   // (createIfMissing): dataSize bytes of data after the header page,
   // initState(state) run on the state before any other process can see it.
-  // *existed tells which happened. On failure returns nullptr and sets the
-  // last error: ERROR_FILE_NOT_FOUND (missing, not creating),
-  // ERROR_INVALID_HANDLE (the name belongs to another kind of object),
-  // ERROR_ACCESS_DENIED, ERROR_INVALID_NAME / ERROR_FILENAME_EXCED_RANGE.
+  // *existed tells which happened. fileMode 0666 makes an object for every
+  // account (machine-wide), 0600 one for this account only; opening looks in
+  // both (see named_objects.h). On failure returns nullptr and sets the last
+  // error: ERROR_FILE_NOT_FOUND (missing, not creating),
+  // ERROR_INVALID_HANDLE (the name belongs to another kind of object, or its
+  // file is not one this layer made), ERROR_ACCESS_DENIED, ERROR_TIMEOUT,
+  // ERROR_INVALID_NAME / ERROR_FILENAME_EXCED_RANGE.
   static std::shared_ptr<NamedSection> Acquire(const std::wstring& name, NamedKind kind, bool createIfMissing,
                                                std::uint64_t dataSize, unsigned fileMode,
                                                const std::function<void(void*)>& initState, bool* existed);
@@ -41,14 +46,29 @@ class NamedSection {
   NamedSection& operator=(const NamedSection&) = delete;
 
   void* State() const;
-  std::uint64_t DataSize() const;
+  // Bytes of data after the header page, as checked against the file when it
+  // was opened (never re-read: another process may write the header).
+  std::uint64_t DataSize() const { return dataSize_; }
   int FileDescriptor() const { return fd_; }
 
  private:
-  NamedSection(std::string path, int fd, void* header);
+  NamedSection(std::shared_ptr<ObjectDirectory> directory, std::string name, int fd, void* header,
+               std::uint64_t dataSize);
+  static std::shared_ptr<NamedSection> AcquireIn(std::shared_ptr<ObjectDirectory> directory, const std::string& name,
+                                                 NamedKind kind, bool createIfMissing, std::uint64_t dataSize,
+                                                 unsigned fileMode, const std::function<void(void*)>& initState,
+                                                 bool onlyOurs, bool* existed);
+  static void RemoveNamesAtExit();
+  // Unlinks the name if no other process holds it (and this process opened it).
+  void RemoveNameIfLastHolder();
+
+  std::shared_ptr<ObjectDirectory> directory_;
+  std::string name_;  // encoded, inside directory_
   std::string path_;
   int fd_;
   void* header_;
+  std::uint64_t dataSize_;
+  int openerProcess_;
 };
 
 // The wide form of a narrow (UTF-8) object name; empty for nullptr.

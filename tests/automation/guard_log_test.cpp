@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "automation/method_guard.h"
+#include "platform/os/home.h"
+#include "platform/sync/named_objects.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
 #include "runtime/log_ring_reader.h"
@@ -57,6 +59,8 @@ template <typename Body>
     }
   }
   reader.reset();
+  // _Exit runs no exit handler: the ring goes with the scope's objects here.
+  kestnet::platform::RemoveNamedObjects(kestnet::platform::NamedObjectScope());
   std::error_code ignored;
   std::filesystem::remove_all(pattern, ignored);
   std::_Exit(status);

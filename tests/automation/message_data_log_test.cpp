@@ -12,6 +12,8 @@
 
 #include "automation/message_data.h"
 #include "platform/com/com.h"
+#include "platform/os/home.h"
+#include "platform/sync/named_objects.h"
 #include "runtime/log.h"
 #include "runtime/log_ring_reader.h"
 
@@ -65,6 +67,8 @@ template <typename Body>
   IErrorInfo* stale = nullptr;
   if (GetErrorInfo(0, &stale) == S_OK && stale != nullptr) stale->Release();
   CoUninitialize();
+  // _Exit runs no exit handler: the ring goes with the scope's objects here.
+  kestnet::platform::RemoveNamedObjects(kestnet::platform::NamedObjectScope());
   std::error_code ignored;
   std::filesystem::remove_all(pattern, ignored);
   std::_Exit(status);

@@ -28,6 +28,8 @@
 #include "net/sockets/socket_event_thread.h"
 #include "net/sockets/socket_result.h"
 #include "platform/com/com.h"
+#include "platform/os/home.h"
+#include "platform/sync/named_objects.h"
 #include "runtime/log.h"
 #include "runtime/log_ring_reader.h"
 #include "tests/companions/sys_net_module.h"
@@ -908,6 +910,8 @@ template <typename Body>
   IErrorInfo* stale = nullptr;
   if (GetErrorInfo(0, &stale) == S_OK && stale != nullptr) stale->Release();
   CoUninitialize();
+  // _Exit runs no exit handler: the ring goes with the scope's objects here.
+  kestnet::platform::RemoveNamedObjects(kestnet::platform::NamedObjectScope());
   std::error_code ignored;
   std::filesystem::remove_all(pattern, ignored);
   std::_Exit(status);

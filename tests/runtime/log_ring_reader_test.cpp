@@ -1,15 +1,21 @@
 #include "runtime/log_ring_reader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/os/home.h"
 #include "platform/shm/file_mapping.h"
+#include "platform/sync/named_objects.h"
+#include "platform/sync/named_section.h"
 #include "runtime/log_text.h"
 #include "runtime/logger.h"
 #include "tests/runtime/log_test_support.h"
+#include "tests/support/second_account.h"
 
 namespace {
 
@@ -171,5 +177,68 @@ TEST(LogTextTest, BoundedCopiesNeverEndInHalfACharacter) {
     EXPECT_EQ(std::string(field.data()), c.expected);
   }
 }
+
+// Another account damages the ring every account shares: the file cut back
+// to its header page, or a header claiming more than the file holds. A reader
+// that opens it afterwards refuses it instead of dying of SIGBUS.
+enum class RingDamage { Truncated, OverstatedSizes };
+
+class DamagedRingTest : public LogRingReaderTest, public ::testing::WithParamInterface<RingDamage> {};
+
+// Damages the ring and holds it until the handshake lets go.
+int DamageRingAndHoldIt(RingDamage damage, kestnet::testing::Handshake& handshake) {
+  KestLog::EveryoneSecurityAttributes everyone;
+  const auto size = static_cast<DWORD>(KestLog::LogRingSize(8));
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, everyone.Get(), PAGE_READWRITE, 0, size,
+                                      KestLog::kLogMappingNameW);
+  auto* header = static_cast<LogRingHeader*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  if (header == nullptr) return 1;
+  header->entryCount = 8;
+  header->generation = 1;
+  header->writeCounter = 5;
+  const std::string path = kestnet::platform::NamedObjectDirectory(kestnet::platform::NamedObjectScope()) + "/" +
+                           kestnet::platform::EncodeObjectName(KestLog::kLogMappingNameW);
+  int file = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (file < 0) return 2;
+  if (damage == RingDamage::Truncated) {
+    if (::ftruncate(file, kestnet::platform::NamedSection::kHeaderPage) != 0) return 3;
+  } else {
+    header->entryCount = 100000;
+    header->writeCounter = 90000;
+    const std::uint64_t claimedData = 1ull << 32;  // the section header's data size, at offset 8
+    if (::pwrite(file, &claimedData, sizeof claimedData, 8) != sizeof claimedData) return 3;
+  }
+  ::close(file);
+  handshake.SignalReady();
+  handshake.WaitToGo();
+  UnmapViewOfFile(header);
+  CloseHandle(mapping);
+  return 0;
+}
+
+TEST_P(DamagedRingTest, AFreshReaderRefusesItInsteadOfFaulting) {
+  if (!kestnet::testing::CanActAsSecondAccount()) GTEST_SKIP() << "needs root to act as a second account";
+  kestnet::testing::Handshake handshake;
+  pid_t planter = kestnet::testing::StartAsNobody([&] { return DamageRingAndHoldIt(GetParam(), handshake); });
+  handshake.KeepParentEnds();
+  ASSERT_TRUE(handshake.WaitReady());
+  // A process that has not mapped the ring yet, as every new one.
+  pid_t reader = ::fork();
+  if (reader == 0) {
+    KestLog::LogRingOpenFailure why = KestLog::LogRingOpenFailure::kNone;
+    auto ring = KestLog::LogRingReader::OpenExisting(&why);
+    if (ring) ring->ReadNewest(8);
+    ::_exit(ring ? 1 : why == KestLog::LogRingOpenFailure::kUnusable ? 0 : 2);
+  }
+  EXPECT_EQ(kestnet::testing::WaitForChild(reader), 0);
+  handshake.LetGo();
+  EXPECT_EQ(kestnet::testing::WaitForChild(planter), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, DamagedRingTest,
+                         ::testing::Values(RingDamage::Truncated, RingDamage::OverstatedSizes),
+                         [](const auto& test) -> std::string {
+                           return test.param == RingDamage::Truncated ? "Truncated" : "OverstatedSizes";
+                         });
 
 }  // namespace

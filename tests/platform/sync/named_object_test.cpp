@@ -9,8 +9,11 @@
 #include "platform/os/security.h"
 #include "platform/sync/event.h"
 #include "platform/sync/mutex.h"
+#include "platform/sync/mutex_object.h"
 #include "platform/sync/named_objects.h"
+#include "platform/sync/named_section.h"
 #include "tests/platform/sync/isolated_home.h"
+#include "tests/support/second_account.h"
 
 namespace kestnet::testing {
 namespace {
@@ -120,15 +123,15 @@ TEST_F(NamedObjectTest, ScopesOfDifferentHomesDoNotMeet) {
   CloseHandle(mine);
 }
 
-mode_t ModeOf(const std::string& scope, const std::wstring& name) {
+mode_t ModeOf(const std::string& directory, const std::wstring& name) {
   struct stat info {};
-  std::string path = platform::NamedObjectDirectory(scope) + "/" + platform::EncodeObjectName(name);
+  std::string path = directory + "/" + platform::EncodeObjectName(name);
   if (::stat(path.c_str(), &info) != 0) return 0;
   return info.st_mode & 0777;
 }
 
 TEST_F(NamedObjectTest, AnObjectDirectoryPlantedAsASymbolicLinkIsRefused) {
-  std::string directory = platform::NamedObjectDirectory(Scope());
+  std::string directory = platform::AccountNamedObjectDirectory(Scope());
   std::string elsewhere = Home() + "/elsewhere";
   std::filesystem::create_directories(elsewhere);
   ASSERT_EQ(::symlink(elsewhere.c_str(), directory.c_str()), 0);
@@ -140,6 +143,111 @@ TEST_F(NamedObjectTest, AnObjectDirectoryPlantedAsASymbolicLinkIsRefused) {
   EXPECT_NE(event, nullptr);
   CloseHandle(event);
 }
+
+TEST_F(NamedObjectTest, AnAccountDirectoryMadeByAnotherAccountIsRefused) {
+  if (!CanActAsSecondAccount()) GTEST_SKIP() << "needs root to act as a second account";
+  std::string directory = platform::AccountNamedObjectDirectory(Scope());
+  EXPECT_EQ(WaitForChild(StartAsNobody([&] { return ::mkdir(directory.c_str(), 0700); })), 0);
+  EXPECT_EQ(CreateMutexW(nullptr, FALSE, L"squatted"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  ::rmdir(directory.c_str());
+}
+
+SECURITY_ATTRIBUTES* EveryoneAttributes() {
+  static SECURITY_DESCRIPTOR descriptor;
+  static SECURITY_ATTRIBUTES everyone{sizeof(SECURITY_ATTRIBUTES), &descriptor, FALSE};
+  InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+  return &everyone;
+}
+
+// Another account holds the name machine-wide: this account's own mutex of
+// that name is still a fresh one, free to take; and this account's own one,
+// held, is not what the other account gets under the name.
+TEST_F(NamedObjectTest, AnotherAccountCanNeitherSquatNorShareAnAccountsOwnObject) {
+  if (!CanActAsSecondAccount()) GTEST_SKIP() << "needs root to act as a second account";
+  Handshake handshake;
+  pid_t planter = StartAsNobody([&] {
+    HANDLE planted = CreateMutexW(EveryoneAttributes(), TRUE, L"KEST_DNS_CACHE_MTX");
+    if (planted == nullptr) return 1;
+    handshake.SignalReady();
+    handshake.WaitToGo();
+    ReleaseMutex(planted);
+    CloseHandle(planted);
+    HANDLE own = CreateMutexW(nullptr, FALSE, L"KEST_DNS_CACHE_MTX");
+    bool fresh = own != nullptr && GetLastError() == ERROR_SUCCESS && WaitForSingleObject(own, 0) == WAIT_OBJECT_0;
+    if (own != nullptr) ReleaseMutex(own);
+    CloseHandle(own);
+    return fresh ? 0 : 2;
+  });
+  handshake.KeepParentEnds();
+  ASSERT_TRUE(handshake.WaitReady());
+  HANDLE mine = CreateMutexW(nullptr, FALSE, L"Local\\KEST_DNS_CACHE_MTX");
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_OBJECT_0);
+  handshake.LetGo();
+  EXPECT_EQ(WaitForChild(planter), 0);
+  ReleaseMutex(mine);
+  CloseHandle(mine);
+}
+
+// A machine-wide mutex another account left unusable: its lock word names a
+// thread that does not exist, or it is marked unrecoverable. The next waiter
+// gets it as abandoned instead of waiting for ever.
+enum class Damage { OwnerThatNeverExisted, NotRecoverable };
+
+void DamageMutex(platform::MutexState* state, Damage damage) {
+  pid_t gone = ::fork();
+  if (gone == 0) {
+    if (damage == Damage::NotRecoverable) pthread_mutex_lock(&state->lock);
+    ::_exit(0);
+  }
+  ::waitpid(gone, nullptr, 0);
+  if (damage == Damage::OwnerThatNeverExisted) {
+    // What a hand writing the file leaves: an owner the kernel never saw.
+    reinterpret_cast<std::atomic<std::uint32_t>*>(&state->lock)->store(static_cast<std::uint32_t>(gone));
+  } else if (pthread_mutex_trylock(&state->lock) == EOWNERDEAD) {
+    pthread_mutex_unlock(&state->lock);  // without pthread_mutex_consistent
+  }
+}
+
+class DamagedMutexTest : public IsolatedHome, public ::testing::WithParamInterface<Damage> {};
+
+TEST_P(DamagedMutexTest, NextWaiterGetsItAsAbandoned) {
+  if (!CanActAsSecondAccount()) GTEST_SKIP() << "needs root to act as a second account";
+  Handshake handshake;
+  pid_t planter = StartAsNobody([&] {
+    HANDLE planted = CreateMutexW(EveryoneAttributes(), FALSE, L"ring lock");
+    bool existed = false;
+    auto section = platform::NamedSection::Acquire(L"ring lock", platform::NamedKind::Mutex, false, 0, 0666,
+                                                   nullptr, &existed);
+    if (planted == nullptr || !section) return 1;
+    DamageMutex(static_cast<platform::MutexState*>(section->State()), GetParam());
+    handshake.SignalReady();
+    handshake.WaitToGo();
+    section.reset();
+    CloseHandle(planted);
+    return 0;
+  });
+  handshake.KeepParentEnds();
+  ASSERT_TRUE(handshake.WaitReady());
+  HANDLE mutex = CreateMutexW(EveryoneAttributes(), FALSE, L"ring lock");
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  // Bounded only so that the fault shows as a failure, not a hung test.
+  EXPECT_EQ(WaitForSingleObject(mutex, 30000), WAIT_ABANDONED_0);
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // and it works as a mutex again
+  ReleaseMutex(mutex);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  handshake.LetGo();
+  EXPECT_EQ(WaitForChild(planter), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, DamagedMutexTest,
+                         ::testing::Values(Damage::OwnerThatNeverExisted, Damage::NotRecoverable),
+                         [](const auto& test) -> std::string {
+                           return test.param == Damage::NotRecoverable ? "NotRecoverable" : "OwnerThatNeverExisted";
+                         });
 
 TEST_F(NamedObjectTest, OnlyScopeTokensNameADirectory) {
   EXPECT_EQ(platform::NamedObjectDirectory("../etc"), "");
@@ -157,8 +265,8 @@ TEST_F(NamedObjectTest, NullDaclMakesTheObjectOpenToEveryAccount) {
   HANDLE open = CreateMutexW(&everyone, FALSE, L"open to all");
   HANDLE closed = CreateMutexW(nullptr, FALSE, L"owner only");
   ::umask(savedMask);
-  EXPECT_EQ(ModeOf(Scope(), L"open to all"), 0666u);
-  EXPECT_EQ(ModeOf(Scope(), L"owner only"), 0600u);
+  EXPECT_EQ(ModeOf(platform::NamedObjectDirectory(Scope()), L"open to all"), 0666u);
+  EXPECT_EQ(ModeOf(platform::AccountNamedObjectDirectory(Scope()), L"owner only"), 0600u);
   CloseHandle(open);
   CloseHandle(closed);
 }
