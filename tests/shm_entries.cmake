@@ -1,6 +1,7 @@
 # Records the kestnet entries of /dev/shm before the tests (MODE record) and
 # fails when new ones remain after them (MODE compare): named objects live
 # only while some process holds them.
+cmake_minimum_required(VERSION 3.25)
 file(GLOB entries LIST_DIRECTORIES true RELATIVE /dev/shm /dev/shm/kestnet-*)
 if(MODE STREQUAL "record")
   file(WRITE "${STATE}" "${entries}")
