@@ -10,6 +10,7 @@
 
 #include "platform/os/last_error.h"
 #include "platform/os/security.h"
+#include "platform/os/shared_mapping_guard.h"
 #include "platform/sync/kernel_object.h"
 #include "platform/sync/named_section.h"
 
@@ -193,11 +194,14 @@ LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwF
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
+  // The section's file may be cut short by another account while mapped.
+  if (!copy) GuardSharedMapping(view, static_cast<std::size_t>(length));
   try {
     ViewTable& table = Views();
     std::lock_guard lock(table.mutex);
     table.views[view] = ViewTable::View{std::move(section), static_cast<std::size_t>(length)};
   } catch (const std::bad_alloc&) {
+    UnguardSharedMapping(view);
     ::munmap(view, static_cast<std::size_t>(length));
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
@@ -218,6 +222,7 @@ BOOL UnmapViewOfFile(LPCVOID lpBaseAddress) {
     view = std::move(found->second);
     table.views.erase(found);
   }
+  UnguardSharedMapping(const_cast<void*>(lpBaseAddress));
   ::munmap(const_cast<void*>(lpBaseAddress), view.length);
   return TRUE;  // the section goes with `view` if this was its last reference
 }

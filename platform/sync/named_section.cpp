@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/os/last_error.h"
+#include "platform/os/shared_mapping_guard.h"
 #include "platform/os/utf8.h"
 #include "platform/sync/named_objects.h"
 #include "platform/sync/object_directory.h"
@@ -75,9 +76,18 @@ void UnlinkIfStillNamed(int directoryFd, const std::string& name, int fd) {
   }
 }
 
+// Another account may cut a machine-wide object's file short while it is
+// mapped: the guard keeps this process from dying of it.
 void* MapHeader(int fd) {
   void* header = ::mmap(nullptr, NamedSection::kHeaderPage, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  return header == MAP_FAILED ? nullptr : header;
+  if (header == MAP_FAILED) return nullptr;
+  GuardSharedMapping(header, NamedSection::kHeaderPage);
+  return header;
+}
+
+void UnmapHeader(void* header) {
+  UnguardSharedMapping(header);
+  ::munmap(header, NamedSection::kHeaderPage);
 }
 
 }  // namespace
@@ -133,7 +143,7 @@ NamedSection::NamedSection(std::shared_ptr<ObjectDirectory> directory, std::stri
       openerProcess_(::getpid()) {}
 
 NamedSection::~NamedSection() {
-  ::munmap(header_, kHeaderPage);
+  UnmapHeader(header_);
   {
     SectionRegistry& registry = Registry();
     std::lock_guard lock(registry.mutex);
@@ -274,7 +284,7 @@ std::shared_ptr<NamedSection> NamedSection::AcquireIn(std::shared_ptr<ObjectDire
       const std::uint64_t claimed = header != nullptr ? fields->dataSize : 0;
       if (header == nullptr || fields->magic != kSectionMagic || fields->kind != static_cast<std::uint32_t>(kind) ||
           claimed > dataHeld) {
-        if (header != nullptr) ::munmap(header, kHeaderPage);
+        if (header != nullptr) UnmapHeader(header);
         ::close(fd);
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
@@ -331,7 +341,7 @@ std::shared_ptr<NamedSection> NamedSection::AcquireIn(std::shared_ptr<ObjectDire
       registry.sections[path] = section;
       return section;
     }
-    ::munmap(header, kHeaderPage);
+    UnmapHeader(header);
     ::close(fd);
     if (linkError != EEXIST) {
       SetNamedObjectErrorFromErrno(linkError);

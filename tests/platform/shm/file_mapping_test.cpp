@@ -1,8 +1,15 @@
-#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cstring>
+#include <string>
+
+#include "platform/os/home.h"
 #include "platform/os/last_error.h"
+#include "platform/os/shared_mapping_guard.h"
 #include "platform/shm/file_mapping.h"
 #include "platform/sync/event.h"
+#include "platform/sync/named_objects.h"
 #include "tests/platform/sync/isolated_home.h"
 
 namespace kestnet::testing {
@@ -61,6 +68,30 @@ TEST_F(FileMappingTest, SectionLeftByAProcessThatExitedWithItOpenStartsAfresh) {
   EXPECT_EQ(view[0], 0);
   UnmapViewOfFile(view);
   CloseHandle(mapping);
+}
+
+// What another account may do to a machine-wide section: cut its file short
+// while this process has it mapped. The process lives on, on private pages.
+TEST_F(FileMappingTest, ViewOfASectionCutShortUnderItKeepsTheProcessAlive) {
+  pid_t child = Fork([] {
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16384, L"cut short");
+    auto* view = static_cast<volatile char*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (view == nullptr) return 1;
+    view[0] = 'a';
+    const std::string path = platform::AccountNamedObjectDirectory(platform::NamedObjectScope()) + "/" +
+                             platform::EncodeObjectName(L"cut short");
+    const int file = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (file < 0 || ::ftruncate(file, 0) != 0) return 2;
+    ::close(file);
+    if (platform::SharedMappingWasCut(const_cast<char*>(view))) return 3;
+    view[16383] = 'z';  // past the file's end now: would be SIGBUS
+    view[0] = 'b';
+    if (view[16383] != 'z' || !platform::SharedMappingWasCut(const_cast<char*>(view))) return 4;
+    UnmapViewOfFile(const_cast<char*>(view));
+    CloseHandle(mapping);  // the header page is gone too: closing still works
+    return 0;
+  });
+  EXPECT_EQ(ExitStatus(child), 0);
 }
 
 TEST_F(FileMappingTest, ViewsOfOneSectionShareMemoryAndOutliveTheHandle) {
