@@ -26,12 +26,25 @@ std::wstring_view Trim(std::wstring_view text) {
   return text;
 }
 
+// A NUL would cut a registry name short and so name another vendor's key or
+// another entry: text holding one names nothing here.
+bool HoldsNul(const std::wstring& text) { return text.find(L'\0') != std::wstring::npos; }
+
 // The stored form of an entry: sites as their origin, containers as given.
 std::optional<std::wstring> StoredForm(TrustKind kind, const std::wstring& entry) {
+  if (HoldsNul(entry)) return std::nullopt;
   if (kind == TrustKind::Site) return SiteOrigin(entry);
   std::wstring_view name = Trim(entry);
   if (name.empty() || name.find(L'\\') != std::wstring_view::npos) return std::nullopt;
   return std::wstring(name);
+}
+
+// The policy key, or nullopt for a vendor id that cannot name one.
+std::optional<std::wstring> PolicyKeyOf(TrustKind kind, const std::wstring& vendorId) {
+  if (kind == TrustKind::Site && (vendorId.empty() || vendorId.find(L'\\') != std::wstring::npos || HoldsNul(vendorId))) {
+    return std::nullopt;
+  }
+  return TrustPolicyKey(kind, vendorId);
 }
 
 }  // namespace
@@ -45,11 +58,10 @@ std::wstring TrustPolicyKey(TrustKind kind, const std::wstring& vendorId) {
 LSTATUS AddTrusted(HKEY hive, TrustKind kind, const std::wstring& vendorId, const std::wstring& entry,
                    std::wstring* storedEntry) {
   std::optional<std::wstring> stored = StoredForm(kind, entry);
-  if (!stored || (kind == TrustKind::Site && (vendorId.empty() || vendorId.find(L'\\') != std::wstring::npos))) {
-    return ERROR_INVALID_PARAMETER;
-  }
+  std::optional<std::wstring> policyKey = PolicyKeyOf(kind, vendorId);
+  if (!stored || !policyKey) return ERROR_INVALID_PARAMETER;
   HKEY key = nullptr;
-  LSTATUS status = RegCreateKeyExW(hive, TrustPolicyKey(kind, vendorId).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+  LSTATUS status = RegCreateKeyExW(hive, policyKey->c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                    nullptr, &key, nullptr);
   if (status != ERROR_SUCCESS) return status;
   DWORD trusted = 1;
@@ -64,10 +76,11 @@ LSTATUS RemoveTrusted(HKEY hive, TrustKind kind, const std::wstring& vendorId, c
   std::optional<std::wstring> stored = StoredForm(kind, entry);
   // An entry older policies stored that no longer reads as a site (such as
   // "file://") can still be removed by its stored name.
-  if (!stored && kind == TrustKind::Site && !entry.empty()) stored = entry;
-  if (!stored) return ERROR_INVALID_PARAMETER;
+  if (!stored && kind == TrustKind::Site && !entry.empty() && !HoldsNul(entry)) stored = entry;
+  std::optional<std::wstring> policyKey = PolicyKeyOf(kind, vendorId);
+  if (!stored || !policyKey) return ERROR_INVALID_PARAMETER;
   HKEY key = nullptr;
-  LSTATUS status = RegOpenKeyExW(hive, TrustPolicyKey(kind, vendorId).c_str(), 0, KEY_ALL_ACCESS, &key);
+  LSTATUS status = RegOpenKeyExW(hive, policyKey->c_str(), 0, KEY_ALL_ACCESS, &key);
   if (status != ERROR_SUCCESS) return status;
   status = RegDeleteValueW(key, stored->c_str());
   RegCloseKey(key);
@@ -77,8 +90,9 @@ LSTATUS RemoveTrusted(HKEY hive, TrustKind kind, const std::wstring& vendorId, c
 
 std::vector<std::wstring> ListTrusted(HKEY hive, TrustKind kind, const std::wstring& vendorId) {
   std::vector<std::wstring> entries;
+  std::optional<std::wstring> policyKey = PolicyKeyOf(kind, vendorId);
   HKEY key = nullptr;
-  if (RegOpenKeyExW(hive, TrustPolicyKey(kind, vendorId).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return entries;
+  if (!policyKey || RegOpenKeyExW(hive, policyKey->c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return entries;
   for (DWORD index = 0;; ++index) {
     wchar_t name[16384];
     DWORD length = static_cast<DWORD>(std::size(name));
@@ -97,10 +111,11 @@ std::vector<std::wstring> ListTrusted(HKEY hive, TrustKind kind, const std::wstr
 
 bool IsListed(TrustKind kind, const std::wstring& vendorId, const std::wstring& entry) {
   std::optional<std::wstring> stored = StoredForm(kind, entry);
-  if (!stored) return false;
+  std::optional<std::wstring> policyKey = PolicyKeyOf(kind, vendorId);
+  if (!stored || !policyKey) return false;
   for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(hive, TrustPolicyKey(kind, vendorId).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
+    if (RegOpenKeyExW(hive, policyKey->c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof value;

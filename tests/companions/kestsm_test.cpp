@@ -142,6 +142,10 @@ TEST_F(KestSMTest, SitesAreListedPerVendorInEitherHive) {
   ASSERT_EQ(AddTrusted(HKEY_CURRENT_USER, TrustKind::Site, L"Acme", L"https://Example.org/app"), ERROR_SUCCESS);
   EXPECT_TRUE(IsListed(TrustKind::Site, L"Acme", L"https://example.org:443/other"));
   EXPECT_FALSE(IsListed(TrustKind::Site, L"Other", L"https://example.org"));
+  // A NUL would cut the vendor's key short, to Acme's.
+  EXPECT_FALSE(IsListed(TrustKind::Site, std::wstring(L"Acme\0x", 6), L"https://example.org"));
+  EXPECT_EQ(AddTrusted(HKEY_CURRENT_USER, TrustKind::Site, std::wstring(L"Acme\0x", 6), L"https://a.example"),
+            ERROR_INVALID_PARAMETER);
   EXPECT_FALSE(IsListed(TrustKind::Site, L"Acme", L"http://example.org"));
   EXPECT_EQ(ListTrusted(HKEY_CURRENT_USER, TrustKind::Site, L"Acme"), std::vector<std::wstring>{L"https://example.org"});
 
