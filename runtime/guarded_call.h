@@ -11,9 +11,10 @@
 // - anything else: level 4 "%s():  Exception - Unknown.", then level 0
 //   "Unhandled unknown exception detected. File: %s Line: %d." with the place
 //   of the guarded call;
-// - with GuardedAbortable, a KestMT::ThreadAbortException (a mutex wait cut
-//   short by an abort of the waiting thread) is logged instead at level 1 as
-//   "Mutex ThreadTerminate Exception at %s line %d".
+// - with Guarded<AbortHandling::kAsMutexTermination>, a
+//   KestMT::ThreadAbortException (a mutex wait cut short by an abort of the
+//   waiting thread) is logged instead at level 1 as "Mutex ThreadTerminate
+//   Exception at %s line %d".
 // The caller gets the fallback value (nothing for a body without result).
 // A method whose failure does more than log (its own text, a result to
 // report, a cleanup) keeps its own catch clauses.
@@ -35,48 +36,37 @@ enum class AbortHandling {
 void LogGuardedException(const char* p_szClassName, const char* p_szMethodName,
                          AbortHandling p_abortHandling, const std::source_location& p_where) noexcept;
 
-template <typename Body, typename Result = std::invoke_result_t<Body&>>
+namespace guarded_call_detail {
+
+// The one try block behind both entry points below.
+template <typename Result, typename Body>
+Result Run(const char* p_szClassName, const char* p_szMethodName, AbortHandling p_abortHandling,
+           Body& p_body, std::type_identity_t<Result>* p_pFallback, const std::source_location& p_where) noexcept {
+  try {
+    return p_body();
+  } catch (...) {
+    LogGuardedException(p_szClassName, p_szMethodName, p_abortHandling, p_where);
+  }
+  if constexpr (!std::is_void_v<Result>) {
+    return *p_pFallback;
+  }
+}
+
+}  // namespace guarded_call_detail
+
+template <AbortHandling kAbortHandling = AbortHandling::kAsAnyException, typename Body,
+          typename Result = std::invoke_result_t<Body&>>
 Result Guarded(const char* p_szClassName, const char* p_szMethodName,
                std::type_identity_t<Result> p_fallback, Body&& p_body,
                const std::source_location p_where = std::source_location::current()) noexcept {
-  try {
-    return p_body();
-  } catch (...) {
-    LogGuardedException(p_szClassName, p_szMethodName, AbortHandling::kAsAnyException, p_where);
-  }
-  return p_fallback;
+  return guarded_call_detail::Run<Result>(p_szClassName, p_szMethodName, kAbortHandling, p_body, &p_fallback,
+                                          p_where);
 }
 
-template <typename Body>
+template <AbortHandling kAbortHandling = AbortHandling::kAsAnyException, typename Body>
 void Guarded(const char* p_szClassName, const char* p_szMethodName, Body&& p_body,
              const std::source_location p_where = std::source_location::current()) noexcept {
-  try {
-    p_body();
-  } catch (...) {
-    LogGuardedException(p_szClassName, p_szMethodName, AbortHandling::kAsAnyException, p_where);
-  }
-}
-
-template <typename Body, typename Result = std::invoke_result_t<Body&>>
-Result GuardedAbortable(const char* p_szClassName, const char* p_szMethodName,
-                        std::type_identity_t<Result> p_fallback, Body&& p_body,
-                        const std::source_location p_where = std::source_location::current()) noexcept {
-  try {
-    return p_body();
-  } catch (...) {
-    LogGuardedException(p_szClassName, p_szMethodName, AbortHandling::kAsMutexTermination, p_where);
-  }
-  return p_fallback;
-}
-
-template <typename Body>
-void GuardedAbortable(const char* p_szClassName, const char* p_szMethodName, Body&& p_body,
-                      const std::source_location p_where = std::source_location::current()) noexcept {
-  try {
-    p_body();
-  } catch (...) {
-    LogGuardedException(p_szClassName, p_szMethodName, AbortHandling::kAsMutexTermination, p_where);
-  }
+  guarded_call_detail::Run<void>(p_szClassName, p_szMethodName, kAbortHandling, p_body, nullptr, p_where);
 }
 
 }  // namespace KestBase

@@ -86,6 +86,20 @@ void NonBlockingSocket::AbandonHandle() {
   platform::SetLastSocketError(savedError);
 }
 
+bool NonBlockingSocket::BindHandle(USHORT p_usPort, const IPAddress& p_address, std::uint32_t* p_pAddress) {
+  Log(m_traits.className, kLogLevelTrace, "Bind(): Calling Bind.");
+  if (!platform::ParseIPv4Address(p_address.ToString(), p_pAddress)) {
+    Log(m_traits.className, kLogLevelWarning, "Bind(): Invalid IP address.");
+    platform::SetLastSocketError(platform::winsock::kAddressNotAvailable);
+    return false;
+  }
+  if (!platform::BindSocket(m_hSocket, *p_pAddress, p_usPort)) {
+    Log(m_traits.className, kLogLevelWarning, m_traits.bindFailedFormat, platform::GetLastSocketError());
+    return false;
+  }
+  return true;
+}
+
 bool NonBlockingSocket::HasHandle() {
   KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
   return m_hSocket != platform::kInvalidSocket;

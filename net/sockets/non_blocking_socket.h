@@ -18,7 +18,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
+#include "net/sockets/ip_address.h"
 #include "net/sockets/socket_listeners.h"
 #include "platform/net/socket_calls.h"
 #include "platform/net/socket_wait_set.h"
@@ -35,6 +37,8 @@ struct SocketLogTraits {
   const char* className;
   // Traces the closesocket call, and takes a handle closed already as no error.
   bool traceHandleClose;
+  // What Bind logs when the system refuses the address ("%d": the error).
+  const char* bindFailedFormat;
 };
 
 class NonBlockingSocket : public SocketEventThreadListener {
@@ -67,6 +71,9 @@ class NonBlockingSocket : public SocketEventThreadListener {
   bool OpenHandle(kestnet::platform::SocketType p_type);
   bool AttachHandle(long p_lNetworkEvents);
   void AbandonHandle();
+  // Binds the handle to (p_address, p_usPort), socket mutex held; the
+  // address in network order goes to p_pAddress. false (logged) on failure.
+  bool BindHandle(USHORT p_usPort, const IPAddress& p_address, std::uint32_t* p_pAddress);
   // Whether the socket has a handle (takes the socket mutex).
   bool HasHandle();
   // Close's end, socket mutex held: a close posted to the event thread

@@ -19,7 +19,7 @@ namespace platform = kestnet::platform;
 using KestBase::Guarded;
 
 constexpr const char* kClassName = "TcpNonBlockingClientSocket";
-constexpr SocketLogTraits kLogTraits{kClassName, true};
+constexpr SocketLogTraits kLogTraits{kClassName, true, "Bind(): Bind failed with code: %d"};
 // The error a socket gives its own OnClose when a posted connect cannot go
 // ahead; it is not in the translation table, so the listener reads
 // SOCKET_GENERIC_ERROR.
@@ -82,16 +82,8 @@ DWORD_PTR TcpNonBlockingClientSocket::Create(TcpNonBlockingSocketListener* p_pLi
 bool TcpNonBlockingClientSocket::Bind(USHORT p_usPort, const IPAddress& p_address) {
   return Guarded(kClassName, "Bind", false, [&] {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
-    Log(kClassName, kLogLevelTrace, "Bind(): Calling Bind.");
     std::uint32_t address = 0;
-    if (!platform::ParseIPv4Address(p_address.ToString(), &address)) {
-      Log(kClassName, kLogLevelWarning, "Bind(): Invalid IP address.");
-      platform::SetLastSocketError(platform::winsock::kAddressNotAvailable);
-      return false;
-    }
-    if (!platform::BindSocket(m_hSocket, address, p_usPort)) {
-      Log(kClassName, kLogLevelWarning, "Bind(): Bind failed with code: %d",
-          platform::GetLastSocketError());
+    if (!BindHandle(p_usPort, p_address, &address)) {
       return false;
     }
     Log(kClassName, kLogLevelTrace, "Bind(): Bind succeeded.");

@@ -11,7 +11,10 @@
 namespace KestNet {
 namespace {
 
-using KestBase::GuardedAbortable;
+using KestBase::Guarded;
+
+// Every entry point logs an aborted mutex wait with its place.
+constexpr KestBase::AbortHandling kAbortAware = KestBase::AbortHandling::kAsMutexTermination;
 
 constexpr const char* kClassName = "TcpNonBlockingLineSocket";
 constexpr const char* kListenerClassName = "TcpNonBlockingLineSocket::InternalListener";
@@ -39,7 +42,7 @@ DWORD_PTR TcpNonBlockingLineSocket::Create(TcpNonBlockingSocketListener*, USHORT
 
 DWORD_PTR TcpNonBlockingLineSocket::Create(TcpNonBlockingLineSocketListener* p_pListener,
                                            USHORT p_usLocalPort, const IPAddress& p_localAddress) {
-  return GuardedAbortable(kClassName, "Create", DWORD_PTR{0}, [&]() -> DWORD_PTR {
+  return Guarded<kAbortAware>(kClassName, "Create", DWORD_PTR{0}, [&]() -> DWORD_PTR {
     if (p_pListener == nullptr) {
       return 0;
     }
@@ -61,7 +64,7 @@ DWORD_PTR TcpNonBlockingLineSocket::Create(TcpNonBlockingLineSocketListener* p_p
 }
 
 void TcpNonBlockingLineSocket::Close(bool p_bImmediate) {
-  GuardedAbortable(kClassName, "Close", [&] {
+  Guarded<kAbortAware>(kClassName, "Close", [&] {
     {
       KestMT::AutoLockMutex closeLock(&m_closeMutex, INFINITE);
       m_bClosing = true;
@@ -72,7 +75,7 @@ void TcpNonBlockingLineSocket::Close(bool p_bImmediate) {
 
 DWORD TcpNonBlockingLineSocket::CopyReceived(BYTE* p_pBuffer, DWORD p_dwCapacity, bool p_bRemove,
                                              const char* p_szWho) {
-  return GuardedAbortable(kClassName, p_szWho, DWORD{0}, [&]() -> DWORD {
+  return Guarded<kAbortAware>(kClassName, p_szWho, DWORD{0}, [&]() -> DWORD {
     if (p_pBuffer == nullptr || p_dwCapacity == 0) {
       return 0;
     }
@@ -94,7 +97,7 @@ DWORD TcpNonBlockingLineSocket::Peek(BYTE* p_pBuffer, DWORD p_dwCapacity) {
 }
 
 DWORD TcpNonBlockingLineSocket::Send(const BYTE* p_pData, DWORD p_dwLength) {
-  return GuardedAbortable(kClassName, "Send", DWORD{0}, [&]() -> DWORD {
+  return Guarded<kAbortAware>(kClassName, "Send", DWORD{0}, [&]() -> DWORD {
     if (p_pData == nullptr || p_dwLength == 0) {
       return 0;
     }
@@ -109,7 +112,7 @@ DWORD TcpNonBlockingLineSocket::Send(const BYTE* p_pData, DWORD p_dwLength) {
 }
 
 DWORD TcpNonBlockingLineSocket::ReceiveLine(std::string& p_strLine) {
-  return GuardedAbortable(kClassName, "ReceiveLine", DWORD{kNoLine}, [&]() -> DWORD {
+  return Guarded<kAbortAware>(kClassName, "ReceiveLine", DWORD{kNoLine}, [&]() -> DWORD {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     const DWORD available = m_receiveBuffer.GetSize();
     Log(kClassName, kLogLevelTrace, "ReceiveLine(): Called with %lu available characters",
@@ -148,28 +151,28 @@ DWORD TcpNonBlockingLineSocket::ReceiveLine(std::string& p_strLine) {
 }
 
 DWORD TcpNonBlockingLineSocket::GetReceivedSize() {
-  return GuardedAbortable(kClassName, "GetReceivedSize", DWORD{0}, [&]() -> DWORD {
+  return Guarded<kAbortAware>(kClassName, "GetReceivedSize", DWORD{0}, [&]() -> DWORD {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     return m_receiveBuffer.GetSize();
   });
 }
 
 DWORD TcpNonBlockingLineSocket::GetReceivedByteCount() {
-  return GuardedAbortable(kClassName, "GetReceivedByteCount", DWORD{0}, [&]() -> DWORD {
+  return Guarded<kAbortAware>(kClassName, "GetReceivedByteCount", DWORD{0}, [&]() -> DWORD {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     return m_dwReceivedByteCount;
   });
 }
 
 void TcpNonBlockingLineSocket::SetLineMode(bool p_bLineMode) {
-  GuardedAbortable(kClassName, "SetLineMode", [&] {
+  Guarded<kAbortAware>(kClassName, "SetLineMode", [&] {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     m_bLineMode = p_bLineMode;
   });
 }
 
 void TcpNonBlockingLineSocket::ClearReceiveBuffer() {
-  GuardedAbortable(kClassName, "ClearReceiveBuffer", [&] {
+  Guarded<kAbortAware>(kClassName, "ClearReceiveBuffer", [&] {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     m_dwReceivedByteCount = 0;
     m_dwUnterminatedLength = 0;
@@ -178,7 +181,7 @@ void TcpNonBlockingLineSocket::ClearReceiveBuffer() {
 }
 
 DWORD TcpNonBlockingLineSocket::GetPendingSendSize() {
-  return GuardedAbortable(kClassName, "GetPendingSendSize", DWORD{0}, [&]() -> DWORD {
+  return Guarded<kAbortAware>(kClassName, "GetPendingSendSize", DWORD{0}, [&]() -> DWORD {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     return m_sendBuffer.GetSize();
   });
@@ -190,7 +193,7 @@ bool TcpNonBlockingLineSocket::IsClosing() {
 }
 
 void TcpNonBlockingLineSocket::ReceiveData(DWORD p_dwResult) {
-  GuardedAbortable(kClassName, "ReceiveData", [&] {
+  Guarded<kAbortAware>(kClassName, "ReceiveData", [&] {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     BYTE chunk[kChunkSize];
     for (;;) {
@@ -255,7 +258,7 @@ void TcpNonBlockingLineSocket::CloseOverlongLine() {
 }
 
 void TcpNonBlockingLineSocket::SendData(DWORD p_dwResult) {
-  GuardedAbortable(kClassName, "SendData", [&] {
+  Guarded<kAbortAware>(kClassName, "SendData", [&] {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     Log(kClassName, kLogLevelTrace, "SendData(): SendData begin.");
     if (m_sendBuffer.GetSize() == 0) {
@@ -311,7 +314,7 @@ void TcpNonBlockingLineSocket::InternalListener::OnAccept(DWORD_PTR, DWORD p_dwR
 void TcpNonBlockingLineSocket::InternalListener::OnClose(DWORD_PTR, DWORD p_dwResult) {
   Log(kListenerClassName, kLogLevelTrace, "OnClose(): rc = %lu",
       static_cast<unsigned long>(p_dwResult));
-  KestBase::Guarded(kListenerClassName, "OnClose", [&] {
+  Guarded(kListenerClassName, "OnClose", [&] {
     KestMT::AutoLockMutex bufferLock(&m_pOwner->m_bufferMutex, INFINITE);
     TcpNonBlockingLineSocketListener* listener = m_pOwner->m_pLineListener;
     if (listener == nullptr) {

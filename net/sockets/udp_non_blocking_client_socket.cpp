@@ -19,7 +19,7 @@ namespace platform = kestnet::platform;
 using KestBase::Guarded;
 
 constexpr const char* kClassName = "UdpNonBlockingClientSocket";
-constexpr SocketLogTraits kLogTraits{kClassName, false};
+constexpr SocketLogTraits kLogTraits{kClassName, false, "Bind(): bind failed with code: %d"};
 // The group a multicast socket joins when it is bound (SSDP's group).
 constexpr const char* kMulticastGroup = "239.255.255.250";
 
@@ -81,16 +81,8 @@ DWORD_PTR UdpNonBlockingClientSocket::Create(UdpNonBlockingSocketListener* p_pLi
 bool UdpNonBlockingClientSocket::Bind(USHORT p_usPort, const IPAddress& p_address) {
   return Guarded(kClassName, "Bind", false, [&] {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
-    Log(kClassName, kLogLevelTrace, "Bind(): Calling Bind.");
     std::uint32_t address = 0;
-    if (!platform::ParseIPv4Address(p_address.ToString(), &address)) {
-      Log(kClassName, kLogLevelWarning, "Bind(): Invalid IP address.");
-      platform::SetLastSocketError(platform::winsock::kAddressNotAvailable);
-      return false;
-    }
-    if (!platform::BindSocket(m_hSocket, address, p_usPort)) {
-      Log(kClassName, kLogLevelWarning, "Bind(): bind failed with code: %d",
-          platform::GetLastSocketError());
+    if (!BindHandle(p_usPort, p_address, &address)) {
       return false;
     }
     if (m_bMulticast) {
