@@ -8,6 +8,7 @@
 
 #include "automation/module.h"
 #include "net/dns/dns.h"
+#include "net/dns/dns_name_resolver.h"
 #include "net/sockets/ip_address.h"
 #include "net/sockets/set_manager.h"
 #include "net/sockets/socket_result.h"
@@ -98,6 +99,8 @@ void CTcpClientSocket::TestSocketListener::OnClose(TcpNonBlockingLineSocket*, DW
 
 CTcpClientSocket::CTcpClientSocket() : CTcpClientSocketEventsProxy(static_cast<IConnectionPointContainer*>(this)) {
   GuardedLifecycle(kIdentity, "CTcpClientSocket", LifecycleStep::Constructor, [&] {
+    // The main socket connects by name through the system's resolver.
+    KestNet::InstallDnsNameResolution();
     m_bSocketsInitialized = KestNet::InitializeSockets();
     if (!m_bSocketsInitialized) {
       // Every later socket creation fails and says so; the object itself stays usable.

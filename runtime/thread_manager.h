@@ -42,9 +42,13 @@ class KestThreadManager {
   KestThreadManager(const KestThreadManager&) = delete;
   KestThreadManager& operator=(const KestThreadManager&) = delete;
 
-  // Takes ownership of p_pThread under p_key. A key already in use (or a null
-  // thread) throws KestBase::InvalidParameterException; the thread then stays
-  // the caller's and the existing entry is untouched.
+  // Takes ownership of p_pThread under p_key and returns true. A key already
+  // in use is the ordinary "already running" answer: false, the thread stays
+  // the caller's and the existing entry is untouched. A null thread throws
+  // KestBase::InvalidParameterException.
+  bool TryAddThread(const Key& p_key, T* p_pThread);
+  // TryAddThread for callers that treat a key in use as an error: it throws
+  // KestBase::InvalidParameterException (the thread then stays the caller's).
   void AddThread(const Key& p_key, T* p_pThread);
   // The thread under p_key (still owned by the manager); an unknown key
   // throws KestBase::InvalidParameterException.
@@ -147,7 +151,7 @@ void KestThreadManager<T, Key>::ReapThreads() {
 }
 
 template <typename T, typename Key>
-void KestThreadManager<T, Key>::AddThread(const Key& p_key, T* p_pThread) {
+bool KestThreadManager<T, Key>::TryAddThread(const Key& p_key, T* p_pThread) {
   ReapThreads();
   if (p_pThread == nullptr) {
     KestMT::MTLog(kClassName, 1, "%s - Invalid argument detected for parameter %s.", "AddThread",
@@ -155,11 +159,15 @@ void KestThreadManager<T, Key>::AddThread(const Key& p_key, T* p_pThread) {
     KestMT::ThrowLogged<KestBase::InvalidParameterException>(kClassName);
   }
   KestMT::AutoCriticalSection lockA(&m_mapLock);
-  if (m_threads.find(p_key) != m_threads.end()) {
+  return m_threads.emplace(p_key, Entry{p_pThread, false, 1}).second;
+}
+
+template <typename T, typename Key>
+void KestThreadManager<T, Key>::AddThread(const Key& p_key, T* p_pThread) {
+  if (!TryAddThread(p_key, p_pThread)) {
     KestMT::MTLog(kClassName, 1, "AddThread():  ERROR - This object already has a thread by that key/name.");
     KestMT::ThrowLogged<KestBase::InvalidParameterException>(kClassName);
   }
-  m_threads.emplace(p_key, Entry{p_pThread, false, 1});
 }
 
 template <typename T, typename Key>

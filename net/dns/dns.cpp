@@ -352,9 +352,14 @@ DNSThread* Dns::StartQuery(const char* p_szMethod, const std::string& p_strKey, 
   const bool bSpecify = (p_wFlags & DNS_RESOLVE_NAME_SPECIFY_CACHE_TIMEOUT) != 0;
   DNSThread* pQuery = query.get();
   if (p_bManaged) {
-    // The manager owns the query from here; a failed start leaves an entry
-    // that nothing would ever remove, so it is taken out again.
-    m_threads.AddThread(p_strKey, query.release());
+    // A key already taken means the name is being resolved: the unstarted
+    // query is dropped. Otherwise the manager owns the query from here; a
+    // failed start leaves an entry that nothing would ever remove, so it is
+    // taken out again.
+    if (!m_threads.TryAddThread(p_strKey, pQuery)) {
+      return nullptr;
+    }
+    query.release();
     try {
       pQuery->RunQuery(servers, p_strKey, p_wTimeout, bDontCache, bSpecify, p_dwCacheTime, this);
     } catch (...) {
@@ -425,16 +430,10 @@ void Dns::ResolveNameAsync(const std::wstring& p_cstrwName, WORD p_wTimeout, WOR
       return;
     }
   }
-  try {
-    StartQuery("ResolveNameAsync", key, p_wTimeout, p_wFlags, p_dwCacheTime, true);
-  } catch (const KestBase::InvalidParameterException&) {
+  if (StartQuery("ResolveNameAsync", key, p_wTimeout, p_wFlags, p_dwCacheTime, true) == nullptr) {
     // Two callers raced past the check above: the second one is the
     // already-running case, and reports nothing.
-    if (m_threads.HasThread(key)) {
-      Log(kClassName, kLogLevelInformation, "ResolveNameAsync():  This name is already being resolved.");
-      return;
-    }
-    throw;
+    Log(kClassName, kLogLevelInformation, "ResolveNameAsync():  This name is already being resolved.");
   }
 }
 

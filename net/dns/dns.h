@@ -105,7 +105,8 @@ class Dns : public DNSListener {
   // InvalidParameterException for bad arguments.
   bool CheckResolveArguments(const char* p_szMethod, const std::wstring& p_cstrwName, WORD p_wTimeout,
                              WORD p_wFlags, DWORD p_dwCacheTime, bool p_bAsync);
-  // Creates and starts a query for the lower-cased name.
+  // Creates and starts a query for the lower-cased name. A managed query
+  // whose key is taken already is not started: nullptr.
   DNSThread* StartQuery(const char* p_szMethod, const std::string& p_strKey, WORD p_wTimeout, WORD p_wFlags,
                         DWORD p_dwCacheTime, bool p_bManaged);
   DNSListener* GetListener();

@@ -8,6 +8,7 @@
 #include "platform/com/apartment.h"
 #include "platform/com/hresult.h"
 #include "runtime/exceptions.h"
+#include "runtime/guarded_call.h"
 #include "runtime/log.h"
 #include "runtime/string_conversion.h"
 
@@ -395,23 +396,12 @@ void DNSThread::OnClose(DWORD_PTR, DWORD p_dwResult) {
 }
 
 void DNSThread::ReportError(DWORD p_dwCode) {
-  try {
-    Report(p_dwCode, DnsRecordList{}, Reporter::kError);
-  } catch (const KestBase::BaseException& exception) {
-    KestLog::LogCaughtException(kClassName, "ReportError", exception);
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "ReportError", __FILE__, __LINE__);
-  }
+  KestBase::Guarded(kClassName, "ReportError", [&] { Report(p_dwCode, DnsRecordList{}, Reporter::kError); });
 }
 
 void DNSThread::ReportSuccess(DnsRecordList p_records) {
-  try {
-    Report(DNS_SUCCESS, std::move(p_records), Reporter::kSuccess);
-  } catch (const KestBase::BaseException& exception) {
-    KestLog::LogCaughtException(kClassName, "ReportSuccess", exception);
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "ReportSuccess", __FILE__, __LINE__);
-  }
+  KestBase::Guarded(kClassName, "ReportSuccess",
+                    [&] { Report(DNS_SUCCESS, std::move(p_records), Reporter::kSuccess); });
 }
 
 void DNSThread::Report(DWORD p_dwCode, DnsRecordList p_records, Reporter p_reporter) {

@@ -79,9 +79,7 @@ void Ping::EchoRequestAsync(const std::wstring& p_cstrwTarget, PingListener* p_p
   PingThread* pWorker = worker.get();
   // Two callers may pass the check above at once: the manager refuses the
   // second key, which is the same refusal.
-  try {
-    m_threads.AddThread(p_cstrwTarget, pWorker);
-  } catch (const KestBase::InvalidParameterException&) {
+  if (!m_threads.TryAddThread(p_cstrwTarget, pWorker)) {
     Log(kClassName, kLogLevelWarning,
         "EchoRequestAsync():  Error - Invalid Operation.  A query for <%S> is already in progress",
         p_cstrwTarget.c_str());

@@ -2,52 +2,41 @@
 
 #include <cstdint>
 
-#include "net/dns/dns.h"
 #include "net/sockets/notification_lock.h"
 #include "net/sockets/set_manager.h"
 #include "net/sockets/socket_result.h"
 #include "platform/net/socket_calls.h"
 #include "platform/net/winsock_errors.h"
 #include "runtime/exceptions.h"
+#include "runtime/guarded_call.h"
 #include "runtime/log.h"
-#include "runtime/string_conversion.h"
 
 namespace KestNet {
 namespace {
 
 namespace platform = kestnet::platform;
 
+using KestBase::Guarded;
+
 constexpr const char* kClassName = "TcpNonBlockingClientSocket";
-constexpr DWORD kCloseWaitSlice = 500;
+constexpr SocketLogTraits kLogTraits{kClassName, true, "Bind(): Bind failed with code: %d"};
 // The error a socket gives its own OnClose when a posted connect cannot go
 // ahead; it is not in the translation table, so the listener reads
 // SOCKET_GENERIC_ERROR.
 constexpr int kPostedConnectFailure = 13;
 // How long the socket's resolver waits for a name.
-constexpr WORD kNameResolutionTimeout = 5000;
-
-enum NotificationKind { kReceiveNotification, kSendNotification, kCloseNotification, kConnectNotification };
+constexpr DWORD kNameResolutionTimeout = 5000;
 
 }  // namespace
 
-TcpNonBlockingClientSocket::TcpNonBlockingClientSocket()
-    : m_dwSocketId(reinterpret_cast<DWORD_PTR>(this)) {
-  // A socket that was never opened counts as closed, so that Close(true)
-  // on it returns at once.
-  m_closedEvent.Set();
-}
+TcpNonBlockingClientSocket::TcpNonBlockingClientSocket() : NonBlockingSocket(kLogTraits) {}
 
 TcpNonBlockingClientSocket::~TcpNonBlockingClientSocket() {
   try {
     // A resolution still running is aborted here and reports to
-    // OnResolveNameComplete while the socket is whole.
+    // OnNameResolved while the socket is whole.
     m_pResolver.reset();
-    bool open;
-    {
-      KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
-      open = m_hSocket != platform::kInvalidSocket;
-    }
-    if (open) {
+    if (HasHandle()) {
       TcpNonBlockingClientSocket::Close(true);
     }
   } catch (...) {
@@ -58,7 +47,7 @@ TcpNonBlockingClientSocket::~TcpNonBlockingClientSocket() {
 DWORD_PTR TcpNonBlockingClientSocket::Create(TcpNonBlockingSocketListener* p_pListener,
                                              USHORT p_usLocalPort,
                                              const IPAddress& p_localAddress) {
-  try {
+  return Guarded(kClassName, "Create", DWORD_PTR{0}, [&]() -> DWORD_PTR {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     if (m_hSocket != platform::kInvalidSocket) {
       Log(kClassName, kLogLevelWarning, "Create(): Socket already created.");
@@ -71,101 +60,35 @@ DWORD_PTR TcpNonBlockingClientSocket::Create(TcpNonBlockingSocketListener* p_pLi
     m_strHostName.clear();
     m_bConnecting = false;
     m_bReceiveWhileConnecting = false;
-    m_closedEvent.Reset();
-
-    const platform::SocketHandle socket = platform::OpenSocket(platform::SocketType::kStream);
-    if (socket == platform::kInvalidSocket) {
-      Log(kClassName, kLogLevelWarning, "Create(): Socket creation failed with error code: %d",
-          platform::GetLastSocketError());
-      m_closedEvent.Set();
+    if (!OpenHandle(platform::SocketType::kStream)) {
       return 0;
     }
     Log(kClassName, kLogLevelTrace, "Create(): Socket creation succeeded.  handle: %lu",
-        static_cast<unsigned long>(socket));
-    m_hSocket = socket;
-
-    auto abandon = [this](SocketEventThread* p_pThread, int p_iSlot) {
-      const int savedError = platform::GetLastSocketError();
-      if (p_pThread != nullptr) {
-        RemoveSocket(p_pThread, p_iSlot);
-      }
-      platform::CloseSocket(m_hSocket);
-      m_hSocket = platform::kInvalidSocket;
-      m_pEventThread = nullptr;
-      m_pNetworkEvent = nullptr;
-      m_iSlot = -1;
-      m_closedEvent.Set();
-      platform::SetLastSocketError(savedError);
-    };
-
-    NetworkEvent* event = nullptr;
-    int slot = -1;
-    SocketEventThread* thread = Attach(this, socket, &event, &slot);
-    if (thread == nullptr) {
-      Log(kClassName, kLogLevelError, "Create(): SocketEventThread::Attach() failed.");
-      platform::SetLastSocketError(platform::winsock::kNoBufferSpace);
-      abandon(nullptr, -1);
-      return 0;
-    }
-    m_pEventThread = thread;
-    m_pNetworkEvent = event;
-    m_iSlot = slot;
-    if (!platform::SelectNetworkEvents(event, socket,
-                                       platform::kNetworkRead | platform::kNetworkWrite |
-                                           platform::kNetworkAccept | platform::kNetworkConnect |
-                                           platform::kNetworkClose)) {
-      Log(kClassName, kLogLevelError, "Create(): WSAEvent Select failed with error code: %d",
-          platform::GetLastSocketError());
-      abandon(thread, slot);
+        static_cast<unsigned long>(m_hSocket));
+    if (!AttachHandle(platform::kNetworkRead | platform::kNetworkWrite | platform::kNetworkAccept |
+                      platform::kNetworkConnect | platform::kNetworkClose)) {
       return 0;
     }
     if (p_usLocalPort != 0 && !Bind(p_usLocalPort, p_localAddress)) {
       Log(kClassName, kLogLevelWarning, "Create(): Bind failed.");
-      abandon(thread, slot);
+      AbandonHandle();
       return 0;
     }
     m_bCreated = true;
-    return m_dwSocketId;
-  } catch (const KestBase::BaseException& exception) {
-    KestLog::LogCaughtException(kClassName, "Create", exception);
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "Create", __FILE__, __LINE__);
-  }
-  return 0;
-}
-
-bool TcpNonBlockingClientSocket::IsCreated() {
-  try {
-    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
-    return m_bCreated && m_hSocket != platform::kInvalidSocket;
-  } catch (...) {
-    return false;
-  }
+    return GetSocketId();
+  });
 }
 
 bool TcpNonBlockingClientSocket::Bind(USHORT p_usPort, const IPAddress& p_address) {
-  try {
+  return Guarded(kClassName, "Bind", false, [&] {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
-    Log(kClassName, kLogLevelTrace, "Bind(): Calling Bind.");
     std::uint32_t address = 0;
-    if (!platform::ParseIPv4Address(p_address.ToString(), &address)) {
-      Log(kClassName, kLogLevelWarning, "Bind(): Invalid IP address.");
-      platform::SetLastSocketError(platform::winsock::kAddressNotAvailable);
-      return false;
-    }
-    if (!platform::BindSocket(m_hSocket, address, p_usPort)) {
-      Log(kClassName, kLogLevelWarning, "Bind(): Bind failed with code: %d",
-          platform::GetLastSocketError());
+    if (!BindHandle(p_usPort, p_address, &address)) {
       return false;
     }
     Log(kClassName, kLogLevelTrace, "Bind(): Bind succeeded.");
     return true;
-  } catch (const KestBase::BaseException& exception) {
-    KestLog::LogCaughtException(kClassName, "Bind", exception);
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "Bind", __FILE__, __LINE__);
-  }
-  return false;
+  });
 }
 
 bool TcpNonBlockingClientSocket::Connect(const IPAddress& p_address, USHORT p_usPort) {
@@ -178,7 +101,7 @@ bool TcpNonBlockingClientSocket::Connect(const IPAddress& p_address, USHORT p_us
 }
 
 bool TcpNonBlockingClientSocket::Connect(const std::string& p_strHost, USHORT p_usPort) {
-  try {
+  return Guarded(kClassName, "Connect", false, [&] {
     {
       KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
       if (m_hSocket == platform::kInvalidSocket) {
@@ -204,28 +127,25 @@ bool TcpNonBlockingClientSocket::Connect(const std::string& p_strHost, USHORT p_
     }
     StartNameResolution();
     return true;
-  } catch (const KestBase::BaseException& exception) {
-    KestLog::LogCaughtException(kClassName, "Connect", exception);
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "Connect", __FILE__, __LINE__);
-  }
-  return false;
+  });
 }
 
 void TcpNonBlockingClientSocket::StartNameResolution() {
-  try {
+  const bool started = Guarded(kClassName, "StartNameResolution", false, [&] {
     if (!m_pResolver) {
-      m_pResolver = std::make_unique<Dns>();
-      m_pResolver->SetListener(this);
+      const NameResolverFactory factory = GetNameResolverFactory();
+      if (factory == nullptr) {
+        Log(kClassName, kLogLevelWarning, "StartNameResolution(): No name resolver is installed.");
+        return false;
+      }
+      m_pResolver = factory(this);
     }
-    // The outcome, whatever it is, arrives at OnResolveNameComplete.
-    m_pResolver->ResolveNameAsync(KestUtilsLib::StringConversion::ConvertANSIToCAtlStringW(m_strHostName),
-                                  kNameResolutionTimeout, 0, 0);
+    // The outcome, whatever it is, arrives at OnNameResolved.
+    m_pResolver->ResolveAsync(m_strHostName, kNameResolutionTimeout);
+    return true;
+  });
+  if (started) {
     return;
-  } catch (const KestBase::BaseException& exception) {
-    KestLog::LogCaughtException(kClassName, "StartNameResolution", exception);
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "StartNameResolution", __FILE__, __LINE__);
   }
   // A name the resolver refuses ends the connect on the event thread.
   int slot = -1;
@@ -235,20 +155,13 @@ void TcpNonBlockingClientSocket::StartNameResolution() {
   }
 }
 
-void TcpNonBlockingClientSocket::OnResolveNameComplete(const std::wstring& p_cstrwName, DWORD p_dwResult,
-                                                       DnsRecordList& p_records) {
-  (void)p_cstrwName;
+void TcpNonBlockingClientSocket::OnNameResolved(const std::string&, NameResolutionResult p_result,
+                                                const IPv4AddressList& p_addresses) {
   // An abort comes only from destroying the resolver with the socket.
-  if (p_dwResult == DNS_ERROR_ABORT) {
+  if (p_result == NameResolutionResult::kAborted) {
     return;
   }
-  DWORD dwAddress = kNoPostedValue;
-  for (const DnsRecord& record : p_records) {
-    if (record.type == kDnsRecordTypeA) {
-      dwAddress = record.address.ToNetworkOrder();
-      break;
-    }
-  }
+  const DWORD dwAddress = p_addresses.empty() ? kNoPostedValue : p_addresses.front().ToNetworkOrder();
   int slot = -1;
   SocketEventThread* thread = GetEventThread(&slot);
   // No event thread: the socket was closed meanwhile and has nothing to connect.
@@ -288,7 +201,7 @@ void TcpNonBlockingClientSocket::OnPostedConnect(DWORD p_dwAddress) {
 
 DWORD TcpNonBlockingClientSocket::ReceiveInternal(BYTE* p_pBuffer, DWORD p_dwCapacity,
                                                   bool p_bPeek, const char* p_szWho) {
-  try {
+  return Guarded(kClassName, p_szWho, DWORD{0}, [&]() -> DWORD {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     if (p_pBuffer == nullptr || p_dwCapacity == 0) {
       platform::SetLastSocketError(platform::winsock::kBadAddress);
@@ -309,12 +222,7 @@ DWORD TcpNonBlockingClientSocket::ReceiveInternal(BYTE* p_pBuffer, DWORD p_dwCap
       platform::SetLastSocketError(platform::winsock::kNoError);
     }
     return static_cast<DWORD>(received);
-  } catch (const KestBase::BaseException& exception) {
-    KestLog::LogCaughtException(kClassName, p_szWho, exception);
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, p_szWho, __FILE__, __LINE__);
-  }
-  return 0;
+  });
 }
 
 DWORD TcpNonBlockingClientSocket::Receive(BYTE* p_pBuffer, DWORD p_dwCapacity) {
@@ -326,7 +234,7 @@ DWORD TcpNonBlockingClientSocket::Peek(BYTE* p_pBuffer, DWORD p_dwCapacity) {
 }
 
 DWORD TcpNonBlockingClientSocket::Send(const BYTE* p_pData, DWORD p_dwLength) {
-  try {
+  return Guarded(kClassName, "Send", DWORD{0}, [&]() -> DWORD {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     if (p_pData == nullptr || p_dwLength == 0) {
       platform::SetLastSocketError(platform::winsock::kBadAddress);
@@ -340,16 +248,11 @@ DWORD TcpNonBlockingClientSocket::Send(const BYTE* p_pData, DWORD p_dwLength) {
       return 0;
     }
     return static_cast<DWORD>(sent);
-  } catch (const KestBase::BaseException& exception) {
-    KestLog::LogCaughtException(kClassName, "Send", exception);
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "Send", __FILE__, __LINE__);
-  }
-  return 0;
+  });
 }
 
 bool TcpNonBlockingClientSocket::ShutDown(int p_iHow) {
-  try {
+  return Guarded(kClassName, "ShutDown", false, [&] {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     Log(kClassName, kLogLevelTrace, "ShutDown(): Calling Shutdown() on socket %d", m_hSocket);
     if (!platform::ShutdownSocket(m_hSocket, p_iHow)) {
@@ -358,31 +261,23 @@ bool TcpNonBlockingClientSocket::ShutDown(int p_iHow) {
       return false;
     }
     return true;
-  } catch (const KestBase::BaseException& exception) {
-    KestLog::LogCaughtException(kClassName, "ShutDown", exception);
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "ShutDown", __FILE__, __LINE__);
-  }
-  return false;
+  });
 }
 
 void TcpNonBlockingClientSocket::Close(bool p_bImmediate) {
+  // Close's own ladder: every failure first says that Close failed.
   try {
     Log(kClassName, kLogLevelTrace, "Close(): Calling Close().");
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     if (m_hSocket != platform::kInvalidSocket) {
       Log(kClassName, kLogLevelTrace, "Close(): Calling Shutdown() on socket %d.", m_hSocket);
       platform::ShutdownSocket(m_hSocket, platform::kShutdownBoth);
-      SocketEventThread* thread = m_pEventThread.load();
       // If the close cannot be posted it is completed here, so it is never lost.
-      if (!p_bImmediate && thread != nullptr && PostOnClose(thread, m_iSlot)) {
+      if (!p_bImmediate && PostClose()) {
         return;
       }
     }
-    while (!m_closedEvent.Wait(0)) {
-      OnClose(0);
-      m_closedEvent.Wait(kCloseWaitSlice);
-    }
+    CloseOnThisThread();
   } catch (const KestBase::BaseException& exception) {
     Log(kClassName, kLogLevelError, "Close(): Unhandled exception.");
     KestLog::LogCaughtException(kClassName, "Close", exception);
@@ -392,7 +287,7 @@ void TcpNonBlockingClientSocket::Close(bool p_bImmediate) {
 }
 
 bool TcpNonBlockingClientSocket::GetPeer(std::string& p_strAddress, USHORT& p_usPort) {
-  try {
+  return Guarded(kClassName, "GetPeer", false, [&] {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     Log(kClassName, kLogLevelTrace, "GetPeer(): Calling GetPeer.");
     std::uint32_t address = 0;
@@ -405,12 +300,7 @@ bool TcpNonBlockingClientSocket::GetPeer(std::string& p_strAddress, USHORT& p_us
     p_strAddress = platform::FormatIPv4Address(address);
     p_usPort = port;
     return true;
-  } catch (const KestBase::BaseException& exception) {
-    KestLog::LogCaughtException(kClassName, "GetPeer", exception);
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "GetPeer", __FILE__, __LINE__);
-  }
-  return false;
+  });
 }
 
 bool TcpNonBlockingClientSocket::GetPeer(IPAddress& p_address) {
@@ -422,44 +312,11 @@ bool TcpNonBlockingClientSocket::GetPeer(IPAddress& p_address) {
   return p_address.Set(address);
 }
 
-DWORD TcpNonBlockingClientSocket::GetLastSocketError() {
-  return TranslateSocketError(platform::GetLastSocketError());
-}
-
 void TcpNonBlockingClientSocket::SetListener(TcpNonBlockingSocketListener* p_pListener) {
-  try {
+  Guarded(kClassName, "SetListener", [&] {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     m_pListener = p_pListener;
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "SetListener", __FILE__, __LINE__);
-  }
-}
-
-void TcpNonBlockingClientSocket::RecoverDroppedNotification(int p_iWhich, int p_iError) {
-  // Nothing of the socket is touched without its mutex: the network-event
-  // record re-arms itself, posted events go through the slot.
-  int slot = m_iSlot;
-  SocketEventThread* thread = m_pEventThread.load();
-  switch (p_iWhich) {
-    case kReceiveNotification:
-      platform::NoteReceive(m_pNetworkEvent.load());
-      break;
-    case kSendNotification:
-      PostOnSend(thread, slot);
-      break;
-    case kConnectNotification:
-      if (p_iError == 0) {
-        PostOnConnect(thread, slot);
-      } else {
-        PostOnClose(thread, slot);
-      }
-      break;
-    case kCloseNotification:
-      PostOnClose(thread, slot);
-      break;
-    default:
-      break;
-  }
+  });
 }
 
 void TcpNonBlockingClientSocket::OnAccept(int p_iError) {
@@ -467,42 +324,30 @@ void TcpNonBlockingClientSocket::OnAccept(int p_iError) {
   if (!lock.Held() || m_pListener == nullptr) {
     return;
   }
-  m_pListener->OnAccept(m_dwSocketId, TranslateSocketError(p_iError));
+  m_pListener->OnAccept(GetSocketId(), TranslateSocketError(p_iError));
 }
 
 void TcpNonBlockingClientSocket::OnConnect(int p_iError) {
   NotificationLock lock(&m_mutex, &m_bCloseInProgress);
-  if (!lock.Held()) {
-    if (!lock.Abandoned()) {
-      RecoverDroppedNotification(kConnectNotification, p_iError);
-    }
-    return;
-  }
-  if (m_hSocket == platform::kInvalidSocket) {
+  if (!EnterNotification(lock, kConnectNotification, p_iError)) {
     return;
   }
   Log(kClassName, kLogLevelTrace, "OnConnect(): Calling OnConnect with errorcode %d", p_iError);
   m_bConnecting = false;
   if (m_pListener != nullptr) {
-    m_pListener->OnConnect(m_dwSocketId, TranslateSocketError(p_iError));
+    m_pListener->OnConnect(GetSocketId(), TranslateSocketError(p_iError));
   }
   if (m_bReceiveWhileConnecting) {
     m_bReceiveWhileConnecting = false;
     if (m_pListener != nullptr && m_hSocket != platform::kInvalidSocket) {
-      m_pListener->OnReceive(m_dwSocketId, SOCKET_NO_ERROR);
+      m_pListener->OnReceive(GetSocketId(), SOCKET_NO_ERROR);
     }
   }
 }
 
 void TcpNonBlockingClientSocket::OnReceive(int p_iError) {
   NotificationLock lock(&m_mutex, &m_bCloseInProgress);
-  if (!lock.Held()) {
-    if (!lock.Abandoned()) {
-      RecoverDroppedNotification(kReceiveNotification, p_iError);
-    }
-    return;
-  }
-  if (m_hSocket == platform::kInvalidSocket) {
+  if (!EnterNotification(lock, kReceiveNotification, p_iError)) {
     return;
   }
   Log(kClassName, kLogLevelTrace, "OnReceive(): Calling OnReceive with errorcode %d", p_iError);
@@ -511,99 +356,31 @@ void TcpNonBlockingClientSocket::OnReceive(int p_iError) {
     return;
   }
   if (m_pListener != nullptr) {
-    m_pListener->OnReceive(m_dwSocketId, TranslateSocketError(p_iError));
+    m_pListener->OnReceive(GetSocketId(), TranslateSocketError(p_iError));
   }
 }
 
 void TcpNonBlockingClientSocket::OnSend(int p_iError) {
   NotificationLock lock(&m_mutex, &m_bCloseInProgress);
-  if (!lock.Held()) {
-    if (!lock.Abandoned()) {
-      RecoverDroppedNotification(kSendNotification, p_iError);
-    }
-    return;
-  }
-  if (m_hSocket == platform::kInvalidSocket) {
+  if (!EnterNotification(lock, kSendNotification, p_iError)) {
     return;
   }
   Log(kClassName, kLogLevelTrace, "OnSend(): Calling OnSend with errorcode %d", p_iError);
   if (m_pListener != nullptr) {
-    m_pListener->OnSend(m_dwSocketId, TranslateSocketError(p_iError));
+    m_pListener->OnSend(GetSocketId(), TranslateSocketError(p_iError));
   }
 }
 
-void TcpNonBlockingClientSocket::OnClose(int p_iError) {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
-  if (!lock.Held()) {
-    if (!lock.Abandoned()) {
-      RecoverDroppedNotification(kCloseNotification, p_iError);
-    }
-    return;
-  }
-  try {
-    if (m_hSocket == platform::kInvalidSocket) {
-      // Closed already: the listener heard its one OnClose.
-      m_closedEvent.Set();
-      return;
-    }
-    Log(kClassName, kLogLevelTrace, "OnClose(): OnClose Begin");
-    CloseInProgress closing(&m_bCloseInProgress);
-    // The socket counts as closed from here on, so that a Close or a
-    // notification reached from inside the listener's OnClose does nothing,
-    // and a Create made there starts a fresh socket.
-    const platform::SocketHandle socket = m_hSocket;
-    SocketEventThread* thread = m_pEventThread.exchange(nullptr);
-    const int slot = m_iSlot;
-    m_hSocket = platform::kInvalidSocket;
-    m_pNetworkEvent = nullptr;
-    m_iSlot = -1;
-    m_bCreated = false;
-    m_bConnecting = false;
-    m_bReceiveWhileConnecting = false;
-    if (m_pListener != nullptr) {
-      m_pListener->OnClose(m_dwSocketId, TranslateSocketError(p_iError));
-    }
-    Log(kClassName, kLogLevelTrace, "OnClose(): Calling closesocket() on socket %d.", socket);
-    if (!platform::CloseSocket(socket)) {
-      const int error = platform::GetLastSocketError();
-      if (error == platform::winsock::kNotSocket) {
-        Log(kClassName, kLogLevelTrace, "OnClose(): closesocket() returned already closed.");
-      } else {
-        Log(kClassName, kLogLevelError, "OnClose(): closesocket() failed with error code: %d.",
-            error);
-      }
-    }
-    try {
-      if (thread != nullptr) {
-        RemoveSocket(thread, slot);
-      }
-    } catch (...) {
-      Log(kClassName, kLogLevelWarning,
-          "OnClose(): Thread detach failed because of unhandled exception");
-    }
-    if (m_hSocket == platform::kInvalidSocket) {
-      m_closedEvent.Set();
-    }
-  } catch (...) {
-    Log(kClassName, kLogLevelError, "OnClose(): Unhandled Exception");
-  }
+void TcpNonBlockingClientSocket::BeginClose(int, DWORD) {
+  Log(kClassName, kLogLevelTrace, "OnClose(): OnClose Begin");
+  m_bConnecting = false;
+  m_bReceiveWhileConnecting = false;
 }
 
-void TcpNonBlockingClientSocket::Detach() {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
-  m_pEventThread = nullptr;
-  m_pNetworkEvent = nullptr;
-}
-
-SocketEventThread* TcpNonBlockingClientSocket::GetEventThread(int* p_piSlotIndex) {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
-  if (!lock.Held()) {
-    return nullptr;
+void TcpNonBlockingClientSocket::NotifyClose(DWORD p_dwResult) {
+  if (m_pListener != nullptr) {
+    m_pListener->OnClose(GetSocketId(), p_dwResult);
   }
-  if (p_piSlotIndex != nullptr) {
-    *p_piSlotIndex = m_iSlot;
-  }
-  return m_pEventThread.load();
 }
 
 }  // namespace KestNet

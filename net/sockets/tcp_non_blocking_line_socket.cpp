@@ -5,29 +5,21 @@
 #include "net/sockets/socket_result.h"
 #include "platform/net/winsock_errors.h"
 #include "runtime/exceptions.h"
+#include "runtime/guarded_call.h"
 #include "runtime/log.h"
 
 namespace KestNet {
 namespace {
 
+using KestBase::Guarded;
+
+// Every entry point logs an aborted mutex wait with its place.
+constexpr KestBase::AbortHandling kAbortAware = KestBase::AbortHandling::kAsMutexTermination;
+
 constexpr const char* kClassName = "TcpNonBlockingLineSocket";
 constexpr const char* kListenerClassName = "TcpNonBlockingLineSocket::InternalListener";
 constexpr BYTE kLineFeed = 10;
 constexpr BYTE kCarriageReturn = 13;
-
-// The catch clauses every entry point shares: an aborted mutex wait is logged
-// with its place, anything else as the method boundary convention says.
-#define KESTNET_LINE_SOCKET_CATCH(method)                                                    \
-  catch (const KestMT::ThreadAbortException&) {                                              \
-    Log(kClassName, kLogLevelWarning, "Mutex ThreadTerminate Exception at %s line %d",       \
-        __FILE__, __LINE__);                                                                 \
-  }                                                                                          \
-  catch (const KestBase::BaseException& exception) {                                         \
-    KestLog::LogCaughtException(kClassName, method, exception);                              \
-  }                                                                                          \
-  catch (...) {                                                                              \
-    KestLog::LogUnknownException(kClassName, method, __FILE__, __LINE__);                    \
-  }
 
 }  // namespace
 
@@ -50,7 +42,7 @@ DWORD_PTR TcpNonBlockingLineSocket::Create(TcpNonBlockingSocketListener*, USHORT
 
 DWORD_PTR TcpNonBlockingLineSocket::Create(TcpNonBlockingLineSocketListener* p_pListener,
                                            USHORT p_usLocalPort, const IPAddress& p_localAddress) {
-  try {
+  return Guarded<kAbortAware>(kClassName, "Create", DWORD_PTR{0}, [&]() -> DWORD_PTR {
     if (p_pListener == nullptr) {
       return 0;
     }
@@ -68,25 +60,22 @@ DWORD_PTR TcpNonBlockingLineSocket::Create(TcpNonBlockingLineSocketListener* p_p
     KestMT::AutoLockMutex closeLock(&m_closeMutex, INFINITE);
     m_bClosing = false;
     return id;
-  }
-  KESTNET_LINE_SOCKET_CATCH("Create")
-  return 0;
+  });
 }
 
 void TcpNonBlockingLineSocket::Close(bool p_bImmediate) {
-  try {
+  Guarded<kAbortAware>(kClassName, "Close", [&] {
     {
       KestMT::AutoLockMutex closeLock(&m_closeMutex, INFINITE);
       m_bClosing = true;
     }
     TcpNonBlockingClientSocket::Close(p_bImmediate);
-  }
-  KESTNET_LINE_SOCKET_CATCH("Close")
+  });
 }
 
 DWORD TcpNonBlockingLineSocket::CopyReceived(BYTE* p_pBuffer, DWORD p_dwCapacity, bool p_bRemove,
                                              const char* p_szWho) {
-  try {
+  return Guarded<kAbortAware>(kClassName, p_szWho, DWORD{0}, [&]() -> DWORD {
     if (p_pBuffer == nullptr || p_dwCapacity == 0) {
       return 0;
     }
@@ -96,9 +85,7 @@ DWORD TcpNonBlockingLineSocket::CopyReceived(BYTE* p_pBuffer, DWORD p_dwCapacity
       return 0;
     }
     return count;
-  }
-  KESTNET_LINE_SOCKET_CATCH(p_szWho)
-  return 0;
+  });
 }
 
 DWORD TcpNonBlockingLineSocket::Receive(BYTE* p_pBuffer, DWORD p_dwCapacity) {
@@ -110,7 +97,7 @@ DWORD TcpNonBlockingLineSocket::Peek(BYTE* p_pBuffer, DWORD p_dwCapacity) {
 }
 
 DWORD TcpNonBlockingLineSocket::Send(const BYTE* p_pData, DWORD p_dwLength) {
-  try {
+  return Guarded<kAbortAware>(kClassName, "Send", DWORD{0}, [&]() -> DWORD {
     if (p_pData == nullptr || p_dwLength == 0) {
       return 0;
     }
@@ -121,13 +108,11 @@ DWORD TcpNonBlockingLineSocket::Send(const BYTE* p_pData, DWORD p_dwLength) {
     }
     SendData(SOCKET_NO_ERROR);
     return p_dwLength;
-  }
-  KESTNET_LINE_SOCKET_CATCH("Send")
-  return 0;
+  });
 }
 
 DWORD TcpNonBlockingLineSocket::ReceiveLine(std::string& p_strLine) {
-  try {
+  return Guarded<kAbortAware>(kClassName, "ReceiveLine", DWORD{kNoLine}, [&]() -> DWORD {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     const DWORD available = m_receiveBuffer.GetSize();
     Log(kClassName, kLogLevelTrace, "ReceiveLine(): Called with %lu available characters",
@@ -162,54 +147,44 @@ DWORD TcpNonBlockingLineSocket::ReceiveLine(std::string& p_strLine) {
     }
     p_strLine = std::move(line);
     return length;
-  }
-  KESTNET_LINE_SOCKET_CATCH("ReceiveLine")
-  return kNoLine;
+  });
 }
 
 DWORD TcpNonBlockingLineSocket::GetReceivedSize() {
-  try {
+  return Guarded<kAbortAware>(kClassName, "GetReceivedSize", DWORD{0}, [&]() -> DWORD {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     return m_receiveBuffer.GetSize();
-  }
-  KESTNET_LINE_SOCKET_CATCH("GetReceivedSize")
-  return 0;
+  });
 }
 
 DWORD TcpNonBlockingLineSocket::GetReceivedByteCount() {
-  try {
+  return Guarded<kAbortAware>(kClassName, "GetReceivedByteCount", DWORD{0}, [&]() -> DWORD {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     return m_dwReceivedByteCount;
-  }
-  KESTNET_LINE_SOCKET_CATCH("GetReceivedByteCount")
-  return 0;
+  });
 }
 
 void TcpNonBlockingLineSocket::SetLineMode(bool p_bLineMode) {
-  try {
+  Guarded<kAbortAware>(kClassName, "SetLineMode", [&] {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     m_bLineMode = p_bLineMode;
-  }
-  KESTNET_LINE_SOCKET_CATCH("SetLineMode")
+  });
 }
 
 void TcpNonBlockingLineSocket::ClearReceiveBuffer() {
-  try {
+  Guarded<kAbortAware>(kClassName, "ClearReceiveBuffer", [&] {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     m_dwReceivedByteCount = 0;
     m_dwUnterminatedLength = 0;
     m_receiveBuffer.Clear();
-  }
-  KESTNET_LINE_SOCKET_CATCH("ClearReceiveBuffer")
+  });
 }
 
 DWORD TcpNonBlockingLineSocket::GetPendingSendSize() {
-  try {
+  return Guarded<kAbortAware>(kClassName, "GetPendingSendSize", DWORD{0}, [&]() -> DWORD {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     return m_sendBuffer.GetSize();
-  }
-  KESTNET_LINE_SOCKET_CATCH("GetPendingSendSize")
-  return 0;
+  });
 }
 
 bool TcpNonBlockingLineSocket::IsClosing() {
@@ -218,7 +193,7 @@ bool TcpNonBlockingLineSocket::IsClosing() {
 }
 
 void TcpNonBlockingLineSocket::ReceiveData(DWORD p_dwResult) {
-  try {
+  Guarded<kAbortAware>(kClassName, "ReceiveData", [&] {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     BYTE chunk[kChunkSize];
     for (;;) {
@@ -265,8 +240,7 @@ void TcpNonBlockingLineSocket::ReceiveData(DWORD p_dwResult) {
         return;
       }
     }
-  }
-  KESTNET_LINE_SOCKET_CATCH("ReceiveData")
+  });
 }
 
 void TcpNonBlockingLineSocket::CloseOverlongLine() {
@@ -284,7 +258,7 @@ void TcpNonBlockingLineSocket::CloseOverlongLine() {
 }
 
 void TcpNonBlockingLineSocket::SendData(DWORD p_dwResult) {
-  try {
+  Guarded<kAbortAware>(kClassName, "SendData", [&] {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     Log(kClassName, kLogLevelTrace, "SendData(): SendData begin.");
     if (m_sendBuffer.GetSize() == 0) {
@@ -326,8 +300,7 @@ void TcpNonBlockingLineSocket::SendData(DWORD p_dwResult) {
         return;
       }
     }
-  }
-  KESTNET_LINE_SOCKET_CATCH("SendData")
+  });
 }
 
 void TcpNonBlockingLineSocket::InternalListener::OnAccept(DWORD_PTR, DWORD p_dwResult) {
@@ -341,7 +314,7 @@ void TcpNonBlockingLineSocket::InternalListener::OnAccept(DWORD_PTR, DWORD p_dwR
 void TcpNonBlockingLineSocket::InternalListener::OnClose(DWORD_PTR, DWORD p_dwResult) {
   Log(kListenerClassName, kLogLevelTrace, "OnClose(): rc = %lu",
       static_cast<unsigned long>(p_dwResult));
-  try {
+  Guarded(kListenerClassName, "OnClose", [&] {
     KestMT::AutoLockMutex bufferLock(&m_pOwner->m_bufferMutex, INFINITE);
     TcpNonBlockingLineSocketListener* listener = m_pOwner->m_pLineListener;
     if (listener == nullptr) {
@@ -355,9 +328,7 @@ void TcpNonBlockingLineSocket::InternalListener::OnClose(DWORD_PTR, DWORD p_dwRe
       m_pOwner->m_bClosing = true;
     }
     listener->OnClose(m_pOwner, p_dwResult);
-  } catch (...) {
-    KestLog::LogUnknownException(kListenerClassName, "OnClose", __FILE__, __LINE__);
-  }
+  });
 }
 
 void TcpNonBlockingLineSocket::InternalListener::OnConnect(DWORD_PTR, DWORD p_dwResult) {

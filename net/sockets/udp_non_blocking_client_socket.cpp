@@ -8,6 +8,7 @@
 #include "platform/net/socket_calls.h"
 #include "platform/net/winsock_errors.h"
 #include "runtime/exceptions.h"
+#include "runtime/guarded_call.h"
 #include "runtime/log.h"
 
 namespace KestNet {
@@ -15,26 +16,20 @@ namespace {
 
 namespace platform = kestnet::platform;
 
+using KestBase::Guarded;
+
 constexpr const char* kClassName = "UdpNonBlockingClientSocket";
-constexpr DWORD kCloseWaitSlice = 500;
+constexpr SocketLogTraits kLogTraits{kClassName, false, "Bind(): bind failed with code: %d"};
 // The group a multicast socket joins when it is bound (SSDP's group).
 constexpr const char* kMulticastGroup = "239.255.255.250";
 
 }  // namespace
 
-UdpNonBlockingClientSocket::UdpNonBlockingClientSocket()
-    : m_dwSocketId(reinterpret_cast<DWORD_PTR>(this)) {
-  m_closedEvent.Set();
-}
+UdpNonBlockingClientSocket::UdpNonBlockingClientSocket() : NonBlockingSocket(kLogTraits) {}
 
 UdpNonBlockingClientSocket::~UdpNonBlockingClientSocket() {
   try {
-    bool open;
-    {
-      KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
-      open = m_hSocket != platform::kInvalidSocket;
-    }
-    if (open) {
+    if (HasHandle()) {
       UdpNonBlockingClientSocket::Close(true);
     }
   } catch (...) {
@@ -43,7 +38,7 @@ UdpNonBlockingClientSocket::~UdpNonBlockingClientSocket() {
 }
 
 DWORD_PTR UdpNonBlockingClientSocket::Create(UdpNonBlockingSocketListener* p_pListener) {
-  try {
+  return Guarded(kClassName, "Create", DWORD_PTR{0}, [&]() -> DWORD_PTR {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     if (m_hSocket != platform::kInvalidSocket) {
       Log(kClassName, kLogLevelError, "Create(): Socket already created.");
@@ -53,101 +48,41 @@ DWORD_PTR UdpNonBlockingClientSocket::Create(UdpNonBlockingSocketListener* p_pLi
       return 0;
     }
     m_pListener = p_pListener;
-    m_closedEvent.Reset();
-    const platform::SocketHandle socket = platform::OpenSocket(platform::SocketType::kDatagram);
-    if (socket == platform::kInvalidSocket) {
-      Log(kClassName, kLogLevelWarning, "Create(): Socket creation failed with error code: %d",
-          platform::GetLastSocketError());
-      m_closedEvent.Set();
+    if (!OpenHandle(platform::SocketType::kDatagram)) {
       return 0;
     }
-    m_hSocket = socket;
     if (m_bMulticast) {
       Log(kClassName, kLogLevelInformation, "Create(): Multicast UDP socket created.");
-      if (!platform::SetSocketReuseAddress(socket, true)) {
+      if (!platform::SetSocketReuseAddress(m_hSocket, true)) {
         Log(kClassName, kLogLevelWarning,
             "Create(): set socket option for SO_REUSEADDR failed with error %d",
             platform::GetLastSocketError());
       }
-      if (!platform::SetSocketTimeToLive(socket, static_cast<int>(m_dwTtl))) {
+      if (!platform::SetSocketTimeToLive(m_hSocket, static_cast<int>(m_dwTtl))) {
         Log(kClassName, kLogLevelWarning,
             "Create(): set socket option for IP_TTL failed with error %d",
             platform::GetLastSocketError());
       }
     } else {
       Log(kClassName, kLogLevelTrace, "Create(): Socket creation succeeded.  handle: %lu",
-          static_cast<unsigned long>(socket));
+          static_cast<unsigned long>(m_hSocket));
     }
-
-    auto abandon = [this](SocketEventThread* p_pThread, int p_iSlot) {
-      const int savedError = platform::GetLastSocketError();
-      if (p_pThread != nullptr) {
-        RemoveSocket(p_pThread, p_iSlot);
-      }
-      platform::CloseSocket(m_hSocket);
-      m_hSocket = platform::kInvalidSocket;
-      m_pEventThread = nullptr;
-      m_pNetworkEvent = nullptr;
-      m_iSlot = -1;
-      m_closedEvent.Set();
-      platform::SetLastSocketError(savedError);
-    };
-
-    NetworkEvent* event = nullptr;
-    int slot = -1;
-    SocketEventThread* thread = Attach(this, socket, &event, &slot);
-    if (thread == nullptr) {
-      Log(kClassName, kLogLevelError, "Create(): SocketEventThread::Attach() failed.");
-      platform::SetLastSocketError(platform::winsock::kNoBufferSpace);
-      abandon(nullptr, -1);
-      return 0;
-    }
-    m_pEventThread = thread;
-    m_pNetworkEvent = event;
-    m_iSlot = slot;
-    if (!platform::SelectNetworkEvents(event, socket,
-                                       platform::kNetworkRead | platform::kNetworkWrite |
-                                           platform::kNetworkClose)) {
-      Log(kClassName, kLogLevelError, "Create(): WSAEvent Select failed with error code: %d",
-          platform::GetLastSocketError());
-      abandon(thread, slot);
+    if (!AttachHandle(platform::kNetworkRead | platform::kNetworkWrite | platform::kNetworkClose)) {
       return 0;
     }
     m_bCreated = true;
     // The event model records no send event for a datagram socket until a
     // send would have blocked; this first one tells the listener it may send.
-    PostOnSend(thread, slot);
-    return m_dwSocketId;
-  } catch (const KestBase::BaseException& exception) {
-    KestLog::LogCaughtException(kClassName, "Create", exception);
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "Create", __FILE__, __LINE__);
-  }
-  return 0;
-}
-
-bool UdpNonBlockingClientSocket::IsCreated() {
-  try {
-    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
-    return m_bCreated && m_hSocket != platform::kInvalidSocket;
-  } catch (...) {
-    return false;
-  }
+    PostOnSend(m_pEventThread.load(), m_iSlot);
+    return GetSocketId();
+  });
 }
 
 bool UdpNonBlockingClientSocket::Bind(USHORT p_usPort, const IPAddress& p_address) {
-  try {
+  return Guarded(kClassName, "Bind", false, [&] {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
-    Log(kClassName, kLogLevelTrace, "Bind(): Calling Bind.");
     std::uint32_t address = 0;
-    if (!platform::ParseIPv4Address(p_address.ToString(), &address)) {
-      Log(kClassName, kLogLevelWarning, "Bind(): Invalid IP address.");
-      platform::SetLastSocketError(platform::winsock::kAddressNotAvailable);
-      return false;
-    }
-    if (!platform::BindSocket(m_hSocket, address, p_usPort)) {
-      Log(kClassName, kLogLevelWarning, "Bind(): bind failed with code: %d",
-          platform::GetLastSocketError());
+    if (!BindHandle(p_usPort, p_address, &address)) {
       return false;
     }
     if (m_bMulticast) {
@@ -167,17 +102,12 @@ bool UdpNonBlockingClientSocket::Bind(USHORT p_usPort, const IPAddress& p_addres
     }
     Log(kClassName, kLogLevelTrace, "Bind(): Bind succeeded.");
     return true;
-  } catch (const KestBase::BaseException& exception) {
-    KestLog::LogCaughtException(kClassName, "Bind", exception);
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "Bind", __FILE__, __LINE__);
-  }
-  return false;
+  });
 }
 
 DWORD UdpNonBlockingClientSocket::ReceiveFrom(BYTE* p_pBuffer, DWORD p_dwCapacity,
                                               USHORT& p_usPort, std::string& p_strAddress) {
-  try {
+  return Guarded(kClassName, "ReceiveFrom", DWORD{0}, [&]() -> DWORD {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     if (p_pBuffer == nullptr || p_dwCapacity == 0) {
       platform::SetLastSocketError(platform::winsock::kBadAddress);
@@ -198,12 +128,7 @@ DWORD UdpNonBlockingClientSocket::ReceiveFrom(BYTE* p_pBuffer, DWORD p_dwCapacit
     Log(kClassName, kLogLevelTrace, "ReceiveFrom(): Port = %lu, Address = %s",
         static_cast<unsigned long>(port), p_strAddress.c_str());
     return static_cast<DWORD>(received);
-  } catch (const KestBase::BaseException& exception) {
-    KestLog::LogCaughtException(kClassName, "ReceiveFrom", exception);
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "ReceiveFrom", __FILE__, __LINE__);
-  }
-  return 0;
+  });
 }
 
 DWORD UdpNonBlockingClientSocket::ReceiveFrom(BYTE* p_pBuffer, DWORD p_dwCapacity,
@@ -218,7 +143,7 @@ DWORD UdpNonBlockingClientSocket::ReceiveFrom(BYTE* p_pBuffer, DWORD p_dwCapacit
 
 DWORD UdpNonBlockingClientSocket::SendTo(const BYTE* p_pData, DWORD p_dwLength, USHORT p_usPort,
                                          const IPAddress& p_address) {
-  try {
+  return Guarded(kClassName, "SendTo", DWORD{0}, [&]() -> DWORD {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     if (!p_address.IsValid() || p_pData == nullptr || p_dwLength == 0) {
       Log(kClassName, kLogLevelWarning, "SendTo(): Invalid argument.");
@@ -241,15 +166,11 @@ DWORD UdpNonBlockingClientSocket::SendTo(const BYTE* p_pData, DWORD p_dwLength, 
       return 0;
     }
     return static_cast<DWORD>(sent);
-  } catch (const KestBase::BaseException& exception) {
-    KestLog::LogCaughtException(kClassName, "SendTo", exception);
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "SendTo", __FILE__, __LINE__);
-  }
-  return 0;
+  });
 }
 
 void UdpNonBlockingClientSocket::Close(bool p_bImmediate) {
+  // Close's own ladder: every failure says that Close failed.
   try {
     Log(kClassName, kLogLevelTrace, "Close(): Calling Close().");
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
@@ -260,44 +181,32 @@ void UdpNonBlockingClientSocket::Close(bool p_bImmediate) {
         Log(kClassName, kLogLevelTrace, "Close(): shutdown() failed with error code: %d.",
             platform::GetLastSocketError());
       }
-      SocketEventThread* thread = m_pEventThread.load();
-      if (!p_bImmediate && thread != nullptr) {
+      if (!p_bImmediate && m_pEventThread.load() != nullptr) {
         Log(kClassName, kLogLevelTrace, "Close(): Calling PostOnClose().");
-        if (PostOnClose(thread, m_iSlot)) {
+        if (PostClose()) {
           return;
         }
       }
     }
-    while (!m_closedEvent.Wait(0)) {
-      OnClose(0);
-      m_closedEvent.Wait(kCloseWaitSlice);
-    }
+    CloseOnThisThread();
     Log(kClassName, kLogLevelTrace, "Close(): Socket should be closed.");
   } catch (...) {
     Log(kClassName, kLogLevelError, "Close(): Unhandled exception.");
   }
 }
 
-DWORD UdpNonBlockingClientSocket::GetLastSocketError() {
-  return TranslateSocketError(platform::GetLastSocketError());
-}
-
 void UdpNonBlockingClientSocket::SetMulticast(bool p_bMulticast) {
-  try {
+  Guarded(kClassName, "SetMulticast", [&] {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     m_bMulticast = p_bMulticast;
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "SetMulticast", __FILE__, __LINE__);
-  }
+  });
 }
 
 void UdpNonBlockingClientSocket::SetTTL(DWORD p_dwTtl) {
-  try {
+  Guarded(kClassName, "SetTTL", [&] {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     m_dwTtl = p_dwTtl;
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "SetTTL", __FILE__, __LINE__);
-  }
+  });
 }
 
 void UdpNonBlockingClientSocket::OnAccept(int) {}
@@ -308,105 +217,39 @@ void UdpNonBlockingClientSocket::OnPostedConnect(DWORD) {}
 
 void UdpNonBlockingClientSocket::OnReceive(int p_iError) {
   NotificationLock lock(&m_mutex, &m_bCloseInProgress);
-  if (!lock.Held()) {
-    // Re-arm so the datagram is announced again rather than forgotten.
-    if (!lock.Abandoned()) {
-      platform::NoteReceive(m_pNetworkEvent.load());
-    }
-    return;
-  }
-  if (m_hSocket == platform::kInvalidSocket) {
+  if (!EnterNotification(lock, kReceiveNotification, p_iError)) {
     return;
   }
   const DWORD result = TranslateSocketError(p_iError);
   Log(kClassName, kLogLevelTrace, "OnReceive(): Windows Error = %li, Generic Error = %lu.",
       static_cast<long>(p_iError), static_cast<unsigned long>(result));
   if (m_pListener != nullptr) {
-    m_pListener->OnReceive(m_dwSocketId, result);
+    m_pListener->OnReceive(GetSocketId(), result);
   }
 }
 
 void UdpNonBlockingClientSocket::OnSend(int p_iError) {
   NotificationLock lock(&m_mutex, &m_bCloseInProgress);
-  if (!lock.Held()) {
-    if (!lock.Abandoned()) {
-      PostOnSend(m_pEventThread.load(), m_iSlot);
-    }
-    return;
-  }
-  if (m_hSocket == platform::kInvalidSocket) {
+  if (!EnterNotification(lock, kSendNotification, p_iError)) {
     return;
   }
   const DWORD result = TranslateSocketError(p_iError);
   Log(kClassName, kLogLevelTrace, "OnSend(): Windows Error = %li, Generic Error = %lu.",
       static_cast<long>(p_iError), static_cast<unsigned long>(result));
   if (m_pListener != nullptr) {
-    m_pListener->OnSend(m_dwSocketId, result);
+    m_pListener->OnSend(GetSocketId(), result);
   }
 }
 
-void UdpNonBlockingClientSocket::OnClose(int p_iError) {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
-  if (!lock.Held()) {
-    if (!lock.Abandoned()) {
-      PostOnClose(m_pEventThread.load(), m_iSlot);
-    }
-    return;
-  }
-  try {
-    if (m_hSocket == platform::kInvalidSocket) {
-      m_closedEvent.Set();
-      return;
-    }
-    CloseInProgress closing(&m_bCloseInProgress);
-    const DWORD result = TranslateSocketError(p_iError);
-    Log(kClassName, kLogLevelTrace, "OnClose(): Windows Error = %li, Generic Error = %lu.",
-        static_cast<long>(p_iError), static_cast<unsigned long>(result));
-    const platform::SocketHandle socket = m_hSocket;
-    SocketEventThread* thread = m_pEventThread.exchange(nullptr);
-    const int slot = m_iSlot;
-    m_hSocket = platform::kInvalidSocket;
-    m_pNetworkEvent = nullptr;
-    m_iSlot = -1;
-    m_bCreated = false;
-    if (m_pListener != nullptr) {
-      m_pListener->OnClose(m_dwSocketId, result);
-    }
-    if (!platform::CloseSocket(socket)) {
-      Log(kClassName, kLogLevelError, "OnClose(): closesocket() failed with error code: %d.",
-          platform::GetLastSocketError());
-    }
-    try {
-      if (thread != nullptr) {
-        RemoveSocket(thread, slot);
-      }
-    } catch (...) {
-      Log(kClassName, kLogLevelWarning,
-          "OnClose(): Thread detach failed because of unhandled exception");
-    }
-    if (m_hSocket == platform::kInvalidSocket) {
-      m_closedEvent.Set();
-    }
-  } catch (...) {
-    Log(kClassName, kLogLevelError, "OnClose(): Unhandled Exception");
-  }
+void UdpNonBlockingClientSocket::BeginClose(int p_iError, DWORD p_dwResult) {
+  Log(kClassName, kLogLevelTrace, "OnClose(): Windows Error = %li, Generic Error = %lu.",
+      static_cast<long>(p_iError), static_cast<unsigned long>(p_dwResult));
 }
 
-void UdpNonBlockingClientSocket::Detach() {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
-  m_pEventThread = nullptr;
-  m_pNetworkEvent = nullptr;
-}
-
-SocketEventThread* UdpNonBlockingClientSocket::GetEventThread(int* p_piSlotIndex) {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
-  if (!lock.Held()) {
-    return nullptr;
+void UdpNonBlockingClientSocket::NotifyClose(DWORD p_dwResult) {
+  if (m_pListener != nullptr) {
+    m_pListener->OnClose(GetSocketId(), p_dwResult);
   }
-  if (p_piSlotIndex != nullptr) {
-    *p_piSlotIndex = m_iSlot;
-  }
-  return m_pEventThread.load();
 }
 
 }  // namespace KestNet

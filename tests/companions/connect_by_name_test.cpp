@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "net/dns/dns.h"
+#include "net/dns/dns_name_resolver.h"
 #include "net/sockets/socket_result.h"
 #include "net/sockets/tcp_non_blocking_client_socket.h"
 #include "platform/com/com.h"
@@ -47,6 +48,7 @@ class ConnectByNameTest : public kestnet::testing::PrivateNetworkTest {
       m_bComInitialized = true;
     }
     ASSERT_TRUE(m_module.Load("nameserver 127.0.0.53\n", ""));
+    KestNet::InstallDnsNameResolution();
     ASSERT_TRUE(KestNet::InitializeSockets());
     m_bSocketsInitialized = true;
   }

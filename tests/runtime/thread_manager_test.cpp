@@ -84,6 +84,7 @@ TEST_F(ThreadManagerTest, AddThreadWithExistingKeyThrowsAndKeepsExistingThread) 
 
   auto second = std::make_unique<GatedWorker>(m_counters, m_gate);
   EXPECT_THROW(manager.AddThread(L"host", second.get()), KestBase::InvalidParameterException);
+  EXPECT_FALSE(manager.TryAddThread(L"host", second.get()));
   EXPECT_EQ(manager.GetThread(L"host"), pFirst);
   EXPECT_TRUE(pFirst->IsRunning());
   second.reset();  // still the caller's
@@ -223,9 +224,7 @@ TEST_F(ThreadManagerTest, ConcurrentCallersKeepOneThreadPerKey) {
         // the key and the manager may reap a thread that is not running.
         auto* pWorker = new GatedWorker(m_counters, m_gate);
         pWorker->Execute();
-        try {
-          manager.AddThread(key, pWorker);
-        } catch (const KestBase::InvalidParameterException&) {
+        if (!manager.TryAddThread(key, pWorker)) {
           delete pWorker;  // the key is busy: still ours (its destructor aborts it)
           manager.AbortThread(key);
           manager.DeleteThread(key);
