@@ -5,6 +5,7 @@
 #include "platform/net/socket_calls.h"
 #include "platform/net/winsock_errors.h"
 #include "runtime/exceptions.h"
+#include "runtime/guarded_call.h"
 #include "runtime/log.h"
 
 namespace KestNet {
@@ -183,14 +184,8 @@ bool PostEvent(SocketEventThread* p_pThread, int p_iSlot, DWORD p_dwType, DWORD 
   if (p_pThread == nullptr) {
     return false;
   }
-  try {
-    return p_pThread->PostEvent(p_iSlot, p_dwType, p_dwValue);
-  } catch (const KestBase::BaseException& exception) {
-    KestLog::LogCaughtException(kClassName, "PostEvent", exception);
-  } catch (...) {
-    KestLog::LogUnknownException(kClassName, "PostEvent", __FILE__, __LINE__);
-  }
-  return false;
+  return KestBase::Guarded(kClassName, "PostEvent", false,
+                           [&] { return p_pThread->PostEvent(p_iSlot, p_dwType, p_dwValue); });
 }
 
 bool PostOnClose(SocketEventThread* p_pThread, int p_iSlot) {
