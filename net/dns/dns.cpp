@@ -31,7 +31,7 @@ template <typename Exception>
 // Appends the companion's servers; throws as Initialize documents.
 void ReadCompanionServers(IKestSysNetNetwork* p_pNetwork, std::vector<std::string>& p_servers) {
   ATL::CComVariant servers;
-  const HRESULT hr = p_pNetwork->get_DNSServers(&servers);
+  const HRESULT hr = p_pNetwork->get_DNSServers(servers.Receive());
   if (FAILED(hr)) {
     Log(kClassName, kLogLevelWarning,
         "Initialize():  Error - We found SysNet and failed a call to get the DNSServers, hr = <0x%X>.",
@@ -50,7 +50,7 @@ void ReadCompanionServers(IKestSysNetNetwork* p_pNetwork, std::vector<std::strin
   SafeArrayGetUBound(pArray, 1, &lUpper);
   for (LONG lIndex = lLower; lIndex <= lUpper; ++lIndex) {
     ATL::CComVariant element;
-    if (FAILED(SafeArrayGetElement(pArray, &lIndex, &element)) || V_VT(&element) != VT_BSTR) {
+    if (FAILED(SafeArrayGetElement(pArray, &lIndex, element.Receive())) || V_VT(&element) != VT_BSTR) {
       Log(kClassName, kLogLevelWarning, "Initialize():  KestSysNet returned an array that contains invalid values.");
       Throw<KestBase::InvalidObjectException>();
     }
