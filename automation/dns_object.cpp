@@ -7,7 +7,7 @@
 #include "net/sockets/set_manager.h"
 #include "platform/com/atl_bstr.h"
 #include "platform/com/atl_variant.h"
-#include "platform/com/safearray.h"
+#include "platform/com/scoped_safearray.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
 #include "runtime/string_conversion.h"
@@ -231,19 +231,9 @@ void CDNS::HandleAsyncEventMessage(DWORD eventId, KestBase::CAsyncEventData* rec
     auto* outcome = KestBase::AsEventRecord<ResolveNameCompleteData>(kIdentity.className, eventId, owned.get());
     if (outcome == nullptr) return;
 
-    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(outcome->AddressCount()));
-    if (array == nullptr) ATL::AtlThrow(E_OUTOFMEMORY);
     ATL::CComVariant ips;
-    ips.vt = VT_ARRAY | VT_VARIANT;
-    ips.parray = array;
-    LONG index = 0;
-    for (const std::wstring& address : outcome->Addresses()) {
-      ATL::CComVariant element(address.c_str());
-      if (element.vt != VT_BSTR) ATL::AtlThrow(E_OUTOFMEMORY);
-      HRESULT placed = SafeArrayPutElement(array, &index, &element);
-      if (FAILED(placed)) ATL::AtlThrow(placed);
-      ++index;
-    }
+    const HRESULT built = kestnet::platform::CreateTextArray(outcome->Addresses(), &ips);
+    if (FAILED(built)) ATL::AtlThrow(built);
     ATL::CComBSTR domainName(outcome->DomainName());
     if (domainName.m_str == nullptr) ATL::AtlThrow(E_OUTOFMEMORY);
 

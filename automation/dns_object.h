@@ -53,7 +53,6 @@ class ResolveNameCompleteData : public KestBase::CAsyncEventData {
   const std::wstring& DomainName() const { return m_domainName; }
   // The texts of the A records, in the order the resolver reported them.
   const std::vector<std::wstring>& Addresses() const { return m_addresses; }
-  size_t AddressCount() const { return m_addresses.size(); }
 
  private:
   DWORD m_result;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "automation/module.h"
+#include "platform/com/atl_bstr.h"
 #include "platform/com/bstr.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
@@ -60,18 +61,12 @@ BSTR AllocateCopy(std::wstring_view text) {
   return copy;
 }
 
-// Owns a BSTR made for one call into the object's own interface.
-class ScopedBstr {
- public:
-  explicit ScopedBstr(std::wstring_view text) : m_bstr(AllocateCopy(text)) {}
-  ~ScopedBstr() { SysFreeString(m_bstr); }
-  ScopedBstr(const ScopedBstr&) = delete;
-  ScopedBstr& operator=(const ScopedBstr&) = delete;
-  BSTR Get() const { return m_bstr; }
-
- private:
-  BSTR m_bstr;
-};
+// A BSTR made for one call into the object's own interface.
+ATL::CComBSTR OwnedCopy(std::wstring_view text) {
+  ATL::CComBSTR copy;
+  copy.Attach(AllocateCopy(text));
+  return copy;
+}
 
 }  // namespace
 
@@ -112,10 +107,10 @@ HRESULT CMessageData::GetNamedHeader(const wchar_t* name, const char* methodName
   HRESULT guarded = GuardedMethod(kIdentity, methodName, [&] {
     CheckOutputPointer(kIdentity, methodName, pVal);
     *pVal = nullptr;
-    ScopedBstr headerName(name);
+    ATL::CComBSTR headerName = OwnedCopy(name);
     // A header that is not there reads as null (an empty string to a script);
     // only a real failure (out of memory) is passed on, never hidden as S_OK.
-    result = static_cast<IKestNetMessageData*>(this)->GetHeaderByName(headerName.Get(), pVal);
+    result = static_cast<IKestNetMessageData*>(this)->GetHeaderByName(headerName, pVal);
   });
   return FAILED(guarded) ? guarded : result;
 }
@@ -123,8 +118,8 @@ HRESULT CMessageData::GetNamedHeader(const wchar_t* name, const char* methodName
 HRESULT CMessageData::PutNamedHeader(const wchar_t* name, const char* failedMessage, BSTR newVal) {
   HRESULT hr = E_FAIL;
   try {
-    ScopedBstr headerName(name);
-    hr = static_cast<IKestNetMessageData*>(this)->SetHeaderByName(headerName.Get(), newVal);
+    ATL::CComBSTR headerName = OwnedCopy(name);
+    hr = static_cast<IKestNetMessageData*>(this)->SetHeaderByName(headerName, newVal);
   } catch (...) {
     hr = E_FAIL;
   }
@@ -218,9 +213,9 @@ STDMETHODIMP CMessageData::SetDateToNow() {
   HRESULT hr = E_FAIL;
   try {
     std::wstring now = FormatMessageDate(m_clock());
-    ScopedBstr name(L"Date");
-    ScopedBstr value(now);
-    hr = static_cast<IKestNetMessageData*>(this)->SetHeaderByName(name.Get(), value.Get());
+    ATL::CComBSTR name = OwnedCopy(L"Date");
+    ATL::CComBSTR value = OwnedCopy(now);
+    hr = static_cast<IKestNetMessageData*>(this)->SetHeaderByName(name, value);
   } catch (...) {
     hr = E_FAIL;
   }

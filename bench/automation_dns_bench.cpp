@@ -37,6 +37,7 @@
 #include "net/sockets/socket_event_thread.h"
 #include "platform/com/atl_ptr.h"
 #include "platform/com/com.h"
+#include "platform/os/utf8.h"
 #include "tests/support/dnsmasq_server.h"
 #include "tests/support/network_namespace.h"
 #include "tests/support/temporary_directory.h"
@@ -406,7 +407,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < kNames; ++i) {
     const std::wstring name = NameOf(i);
     options.hosts.emplace_back("10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1),
-                               std::string(name.begin(), name.end()));
+                               kestnet::platform::Utf8FromWide(name));
   }
   options.extraArguments = {"--dns-forward-max=2000"};
   kestnet::testing::DnsmasqServer server;

@@ -31,6 +31,7 @@
 #include "net/dns/dns.h"
 #include "net/sockets/set_manager.h"
 #include "net/sockets/socket_event_thread.h"
+#include "platform/os/utf8.h"
 #include "runtime/registry.h"
 #include "tests/support/dnsmasq_server.h"
 #include "tests/support/network_namespace.h"
@@ -274,7 +275,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < kNames; ++i) {
     const std::wstring name = NameOf(i);
     options.hosts.emplace_back("10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1),
-                               std::string(name.begin(), name.end()));
+                               kestnet::platform::Utf8FromWide(name));
   }
   // dnsmasq answers the whole batch; its own cache of the hosts file is not
   // what is measured, the resolver path is.

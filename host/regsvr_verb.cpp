@@ -48,13 +48,12 @@ int RunRegsvrVerb(const VerbArguments& args) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  if (FAILED(hr)) {
-    std::fprintf(stderr, "kestnet regsvr: cannot enter an apartment (0x%08X)\n", static_cast<unsigned>(hr));
+  kestnet::platform::ScopedComInitializer com(kestnet::platform::ScopedComInitializer::kApartmentThreaded);
+  if (!com.Succeeded()) {
+    std::fprintf(stderr, "kestnet regsvr: cannot enter an apartment (0x%08X)\n", static_cast<unsigned>(com.Result()));
     return 1;
   }
   int code = RegisterModule(request, stdout, stderr);
-  CoUninitialize();
   return code;
 }
 

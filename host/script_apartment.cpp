@@ -7,14 +7,13 @@
 namespace kestnet::host {
 
 int RunScriptInApartment(const ScriptOptions& options, const char* verb) {
-  HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  if (FAILED(hr)) {
-    std::fprintf(stderr, "kestnet %s: cannot enter an apartment (0x%08X)\n", verb, static_cast<unsigned>(hr));
+  kestnet::platform::ScopedComInitializer com(kestnet::platform::ScopedComInitializer::kApartmentThreaded);
+  if (!com.Succeeded()) {
+    std::fprintf(stderr, "kestnet %s: cannot enter an apartment (0x%08X)\n", verb, static_cast<unsigned>(com.Result()));
     return 1;
   }
   int code = RunScript(options, stdout, stderr);
   CoFreeUnusedLibraries();
-  CoUninitialize();
   return code;
 }
 

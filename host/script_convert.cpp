@@ -307,10 +307,7 @@ void FailInvoke(const std::wstring& member, HRESULT hr, EXCEPINFO& excep) {
       description = Utf8(excep.bstrDescription, SysStringLen(excep.bstrDescription));
     }
   }
-  SysFreeString(excep.bstrSource);
-  SysFreeString(excep.bstrDescription);
-  SysFreeString(excep.bstrHelpFile);
-  excep = EXCEPINFO{};
+  kestnet::platform::ClearExcepInfo(&excep);
   if (description.empty()) description = HResultDescription(reported);
   // The member is named where the error is reported, not in the object's text.
   std::string message = Utf8(member.c_str(), member.size()) + ": " + description;

@@ -201,9 +201,7 @@ duk_ret_t ProxyGetBody(duk_context* ctx) {
                     &argError);
   if (hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_BADPARAMCOUNT || hr == DISP_E_PARAMNOTOPTIONAL) {
     // Not a property after all (an object without type information): a method.
-    SysFreeString(excep.bstrSource);
-    SysFreeString(excep.bstrDescription);
-    SysFreeString(excep.bstrHelpFile);
+    kestnet::platform::ClearExcepInfo(&excep);
     PushMemberFunction(ctx, 0, key, member.dispid, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
     return 1;
   }

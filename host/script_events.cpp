@@ -1,11 +1,11 @@
 // Events: a sink advised on an object's default source interface (found
 // through IProvideClassInfo2, named through the coclass's type information)
 // whose Invoke calls the script's global function prefix + event name.
-#include <atomic>
 #include <string>
 
 #include "host/script_internal.h"
 #include "platform/com/ole_site.h"
+#include "platform/com/ref_count.h"
 
 namespace kestnet::host::script {
 
@@ -28,12 +28,7 @@ class EventSink final : public IDispatch {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG remaining = --references_;
-    if (remaining == 0) delete this;
-    return remaining;
-  }
+  KESTNET_IMPLEMENT_ADDREF_RELEASE
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     if (count == nullptr) return E_POINTER;
     *count = 0;
@@ -100,7 +95,7 @@ class EventSink final : public IDispatch {
   IID source_;
   ATL::CComPtr<ITypeInfo> sourceInfo_;
   std::string prefix_;
-  std::atomic<ULONG> references_{1};
+  kestnet::platform::RefCount refCount_;
 };
 
 namespace {

@@ -2,12 +2,12 @@
 // provider that leads, as a web page's container does, to a top-level
 // browser whose location is URL. Objects read only the location; the rest of
 // the browser answers E_NOTIMPL.
-#include <atomic>
 #include <string>
 
 #include "automation/web_browser.h"
 #include "host/script_internal.h"
 #include "platform/com/ole_site.h"
+#include "platform/com/ref_count.h"
 
 namespace kestnet::host::script {
 namespace {
@@ -30,12 +30,7 @@ class PageBrowser final : public IWebBrowser2 {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG remaining = --references_;
-    if (remaining == 0) delete this;
-    return remaining;
-  }
+  KESTNET_IMPLEMENT_ADDREF_RELEASE
 
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     if (count == nullptr) return E_POINTER;
@@ -134,7 +129,7 @@ class PageBrowser final : public IWebBrowser2 {
   ~PageBrowser() = default;
 
   std::wstring location_;
-  std::atomic<ULONG> references_{1};
+  kestnet::platform::RefCount refCount_;
 };
 
 #undef KESTNET_BROWSER_NOT_IMPLEMENTED
@@ -155,12 +150,7 @@ class PageSite final : public IServiceProvider {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG remaining = --references_;
-    if (remaining == 0) delete this;
-    return remaining;
-  }
+  KESTNET_IMPLEMENT_ADDREF_RELEASE
 
   STDMETHODIMP QueryService(REFGUID service, REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
@@ -174,7 +164,7 @@ class PageSite final : public IServiceProvider {
   ~PageSite() { browser_->Release(); }
 
   PageBrowser* browser_;  // one reference
-  std::atomic<ULONG> references_{1};
+  kestnet::platform::RefCount refCount_;
 };
 
 }  // namespace

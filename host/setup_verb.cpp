@@ -77,9 +77,9 @@ int RunSetupVerb(const VerbArguments& args) {
     std::fprintf(stderr, "kestnet setup: cannot tell where this program is: %s\n", error.message().c_str());
     return 1;
   }
-  HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  if (FAILED(hr)) {
-    std::fprintf(stderr, "kestnet setup: cannot enter an apartment (0x%08X)\n", static_cast<unsigned>(hr));
+  kestnet::platform::ScopedComInitializer com(kestnet::platform::ScopedComInitializer::kApartmentThreaded);
+  if (!com.Succeeded()) {
+    std::fprintf(stderr, "kestnet setup: cannot enter an apartment (0x%08X)\n", static_cast<unsigned>(com.Result()));
     return 1;
   }
   int code = 0;
@@ -95,7 +95,6 @@ int RunSetupVerb(const VerbArguments& args) {
     RegistrationRequest request{path.string(), unregister, perUser};
     if (RegisterModule(request, stdout, stderr) != 0) code = 1;
   }
-  CoUninitialize();
   return code;
 }
 

@@ -31,6 +31,7 @@
 #include "platform/com/hresult.h"
 #include "platform/com/inproc_server.h"
 #include "platform/com/ole_site.h"
+#include "platform/com/ref_count.h"
 #include "platform/com/unknown.h"
 #include "platform/com/variant.h"
 #include "platform/registry/registry.h"
@@ -148,12 +149,7 @@ class KestSM final : public IDispatch, public IObjectWithSite {
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(m_references.fetch_add(1) + 1); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const long left = m_references.fetch_sub(1) - 1;
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
+  KESTNET_IMPLEMENT_ADDREF_RELEASE
 
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     if (count == nullptr) return E_POINTER;
@@ -279,7 +275,7 @@ class KestSM final : public IDispatch, public IObjectWithSite {
     return text;
   }
 
-  std::atomic<long> m_references{1};
+  kestnet::platform::RefCount refCount_;
   IUnknown* m_site = nullptr;
   std::wstring m_vendorId = kestnet::companions::kDefaultVendorId;
   std::wstring m_trustedSiteDataFileUrl;

@@ -151,7 +151,7 @@ std::wstring CurrentContainerName() {
   if (length <= 0) return {};
   std::string_view full(path, static_cast<size_t>(length));
   std::string_view file = full.substr(full.rfind('/') + 1);
-  return std::wstring(file.begin(), file.end());
+  return platform::WideFromUtf8(file);
 }
 
 }  // namespace kestnet::companions

@@ -4,16 +4,14 @@
 #include <memory>
 #include <utility>
 
+#include "companions/kest_sys_net.h"
 #include "net/dns/dns_query_message.h"
 #include "net/sockets/ip_address.h"
 #include "platform/com/activation.h"
-#include "platform/com/apartment.h"
-#include "platform/com/bstr.h"
-#include "platform/com/guid.h"
-#include "platform/com/hresult.h"
+#include "platform/com/atl_ptr.h"
+#include "platform/com/atl_variant.h"
 #include "platform/com/safearray.h"
-#include "platform/com/unknown.h"
-#include "platform/com/variant.h"
+#include "platform/com/scoped_com_initializer.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
 #include "runtime/mt_log.h"
@@ -32,84 +30,33 @@ template <typename Exception>
   KestMT::ThrowLogged<Exception>(kClassName, where);
 }
 
-// The companion's DNS-server getter, called by its place in the function
-// table: HRESULT get_DNSServers(VARIANT* out).
-using DnsServersGetter = HRESULT(STDMETHODCALLTYPE*)(void* p_pThis, VARIANT* p_pServers);
-
-// Owns one VARIANT for the span of a call.
-struct ScopedVariant {
-  VARIANT value;
-  ScopedVariant() { VariantInit(&value); }
-  ~ScopedVariant() { VariantClear(&value); }
-  ScopedVariant(const ScopedVariant&) = delete;
-  ScopedVariant& operator=(const ScopedVariant&) = delete;
-};
-
-struct ReleaseUnknown {
-  void operator()(IUnknown* p_pUnknown) const { p_pUnknown->Release(); }
-};
-using UnknownPtr = std::unique_ptr<IUnknown, ReleaseUnknown>;
-
-// The companion is asked through COM, which the calling thread may never have
-// entered (a socket connecting by name from a plain worker thread). Such a
-// thread joins the multithreaded apartment for the span of the question and
-// leaves it again; a thread already in an apartment, or covered by the
-// process's implicit MTA, is left as it is.
-class InitializeComScope {
- public:
-  InitializeComScope() {
-    if (SUCCEEDED(kestnet::platform::CheckComInitialized())) {
-      return;
-    }
-    const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    m_bEntered = SUCCEEDED(hr);
-    if (!m_bEntered) {
-      Log(kClassName, kLogLevelWarning,
-          "Initialize():  Error - COM could not be initialized on this thread, hr = <0x%X>.",
-          static_cast<unsigned>(hr));
-    }
-  }
-  ~InitializeComScope() {
-    if (m_bEntered) {
-      CoUninitialize();
-    }
-  }
-  InitializeComScope(const InitializeComScope&) = delete;
-  InitializeComScope& operator=(const InitializeComScope&) = delete;
-
- private:
-  bool m_bEntered = false;
-};
-
 // Appends the companion's servers; throws as Initialize documents.
-void ReadCompanionServers(IUnknown* p_pNetwork, std::vector<std::string>& p_servers) {
-  void** pVtable = *reinterpret_cast<void***>(p_pNetwork);
-  auto getter = reinterpret_cast<DnsServersGetter>(pVtable[Dns::kDnsServersGetterSlot]);
-  ScopedVariant servers;
-  const HRESULT hr = getter(p_pNetwork, &servers.value);
+void ReadCompanionServers(IKestSysNetNetwork* p_pNetwork, std::vector<std::string>& p_servers) {
+  ATL::CComVariant servers;
+  const HRESULT hr = p_pNetwork->get_DNSServers(servers.Receive());
   if (FAILED(hr)) {
     Log(kClassName, kLogLevelWarning,
         "Initialize():  Error - We found SysNet and failed a call to get the DNSServers, hr = <0x%X>.",
         static_cast<unsigned>(hr));
     throw KestBase::HRESULTException(hr, KestMT::SourceFileName(__FILE__), __LINE__);
   }
-  if (V_VT(&servers.value) != (VT_ARRAY | VT_VARIANT) || V_ARRAY(&servers.value) == nullptr ||
-      SafeArrayGetDim(V_ARRAY(&servers.value)) != 1) {
+  if (V_VT(&servers) != (VT_ARRAY | VT_VARIANT) || V_ARRAY(&servers) == nullptr ||
+      SafeArrayGetDim(V_ARRAY(&servers)) != 1) {
     Log(kClassName, kLogLevelWarning, "Initialize():  KestSysNet returned an invalid response.");
     Throw<KestBase::InvalidObjectException>();
   }
-  SAFEARRAY* pArray = V_ARRAY(&servers.value);
+  SAFEARRAY* pArray = V_ARRAY(&servers);
   LONG lLower = 0;
   LONG lUpper = -1;
   SafeArrayGetLBound(pArray, 1, &lLower);
   SafeArrayGetUBound(pArray, 1, &lUpper);
   for (LONG lIndex = lLower; lIndex <= lUpper; ++lIndex) {
-    ScopedVariant element;
-    if (FAILED(SafeArrayGetElement(pArray, &lIndex, &element.value)) || V_VT(&element.value) != VT_BSTR) {
+    ATL::CComVariant element;
+    if (FAILED(SafeArrayGetElement(pArray, &lIndex, element.Receive())) || V_VT(&element) != VT_BSTR) {
       Log(kClassName, kLogLevelWarning, "Initialize():  KestSysNet returned an array that contains invalid values.");
       Throw<KestBase::InvalidObjectException>();
     }
-    BSTR bstrServer = V_BSTR(&element.value);
+    BSTR bstrServer = V_BSTR(&element);
     const std::string server =
         StringConversion::ConvertCAtlStringWToANSI(std::wstring(bstrServer, SysStringLen(bstrServer)));
     Log(kClassName, kLogLevelDetail, "Intialize():  Found DNS Server <%s>.", server.c_str());
@@ -172,32 +119,37 @@ void Dns::Initialize() {
 
   // Declared before the companion's pointers so that they are released
   // while the thread is still in the apartment.
-  InitializeComScope com;
-  CLSID clsid{};
-  IID iid{};
-  CLSIDFromString(kSysNetClassId, &clsid);
-  IIDFromString(kSysNetInterfaceId, &iid);
-  IUnknown* pRaw = nullptr;
-  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IUnknown, reinterpret_cast<void**>(&pRaw))) ||
-      pRaw == nullptr) {
+  // The companion is asked through COM, which the calling thread may never
+  // have entered (a socket connecting by name from a plain worker thread).
+  // Such a thread joins the multithreaded apartment for the span of the
+  // question; a thread already able to use COM is left as it is. Declared
+  // before the companion's pointers, which are released inside the apartment.
+  kestnet::platform::ScopedComInitializer com(kestnet::platform::ScopedComInitializer::kMultithreadedUnlessInitialized);
+  if (!com.Succeeded()) {
+    Log(kClassName, kLogLevelWarning,
+        "Initialize():  Error - COM could not be initialized on this thread, hr = <0x%X>.",
+        static_cast<unsigned>(com.Result()));
+  }
+  ATL::CComPtr<IUnknown> unknown;
+  if (FAILED(CoCreateInstance(CLSID_KestSysNetNetwork, nullptr, CLSCTX_ALL, IID_IUnknown,
+                              reinterpret_cast<void**>(&unknown))) ||
+      unknown == nullptr) {
     Log(kClassName, kLogLevelInformation,
         "Initialize():  Warning - Could not CoCreate KestSysNetNetwork to get the DNS servers.  You must add them "
         "manually.");
     m_bInitialized = true;
     return;
   }
-  UnknownPtr unknown(pRaw);
-  pRaw = nullptr;
-  if (FAILED(unknown->QueryInterface(iid, reinterpret_cast<void**>(&pRaw))) || pRaw == nullptr) {
+  ATL::CComPtr<IKestSysNetNetwork> network;
+  if (FAILED(unknown->QueryInterface(IID_PPV_ARGS(&network))) || network == nullptr) {
     Log(kClassName, kLogLevelInformation,
         "Initialize():  Warning - Could not query for IKestSysNetNetwork to get the DNS servers.  You must add "
         "them manually.");
     m_bInitialized = true;
     return;
   }
-  UnknownPtr network(pRaw);
   std::vector<std::string> found;
-  ReadCompanionServers(network.get(), found);
+  ReadCompanionServers(network, found);
   {
     std::lock_guard<std::mutex> lock(m_stateLock);
     m_servers.insert(m_servers.end(), found.begin(), found.end());

@@ -46,13 +46,6 @@ inline constexpr WORD kDnsMaximumTimeout = 30000;
 
 class Dns : public DNSListener {
  public:
-  // The companion that knows the machine's DNS servers, and its interface.
-  static constexpr const wchar_t* kSysNetClassId = L"{f7808d00-b85d-4584-8255-a6e52b042fde}";
-  static constexpr const wchar_t* kSysNetInterfaceId = L"{01bb2f8b-a412-4c6b-adc7-aa6e77fad1a4}";
-  // The DNS-server getter's place in the interface's function table,
-  // counting the three IUnknown and four IDispatch methods.
-  static constexpr int kDnsServersGetterSlot = 37;
-
   Dns();
   // Aborts every running query (each reports DNS_ERROR_ABORT).
   virtual ~Dns();

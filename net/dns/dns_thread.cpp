@@ -5,8 +5,7 @@
 
 #include "net/dns/dns_query_message.h"
 #include "net/dns/dns_response_parser.h"
-#include "platform/com/apartment.h"
-#include "platform/com/hresult.h"
+#include "platform/com/scoped_com_initializer.h"
 #include "runtime/exceptions.h"
 #include "runtime/guarded_call.h"
 #include "runtime/log.h"
@@ -33,36 +32,6 @@ constexpr ReportTexts kReportTexts[] = {
      "ReportSuccess():  Error - Failed in attempt to call the callback."},
     {"Run():  Callback has been notified of the end of the query.",
      "Run():  Error - Failed to notify callback."},
-};
-
-// COM is initialised on the reporting thread for the listener's duration:
-// apartment-threaded, or the model the thread already has. A thread that
-// cannot enter COM still delivers its outcome, since an outcome that is never
-// reported would leave the caller waiting for good.
-class ReportComScope {
- public:
-  ReportComScope() {
-    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (hr == RPC_E_CHANGED_MODE) {
-      hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    }
-    m_bInitialized = SUCCEEDED(hr);
-    if (!m_bInitialized) {
-      Log(kClassName, kLogLevelWarning,
-          "Report():  Error - COM could not be initialized on this thread, hr = <0x%X>.",
-          static_cast<unsigned>(hr));
-    }
-  }
-  ~ReportComScope() {
-    if (m_bInitialized) {
-      CoUninitialize();
-    }
-  }
-  ReportComScope(const ReportComScope&) = delete;
-  ReportComScope& operator=(const ReportComScope&) = delete;
-
- private:
-  bool m_bInitialized = false;
 };
 
 }  // namespace
@@ -415,7 +384,14 @@ void DNSThread::Report(DWORD p_dwCode, DnsRecordList p_records, Reporter p_repor
     m_dwStatus = p_dwCode;
     m_results = p_dwCode == DNS_SUCCESS ? std::move(p_records) : DnsRecordList{};
   }
-  ReportComScope com;
+  // COM is entered for the listener's duration. A thread that cannot enter
+  // still delivers its outcome: one never reported would leave the caller
+  // waiting for good.
+  kestnet::platform::ScopedComInitializer com(kestnet::platform::ScopedComInitializer::kWorkerThread);
+  if (!com.Succeeded()) {
+    Log(kClassName, kLogLevelWarning, "Report():  Error - COM could not be initialized on this thread, hr = <0x%X>.",
+        static_cast<unsigned>(com.Result()));
+  }
   m_socket.Close(true);
   if (m_pListener != nullptr) {
     try {

@@ -9,8 +9,7 @@
 #include "net/ping/ping_exceptions.h"
 #include "net/ping/ping_result.h"
 #include "net/sockets/ip_address.h"
-#include "platform/com/apartment.h"
-#include "platform/com/hresult.h"
+#include "platform/com/scoped_com_initializer.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
 #include "runtime/string_conversion.h"
@@ -25,24 +24,6 @@ constexpr const char* kClassName = "KestNet::PingThread";
 constexpr BYTE kFirstPayloadByte = 0x30;
 constexpr BYTE kLastPayloadByte = 0x7D;
 constexpr BYTE kPayloadRestartByte = 0x20;
-
-// Enters COM for the body: apartment-threaded, or multithreaded when the
-// thread already has that model; leaves it however the body ends.
-class WorkerComScope {
- public:
-  WorkerComScope() {
-    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (hr == RPC_E_CHANGED_MODE) {
-      hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    }
-    if (FAILED(hr)) {
-      throw KestBase::HRESULTException(hr, __FILE__, __LINE__);
-    }
-  }
-  ~WorkerComScope() { CoUninitialize(); }
-  WorkerComScope(const WorkerComScope&) = delete;
-  WorkerComScope& operator=(const WorkerComScope&) = delete;
-};
 
 }  // namespace
 
@@ -194,7 +175,8 @@ void PingThread::SendEcho() {
 DWORD PingThread::Run() {
   try {
     InitializeEchoService();
-    WorkerComScope com;
+    kestnet::platform::ScopedComInitializer com(kestnet::platform::ScopedComInitializer::kWorkerThread,
+                                                kestnet::platform::ThrowOnFailure<KestBase::HRESULTException>{});
     m_strAddress = KestUtilsLib::StringConversion::ConvertCAtlStringWToANSI(m_cstrwTarget);
     if (!IPAddress::IsValidAddress(m_strAddress)) {
       ResolveTarget();

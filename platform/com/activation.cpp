@@ -12,6 +12,7 @@
 #include "platform/com/git.h"
 #include "platform/com/memory.h"
 #include "platform/com/registry_text.h"
+#include "platform/os/utf8.h"
 
 namespace kestnet::platform {
 namespace {
@@ -159,7 +160,7 @@ HRESULT InprocServerPath(REFCLSID clsid, std::string* path) {
   if (!ReadClassesRootText(key, L"", &value) || value.empty()) return REGDB_E_CLASSNOTREG;
   // Registrars sometimes quote the path.
   if (value.size() >= 2 && value.front() == L'"' && value.back() == L'"') value = value.substr(1, value.size() - 2);
-  *path = NarrowFromWide(value);
+  *path = Utf8FromWide(value);
   return S_OK;
 }
 

@@ -4,6 +4,11 @@
 // destroyed. Copies are deep (VariantCopy). Detach moves the value into a
 // caller's VARIANT (which is cleared first); Attach takes a VARIANT over and
 // leaves the source VT_EMPTY. ChangeType coerces in place.
+//
+// Trap: the object is a VARIANT, so &variant is a VARIANT* that clears
+// nothing; a callee that fills it over a held value drops that value. For an
+// out parameter use Receive(), which frees what is held first (as CComBSTR's
+// and CComPtr's operator& do).
 #pragma once
 
 #include <utility>
@@ -87,6 +92,10 @@ class CComVariant : public VARIANT {
   }
 
   HRESULT Clear() { return VariantClear(this); }
+  VARIANT* Receive() {
+    VariantClear(this);
+    return this;
+  }
   HRESULT Copy(const VARIANT* source) { return VariantCopy(this, source); }
   HRESULT ChangeType(VARTYPE type, const VARIANT* source = nullptr) {
     return VariantChangeType(this, source == nullptr ? this : source, 0, type);

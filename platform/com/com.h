@@ -20,6 +20,8 @@
 #include "platform/com/ole_site.h"
 #include "platform/com/registrar.h"
 #include "platform/com/safearray.h"
+#include "platform/com/scoped_com_initializer.h"
+#include "platform/com/scoped_safearray.h"
 #include "platform/com/stream.h"
 #include "platform/com/typeinfo.h"
 #include "platform/com/typelib_description.h"

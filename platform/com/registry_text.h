@@ -1,4 +1,4 @@
-// Reading and writing text values of HKEY_CLASSES_ROOT, and text conversion.
+// Reading and writing text values of HKEY_CLASSES_ROOT.
 // Internal to platform/com.
 #pragma once
 
@@ -12,8 +12,5 @@ namespace kestnet::platform {
 bool ReadClassesRootText(const std::wstring& subkey, const std::wstring& name, std::wstring* value);
 // Creates HKCR\subkey and sets its text value; a Win32 error number.
 LSTATUS WriteClassesRootText(const std::wstring& subkey, const std::wstring& name, const std::wstring& value);
-
-std::string NarrowFromWide(const std::wstring& text);
-std::wstring WideFromNarrow(const std::string& text);
 
 }  // namespace kestnet::platform

@@ -7,6 +7,7 @@
 
 #include "platform/com/registry_text.h"
 #include "platform/com/typelib_internal.h"
+#include "platform/os/utf8.h"
 
 namespace kestnet::platform {
 
@@ -49,7 +50,7 @@ HRESULT LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib) {
   if (pptlib == nullptr) return E_INVALIDARG;
   *pptlib = nullptr;
   if (szFile == nullptr || szFile[0] == L'\0') return E_INVALIDARG;
-  std::string path = NarrowFromWide(szFile);
+  std::string path = Utf8FromWide(szFile);
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module == nullptr) return TYPE_E_CANTLOADLIBRARY;
   auto getDescription =

@@ -82,14 +82,21 @@ std::string Utf8FromWide(std::wstring_view text) {
   return out;
 }
 
-std::wstring WideFromUtf8(std::string_view text) {
+char32_t NextUtf8Character(std::string_view text, std::size_t* position, Utf8Replacement replacement,
+                           Utf8Surrogates surrogates) {
+  Sequence sequence = DecodeSequence(text, *position);
+  if (sequence.wellFormed && (surrogates == Utf8Surrogates::kKeep || !IsSurrogate(sequence.value))) {
+    *position += sequence.length;
+    return sequence.value;
+  }
+  *position += replacement == Utf8Replacement::kPerByte ? 1 : sequence.length;
+  return kReplacement;
+}
+
+std::wstring WideFromUtf8(std::string_view text, Utf8Replacement replacement) {
   std::wstring out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    Sequence sequence = DecodeSequence(text, i);
-    out += static_cast<wchar_t>(sequence.wellFormed && !IsSurrogate(sequence.value) ? sequence.value : kReplacement);
-    i += sequence.length;
-  }
+  for (std::size_t i = 0; i < text.size();) out += static_cast<wchar_t>(NextUtf8Character(text, &i, replacement));
   return out;
 }
 

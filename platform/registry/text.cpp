@@ -4,70 +4,17 @@
 
 #include <cstdint>
 
+#include "platform/os/utf8.h"
+
 namespace kestnet::platform::registry_store {
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
+using kestnet::platform::AppendUtf8;
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// Reads one code point at text[*pos] and advances *pos; malformed input
-// (overlong forms, truncated sequences, values above U+10FFFF) gives U+FFFD
-// and consumes one byte.
-char32_t NextCodePoint(std::string_view text, std::size_t* pos) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(*pos);
-  if (lead < 0x80) {
-    ++*pos;
-    return lead;
-  }
-  std::size_t length = 0;
-  char32_t cp = 0;
-  char32_t minimum = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, cp = lead & 0x1F, minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, cp = lead & 0x0F, minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, cp = lead & 0x07, minimum = 0x10000;
-  } else {
-    ++*pos;
-    return kReplacement;
-  }
-  if (*pos + length > text.size()) {
-    ++*pos;
-    return kReplacement;
-  }
-  for (std::size_t i = 1; i < length; ++i) {
-    const unsigned char next = byte(*pos + i);
-    if ((next & 0xC0) != 0x80) {
-      ++*pos;
-      return kReplacement;
-    }
-    cp = (cp << 6) | (next & 0x3F);
-  }
-  if (cp < minimum || cp > 0x10FFFF) {
-    ++*pos;
-    return kReplacement;
-  }
-  *pos += length;
-  return cp;
+// The store reads narrow callers' stray bytes one U+FFFD each and gives back
+// the surrogates WideToUtf8 wrote.
+char32_t NextCodePoint(std::string_view text, std::size_t* position) {
+  return NextUtf8Character(text, position, Utf8Replacement::kPerByte, Utf8Surrogates::kKeep);
 }
 
 }  // namespace

@@ -31,9 +31,7 @@ class MessageDataTest : public TrustTest {
     EXPECT_EQ(CallByName(message, name, DISPATCH_METHOD, std::move(arguments), result, &exception), DISP_E_EXCEPTION);
     EXPECT_EQ(exception.scode, E_FAIL);
     std::wstring description = exception.bstrDescription == nullptr ? L"<none>" : exception.bstrDescription;
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrHelpFile);
+    kestnet::platform::ClearExcepInfo(&exception);
     return description;
   }
 };

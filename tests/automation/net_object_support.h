@@ -243,9 +243,7 @@ inline std::wstring FailureOf(IDispatch* object, const wchar_t* name, WORD flags
   VariantClear(&result);
   EXPECT_EQ(exception.scode, E_FAIL);
   std::wstring description = exception.bstrDescription == nullptr ? L"<none>" : exception.bstrDescription;
-  SysFreeString(exception.bstrDescription);
-  SysFreeString(exception.bstrSource);
-  SysFreeString(exception.bstrHelpFile);
+  kestnet::platform::ClearExcepInfo(&exception);
   return description;
 }
 

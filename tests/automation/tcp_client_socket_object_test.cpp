@@ -232,9 +232,7 @@ class TcpObject {
       outcome.memberResult = exception.scode;
       outcome.errorName = exception.bstrDescription == nullptr ? L"" : exception.bstrDescription;
     }
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrHelpFile);
+    kestnet::platform::ClearExcepInfo(&exception);
     for (VARIANT& argument : arguments) VariantClear(&argument);
     return outcome;
   }

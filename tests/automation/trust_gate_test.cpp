@@ -209,8 +209,7 @@ TEST_F(TrustGateTest, OldPlatformRefusesEveryCallUntilTheSwitchIsSet) {
             DISP_E_EXCEPTION);
   EXPECT_EQ(std::wstring(exception.bstrDescription), L"UNSUPPORTED_OS_ERROR");
   EXPECT_EQ(exception.scode, DISP_E_EXCEPTION);
-  SysFreeString(exception.bstrDescription);
-  SysFreeString(exception.bstrSource);
+  kestnet::platform::ClearExcepInfo(&exception);
   EXPECT_EQ(script_.created.load(), 0);
 
   // A value of the wrong type does not count as the switch.

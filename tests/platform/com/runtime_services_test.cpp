@@ -103,6 +103,86 @@ TEST(Apartment, RejectsReservedArgumentsAndUnknownFlags) {
   EXPECT_EQ(CoInitializeEx(nullptr, 0x100), E_INVALIDARG);
 }
 
+// A scoped initialiser on a thread that already has `before` (kNoApartment:
+// none): its result, the apartment inside the scope, and the thread left as
+// it was when the scope ends.
+constexpr int kNoApartment = -1;
+struct ScopedInitializerCase {
+  const char* name;
+  int before;
+  ScopedComInitializer::Model model;
+  HRESULT result;
+  APTTYPE inside;
+};
+
+class ScopedComInitializerTest : public ::testing::TestWithParam<ScopedInitializerCase> {};
+
+HRESULT ApartmentOf(APTTYPE* type) {
+  APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+  return CoGetApartmentType(type, &qualifier);
+}
+
+TEST_P(ScopedComInitializerTest, EntersByItsModelAndLeavesTheThreadAsItWas) {
+  const ScopedInitializerCase& c = GetParam();
+  std::thread worker([&c] {
+    if (c.before != kNoApartment) {
+      ASSERT_EQ(CoInitializeEx(nullptr, static_cast<DWORD>(c.before)), S_OK);
+    }
+    APTTYPE type = APTTYPE_CURRENT;
+    {
+      ScopedComInitializer com(c.model);
+      EXPECT_EQ(com.Result(), c.result);
+      EXPECT_EQ(com.Succeeded(), SUCCEEDED(c.result));
+      EXPECT_EQ(ApartmentOf(&type), S_OK);
+      EXPECT_EQ(type, c.inside);
+    }
+    if (c.before == kNoApartment) {
+      EXPECT_EQ(ApartmentOf(&type), CO_E_NOTINITIALIZED);
+      return;
+    }
+    // Exactly the thread's own entry is left.
+    EXPECT_EQ(ApartmentOf(&type), S_OK);
+    CoUninitialize();
+    EXPECT_EQ(ApartmentOf(&type), CO_E_NOTINITIALIZED);
+  });
+  worker.join();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, ScopedComInitializerTest,
+    ::testing::Values(
+        ScopedInitializerCase{"WorkerEntersAnApartment", kNoApartment, ScopedComInitializer::kWorkerThread, S_OK,
+                              APTTYPE_STA},
+        ScopedInitializerCase{"WorkerJoinsTheMultithreadedApartmentItIsIn", COINIT_MULTITHREADED,
+                              ScopedComInitializer::kWorkerThread, S_FALSE, APTTYPE_MTA},
+        ScopedInitializerCase{"ApartmentRefusesAThreadInTheOtherModel", COINIT_MULTITHREADED,
+                              ScopedComInitializer::kApartmentThreaded, RPC_E_CHANGED_MODE, APTTYPE_MTA},
+        ScopedInitializerCase{"MultithreadedEnteredByAThreadOutsideCom", kNoApartment,
+                              ScopedComInitializer::kMultithreadedUnlessInitialized, S_OK, APTTYPE_MTA},
+        ScopedInitializerCase{"MultithreadedLeavesAnApartmentAlone", COINIT_APARTMENTTHREADED,
+                              ScopedComInitializer::kMultithreadedUnlessInitialized, S_OK, APTTYPE_STA}),
+    [](const ::testing::TestParamInfo<ScopedInitializerCase>& param) { return std::string(param.param.name); });
+
+TEST(ScopedComInitializerFailure, ThrowsTheCallersExceptionWithTheResult) {
+  struct Refused {
+    Refused(LONG hr, const char*, ULONG) : result(hr) {}
+    LONG result;
+  };
+  std::thread worker([] {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    try {
+      ScopedComInitializer com(ScopedComInitializer::kApartmentThreaded, ThrowOnFailure<Refused>{});
+      ADD_FAILURE() << "entered the other model";
+    } catch (const Refused& refused) {
+      EXPECT_EQ(refused.result, RPC_E_CHANGED_MODE);
+    }
+    CoUninitialize();
+    APTTYPE type = APTTYPE_CURRENT;
+    EXPECT_EQ(ApartmentOf(&type), CO_E_NOTINITIALIZED);
+  });
+  worker.join();
+}
+
 TEST(ErrorInformation, IsHandedOverOnceAndStaysOnItsThread) {
   ICreateErrorInfo* create = nullptr;
   ASSERT_EQ(CreateErrorInfo(&create), S_OK);

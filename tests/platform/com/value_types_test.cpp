@@ -208,6 +208,14 @@ TEST_F(VariantOwnership, AtlWrappersMoveWithoutCopyingAndDetachHandsOver) {
   EXPECT_EQ(variant.vt, VT_EMPTY);
   EXPECT_EQ(target.vt, VT_BSTR);
   VariantClear(&target);
+  // Receive frees what is held before a callee fills the slot.
+  variant = L"held";
+  VARIANT* out = variant.Receive();
+  EXPECT_EQ(out->vt, VT_EMPTY);
+  out->vt = VT_BSTR;
+  out->bstrVal = SysAllocString(L"out");
+  EXPECT_EQ(std::wstring(variant.bstrVal), L"out");
+  variant.Clear();
   EXPECT_EQ(LeakedBstrs(), 0);
 }
 
