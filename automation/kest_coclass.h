@@ -16,7 +16,7 @@
 #include "automation/class_factory.h"
 #include "automation/connection_enumerators.h"
 #include "automation/object_support.h"
-#include "automation/web_browser.h"
+#include "platform/com/web_browser.h"
 
 namespace KestAXLib {
 

@@ -11,7 +11,7 @@
 #include "platform/com/variant.h"
 #include "platform/os/utf8.h"
 #include "platform/registry/registry.h"
-#include "utils/platform.h"
+#include "utils/os_identification.h"
 
 namespace KestAXLib {
 namespace {

@@ -2,10 +2,8 @@
 # the delay of a posted event from the worker's post to the sink. The probe
 # object of the framework's tests is the object measured.
 find_package(GTest QUIET)
-if(TARGET automation AND TARGET GTest::gtest)
-  kestnet_add_bench(automation_bench
-    SOURCES
-      ${CMAKE_CURRENT_LIST_DIR}/automation_bench.cpp
-      ${PROJECT_SOURCE_DIR}/tests/automation/probe_object.cpp
-    DEPS "$<LINK_LIBRARY:WHOLE_ARCHIVE,automation>" GTest::gtest)
-endif()
+kestnet_add_bench(automation_bench
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/automation_bench.cpp
+    ${PROJECT_SOURCE_DIR}/tests/automation/probe_object.cpp
+  DEPS "$<LINK_LIBRARY:WHOLE_ARCHIVE,automation>" GTest::gtest)

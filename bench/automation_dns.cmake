@@ -1,8 +1,6 @@
 # The scriptable DNS object against the resolver it drives: the same 1000
 # names through IDispatch and events, and directly, against dnsmasq in a
 # private network namespace.
-if(TARGET automation AND TARGET kestnet_test_support)
-  kestnet_add_bench(automation_dns_bench
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/automation_dns_bench.cpp
-    DEPS "$<LINK_LIBRARY:WHOLE_ARCHIVE,automation>" kestnet_test_support)
-endif()
+kestnet_add_bench(automation_dns_bench
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/automation_dns_bench.cpp
+  DEPS "$<LINK_LIBRARY:WHOLE_ARCHIVE,automation>" kestnet_test_support)

@@ -1,4 +1,2 @@
-if(TARGET platform_com)
-  kestnet_add_bench(com_bench SOURCES com_bench.cpp)
-  kestnet_com_host(com_bench)
-endif()
+kestnet_add_bench(com_bench SOURCES com_bench.cpp)
+kestnet_com_host(com_bench)

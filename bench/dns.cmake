@@ -1,15 +1,13 @@
 # The resolver against dnsmasq in a private network namespace, with a c-ares
 # client doing the same in the same run when libc-ares-dev is installed.
-if(TARGET net_dns AND TARGET kestnet_test_support)
-  kestnet_add_bench(dns_resolve_bench
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/dns_resolve_bench.cpp
-    DEPS net_dns kestnet_test_support)
-  find_library(KESTNET_CARES_LIBRARY cares)
-  find_path(KESTNET_CARES_INCLUDE ares.h)
-  if(KESTNET_CARES_LIBRARY AND KESTNET_CARES_INCLUDE)
-    target_sources(dns_resolve_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/dns_cares_client.cpp)
-    target_include_directories(dns_resolve_bench PRIVATE ${KESTNET_CARES_INCLUDE})
-    target_link_libraries(dns_resolve_bench PRIVATE ${KESTNET_CARES_LIBRARY})
-    target_compile_definitions(dns_resolve_bench PRIVATE KESTNET_BENCH_CARES=1)
-  endif()
+kestnet_add_bench(dns_resolve_bench
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/dns_resolve_bench.cpp
+  DEPS net_dns kestnet_test_support)
+find_library(KESTNET_CARES_LIBRARY cares)
+find_path(KESTNET_CARES_INCLUDE ares.h)
+if(KESTNET_CARES_LIBRARY AND KESTNET_CARES_INCLUDE)
+  target_sources(dns_resolve_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR}/dns_cares_client.cpp)
+  target_include_directories(dns_resolve_bench PRIVATE ${KESTNET_CARES_INCLUDE})
+  target_link_libraries(dns_resolve_bench PRIVATE ${KESTNET_CARES_LIBRARY})
+  target_compile_definitions(dns_resolve_bench PRIVATE KESTNET_BENCH_CARES=1)
 endif()

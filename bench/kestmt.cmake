@@ -1,4 +1,2 @@
 # KestMT threads and synchronisation: lock, wake, start and abort costs.
-if(TARGET runtime)
-  kestnet_add_bench(kestmt_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/kestmt_bench.cpp DEPS runtime)
-endif()
+kestnet_add_bench(kestmt_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/kestmt_bench.cpp DEPS runtime)

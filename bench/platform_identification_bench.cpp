@@ -14,7 +14,7 @@
 #include <system_error>
 
 #include "platform/os/version.h"
-#include "utils/platform.h"
+#include "utils/os_identification.h"
 #include "utils/privileges.h"
 
 namespace {

@@ -1,6 +1,4 @@
 # Line socket throughput and connect/close rate on loopback.
-if(TARGET net_sockets)
-  kestnet_add_bench(sockets_bench
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/sockets_line_throughput.cpp
-    DEPS net_sockets)
-endif()
+kestnet_add_bench(sockets_bench
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/sockets_line_throughput.cpp
+  DEPS net_sockets)

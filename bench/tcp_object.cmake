@@ -2,8 +2,6 @@
 # through IDispatch and the hidden window, against the same cycle on a bare
 # line socket; and a BlockingSocketTest of a listening port.
 find_package(GTest QUIET)
-if(TARGET automation AND TARGET GTest::gtest)
-  kestnet_add_bench(tcp_object_bench
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tcp_object_bench.cpp
-    DEPS "$<LINK_LIBRARY:WHOLE_ARCHIVE,automation>" GTest::gtest)
-endif()
+kestnet_add_bench(tcp_object_bench
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tcp_object_bench.cpp
+  DEPS "$<LINK_LIBRARY:WHOLE_ARCHIVE,automation>" GTest::gtest)

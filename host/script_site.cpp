@@ -4,7 +4,7 @@
 // the browser answers E_NOTIMPL.
 #include <string>
 
-#include "automation/web_browser.h"
+#include "platform/com/web_browser.h"
 #include "host/script_internal.h"
 #include "platform/com/ole_site.h"
 #include "platform/com/ref_count.h"

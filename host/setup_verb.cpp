@@ -18,7 +18,7 @@ constexpr const char* kUsage =
     "\n"
     "Registers libKestNetX.so and, when they are built, the companions\n"
     "libKestSysNet.so and libKestSM.so. They are looked for next to this program:\n"
-    "in its build tree (automation/, companions/, companions/kestsm/) or its\n"
+    "in its build tree (automation/, companions/kestsysnet/, companions/kestsm/) or its\n"
     "install prefix (lib/kestnet/, lib/).\n"
     "\n"
     "  -u          unregister them instead\n"
@@ -33,7 +33,7 @@ struct ProjectModule {
 
 constexpr ProjectModule kModules[] = {
     {"libKestNetX.so", "automation", true},
-    {"libKestSysNet.so", "companions", false},
+    {"libKestSysNet.so", "companions/kestsysnet", false},
     {"libKestSM.so", "companions/kestsm", false},
 };
 

@@ -13,7 +13,7 @@
 #include "platform/sync/wait.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
-#include "utils/platform.h"
+#include "utils/os_identification.h"
 
 namespace KestUtils {
 namespace {

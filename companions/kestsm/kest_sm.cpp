@@ -22,7 +22,7 @@
 #include <new>
 #include <string>
 
-#include "automation/web_browser.h"
+#include "platform/com/web_browser.h"
 #include "companions/kestsm/trust_policy.h"
 #include "platform/com/activation.h"
 #include "platform/com/bstr.h"

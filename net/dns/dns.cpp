@@ -4,7 +4,7 @@
 #include <memory>
 #include <utility>
 
-#include "companions/kest_sys_net.h"
+#include "companions/kestsysnet/kest_sys_net.h"
 #include "net/dns/dns_query_message.h"
 #include "net/sockets/ip_address.h"
 #include "platform/com/activation.h"
@@ -16,7 +16,7 @@
 #include "runtime/log.h"
 #include "runtime/mt_log.h"
 #include "runtime/string_conversion.h"
-#include "utils/platform.h"
+#include "utils/os_identification.h"
 
 namespace KestNet {
 namespace {

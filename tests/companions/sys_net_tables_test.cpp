@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "companions/sys_net_tables.h"
+#include "companions/kestsysnet/sys_net_tables.h"
 #include "tests/support/temporary_directory.h"
 
 namespace kestnet::companions {

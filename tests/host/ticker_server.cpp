@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "automation/web_browser.h"
+#include "platform/com/web_browser.h"
 #include "platform/com/com.h"
 #include "platform/com/ole_site.h"
 #include "platform/msg/message.h"

@@ -1,7 +1,7 @@
 // Platform identification driven through the version profile: every branch
 // of the exact type classification, the predicates built on it, the service
 // pack and the failures of the version query.
-#include "utils/platform.h"
+#include "utils/os_identification.h"
 
 #include <gtest/gtest.h>
 

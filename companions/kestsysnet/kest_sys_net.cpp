@@ -1,7 +1,7 @@
 // KestSysNet: the companion server module that tells the resolver which DNS
 // servers the machine uses and tells the host lookup the hardware address of
 // a neighbour. Its interface, whose order callers rely on, is in
-// companions/kest_sys_net.h.
+// companions/kestsysnet/kest_sys_net.h.
 //
 // Like every server module it links none of the COM runtime: the host that
 // loads it provides the runtime's functions.
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "companions/kest_sys_net.h"
-#include "companions/sys_net_tables.h"
+#include "companions/kestsysnet/kest_sys_net.h"
+#include "companions/kestsysnet/sys_net_tables.h"
 #include "platform/com/activation.h"
 #include "platform/com/bstr.h"
 #include "platform/com/dispatch.h"

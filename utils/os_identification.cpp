@@ -1,6 +1,6 @@
 // Platform identification: the version query and the exact type
 // classification.
-#include "utils/platform.h"
+#include "utils/os_identification.h"
 
 #include <charconv>
 #include <cstring>

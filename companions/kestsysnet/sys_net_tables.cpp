@@ -1,4 +1,4 @@
-#include "companions/sys_net_tables.h"
+#include "companions/kestsysnet/sys_net_tables.h"
 
 #include <algorithm>
 #include <cctype>
