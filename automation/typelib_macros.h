@@ -73,6 +73,12 @@
 #define KESTNET_TL_ADD_LPDISPATCH AddDispatch
 #define KESTNET_TL_ADD_VARIANT AddVariant
 
+// The rows of a property: get (its value as pVal) and, unless read-only,
+// put (the new value as newVal).
+#define KESTNET_TL_READ_ONLY(X, dispid, name, type) X(PropertyGet, dispid, name, (RetVal, type, pVal))
+#define KESTNET_TL_PROPERTY(X, dispid, name, type) \
+  KESTNET_TL_READ_ONLY(X, dispid, name, type) X(PropertyPut, dispid, name, (In, type, newVal))
+
 // A member's C++ name by its kind.
 #define KESTNET_TL_VTABLE_NAME_Method(name) name
 #define KESTNET_TL_VTABLE_NAME_PropertyGet(name) get_##name

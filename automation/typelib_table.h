@@ -9,6 +9,9 @@
 // Dual rows: X(Kind, Dispid, Name, Parameters...) with Kind Method,
 // PropertyGet or PropertyPut. Event rows: X(Dispid, Name, Parameters...).
 // Parameters: (In|RetVal, Type, Name) or (Optional, Type, Name, Default).
+// KESTNET_TL_PROPERTY(X, Dispid, Name, Type) stands for a property's get and
+// put rows, KESTNET_TL_READ_ONLY(X, Dispid, Name, Type) for a get row alone
+// (the constants).
 //
 // Changing a row changes a published interface: clients compiled against it
 // and scripts that call it by dispid see the change.
@@ -18,22 +21,21 @@
 #define KESTNET_MEMBERS_IKestNetPing(X) \
   X(Method, 1, Ping, (In, BSTR, Target), (In, SHORT, TTL), (In, SHORT, DataSize), (In, LONG, Timeout)) \
   X(Method, 2, Abort, (In, BSTR, Target)) \
-  X(PropertyGet, 3, DNSTimeout, (RetVal, LONG, pVal)) \
-  X(PropertyPut, 3, DNSTimeout, (In, LONG, newVal)) \
-  X(PropertyGet, 4, PING_SUCCESS, (RetVal, SHORT, pVal)) \
-  X(PropertyGet, 5, PING_DID_NOT_RESPOND, (RetVal, SHORT, pVal)) \
-  X(PropertyGet, 6, PING_INVALID_ADDRESS, (RetVal, SHORT, pVal)) \
-  X(PropertyGet, 7, PING_INVALID_INTERFACE, (RetVal, SHORT, pVal)) \
-  X(PropertyGet, 8, PING_TTL_EXPIRED, (RetVal, SHORT, pVal)) \
-  X(PropertyGet, 9, PING_NET_UNREACHABLE, (RetVal, SHORT, pVal)) \
-  X(PropertyGet, 10, PING_HOST_UNREACHABLE, (RetVal, SHORT, pVal)) \
-  X(PropertyGet, 11, PING_TIMEOUT, (RetVal, SHORT, pVal)) \
-  X(PropertyGet, 12, PING_INVALID_OBJECT, (RetVal, SHORT, pVal)) \
-  X(PropertyGet, 13, PING_ABORTED, (RetVal, SHORT, pVal)) \
-  X(PropertyGet, 14, PING_RESOLVE_NAME_FAILED, (RetVal, SHORT, pVal)) \
-  X(PropertyGet, 15, PING_DNS_TIMEOUT, (RetVal, SHORT, pVal)) \
-  X(PropertyGet, 16, PING_DNS_NO_RESPONSES, (RetVal, SHORT, pVal)) \
-  X(PropertyGet, 17, PING_ERROR, (RetVal, SHORT, pVal)) \
+  KESTNET_TL_PROPERTY(X, 3, DNSTimeout, LONG) \
+  KESTNET_TL_READ_ONLY(X, 4, PING_SUCCESS, SHORT) \
+  KESTNET_TL_READ_ONLY(X, 5, PING_DID_NOT_RESPOND, SHORT) \
+  KESTNET_TL_READ_ONLY(X, 6, PING_INVALID_ADDRESS, SHORT) \
+  KESTNET_TL_READ_ONLY(X, 7, PING_INVALID_INTERFACE, SHORT) \
+  KESTNET_TL_READ_ONLY(X, 8, PING_TTL_EXPIRED, SHORT) \
+  KESTNET_TL_READ_ONLY(X, 9, PING_NET_UNREACHABLE, SHORT) \
+  KESTNET_TL_READ_ONLY(X, 10, PING_HOST_UNREACHABLE, SHORT) \
+  KESTNET_TL_READ_ONLY(X, 11, PING_TIMEOUT, SHORT) \
+  KESTNET_TL_READ_ONLY(X, 12, PING_INVALID_OBJECT, SHORT) \
+  KESTNET_TL_READ_ONLY(X, 13, PING_ABORTED, SHORT) \
+  KESTNET_TL_READ_ONLY(X, 14, PING_RESOLVE_NAME_FAILED, SHORT) \
+  KESTNET_TL_READ_ONLY(X, 15, PING_DNS_TIMEOUT, SHORT) \
+  KESTNET_TL_READ_ONLY(X, 16, PING_DNS_NO_RESPONSES, SHORT) \
+  KESTNET_TL_READ_ONLY(X, 17, PING_ERROR, SHORT) \
   X(Method, 18, BlockingPing, (In, BSTR, Target), (In, SHORT, TTL), (In, SHORT, DataSize), (In, LONG, Timeout), (RetVal, VARIANT_BOOL, pResult))
 
 // IKestNetPingEvents Interface
@@ -42,24 +44,22 @@
 
 // IKestNetDNS Interface
 #define KESTNET_MEMBERS_IKestNetDNS(X) \
-  X(PropertyGet, 1, Timeout, (RetVal, LONG, pVal)) \
-  X(PropertyPut, 1, Timeout, (In, LONG, newVal)) \
+  KESTNET_TL_PROPERTY(X, 1, Timeout, LONG) \
   X(Method, 2, SetDNSServers, (In, BSTR, DNSServers), (Optional, BSTR, Delimiter, DefaultText(L","))) \
   X(Method, 3, ResolveName, (In, BSTR, DomainName)) \
   X(Method, 4, Abort, (In, BSTR, DomainName)) \
   X(Method, 5, ClearCache) \
-  X(PropertyGet, 6, VendorID, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 6, VendorID, (In, BSTR, newVal)) \
+  KESTNET_TL_PROPERTY(X, 6, VendorID, BSTR) \
   X(Method, 7, ResolveNameAdvanced, (In, BSTR, DomainName), (In, LONG, Flags), (In, LONG, CacheTime)) \
-  X(PropertyGet, 8, DNS_SUCCESS, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 9, DNS_ERROR_NO_RESPONSES, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 10, DNS_ERROR_INVALID_OBJECT, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 11, DNS_ERROR_TIMEOUT, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 12, DNS_ERROR_ABORT, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 13, DNS_ERROR_NO_SERVERS, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 14, DNS_RESOLVE_NAME_ALWAYS_QUERY, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 15, DNS_RESOLVE_NAME_DONT_CACHE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 16, DNS_RESOLVE_NAME_SPECIFY_CACHE_TIMEOUT, (RetVal, LONG, pVal))
+  KESTNET_TL_READ_ONLY(X, 8, DNS_SUCCESS, LONG) \
+  KESTNET_TL_READ_ONLY(X, 9, DNS_ERROR_NO_RESPONSES, LONG) \
+  KESTNET_TL_READ_ONLY(X, 10, DNS_ERROR_INVALID_OBJECT, LONG) \
+  KESTNET_TL_READ_ONLY(X, 11, DNS_ERROR_TIMEOUT, LONG) \
+  KESTNET_TL_READ_ONLY(X, 12, DNS_ERROR_ABORT, LONG) \
+  KESTNET_TL_READ_ONLY(X, 13, DNS_ERROR_NO_SERVERS, LONG) \
+  KESTNET_TL_READ_ONLY(X, 14, DNS_RESOLVE_NAME_ALWAYS_QUERY, LONG) \
+  KESTNET_TL_READ_ONLY(X, 15, DNS_RESOLVE_NAME_DONT_CACHE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 16, DNS_RESOLVE_NAME_SPECIFY_CACHE_TIMEOUT, LONG)
 
 // IKestNetDNSEvents Interface
 #define KESTNET_EVENTS_IKestNetDNSEvents(X) \
@@ -67,30 +67,26 @@
 
 // IKestNetPOP3 Interface
 #define KESTNET_MEMBERS_IKestNetPOP3(X) \
-  X(PropertyGet, 1, Server, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 1, Server, (In, BSTR, newVal)) \
-  X(PropertyGet, 2, Port, (RetVal, LONG, pVal)) \
-  X(PropertyPut, 2, Port, (In, LONG, newVal)) \
-  X(PropertyGet, 3, Username, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 3, Username, (In, BSTR, newVal)) \
-  X(PropertyGet, 4, Password, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 4, Password, (In, BSTR, newVal)) \
-  X(PropertyGet, 5, Connected, (RetVal, VARIANT_BOOL, pVal)) \
-  X(PropertyGet, 6, Ready, (RetVal, VARIANT_BOOL, pVal)) \
+  KESTNET_TL_PROPERTY(X, 1, Server, BSTR) \
+  KESTNET_TL_PROPERTY(X, 2, Port, LONG) \
+  KESTNET_TL_PROPERTY(X, 3, Username, BSTR) \
+  KESTNET_TL_PROPERTY(X, 4, Password, BSTR) \
+  KESTNET_TL_READ_ONLY(X, 5, Connected, VARIANT_BOOL) \
+  KESTNET_TL_READ_ONLY(X, 6, Ready, VARIANT_BOOL) \
   X(Method, 7, Connect) \
   X(Method, 8, GetMessageCount) \
   X(Method, 9, RetrieveMessage, (In, LONG, MessageNumber)) \
   X(Method, 10, DeleteMessage, (In, LONG, MessageNumber)) \
   X(Method, 11, Disconnect) \
-  X(PropertyGet, 12, POP3_SUCCESS, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 13, POP3_SOCKET_FAILURE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 14, POP3_AUTH_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 15, POP3_CONNECT_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 16, POP3_TERMINATED, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 17, POP3_INVALID_ARGS, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 18, POP3_BUSY, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 19, POP3_INVALID_STATE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 20, POP3_UNEXPECTED, (RetVal, LONG, pVal))
+  KESTNET_TL_READ_ONLY(X, 12, POP3_SUCCESS, LONG) \
+  KESTNET_TL_READ_ONLY(X, 13, POP3_SOCKET_FAILURE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 14, POP3_AUTH_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 15, POP3_CONNECT_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 16, POP3_TERMINATED, LONG) \
+  KESTNET_TL_READ_ONLY(X, 17, POP3_INVALID_ARGS, LONG) \
+  KESTNET_TL_READ_ONLY(X, 18, POP3_BUSY, LONG) \
+  KESTNET_TL_READ_ONLY(X, 19, POP3_INVALID_STATE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 20, POP3_UNEXPECTED, LONG)
 
 // IKestNetPOP3Events Interface
 #define KESTNET_EVENTS_IKestNetPOP3Events(X) \
@@ -105,34 +101,31 @@
   X(9, OnPOP3RetrieveMessage, (In, LONG, Status), (In, LONG, MessageNumber), (In, LPDISPATCH, MessageData)) \
   X(10, OnPOP3DeleteMessage, (In, LONG, Status), (In, BSTR, Response), (In, ULONG, MessageNumber))
 
+// The settings both secure mail interfaces begin with, at the same dispids.
+#define KESTNET_SECURE_MAIL_SETTINGS(X) \
+  KESTNET_TL_PROPERTY(X, 1, UseSSL, VARIANT_BOOL) \
+  KESTNET_TL_PROPERTY(X, 2, Server, BSTR) \
+  KESTNET_TL_PROPERTY(X, 3, Port, LONG) \
+  KESTNET_TL_PROPERTY(X, 4, Username, BSTR) \
+  KESTNET_TL_PROPERTY(X, 5, Password, BSTR) \
+  KESTNET_TL_PROPERTY(X, 6, CertificateSubject, BSTR) \
+  KESTNET_TL_PROPERTY(X, 7, CertificateIssuer, BSTR)
+
 // IKestNetPOP3Ex Interface
 #define KESTNET_MEMBERS_IKestNetPOP3Ex(X) \
-  X(PropertyGet, 1, UseSSL, (RetVal, VARIANT_BOOL, pVal)) \
-  X(PropertyPut, 1, UseSSL, (In, VARIANT_BOOL, newVal)) \
-  X(PropertyGet, 2, Server, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 2, Server, (In, BSTR, newVal)) \
-  X(PropertyGet, 3, Port, (RetVal, LONG, pVal)) \
-  X(PropertyPut, 3, Port, (In, LONG, newVal)) \
-  X(PropertyGet, 4, Username, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 4, Username, (In, BSTR, newVal)) \
-  X(PropertyGet, 5, Password, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 5, Password, (In, BSTR, newVal)) \
-  X(PropertyGet, 6, CertificateSubject, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 6, CertificateSubject, (In, BSTR, newVal)) \
-  X(PropertyGet, 7, CertificateIssuer, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 7, CertificateIssuer, (In, BSTR, newVal)) \
-  X(PropertyGet, 8, Connected, (RetVal, VARIANT_BOOL, pVal)) \
-  X(PropertyGet, 9, Ready, (RetVal, VARIANT_BOOL, pVal)) \
+  KESTNET_SECURE_MAIL_SETTINGS(X) \
+  KESTNET_TL_READ_ONLY(X, 8, Connected, VARIANT_BOOL) \
+  KESTNET_TL_READ_ONLY(X, 9, Ready, VARIANT_BOOL) \
   X(Method, 10, Connect) \
   X(Method, 11, GetMessageCount) \
   X(Method, 12, RetrieveMessage, (In, LONG, MessageNumber)) \
   X(Method, 13, DeleteMessage, (In, LONG, MessageNumber)) \
   X(Method, 14, Disconnect) \
-  X(PropertyGet, 15, POP3EX_SUCCESS, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 16, POP3EX_CONNECT_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 17, POP3EX_TERMINATED, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 18, POP3EX_INVALID_STATE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 19, POP3EX_UNEXPECTED, (RetVal, LONG, pVal))
+  KESTNET_TL_READ_ONLY(X, 15, POP3EX_SUCCESS, LONG) \
+  KESTNET_TL_READ_ONLY(X, 16, POP3EX_CONNECT_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 17, POP3EX_TERMINATED, LONG) \
+  KESTNET_TL_READ_ONLY(X, 18, POP3EX_INVALID_STATE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 19, POP3EX_UNEXPECTED, LONG)
 
 // IKestNetPOP3ExEvents Interface
 #define KESTNET_EVENTS_IKestNetPOP3ExEvents(X) \
@@ -147,28 +140,24 @@
 
 // IKestNetSMTP Interface
 #define KESTNET_MEMBERS_IKestNetSMTP(X) \
-  X(PropertyGet, 1, Server, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 1, Server, (In, BSTR, newVal)) \
-  X(PropertyGet, 2, Port, (RetVal, LONG, pVal)) \
-  X(PropertyPut, 2, Port, (In, LONG, newVal)) \
-  X(PropertyGet, 3, Username, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 3, Username, (In, BSTR, newVal)) \
-  X(PropertyGet, 4, Password, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 4, Password, (In, BSTR, newVal)) \
+  KESTNET_TL_PROPERTY(X, 1, Server, BSTR) \
+  KESTNET_TL_PROPERTY(X, 2, Port, LONG) \
+  KESTNET_TL_PROPERTY(X, 3, Username, BSTR) \
+  KESTNET_TL_PROPERTY(X, 4, Password, BSTR) \
   X(Method, 5, Connect) \
-  X(PropertyGet, 6, Connected, (RetVal, VARIANT_BOOL, pVal)) \
-  X(PropertyGet, 7, Ready, (RetVal, VARIANT_BOOL, pVal)) \
+  KESTNET_TL_READ_ONLY(X, 6, Connected, VARIANT_BOOL) \
+  KESTNET_TL_READ_ONLY(X, 7, Ready, VARIANT_BOOL) \
   X(Method, 8, Disconnect) \
   X(Method, 9, SendMessage, (In, LPDISPATCH, MessageData)) \
-  X(PropertyGet, 10, SMTP_SUCCESS, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 11, SMTP_SOCKET_FAILURE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 12, SMTP_CONNECT_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 13, SMTP_TERMINATED, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 14, SMTP_INVALID_ARGS, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 15, SMTP_BUSY, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 16, SMTP_INVALID_STATE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 17, SMTP_UNEXPECTED, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 18, SMTP_AUTH_ERROR, (RetVal, LONG, pVal))
+  KESTNET_TL_READ_ONLY(X, 10, SMTP_SUCCESS, LONG) \
+  KESTNET_TL_READ_ONLY(X, 11, SMTP_SOCKET_FAILURE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 12, SMTP_CONNECT_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 13, SMTP_TERMINATED, LONG) \
+  KESTNET_TL_READ_ONLY(X, 14, SMTP_INVALID_ARGS, LONG) \
+  KESTNET_TL_READ_ONLY(X, 15, SMTP_BUSY, LONG) \
+  KESTNET_TL_READ_ONLY(X, 16, SMTP_INVALID_STATE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 17, SMTP_UNEXPECTED, LONG) \
+  KESTNET_TL_READ_ONLY(X, 18, SMTP_AUTH_ERROR, LONG)
 
 // IKestNetSMTPEvents Interface
 #define KESTNET_EVENTS_IKestNetSMTPEvents(X) \
@@ -186,30 +175,17 @@
 
 // IKestNetSMTPEx Interface
 #define KESTNET_MEMBERS_IKestNetSMTPEx(X) \
-  X(PropertyGet, 1, UseSSL, (RetVal, VARIANT_BOOL, pVal)) \
-  X(PropertyPut, 1, UseSSL, (In, VARIANT_BOOL, newVal)) \
-  X(PropertyGet, 2, Server, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 2, Server, (In, BSTR, newVal)) \
-  X(PropertyGet, 3, Port, (RetVal, LONG, pVal)) \
-  X(PropertyPut, 3, Port, (In, LONG, newVal)) \
-  X(PropertyGet, 4, Username, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 4, Username, (In, BSTR, newVal)) \
-  X(PropertyGet, 5, Password, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 5, Password, (In, BSTR, newVal)) \
-  X(PropertyGet, 6, CertificateSubject, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 6, CertificateSubject, (In, BSTR, newVal)) \
-  X(PropertyGet, 7, CertificateIssuer, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 7, CertificateIssuer, (In, BSTR, newVal)) \
+  KESTNET_SECURE_MAIL_SETTINGS(X) \
   X(Method, 8, Connect) \
-  X(PropertyGet, 9, Connected, (RetVal, VARIANT_BOOL, pVal)) \
-  X(PropertyGet, 10, Ready, (RetVal, VARIANT_BOOL, pVal)) \
+  KESTNET_TL_READ_ONLY(X, 9, Connected, VARIANT_BOOL) \
+  KESTNET_TL_READ_ONLY(X, 10, Ready, VARIANT_BOOL) \
   X(Method, 11, Disconnect) \
   X(Method, 12, SendMessage, (In, LPDISPATCH, MessageData)) \
-  X(PropertyGet, 13, SMTPEX_SUCCESS, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 14, SMTPEX_CONNECT_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 15, SMTPEX_TERMINATED, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 16, SMTPEX_INVALID_STATE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 17, SMTPEX_UNEXPECTED, (RetVal, LONG, pVal))
+  KESTNET_TL_READ_ONLY(X, 13, SMTPEX_SUCCESS, LONG) \
+  KESTNET_TL_READ_ONLY(X, 14, SMTPEX_CONNECT_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 15, SMTPEX_TERMINATED, LONG) \
+  KESTNET_TL_READ_ONLY(X, 16, SMTPEX_INVALID_STATE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 17, SMTPEX_UNEXPECTED, LONG)
 
 // IKestNetSMTPExEvents Interface
 #define KESTNET_EVENTS_IKestNetSMTPExEvents(X) \
@@ -222,25 +198,16 @@
 
 // IKestNetMessageData Interface
 #define KESTNET_MEMBERS_IKestNetMessageData(X) \
-  X(PropertyGet, 1, To, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 1, To, (In, BSTR, newVal)) \
-  X(PropertyGet, 2, From, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 2, From, (In, BSTR, newVal)) \
-  X(PropertyGet, 3, Subject, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 3, Subject, (In, BSTR, newVal)) \
-  X(PropertyGet, 4, XMailer, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 4, XMailer, (In, BSTR, newVal)) \
-  X(PropertyGet, 5, Cc, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 5, Cc, (In, BSTR, newVal)) \
-  X(PropertyGet, 6, Bcc, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 6, Bcc, (In, BSTR, newVal)) \
-  X(PropertyGet, 7, Date, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 7, Date, (In, BSTR, newVal)) \
-  X(PropertyGet, 8, NumHeaders, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 9, TextMessage, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 9, TextMessage, (In, BSTR, newVal)) \
-  X(PropertyGet, 10, HtmlMessage, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 10, HtmlMessage, (In, BSTR, newVal)) \
+  KESTNET_TL_PROPERTY(X, 1, To, BSTR) \
+  KESTNET_TL_PROPERTY(X, 2, From, BSTR) \
+  KESTNET_TL_PROPERTY(X, 3, Subject, BSTR) \
+  KESTNET_TL_PROPERTY(X, 4, XMailer, BSTR) \
+  KESTNET_TL_PROPERTY(X, 5, Cc, BSTR) \
+  KESTNET_TL_PROPERTY(X, 6, Bcc, BSTR) \
+  KESTNET_TL_PROPERTY(X, 7, Date, BSTR) \
+  KESTNET_TL_READ_ONLY(X, 8, NumHeaders, LONG) \
+  KESTNET_TL_PROPERTY(X, 9, TextMessage, BSTR) \
+  KESTNET_TL_PROPERTY(X, 10, HtmlMessage, BSTR) \
   X(Method, 11, AddHeader, (In, BSTR, CustomHeader)) \
   X(Method, 12, RemoveHeader, (In, LONG, HeaderIndex)) \
   X(Method, 13, GetHeader, (In, LONG, HeaderIndex), (RetVal, BSTR, pVal)) \
@@ -254,16 +221,16 @@
   X(Method, 1, Connect, (In, BSTR, Target), (In, LONG, Port)) \
   X(Method, 2, Close) \
   X(Method, 3, BlockingSocketTest, (In, BSTR, Target), (In, LONG, Port), (In, LONG, Timeout), (RetVal, VARIANT_BOOL, pResult)) \
-  X(PropertyGet, 100, SOCKET_NO_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 101, SOCKET_GENERIC_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 102, SOCKET_OS_LAYER_NOT_INITIALIZED, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 103, SOCKET_OS_FAILURE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 104, SOCKET_ADDR_IN_USE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 105, SOCKET_INVALID_STATE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 106, SOCKET_INVALID_ARG, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 107, SOCKET_CONNECT_REFUSED, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 108, SOCKET_DEST_UNREACHABLE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 109, SOCKET_TIMEOUT, (RetVal, LONG, pVal))
+  KESTNET_TL_READ_ONLY(X, 100, SOCKET_NO_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 101, SOCKET_GENERIC_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 102, SOCKET_OS_LAYER_NOT_INITIALIZED, LONG) \
+  KESTNET_TL_READ_ONLY(X, 103, SOCKET_OS_FAILURE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 104, SOCKET_ADDR_IN_USE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 105, SOCKET_INVALID_STATE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 106, SOCKET_INVALID_ARG, LONG) \
+  KESTNET_TL_READ_ONLY(X, 107, SOCKET_CONNECT_REFUSED, LONG) \
+  KESTNET_TL_READ_ONLY(X, 108, SOCKET_DEST_UNREACHABLE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 109, SOCKET_TIMEOUT, LONG)
 
 // IKestNetTcpClientSocketEvents Interface
 #define KESTNET_EVENTS_IKestNetTcpClientSocketEvents(X) \
@@ -305,8 +272,7 @@
   X(Method, 31, GetPrinterShareName, (In, BSTR, PrinterName), (RetVal, BSTR, pShareName)) \
   X(Method, 32, GetLocalPrinterStatus, (In, BSTR, PrinterName), (RetVal, LONG, pStatus)) \
   X(Method, 33, GetConnectedPrinters, (RetVal, VARIANT, pPrinters)) \
-  X(PropertyGet, 34, CurrentNetworkLocation, (RetVal, LONG, pVal)) \
-  X(PropertyPut, 34, CurrentNetworkLocation, (In, LONG, newVal)) \
+  KESTNET_TL_PROPERTY(X, 34, CurrentNetworkLocation, LONG) \
   X(Method, 35, ArePrintersShared, (RetVal, VARIANT_BOOL, pResult)) \
   X(Method, 36, SharePrinters, (RetVal, VARIANT_BOOL, pResult)) \
   X(Method, 37, StopSharingPrinters, (RetVal, VARIANT_BOOL, pResult)) \
@@ -326,67 +292,67 @@
   X(Method, 51, EnableMediaSharing, (In, VARIANT_BOOL, Enable), (RetVal, VARIANT_BOOL, pResult)) \
   X(Method, 52, IsMediaSharingEnabled, (RetVal, VARIANT_BOOL, pResult)) \
   X(Method, 53, ShowMediaSharingDialog, (RetVal, VARIANT_BOOL, pResult)) \
-  X(PropertyGet, 54, GETHOSTINFO_SUCCESS, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 55, GETHOSTINFO_ABORTED, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 56, GETHOSTINFO_HOST_NOT_FOUND, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 57, GETHOSTINFO_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 58, GETHOSTINFO_INVALIDOBJECT, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 59, MAPNETWORKPRINTER_SUCCESS, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 60, MAPNETWORKPRINTER_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 61, MAPNETWORKPRINTER_ABORTED, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 62, MAPNETWORKPRINTER_DRIVER_NOT_FOUND, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 63, MAPNETWORKPRINTER_NETWORK_NOT_FOUND, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 64, MAPNETWORKPRINTER_UNABLE_TO_ACCESS, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 65, MAPNETWORKPRINTER_UNABLE_TO_COPY, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 66, FS_UNKNOWN, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 67, FS_READ, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 68, FS_READ_WRITE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 69, PS_PRINT, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 70, PS_UNKNOWN, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 71, PS_BUSY, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 72, PS_DOOR_OPEN, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 73, PS_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 74, PS_INITIALIZING, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 75, PS_IO_ACTIVE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 76, PS_MANUAL_FEED, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 77, PS_NOT_AVAILABLE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 78, PS_NO_TONER, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 79, PS_OFFLINE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 80, PS_OUTPUT_BIN_FULL, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 81, PS_OUT_OF_MEMORY, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 82, PS_PAGE_PUNT, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 83, PS_PAPER_JAM, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 84, PS_PAPER_OUT, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 85, PS_PAPER_PROBLEM, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 86, PS_PAUSED, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 87, PS_PENDING_DELETION, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 88, PS_POWER_SAVE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 89, PS_PRINTING, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 90, PS_PROCESSING, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 91, PS_READY, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 92, PS_SERVER_UNKNOWN, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 93, PS_TONER_LOW, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 94, PS_USER_INTERVENTION, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 95, PS_WAITING, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 96, PS_WARMING_UP, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 97, LOCATION_PUBLIC, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 98, LOCATION_PRIVATE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 99, LOCATION_DOMAIN, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 100, LOCATION_NOT_CONNECTED, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 101, DEFAULT_SHARE_USERS, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 102, DEFAULT_SHARE_PUBLIC, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 103, DEFAULT_SHARE_ROLE_READER, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 104, DEFAULT_SHARE_ROLE_CO_OWNER, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 105, DEFAULT_SHARE_ROLE_INVALID, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 106, ASYNC_OPERATION_SUCCESS, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 107, ASYNC_OPERATION_ABORTED, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 108, ASYNC_OPERATION_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 109, ASYNC_NONET_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 110, ASYNC_DOESNOTEXIST_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 111, ASYNC_DUPLICATE_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 112, ASYNC_CREATE_DIR_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 113, ASYNC_SECURITY_ERROR, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 114, ASYNC_INVALID_ARG_ERROR, (RetVal, LONG, pVal))
+  KESTNET_TL_READ_ONLY(X, 54, GETHOSTINFO_SUCCESS, LONG) \
+  KESTNET_TL_READ_ONLY(X, 55, GETHOSTINFO_ABORTED, LONG) \
+  KESTNET_TL_READ_ONLY(X, 56, GETHOSTINFO_HOST_NOT_FOUND, LONG) \
+  KESTNET_TL_READ_ONLY(X, 57, GETHOSTINFO_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 58, GETHOSTINFO_INVALIDOBJECT, LONG) \
+  KESTNET_TL_READ_ONLY(X, 59, MAPNETWORKPRINTER_SUCCESS, LONG) \
+  KESTNET_TL_READ_ONLY(X, 60, MAPNETWORKPRINTER_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 61, MAPNETWORKPRINTER_ABORTED, LONG) \
+  KESTNET_TL_READ_ONLY(X, 62, MAPNETWORKPRINTER_DRIVER_NOT_FOUND, LONG) \
+  KESTNET_TL_READ_ONLY(X, 63, MAPNETWORKPRINTER_NETWORK_NOT_FOUND, LONG) \
+  KESTNET_TL_READ_ONLY(X, 64, MAPNETWORKPRINTER_UNABLE_TO_ACCESS, LONG) \
+  KESTNET_TL_READ_ONLY(X, 65, MAPNETWORKPRINTER_UNABLE_TO_COPY, LONG) \
+  KESTNET_TL_READ_ONLY(X, 66, FS_UNKNOWN, LONG) \
+  KESTNET_TL_READ_ONLY(X, 67, FS_READ, LONG) \
+  KESTNET_TL_READ_ONLY(X, 68, FS_READ_WRITE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 69, PS_PRINT, LONG) \
+  KESTNET_TL_READ_ONLY(X, 70, PS_UNKNOWN, LONG) \
+  KESTNET_TL_READ_ONLY(X, 71, PS_BUSY, LONG) \
+  KESTNET_TL_READ_ONLY(X, 72, PS_DOOR_OPEN, LONG) \
+  KESTNET_TL_READ_ONLY(X, 73, PS_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 74, PS_INITIALIZING, LONG) \
+  KESTNET_TL_READ_ONLY(X, 75, PS_IO_ACTIVE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 76, PS_MANUAL_FEED, LONG) \
+  KESTNET_TL_READ_ONLY(X, 77, PS_NOT_AVAILABLE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 78, PS_NO_TONER, LONG) \
+  KESTNET_TL_READ_ONLY(X, 79, PS_OFFLINE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 80, PS_OUTPUT_BIN_FULL, LONG) \
+  KESTNET_TL_READ_ONLY(X, 81, PS_OUT_OF_MEMORY, LONG) \
+  KESTNET_TL_READ_ONLY(X, 82, PS_PAGE_PUNT, LONG) \
+  KESTNET_TL_READ_ONLY(X, 83, PS_PAPER_JAM, LONG) \
+  KESTNET_TL_READ_ONLY(X, 84, PS_PAPER_OUT, LONG) \
+  KESTNET_TL_READ_ONLY(X, 85, PS_PAPER_PROBLEM, LONG) \
+  KESTNET_TL_READ_ONLY(X, 86, PS_PAUSED, LONG) \
+  KESTNET_TL_READ_ONLY(X, 87, PS_PENDING_DELETION, LONG) \
+  KESTNET_TL_READ_ONLY(X, 88, PS_POWER_SAVE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 89, PS_PRINTING, LONG) \
+  KESTNET_TL_READ_ONLY(X, 90, PS_PROCESSING, LONG) \
+  KESTNET_TL_READ_ONLY(X, 91, PS_READY, LONG) \
+  KESTNET_TL_READ_ONLY(X, 92, PS_SERVER_UNKNOWN, LONG) \
+  KESTNET_TL_READ_ONLY(X, 93, PS_TONER_LOW, LONG) \
+  KESTNET_TL_READ_ONLY(X, 94, PS_USER_INTERVENTION, LONG) \
+  KESTNET_TL_READ_ONLY(X, 95, PS_WAITING, LONG) \
+  KESTNET_TL_READ_ONLY(X, 96, PS_WARMING_UP, LONG) \
+  KESTNET_TL_READ_ONLY(X, 97, LOCATION_PUBLIC, LONG) \
+  KESTNET_TL_READ_ONLY(X, 98, LOCATION_PRIVATE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 99, LOCATION_DOMAIN, LONG) \
+  KESTNET_TL_READ_ONLY(X, 100, LOCATION_NOT_CONNECTED, LONG) \
+  KESTNET_TL_READ_ONLY(X, 101, DEFAULT_SHARE_USERS, LONG) \
+  KESTNET_TL_READ_ONLY(X, 102, DEFAULT_SHARE_PUBLIC, LONG) \
+  KESTNET_TL_READ_ONLY(X, 103, DEFAULT_SHARE_ROLE_READER, LONG) \
+  KESTNET_TL_READ_ONLY(X, 104, DEFAULT_SHARE_ROLE_CO_OWNER, LONG) \
+  KESTNET_TL_READ_ONLY(X, 105, DEFAULT_SHARE_ROLE_INVALID, LONG) \
+  KESTNET_TL_READ_ONLY(X, 106, ASYNC_OPERATION_SUCCESS, LONG) \
+  KESTNET_TL_READ_ONLY(X, 107, ASYNC_OPERATION_ABORTED, LONG) \
+  KESTNET_TL_READ_ONLY(X, 108, ASYNC_OPERATION_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 109, ASYNC_NONET_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 110, ASYNC_DOESNOTEXIST_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 111, ASYNC_DUPLICATE_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 112, ASYNC_CREATE_DIR_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 113, ASYNC_SECURITY_ERROR, LONG) \
+  KESTNET_TL_READ_ONLY(X, 114, ASYNC_INVALID_ARG_ERROR, LONG)
 
 // IKestNetWindowsNetworkEvents Interface
 #define KESTNET_EVENTS_IKestNetWindowsNetworkEvents(X) \
@@ -406,9 +372,9 @@
 // IKestNetWindowsNetwork2 Interface
 #define KESTNET_MEMBERS_IKestNetWindowsNetwork2(X) \
   X(Method, 1, MapNetworkShareAsync, (In, BSTR, RemoteShare), (In, BSTR, LocalDrive), (In, BSTR, Username), (In, BSTR, Password), (In, LONG, ConnectionFlags)) \
-  X(PropertyGet, 2, CONNECT_INTERACTIVE, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 3, CONNECT_PROMPT, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 4, CONNECT_UPDATE_PROFILE, (RetVal, LONG, pVal))
+  KESTNET_TL_READ_ONLY(X, 2, CONNECT_INTERACTIVE, LONG) \
+  KESTNET_TL_READ_ONLY(X, 3, CONNECT_PROMPT, LONG) \
+  KESTNET_TL_READ_ONLY(X, 4, CONNECT_UPDATE_PROFILE, LONG)
 
 // IKestNetWindowsNetwork2Events Interface
 #define KESTNET_EVENTS_IKestNetWindowsNetwork2Events(X) \
@@ -416,27 +382,21 @@
 
 // IKestNetWindowsNetworkHost Interface
 #define KESTNET_MEMBERS_IKestNetWindowsNetworkHost(X) \
-  X(PropertyGet, 1, IPAddress, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 1, IPAddress, (In, BSTR, newVal)) \
-  X(PropertyGet, 2, MACAddress, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 2, MACAddress, (In, BSTR, newVal)) \
-  X(PropertyGet, 3, Comment, (RetVal, BSTR, pVal)) \
-  X(PropertyPut, 3, Comment, (In, BSTR, newVal)) \
-  X(PropertyGet, 4, MajorVersion, (RetVal, LONG, pVal)) \
-  X(PropertyPut, 4, MajorVersion, (In, LONG, newVal)) \
-  X(PropertyGet, 5, MinorVersion, (RetVal, LONG, pVal)) \
-  X(PropertyPut, 5, MinorVersion, (In, LONG, newVal)) \
-  X(PropertyGet, 6, PlatformID, (RetVal, LONG, pVal)) \
-  X(PropertyPut, 6, PlatformID, (In, LONG, newVal)) \
-  X(PropertyGet, 7, PLATFORM_WINDOWS_9X, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 8, PLATFORM_WINDOWS_2000, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 9, PLATFORM_WINDOWS_NT40, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 10, PLATFORM_WINDOWS_XP, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 11, PLATFORM_WINDOWS_2003, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 12, PLATFORM_WINDOWS_VISTA, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 13, PLATFORM_WINDOWS_7, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 14, PLATFORM_UNIX, (RetVal, LONG, pVal)) \
-  X(PropertyGet, 15, PLATFORM_UNKNOWN, (RetVal, LONG, pVal))
+  KESTNET_TL_PROPERTY(X, 1, IPAddress, BSTR) \
+  KESTNET_TL_PROPERTY(X, 2, MACAddress, BSTR) \
+  KESTNET_TL_PROPERTY(X, 3, Comment, BSTR) \
+  KESTNET_TL_PROPERTY(X, 4, MajorVersion, LONG) \
+  KESTNET_TL_PROPERTY(X, 5, MinorVersion, LONG) \
+  KESTNET_TL_PROPERTY(X, 6, PlatformID, LONG) \
+  KESTNET_TL_READ_ONLY(X, 7, PLATFORM_WINDOWS_9X, LONG) \
+  KESTNET_TL_READ_ONLY(X, 8, PLATFORM_WINDOWS_2000, LONG) \
+  KESTNET_TL_READ_ONLY(X, 9, PLATFORM_WINDOWS_NT40, LONG) \
+  KESTNET_TL_READ_ONLY(X, 10, PLATFORM_WINDOWS_XP, LONG) \
+  KESTNET_TL_READ_ONLY(X, 11, PLATFORM_WINDOWS_2003, LONG) \
+  KESTNET_TL_READ_ONLY(X, 12, PLATFORM_WINDOWS_VISTA, LONG) \
+  KESTNET_TL_READ_ONLY(X, 13, PLATFORM_WINDOWS_7, LONG) \
+  KESTNET_TL_READ_ONLY(X, 14, PLATFORM_UNIX, LONG) \
+  KESTNET_TL_READ_ONLY(X, 15, PLATFORM_UNKNOWN, LONG)
 
 // Every interface of the library in its order. Event interfaces name the
 // connection point their proxy uses by default: MultiThreaded where the
