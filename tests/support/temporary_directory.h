@@ -23,8 +23,9 @@ class TemporaryDirectory {
   std::filesystem::path m_path;
 };
 
-// Sets KESTNET_HOME to a fresh directory for its lifetime and restores the
-// previous value afterwards.
+// Sets KESTNET_HOME to a fresh directory for its lifetime, so the test has
+// registry hives, files and named objects of its own; afterwards removes the
+// named objects of that scope and restores the previous value.
 class TemporaryHome {
  public:
   TemporaryHome();
@@ -36,6 +37,7 @@ class TemporaryHome {
 
  private:
   TemporaryDirectory m_directory;
+  std::string m_scope;
   bool m_bHadPrevious = false;
   std::string m_previous;
 };
