@@ -5,7 +5,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <filesystem>
@@ -24,6 +23,7 @@
 #include "automation/type_info_holder.h"
 #include "platform/com/com.h"
 #include "runtime/exceptions.h"
+#include "tests/support/temporary_directory.h"
 
 namespace probe {
 
@@ -292,10 +292,6 @@ inline std::unique_ptr<KestAXLib::InvokeGate> MakeOpenGate() { return std::make_
 class ProbeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-automation-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-    ::setenv("KESTNET_HOME", home_.c_str(), 1);
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     KestAXLib::AddTypeLibDescription(ProbeLibrary());
     KestAXLib::SetInvokeGateFactory(&MakeOpenGate);
@@ -312,9 +308,6 @@ class ProbeTest : public ::testing::Test {
     IErrorInfo* stale = nullptr;
     if (GetErrorInfo(0, &stale) == S_OK && stale != nullptr) stale->Release();
     CoUninitialize();
-    ::unsetenv("KESTNET_HOME");
-    std::error_code ignored;
-    std::filesystem::remove_all(home_, ignored);
   }
 
   // A new object of class T with one reference, as its factory makes it.
@@ -342,7 +335,8 @@ class ProbeTest : public ::testing::Test {
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
   }
 
-  std::string home_;
+  kestnet::testing::TemporaryHome temporaryHome_;
+  const std::string home_ = temporaryHome_.Path().string();
   LONG locksAtStart_ = 0;
 };
 

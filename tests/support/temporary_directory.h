@@ -34,6 +34,8 @@ class TemporaryHome {
   TemporaryHome& operator=(const TemporaryHome&) = delete;
 
   const std::filesystem::path& Path() const { return m_directory.Path(); }
+  // The named-object scope of the home.
+  const std::string& Scope() const { return m_scope; }
 
  private:
   TemporaryDirectory m_directory;
