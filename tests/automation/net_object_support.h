@@ -25,11 +25,8 @@
 #include "net/sockets/socket_event_thread.h"
 #include "platform/com/atl_variant.h"
 #include "platform/com/com.h"
-#include "platform/os/home.h"
-#include "platform/sync/named_objects.h"
-#include "runtime/log.h"
-#include "runtime/log_ring_reader.h"
 #include "tests/automation/trust_support.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/private_network_test.h"
 
 namespace net_object_test {
@@ -266,58 +263,6 @@ inline VARIANT Short(SHORT value) {
 inline std::wstring TextOf(const VARIANT& value) {
   return value.vt == VT_BSTR && value.bstrVal != nullptr ? std::wstring(value.bstrVal, SysStringLen(value.bstrVal))
                                                          : std::wstring(L"<not text>");
-}
-
-struct ExpectedLine {
-  unsigned level;
-  const char* message;
-};
-
-// Child side of a death test: in a home of its own (so the logger this
-// process starts is its own), runs body in an apartment with the open gate,
-// then compares the newest log entries of className with expected. Exits 0
-// on a match, 1 (with the difference on standard error) when not.
-template <typename Body>
-[[noreturn]] void CheckLogLines(const char* className, Body body, const std::vector<ExpectedLine>& expected) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-netlog-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) std::_Exit(2);
-  ::setenv("KESTNET_HOME", pattern.c_str(), 1);
-  Log("KestNetX::Test", kLogLevelInformation, "start");  // starts this process's logger
-  if (CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) != S_OK) std::_Exit(2);
-  KestAXLib::SetInvokeGateFactory(&MakeOpenGate);
-  body();
-  int status = 0;
-  std::unique_ptr<KestLog::LogRingReader> reader = KestLog::LogRingReader::OpenExisting();
-  if (reader == nullptr) {
-    std::fprintf(stderr, "no log ring\n");
-    status = 1;
-  } else {
-    std::vector<KestLog::LogEntry> mine;
-    for (const KestLog::LogEntry& entry : reader->ReadNewest(128).entries) {
-      if (std::strcmp(entry.className, className) == 0) mine.push_back(entry);
-    }
-    if (mine.size() != expected.size()) {
-      std::fprintf(stderr, "%zu lines, expected %zu\n", mine.size(), expected.size());
-      status = 1;
-    }
-    for (size_t i = 0; i < mine.size(); ++i) {
-      const bool known = i < expected.size();
-      if (!known || mine[i].level != expected[i].level || std::strcmp(mine[i].message, expected[i].message) != 0) {
-        std::fprintf(stderr, "line %zu: [%u] <%s>, expected [%u] <%s>\n", i, mine[i].level, mine[i].message,
-                     known ? expected[i].level : 0u, known ? expected[i].message : "");
-        status = 1;
-      }
-    }
-  }
-  reader.reset();
-  IErrorInfo* stale = nullptr;
-  if (GetErrorInfo(0, &stale) == S_OK && stale != nullptr) stale->Release();
-  CoUninitialize();
-  // _Exit runs no exit handler: the ring goes with the scope's objects here.
-  kestnet::platform::RemoveNamedObjects(kestnet::platform::NamedObjectScope());
-  std::error_code ignored;
-  std::filesystem::remove_all(pattern, ignored);
-  std::_Exit(status);
 }
 
 }  // namespace net_object_test
