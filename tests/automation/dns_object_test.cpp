@@ -452,7 +452,7 @@ TEST_F(DnsObjectTest, ASinkMayReleaseTheLastReferenceFromItsEvent) {
   ATL::CComPtr<IDispatch> dns = MakeDns(sink);
   ASSERT_EQ(Resolve(dns, L"first.test"), S_OK);
   ASSERT_EQ(Resolve(dns, L"second.test"), S_OK);
-  sink->ReleaseOnEvent(dns.Detach());
+  ReleaseOnEvent(sink, dns.Detach());
   // The second event was posted before the object went; it is not fired.
   EXPECT_TRUE(PumpUntil([&] { return sink->Count() >= 1; }));
   PumpFor(200ms);

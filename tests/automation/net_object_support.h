@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,6 +29,7 @@
 #include "tests/automation/trust_support.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/private_network_test.h"
+#include "tests/support/recording_sink.h"
 
 namespace net_object_test {
 
@@ -42,89 +44,17 @@ class OpenGate final : public KestAXLib::InvokeGate {
 
 inline std::unique_ptr<KestAXLib::InvokeGate> MakeOpenGate() { return std::make_unique<OpenGate>(); }
 
-// One fired event: its dispid and a copy of its arguments in declaration order.
-struct FiredEvent {
-  DISPID dispid = 0;
-  std::vector<ATL::CComVariant> arguments;
-  std::thread::id thread;
-};
+using kestnet::testing::FiredEvent;
+using kestnet::testing::RecordingSink;
 
-// A sink for one event interface that records every call it receives.
-class RecordingSink final : public IDispatch {
- public:
-  explicit RecordingSink(const IID& events) : events_(events) {}
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == events_) {
-      *ppv = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                      UINT*) override {
-    if (flags != DISPATCH_METHOD || params == nullptr || params->cNamedArgs != 0) return E_INVALIDARG;
-    FiredEvent event;
-    event.dispid = dispid;
-    event.thread = std::this_thread::get_id();
-    for (UINT i = params->cArgs; i > 0; --i) event.arguments.emplace_back(params->rgvarg[i - 1]);
-    IUnknown* dropped = nullptr;
-    {
-      std::lock_guard lock(mutex_);
-      events_fired_.push_back(std::move(event));
-      dropped = std::exchange(releaseOnEvent_, nullptr);
-    }
-    // As a script that lets go of the object in its event handler.
-    if (dropped != nullptr) dropped->Release();
-    return S_OK;
-  }
-
-  // Takes over one reference to object and releases it in the next event.
-  void ReleaseOnEvent(IUnknown* object) {
-    std::lock_guard lock(mutex_);
-    releaseOnEvent_ = object;
-  }
-
-  std::vector<FiredEvent> Events() const {
-    std::lock_guard lock(mutex_);
-    return events_fired_;
-  }
-  size_t Count() const {
-    std::lock_guard lock(mutex_);
-    return events_fired_.size();
-  }
-
- private:
-  ~RecordingSink() {
-    if (releaseOnEvent_ != nullptr) releaseOnEvent_->Release();
-  }
-
-  IID events_;
-  std::atomic<ULONG> references_{1};
-  mutable std::mutex mutex_;
-  std::vector<FiredEvent> events_fired_;
-  IUnknown* releaseOnEvent_ = nullptr;
-};
-
-// Advises a new RecordingSink on object's connection point for events.
+// Advises a new RecordingSink on object's connection point for events. Every
+// event must be a plain method call with positional arguments.
 inline ATL::CComPtr<RecordingSink> Connect(IUnknown* object, const IID& events) {
-  ATL::CComPtr<RecordingSink> sink;
-  sink.Attach(new RecordingSink(events));
+  ATL::CComPtr<RecordingSink> sink = RecordingSink::Create(events);
+  sink->onEvent = [](const FiredEvent& p_event) {
+    EXPECT_EQ(p_event.flags, DISPATCH_METHOD);
+    EXPECT_EQ(p_event.namedArguments, 0u);
+  };
   ATL::CComQIPtr<IConnectionPointContainer> container(object);
   EXPECT_NE(container, nullptr);
   if (container == nullptr) return sink;
@@ -135,6 +65,17 @@ inline ATL::CComPtr<RecordingSink> Connect(IUnknown* object, const IID& events) 
     EXPECT_EQ(point->Advise(sink, &cookie), S_OK);
   }
   return sink;
+}
+
+// Takes over one reference to object and releases it in sink's next event,
+// as a script that lets go of the object in its event handler.
+inline void ReleaseOnEvent(RecordingSink* sink, IUnknown* object) {
+  auto held = std::make_shared<ATL::CComPtr<IUnknown>>();
+  held->Attach(object);
+  sink->onEvent = [held, previous = sink->onEvent](const FiredEvent& p_event) {
+    if (previous) previous(p_event);
+    held->Release();
+  };
 }
 
 // An event record of a class no object expects.

@@ -299,7 +299,7 @@ TEST_F(PingObjectTest, ASinkMayReleaseTheLastReferenceFromItsEvent) {
   ATL::CComPtr<RecordingSink> sink;
   ATL::CComPtr<IDispatch> ping = MakePing(sink);
   ASSERT_EQ(Ping(ping, L"127.0.0.1"), S_OK);
-  sink->ReleaseOnEvent(ping.Detach());
+  ReleaseOnEvent(sink, ping.Detach());
   EXPECT_TRUE(PumpUntil([&] { return sink->Count() >= 1; }));
   PumpFor(100ms);
   EXPECT_EQ(sink->Count(), 1u);

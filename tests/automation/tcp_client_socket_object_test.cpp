@@ -32,6 +32,7 @@
 #include "tests/support/dnsmasq_server.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/private_network_test.h"
+#include "tests/support/recording_sink.h"
 #include "tests/support/temporary_directory.h"
 
 namespace kestnet::companions::testing {
@@ -70,72 +71,71 @@ struct HeardEvent {
   std::thread::id thread;
 };
 
-// The script's event handler: records OnConnect and OnClose in order.
-class TcpEventSink final : public IDispatch {
+// The script's event handler: the shared recording sink, read as OnConnect
+// (result, host, address) and OnClose (result) in order.
+class TcpEventSink {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IKestNetTcpClientSocketEvents) {
-      *ppv = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+  TcpEventSink() {
+    sink_->onEvent = [this](const kestnet::testing::FiredEvent& p_event) {
+      if (onEvent) onEvent(Read(p_event));
+    };
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                      UINT*) override {
-    if (flags != DISPATCH_METHOD || params == nullptr) return DISP_E_MEMBERNOTFOUND;
-    HeardEvent heard;
-    heard.dispid = dispid;
-    heard.thread = std::this_thread::get_id();
-    // DISPPARAMS hold the last argument first.
-    if (dispid == kDispOnConnect && params->cArgs == 3 && params->rgvarg[2].vt == VT_I4 &&
-        params->rgvarg[1].vt == VT_BSTR && params->rgvarg[0].vt == VT_BSTR) {
-      heard.result = params->rgvarg[2].lVal;
-      heard.targetHost = TextOf(params->rgvarg[1].bstrVal);
-      heard.targetAddress = TextOf(params->rgvarg[0].bstrVal);
-    } else if (dispid == kDispOnClose && params->cArgs == 1 && params->rgvarg[0].vt == VT_I4) {
-      heard.result = params->rgvarg[0].lVal;
-    } else {
-      malformed_++;
-      return DISP_E_BADVARTYPE;
-    }
-    events_.push_back(heard);
-    if (onEvent) onEvent(heard);
-    return S_OK;
-  }
+  // The object may outlive this view; its events then go unheard.
+  ~TcpEventSink() { sink_->onEvent = nullptr; }
+  TcpEventSink(const TcpEventSink&) = delete;
+  TcpEventSink& operator=(const TcpEventSink&) = delete;
 
   // What the script's handler does besides recording (runs inside the event).
   std::function<void(const HeardEvent&)> onEvent;
 
+  IDispatch* Dispatch() { return sink_; }
+  // The recording itself, which may outlive this view.
+  ATL::CComPtr<kestnet::testing::RecordingSink> Recorder() const { return sink_; }
   size_t Count(DISPID dispid) const {
     size_t count = 0;
-    for (const HeardEvent& event : events_) count += event.dispid == dispid ? 1 : 0;
+    for (const HeardEvent& event : Events()) count += event.dispid == dispid ? 1 : 0;
     return count;
   }
-  const std::vector<HeardEvent>& Events() const { return events_; }
-  int Malformed() const { return malformed_; }
+  std::vector<HeardEvent> Events() const {
+    std::vector<HeardEvent> events;
+    for (const auto& fired : sink_->Events()) {
+      if (!IsMalformed(fired)) events.push_back(Read(fired));
+    }
+    return events;
+  }
+  // Events with another dispid, other arguments, or not a plain method call.
+  int Malformed() const {
+    int malformed = 0;
+    for (const auto& fired : sink_->Events()) malformed += IsMalformed(fired) ? 1 : 0;
+    return malformed;
+  }
 
  private:
-  ~TcpEventSink() = default;
+  static bool IsMalformed(const kestnet::testing::FiredEvent& p_event) {
+    const auto& arguments = p_event.arguments;
+    if (p_event.flags != DISPATCH_METHOD || p_event.namedArguments != 0) return true;
+    if (p_event.dispid == kDispOnConnect) {
+      return !(arguments.size() == 3 && arguments[0].vt == VT_I4 && arguments[1].vt == VT_BSTR &&
+               arguments[2].vt == VT_BSTR);
+    }
+    return !(p_event.dispid == kDispOnClose && arguments.size() == 1 && arguments[0].vt == VT_I4);
+  }
+  static HeardEvent Read(const kestnet::testing::FiredEvent& p_event) {
+    HeardEvent heard;
+    heard.dispid = p_event.dispid;
+    heard.thread = p_event.thread;
+    if (IsMalformed(p_event)) return heard;
+    heard.result = p_event.arguments[0].lVal;
+    if (p_event.dispid == kDispOnConnect) {
+      heard.targetHost = TextOf(p_event.arguments[1].bstrVal);
+      heard.targetAddress = TextOf(p_event.arguments[2].bstrVal);
+    }
+    return heard;
+  }
   static std::wstring TextOf(BSTR text) { return text == nullptr ? L"" : std::wstring(text, SysStringLen(text)); }
 
-  std::atomic<ULONG> references_{1};
-  std::vector<HeardEvent> events_;  // the object's thread only
-  int malformed_ = 0;
+  ATL::CComPtr<kestnet::testing::RecordingSink> sink_ =
+      kestnet::testing::RecordingSink::Create(IID_IKestNetTcpClientSocketEvents);
 };
 
 VARIANT Text(const std::wstring& value) {
@@ -192,20 +192,18 @@ class TcpObject {
               S_OK);
     ATL::CComQIPtr<IConnectionPointContainer> container(dispatch_);
     EXPECT_EQ(container->FindConnectionPoint(IID_IKestNetTcpClientSocketEvents, &point_), S_OK);
-    sink_ = new TcpEventSink();
-    EXPECT_EQ(point_->Advise(sink_, &cookie_), S_OK);
+    EXPECT_EQ(point_->Advise(sink_.Dispatch(), &cookie_), S_OK);
   }
   ~TcpObject() {
     if (point_ != nullptr) point_->Unadvise(cookie_);
     point_.Release();
     dispatch_.Release();
-    sink_->Release();
   }
   TcpObject(const TcpObject&) = delete;
   TcpObject& operator=(const TcpObject&) = delete;
 
   IDispatch* Dispatch() { return dispatch_; }
-  TcpEventSink& Sink() { return *sink_; }
+  TcpEventSink& Sink() { return sink_; }
   // The object behind the interface, for its state.
   CTcpClientSocket& Object() {
     ATL::CComQIPtr<IKestNetTcpClientSocket> typed(dispatch_);
@@ -242,13 +240,13 @@ class TcpObject {
   }
 
   bool WaitForEvents(size_t count, std::chrono::milliseconds limit = 10s) {
-    return PumpUntil([&] { return sink_->Events().size() >= count; }, limit);
+    return PumpUntil([&] { return sink_.Events().size() >= count; }, limit);
   }
 
  private:
   CComPtr<IDispatch> dispatch_;
   CComPtr<IConnectionPoint> point_;
-  TcpEventSink* sink_ = nullptr;
+  TcpEventSink sink_;
   DWORD cookie_ = 0;
 };
 
@@ -577,12 +575,10 @@ TEST_F(TcpClientSocketObjectTest, ReleasingAConnectedObjectFiresNothingAndStopsI
   Descriptor accepted = server.Accept();
   ASSERT_TRUE(accepted.Valid());
   // The peer hears the connection end once the object is gone.
-  TcpEventSink& sink = tcp->Sink();
-  sink.AddRef();
+  ATL::CComPtr<kestnet::testing::RecordingSink> sink = tcp->Sink().Recorder();
   tcp.reset();
   PumpFor(50ms);
-  EXPECT_EQ(sink.Events().size(), 1u);
-  sink.Release();
+  EXPECT_EQ(sink->Count(), 1u);
   EXPECT_TRUE(PeerSeesTheEnd(accepted));
 }
 
@@ -742,12 +738,10 @@ TEST_F(TcpClientSocketObjectNetworkTest, BlockingTestThatCannotStartFailsAndTheN
 TEST_F(TcpClientSocketObjectNetworkTest, ReleasingAnObjectWithAPendingConnectFiresNothing) {
   auto tcp = std::make_unique<TcpObject>();
   ASSERT_EQ(tcp->Connect(kSilentAddress, 80).hr, S_OK);
-  TcpEventSink& sink = tcp->Sink();
-  sink.AddRef();
+  ATL::CComPtr<kestnet::testing::RecordingSink> sink = tcp->Sink().Recorder();
   tcp.reset();
   PumpFor(100ms);
-  EXPECT_TRUE(sink.Events().empty());
-  sink.Release();
+  EXPECT_EQ(sink->Count(), 0u);
 }
 
 // ---------------------------------------------------------------------------
