@@ -36,7 +36,11 @@ constexpr ReportTexts kReportTexts[] = {
 
 }  // namespace
 
-DNSThread::DNSThread() {
+bool DNSThread::WaitOnEvent(KestMT::Event& p_event, DWORD p_dwWait, KestMT::Thread* p_pThread) {
+  return p_event.Wait(p_dwWait, p_pThread);
+}
+
+DNSThread::DNSThread(CompletionWait p_wait) : m_completionWait(std::move(p_wait)) {
   try {
     // Creating the event now means a query never fails later for want of it.
     if (m_completionEvent.GetHandle() == nullptr) {
@@ -149,7 +153,7 @@ DWORD DNSThread::Run() {
     DWORD dwRounds = 0;
     while (dwElapsed < m_dwTimeout) {
       Log(kClassName, kLogLevelDetail, "Run():  Waiting %d for a response.", static_cast<int>(dwWait));
-      if (m_completionEvent.Wait(dwWait, this)) {
+      if (m_completionWait(m_completionEvent, dwWait, this)) {
         return 0;
       }
       SendQueryToAllServers();

@@ -34,6 +34,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -65,7 +66,15 @@ class DNSThread : public KestMT::Thread, public UdpNonBlockingSocketListener {
   // Waits before the schedule ends (each followed by a retransmission).
   static constexpr DWORD kRetransmitRounds = 3;
 
-  DNSThread();
+  // How the query thread waits between transmissions: up to p_dwWait ms for
+  // p_event, true when it was set; an abort of p_pThread ends the wait with
+  // KestMT::ThreadAbortException. The schedule only ever waits through it,
+  // so a test that replaces it sees every wait and runs without real time.
+  using CompletionWait = std::function<bool(KestMT::Event& p_event, DWORD p_dwWait, KestMT::Thread* p_pThread)>;
+  // The real wait: on the event, for the time asked.
+  static bool WaitOnEvent(KestMT::Event& p_event, DWORD p_dwWait, KestMT::Thread* p_pThread);
+
+  explicit DNSThread(CompletionWait p_wait = WaitOnEvent);
   ~DNSThread() override;
 
   DNSThread(const DNSThread&) = delete;
@@ -154,6 +163,7 @@ class DNSThread : public KestMT::Thread, public UdpNonBlockingSocketListener {
   DnsRecordList m_results;                          // written once, by the reporter
 
   KestMT::Event m_completionEvent;
+  const CompletionWait m_completionWait;
   UdpNonBlockingClientSocket m_socket;
 };
 

@@ -452,7 +452,7 @@ TEST_F(DnsObjectTest, ASinkMayReleaseTheLastReferenceFromItsEvent) {
   ATL::CComPtr<IDispatch> dns = MakeDns(sink);
   ASSERT_EQ(Resolve(dns, L"first.test"), S_OK);
   ASSERT_EQ(Resolve(dns, L"second.test"), S_OK);
-  sink->ReleaseOnEvent(dns.Detach());
+  ReleaseOnEvent(sink, dns.Detach());
   // The second event was posted before the object went; it is not fired.
   EXPECT_TRUE(PumpUntil([&] { return sink->Count() >= 1; }));
   PumpFor(200ms);
@@ -511,39 +511,33 @@ TEST_F(DnsObjectTest, ReleasingTheObjectWithAQueryRunningFiresNothing) {
 
 // --- Log lines ------------------------------------------------------------------
 
-TEST(DnsObjectLogTest, RefusedTimeoutsAndServerListsLogTheirOwnWords) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      CheckLogLines("KestNetX::IDNS",
-                    [] {
-                      ATL::CComObject<CDNS>* object = nullptr;
-                      if (ATL::CComObject<CDNS>::CreateInstance(&object) != S_OK) std::_Exit(2);
-                      object->AddRef();
-                      IKestNetDNS* dns = object;
-                      dns->put_Timeout(499);
-                      LONG timeout = 0;
-                      dns->get_Timeout(&timeout);
-                      ATL::CComBSTR commas(L",,");
-                      ATL::CComBSTR comma(L",");
-                      dns->SetDNSServers(commas, comma);
-                      ATL::CComBSTR server(L"10.0.0.1");
-                      ATL::CComBSTR dot(L".");
-                      dns->SetDNSServers(server, dot);
-                      object->Release();
-                    },
-                    {{3, "set_Timeout():  Setting timeout of <499>ms."},
-                     {1, "put_Timeout():  Error - Invalid Timeout Parameter.  Timeouts must be in the range of 500 "
-                         "to 30000 ms."},
-                     {1, "put_Timeout():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"},
-                     {3, "get_Timeout():  Returning timeout of <7000>ms."},
-                     {3, "SetDNSServers():  Set the DNS servers to <,,>"},
-                     {3, "SetDNSServers():  Set the DNS servers to <,,>"},
-                     {1, "SetDNSServers():  Error - No Servers Defined."},
-                     {1, "SetDNSServers():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"},
-                     {3, "SetDNSServers():  Set the DNS servers to <10.0.0.1>"},
-                     {1, "SetDNSServers():  Error - You may be empty and you may not use a '.' as a delimiter."},
-                     {1, "SetDNSServers():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"}}),
-      ::testing::ExitedWithCode(0), "");
+TEST_F(DnsObjectTest, RefusedTimeoutsAndServerListsLogTheirOwnWords) {
+  constexpr const char* kClass = "KestNetX::IDNS";
+  kestnet::testing::LogCapture capture(kClass);
+  CDNS* object = nullptr;
+  ATL::CComPtr<IDispatch> dispatch = Make(&object);
+  ASSERT_NE(object, nullptr);
+  IKestNetDNS* dns = object;
+  dns->put_Timeout(499);
+  LONG timeout = 0;
+  dns->get_Timeout(&timeout);
+  dns->SetDNSServers(ATL::CComBSTR(L",,"), ATL::CComBSTR(L","));
+  dns->SetDNSServers(ATL::CComBSTR(L"10.0.0.1"), ATL::CComBSTR(L"."));
+  dispatch.Release();
+  EXPECT_EQ(capture.TakeLines(),
+            (std::vector<kestnet::testing::LoggedLine>{
+                {kClass, 3, "set_Timeout():  Setting timeout of <499>ms."},
+                {kClass, 1, "put_Timeout():  Error - Invalid Timeout Parameter.  Timeouts must be in the range of 500 "
+                            "to 30000 ms."},
+                {kClass, 1, "put_Timeout():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"},
+                {kClass, 3, "get_Timeout():  Returning timeout of <7000>ms."},
+                {kClass, 3, "SetDNSServers():  Set the DNS servers to <,,>"},
+                {kClass, 3, "SetDNSServers():  Set the DNS servers to <,,>"},
+                {kClass, 1, "SetDNSServers():  Error - No Servers Defined."},
+                {kClass, 1, "SetDNSServers():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"},
+                {kClass, 3, "SetDNSServers():  Set the DNS servers to <10.0.0.1>"},
+                {kClass, 1, "SetDNSServers():  Error - You may be empty and you may not use a '.' as a delimiter."},
+                {kClass, 1, "SetDNSServers():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"}}));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The Fire_ operations hand sinks the dispid and the argument types of the
-// type library, last parameter first.
+// type library.
 #include <gtest/gtest.h>
 
 #include <cwchar>
@@ -13,52 +13,12 @@
 namespace probe {
 namespace {
 
-// Accepts any event interface and keeps what the last call carried.
-class RecordingSink final : public IDispatch {
- public:
-  STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
-    *ppv = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
-  STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                      UINT*) override {
-    lastDispid = dispid;
-    lastLcid = lcid;
-    lastFlags = flags;
-    lastNamedCount = params->cNamedArgs;
-    types.clear();
-    for (UINT i = 0; i < params->cArgs; ++i) types.push_back(params->rgvarg[i].vt);
-    if (params->cArgs > 0 && params->rgvarg[params->cArgs - 1].vt == VT_INT) firstInt = params->rgvarg[params->cArgs - 1].intVal;
-    if (params->cArgs > 0 && params->rgvarg[0].vt == (VT_ARRAY | VT_VARIANT)) {
-      LONG upper = -1;
-      SafeArrayGetUBound(params->rgvarg[0].parray, 1, &upper);
-      lastArrayLength = upper + 1;
-    }
-    return S_OK;
-  }
-
-  DISPID lastDispid = 0;
-  LCID lastLcid = 0;
-  WORD lastFlags = 0;
-  UINT lastNamedCount = 99;
-  INT firstInt = 0;
-  LONG lastArrayLength = -1;
-  std::vector<VARTYPE> types;  // DISPPARAMS order: last parameter first
-
- private:
-  ~RecordingSink() = default;
-  ULONG references_ = 1;
-};
+// The argument types of an event, in declaration order.
+std::vector<VARTYPE> TypesOf(const FiredEvent& p_event) {
+  std::vector<VARTYPE> types;
+  for (const auto& argument : p_event.arguments) types.push_back(argument.vt);
+  return types;
+}
 
 class EventProxyTest : public ProbeTest {
  protected:
@@ -81,7 +41,7 @@ class EventProxyTest : public ProbeTest {
 
 TEST_F(EventProxyTest, ResolveNameCompleteCarriesAnIntTextAndAVariantArray) {
   CProxy_IKestNetDNSEvents<int> proxy(container_);
-  auto* sink = new RecordingSink();
+  auto sink = RecordingSink::Create();
   DWORD cookie = 0;
   ASSERT_EQ(proxy.EventConnectionPoint().Advise(sink, &cookie), S_OK);
 
@@ -92,16 +52,19 @@ TEST_F(EventProxyTest, ResolveNameCompleteCarriesAnIntTextAndAVariantArray) {
   ips.parray = addresses;
   ATL::CComBSTR name(L"example.com");
   ASSERT_EQ(proxy.Fire_OnResolveNameComplete(3, name, ips), S_OK);
-  EXPECT_EQ(sink->lastDispid, 1);
-  EXPECT_EQ(sink->lastFlags, DISPATCH_METHOD);
-  EXPECT_EQ(sink->lastLcid, 0x0400u);
-  EXPECT_EQ(sink->lastNamedCount, 0u);
-  EXPECT_EQ(sink->types, (std::vector<VARTYPE>{VT_ARRAY | VT_VARIANT, VT_BSTR, VT_INT}));
-  EXPECT_EQ(sink->firstInt, 3);
-  EXPECT_EQ(sink->lastArrayLength, 2);
+  ASSERT_EQ(sink->Count(), 1u);
+  const FiredEvent event = sink->Events()[0];
+  EXPECT_EQ(event.dispid, 1);
+  EXPECT_EQ(event.flags, DISPATCH_METHOD);
+  EXPECT_EQ(event.lcid, 0x0400u);
+  EXPECT_EQ(event.namedArguments, 0u);
+  ASSERT_EQ(TypesOf(event), (std::vector<VARTYPE>{VT_INT, VT_BSTR, VT_ARRAY | VT_VARIANT}));
+  EXPECT_EQ(event.arguments[0].intVal, 3);
+  LONG upper = -1;
+  SafeArrayGetUBound(event.arguments[2].parray, 1, &upper);
+  EXPECT_EQ(upper + 1, 2);
   VariantClear(&ips);
   proxy.EventConnectionPoint().Unadvise(cookie);
-  sink->Release();
 }
 
 // Sample values for every parameter type.
@@ -116,7 +79,7 @@ TEST_F(EventProxyTest, ResolveNameCompleteCarriesAnIntTextAndAVariantArray) {
 #define KESTNET_TEST_SAMPLE(kind, type, name, ...) KESTNET_TEST_SAMPLE_##type
 #define KESTNET_TEST_FIRE(dispid, name, ...)                                                       \
   ASSERT_EQ(proxy.Fire_##name(KESTNET_TL_FOR_EACH_COMMA(KESTNET_TEST_SAMPLE, __VA_ARGS__)), S_OK); \
-  fired.push_back({KESTNET_TL_NAME(name), sink->lastDispid, sink->types});
+  fired.push_back(LastFired(KESTNET_TL_NAME(name), *sink));
 #define KESTNET_TEST_WALK_EVENTS(interface, connectionPoint)                  \
   {                                                                           \
     CProxy_##interface<int> proxy(container_);                                \
@@ -132,8 +95,13 @@ TEST_F(EventProxyTest, ResolveNameCompleteCarriesAnIntTextAndAVariantArray) {
 struct Fired {
   const wchar_t* name;
   DISPID dispid;
-  std::vector<VARTYPE> types;  // DISPPARAMS order: last parameter first
+  std::vector<VARTYPE> types;  // in declaration order
 };
+
+Fired LastFired(const wchar_t* p_name, const RecordingSink& p_sink) {
+  const auto events = p_sink.Events();
+  return events.empty() ? Fired{p_name, DISPID_UNKNOWN, {}} : Fired{p_name, events.back().dispid, TypesOf(events.back())};
+}
 
 // Each fired event must carry the dispid and, parameter by parameter, the
 // types that the type information tells the sinks to expect.
@@ -159,7 +127,7 @@ void CheckAgainstTypeInfo(ITypeLib* p_library, REFIID p_iid, const char* p_inter
     }
     ASSERT_NE(function, nullptr) << p_interface << "::" << name;
     std::vector<VARTYPE> declared;
-    for (SHORT i = function->cParams; i > 0; --i) declared.push_back(function->lprgelemdescParam[i - 1].tdesc.vt);
+    for (SHORT i = 0; i < function->cParams; ++i) declared.push_back(function->lprgelemdescParam[i].tdesc.vt);
     info->ReleaseFuncDesc(function);
     ASSERT_EQ(event.types.size(), declared.size()) << p_interface << "::" << name;
     for (std::size_t i = 0; i < declared.size(); ++i) {
@@ -173,12 +141,11 @@ TEST_F(EventProxyTest, EveryEventFiresWithTheDispidAndTypesOfTheTypeLibrary) {
   ATL::CComPtr<ITypeLib> library;
   library.Attach(KestAXLib::KestNetTypeLib());
   ASSERT_NE(library, nullptr);
-  auto* sink = new RecordingSink();
+  auto sink = RecordingSink::Create();
   ATL::CComBSTR text(L"x");
   VARIANT empty;
   VariantInit(&empty);
   KESTNET_INTERFACES(KESTNET_TEST_SKIP_DUAL, KESTNET_TEST_WALK_EVENTS)
-  sink->Release();
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ TYPED_TEST_SUITE(ConnectionPointTest, BothKinds);
 TYPED_TEST(ConnectionPointTest, TwoAdvisoriesOfOneSinkGetCookiesOneAndTwo) {
   CComPtr<IProbe> probe = this->template Make<TypeParam>();
   CComPtr<IConnectionPoint> point = EventPoint(probe);
-  auto* sink = new TickSink();
+  auto sink = RecordingSink::Create(IID_IProbeEvents);
   DWORD first = 0;
   DWORD second = 0;
   ASSERT_EQ(point->Advise(sink, &first), S_OK);
@@ -39,23 +39,22 @@ TYPED_TEST(ConnectionPointTest, TwoAdvisoriesOfOneSinkGetCookiesOneAndTwo) {
 
   ASSERT_EQ(probe->put_Name(ATL::CComBSTR(L"ping")), S_OK);
   ASSERT_EQ(probe->Fire(1), S_OK);
-  EXPECT_EQ(sink->Ticks(), 2);  // once per connection
-  EXPECT_EQ(sink->LastIndex(), 0);
-  EXPECT_EQ(sink->LastName(), L"ping");
+  EXPECT_EQ(Ticks(*sink), 2);  // once per connection
+  EXPECT_EQ(LastIndex(*sink), 0);
+  EXPECT_EQ(LastName(*sink), L"ping");
 
   EXPECT_EQ(point->Unadvise(first), S_OK);
   EXPECT_EQ(point->Unadvise(first), CONNECT_E_NOCONNECTION);
   EXPECT_EQ(point->Unadvise(0), CONNECT_E_NOCONNECTION);
   EXPECT_EQ(point->Unadvise(99), CONNECT_E_NOCONNECTION);
   ASSERT_EQ(probe->Fire(1), S_OK);
-  EXPECT_EQ(sink->Ticks(), 3);
+  EXPECT_EQ(Ticks(*sink), 3);
   // A freed slot is reused.
   DWORD third = 0;
   ASSERT_EQ(point->Advise(sink, &third), S_OK);
   EXPECT_EQ(third, 1u);
   point->Unadvise(third);
   point->Unadvise(second);
-  sink->Release();
 }
 
 TYPED_TEST(ConnectionPointTest, AdviseRefusesSinksWithoutTheEventInterfaceAndMissingCookies) {
@@ -65,10 +64,9 @@ TYPED_TEST(ConnectionPointTest, AdviseRefusesSinksWithoutTheEventInterfaceAndMis
   DWORD cookie = 7;
   EXPECT_EQ(point->Advise(notASink, &cookie), CONNECT_E_CANNOTCONNECT);
   EXPECT_EQ(cookie, 0u);
-  auto* sink = new TickSink();
+  auto sink = RecordingSink::Create(IID_IProbeEvents);
   EXPECT_EQ(point->Advise(sink, nullptr), E_POINTER);
   EXPECT_EQ(point->Advise(nullptr, &cookie), E_POINTER);
-  sink->Release();
 
   IID iid{};
   ASSERT_EQ(point->GetConnectionInterface(&iid), S_OK);
@@ -84,27 +82,24 @@ TYPED_TEST(ConnectionPointTest, AdviseRefusesSinksWithoutTheEventInterfaceAndMis
 TYPED_TEST(ConnectionPointTest, AFailingSinkDoesNotStopTheOthers) {
   CComPtr<IProbe> probe = this->template Make<TypeParam>();
   CComPtr<IConnectionPoint> point = EventPoint(probe);
-  auto* before = new TickSink();
-  auto* failing = new TickSink(E_FAIL);
-  auto* after = new TickSink();
+  auto before = RecordingSink::Create(IID_IProbeEvents);
+  auto failing = RecordingSink::Create(IID_IProbeEvents, E_FAIL);
+  auto after = RecordingSink::Create(IID_IProbeEvents);
   DWORD cookies[3] = {};
   ASSERT_EQ(point->Advise(before, &cookies[0]), S_OK);
   ASSERT_EQ(point->Advise(failing, &cookies[1]), S_OK);
   ASSERT_EQ(point->Advise(after, &cookies[2]), S_OK);
   EXPECT_EQ(probe->Fire(2), S_OK);
-  EXPECT_EQ(before->Ticks(), 2);
-  EXPECT_EQ(failing->Ticks(), 2);
-  EXPECT_EQ(after->Ticks(), 2);
+  EXPECT_EQ(Ticks(*before), 2);
+  EXPECT_EQ(Ticks(*failing), 2);
+  EXPECT_EQ(Ticks(*after), 2);
   for (DWORD cookie : cookies) point->Unadvise(cookie);
-  before->Release();
-  failing->Release();
-  after->Release();
 }
 
 TYPED_TEST(ConnectionPointTest, EnumConnectionsListsTheConnectedSinks) {
   CComPtr<IProbe> probe = this->template Make<TypeParam>();
   CComPtr<IConnectionPoint> point = EventPoint(probe);
-  auto* sink = new TickSink();
+  auto sink = RecordingSink::Create(IID_IProbeEvents);
   DWORD first = 0;
   DWORD second = 0;
   point->Advise(sink, &first);
@@ -121,7 +116,6 @@ TYPED_TEST(ConnectionPointTest, EnumConnectionsListsTheConnectedSinks) {
   data[0].pUnk->Release();
   connections.Release();
   point->Unadvise(second);
-  sink->Release();
 }
 
 using MultiThreadedPointTest = ProbeTest;
@@ -134,7 +128,7 @@ TEST_F(MultiThreadedPointTest, TheSlotArrayStartsAtFourAndDoubles) {
   CComPtr<IProbe> probe = Make<CProbeMT>();
   KestAXLib::KestConnectionPointMT& point = MtPoint(probe);
   EXPECT_EQ(point.SlotCount(), 0u);
-  auto* sink = new TickSink();
+  auto sink = RecordingSink::Create(IID_IProbeEvents);
   std::vector<DWORD> cookies;
   for (int i = 0; i < 5; ++i) {
     DWORD cookie = 0;
@@ -144,9 +138,8 @@ TEST_F(MultiThreadedPointTest, TheSlotArrayStartsAtFourAndDoubles) {
   }
   EXPECT_EQ(cookies, (std::vector<DWORD>{1, 2, 3, 4, 5}));
   EXPECT_EQ(probe->Fire(1), S_OK);
-  EXPECT_EQ(sink->Ticks(), 5);
+  EXPECT_EQ(Ticks(*sink), 5);
   for (DWORD cookie : cookies) EXPECT_EQ(point.Unadvise(cookie), S_OK);
-  sink->Release();
 }
 
 TEST_F(MultiThreadedPointTest, ASinkAdvisedFromAnotherApartmentReceivesEvents) {
@@ -158,7 +151,7 @@ TEST_F(MultiThreadedPointTest, ASinkAdvisedFromAnotherApartmentReceivesEvents) {
   DWORD pointCookie = 0;
   ASSERT_EQ(table->RegisterInterfaceInGlobal(EventPoint(probe), IID_IConnectionPoint, &pointCookie), S_OK);
 
-  auto* sink = new TickSink();
+  auto sink = RecordingSink::Create(IID_IProbeEvents);
   DWORD connection = 0;
   std::thread other([&] {
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
@@ -173,20 +166,19 @@ TEST_F(MultiThreadedPointTest, ASinkAdvisedFromAnotherApartmentReceivesEvents) {
   ASSERT_EQ(connection, 1u);
   ASSERT_EQ(probe->put_Name(ATL::CComBSTR(L"across")), S_OK);
   ASSERT_EQ(probe->Fire(3), S_OK);
-  EXPECT_EQ(sink->Ticks(), 3);
-  EXPECT_EQ(sink->LastName(), L"across");
+  EXPECT_EQ(Ticks(*sink), 3);
+  EXPECT_EQ(LastName(*sink), L"across");
   EXPECT_EQ(MtPoint(probe).Unadvise(connection), S_OK);
   table->RevokeInterfaceFromGlobal(pointCookie);
-  sink->Release();
 }
 
 TEST_F(MultiThreadedPointTest, FiringFromAWorkerWhileSinksComeAndGoIsSafe) {
   CComPtr<IProbe> probe = Make<CProbeMT>();
   KestAXLib::KestConnectionPointMT& point = MtPoint(probe);
-  auto* steady = new TickSink();
+  auto steady = RecordingSink::Create(IID_IProbeEvents);
   DWORD steadyCookie = 0;
   ASSERT_EQ(point.Advise(steady, &steadyCookie), S_OK);
-  auto* transient = new TickSink();
+  auto transient = RecordingSink::Create(IID_IProbeEvents);
   std::atomic<bool> stop{false};
   std::thread churn([&] {
     while (!stop) {
@@ -202,16 +194,14 @@ TEST_F(MultiThreadedPointTest, FiringFromAWorkerWhileSinksComeAndGoIsSafe) {
   stop = true;
   churn.join();
   EXPECT_EQ(point.Unadvise(steadyCookie), S_OK);
-  steady->Release();
-  transient->Release();
 }
 
 TEST_F(MultiThreadedPointTest, AdvisoriesAreForwardedToAHookedProxyAndEndWithTheirCookie) {
   CComPtr<IProbe> probe = Make<CProbeMT>();
   CComPtr<IProbe> proxy = Make<CProbeMT>();  // another instance of the class stands in for the proxy control
   KestAXLib::KestConnectionPointMT& point = MtPoint(probe);
-  auto* early = new TickSink();
-  auto* late = new TickSink();
+  auto early = RecordingSink::Create(IID_IProbeEvents);
+  auto late = RecordingSink::Create(IID_IProbeEvents);
   DWORD earlyCookie = 0;
   ASSERT_EQ(point.Advise(early, &earlyCookie), S_OK);
 
@@ -221,25 +211,23 @@ TEST_F(MultiThreadedPointTest, AdvisoriesAreForwardedToAHookedProxyAndEndWithThe
   ASSERT_EQ(point.Advise(late, &lateCookie), S_OK);
 
   ASSERT_EQ(proxy->Fire(1), S_OK);  // the proxy's events reach the object's sinks
-  EXPECT_EQ(early->Ticks(), 1);
-  EXPECT_EQ(late->Ticks(), 1);
+  EXPECT_EQ(Ticks(*early), 1);
+  EXPECT_EQ(Ticks(*late), 1);
 
   ASSERT_EQ(point.Unadvise(earlyCookie), S_OK);
   ASSERT_EQ(proxy->Fire(1), S_OK);
-  EXPECT_EQ(early->Ticks(), 1);  // unadvised on the proxy too
-  EXPECT_EQ(late->Ticks(), 2);
+  EXPECT_EQ(Ticks(*early), 1);  // unadvised on the proxy too
+  EXPECT_EQ(Ticks(*late), 2);
 
   point.HookupActiveXCallBacks(nullptr);  // logged, not passed on
   ASSERT_EQ(point.Unadvise(lateCookie), S_OK);
   ASSERT_EQ(proxy->Fire(1), S_OK);
-  EXPECT_EQ(late->Ticks(), 2);
-  early->Release();
-  late->Release();
+  EXPECT_EQ(Ticks(*late), 2);
 }
 
 TEST_F(MultiThreadedPointTest, ReleasingTheObjectEndsItsForwardedAdvisories) {
   CComPtr<IProbe> proxy = Make<CProbeMT>();
-  auto* sink = new TickSink();
+  auto sink = RecordingSink::Create(IID_IProbeEvents);
   {
     CComPtr<IProbe> probe = Make<CProbeMT>();
     DWORD cookie = 0;
@@ -247,8 +235,7 @@ TEST_F(MultiThreadedPointTest, ReleasingTheObjectEndsItsForwardedAdvisories) {
     MtPoint(probe).HookupActiveXCallBacks(proxy);
   }
   ASSERT_EQ(proxy->Fire(1), S_OK);
-  EXPECT_EQ(sink->Ticks(), 0);
-  sink->Release();
+  EXPECT_EQ(Ticks(*sink), 0);
 }
 
 using AsyncEventTest = ProbeTest;
@@ -256,7 +243,7 @@ using AsyncEventTest = ProbeTest;
 TEST_F(AsyncEventTest, ResultsPostedFromWorkersFireOnTheObjectsThreadInOrder) {
   CComPtr<IProbe> probe = Make<CProbe>();
   CComPtr<IConnectionPoint> point = EventPoint(probe);
-  auto* sink = new TickSink();
+  auto sink = RecordingSink::Create(IID_IProbeEvents);
   DWORD cookie = 0;
   ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
   auto* object = static_cast<CProbe*>(probe.p);
@@ -265,37 +252,35 @@ TEST_F(AsyncEventTest, ResultsPostedFromWorkersFireOnTheObjectsThreadInOrder) {
     for (LONG i = 0; i < 5; ++i) EXPECT_TRUE(object->PostTick(i));
   });
   worker.join();
-  EXPECT_EQ(sink->Ticks(), 0);  // nothing runs until the apartment pumps
-  ASSERT_TRUE(PumpUntil([&] { return sink->Ticks() == 5; }));
-  EXPECT_EQ(sink->LastIndex(), 4);
-  EXPECT_EQ(sink->Thread(), std::this_thread::get_id());
+  EXPECT_EQ(Ticks(*sink), 0);  // nothing runs until the apartment pumps
+  ASSERT_TRUE(PumpUntil([&] { return Ticks(*sink) == 5; }));
+  EXPECT_EQ(LastIndex(*sink), 4);
+  EXPECT_EQ(Thread(*sink), std::this_thread::get_id());
   EXPECT_EQ(Counters().recordsHandled.load(), 5);
   EXPECT_EQ(Counters().recordsDestroyed.load(), 5);
   point->Unadvise(cookie);
-  sink->Release();
 }
 
 TEST_F(AsyncEventTest, ARecordOfTheWrongClassIsIgnoredAndStillDeleted) {
   CComPtr<IProbe> probe = Make<CProbe>();
   CComPtr<IConnectionPoint> point = EventPoint(probe);
-  auto* sink = new TickSink();
+  auto sink = RecordingSink::Create(IID_IProbeEvents);
   DWORD cookie = 0;
   ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
   auto* object = static_cast<CProbe*>(probe.p);
   ASSERT_TRUE(object->PostForeignRecord());
   ASSERT_TRUE(object->PostTick(9));
   ASSERT_TRUE(PumpUntil([&] { return Counters().recordsHandled.load() == 2; }));
-  EXPECT_EQ(sink->Ticks(), 1);
-  EXPECT_EQ(sink->LastIndex(), 9);
+  EXPECT_EQ(Ticks(*sink), 1);
+  EXPECT_EQ(LastIndex(*sink), 9);
   EXPECT_EQ(Counters().recordsDestroyed.load(), 2);
   point->Unadvise(cookie);
-  sink->Release();
 }
 
 TEST_F(AsyncEventTest, AnEventPostedAfterTheWindowIsDestroyedNeverFires) {
   CComPtr<IProbe> probe = Make<CProbe>();
   CComPtr<IConnectionPoint> point = EventPoint(probe);
-  auto* sink = new TickSink();
+  auto sink = RecordingSink::Create(IID_IProbeEvents);
   DWORD cookie = 0;
   ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
   auto* object = static_cast<CProbe*>(probe.p);
@@ -306,11 +291,10 @@ TEST_F(AsyncEventTest, AnEventPostedAfterTheWindowIsDestroyedNeverFires) {
   std::thread worker([object] { EXPECT_FALSE(object->PostTick(2)); });
   worker.join();
   PumpPending();
-  EXPECT_EQ(sink->Ticks(), 0);
+  EXPECT_EQ(Ticks(*sink), 0);
   EXPECT_EQ(Counters().recordsHandled.load(), 0);
   EXPECT_EQ(Counters().recordsDestroyed.load(), 2);  // nothing lost, nothing delivered
   point->Unadvise(cookie);
-  sink->Release();
 }
 
 TEST_F(AsyncEventTest, RecordsStillQueuedWhenTheObjectGoesAreDeletedUndelivered) {

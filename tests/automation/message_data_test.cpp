@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "tests/automation/trust_support.h"
+#include "tests/support/log_capture.h"
 
 namespace trust_test {
 namespace {
@@ -199,6 +200,24 @@ TEST_F(MessageDataTest, TextsKeepEmbeddedNulsAndNonAsciiCharacters) {
   ASSERT_EQ(CallByName(message, L"SetHeaderByName", DISPATCH_METHOD, {Text(L"X-\u00C4"), Text(L"1")}), S_OK);
   ASSERT_EQ(CallByName(message, L"SetHeaderByName", DISPATCH_METHOD, {Text(L"x-\u00E4"), Text(L"2")}), S_OK);
   EXPECT_EQ(GetLong(message, L"NumHeaders"), 2);
+}
+
+TEST_F(MessageDataTest, BadIndexOfRemoveHeaderAndGetHeaderLogsTheRemoveHeaderMessage) {
+  using kestnet::testing::LoggedLine;
+  constexpr const char* kClass = "KestNetX::CMessageData";
+  KestAXLib::CMessageData* object = nullptr;
+  ATL::CComPtr<IDispatch> message = MakeMessageData(&object);
+  ASSERT_NE(object, nullptr);
+  kestnet::testing::LogCapture capture(kClass);
+  object->RemoveHeader(-1);
+  BSTR line = nullptr;
+  object->GetHeader(0, &line);
+  SysFreeString(line);
+  EXPECT_EQ(capture.TakeLines(),
+            (std::vector<LoggedLine>{{kClass, 1, "RemoveHeader():  Error - Invalid Index into the Header Array."},
+                                     {kClass, 1, "RemoveHeader():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"},
+                                     {kClass, 1, "RemoveHeader():  Error - Invalid Index into the Header Array."},
+                                     {kClass, 1, "GetHeader():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"}}));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,12 +26,10 @@
 #include "net/sockets/socket_event_thread.h"
 #include "platform/com/atl_variant.h"
 #include "platform/com/com.h"
-#include "platform/os/home.h"
-#include "platform/sync/named_objects.h"
-#include "runtime/log.h"
-#include "runtime/log_ring_reader.h"
 #include "tests/automation/trust_support.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/private_network_test.h"
+#include "tests/support/recording_sink.h"
 
 namespace net_object_test {
 
@@ -45,89 +44,17 @@ class OpenGate final : public KestAXLib::InvokeGate {
 
 inline std::unique_ptr<KestAXLib::InvokeGate> MakeOpenGate() { return std::make_unique<OpenGate>(); }
 
-// One fired event: its dispid and a copy of its arguments in declaration order.
-struct FiredEvent {
-  DISPID dispid = 0;
-  std::vector<ATL::CComVariant> arguments;
-  std::thread::id thread;
-};
+using kestnet::testing::FiredEvent;
+using kestnet::testing::RecordingSink;
 
-// A sink for one event interface that records every call it receives.
-class RecordingSink final : public IDispatch {
- public:
-  explicit RecordingSink(const IID& events) : events_(events) {}
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == events_) {
-      *ppv = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                      UINT*) override {
-    if (flags != DISPATCH_METHOD || params == nullptr || params->cNamedArgs != 0) return E_INVALIDARG;
-    FiredEvent event;
-    event.dispid = dispid;
-    event.thread = std::this_thread::get_id();
-    for (UINT i = params->cArgs; i > 0; --i) event.arguments.emplace_back(params->rgvarg[i - 1]);
-    IUnknown* dropped = nullptr;
-    {
-      std::lock_guard lock(mutex_);
-      events_fired_.push_back(std::move(event));
-      dropped = std::exchange(releaseOnEvent_, nullptr);
-    }
-    // As a script that lets go of the object in its event handler.
-    if (dropped != nullptr) dropped->Release();
-    return S_OK;
-  }
-
-  // Takes over one reference to object and releases it in the next event.
-  void ReleaseOnEvent(IUnknown* object) {
-    std::lock_guard lock(mutex_);
-    releaseOnEvent_ = object;
-  }
-
-  std::vector<FiredEvent> Events() const {
-    std::lock_guard lock(mutex_);
-    return events_fired_;
-  }
-  size_t Count() const {
-    std::lock_guard lock(mutex_);
-    return events_fired_.size();
-  }
-
- private:
-  ~RecordingSink() {
-    if (releaseOnEvent_ != nullptr) releaseOnEvent_->Release();
-  }
-
-  IID events_;
-  std::atomic<ULONG> references_{1};
-  mutable std::mutex mutex_;
-  std::vector<FiredEvent> events_fired_;
-  IUnknown* releaseOnEvent_ = nullptr;
-};
-
-// Advises a new RecordingSink on object's connection point for events.
+// Advises a new RecordingSink on object's connection point for events. Every
+// event must be a plain method call with positional arguments.
 inline ATL::CComPtr<RecordingSink> Connect(IUnknown* object, const IID& events) {
-  ATL::CComPtr<RecordingSink> sink;
-  sink.Attach(new RecordingSink(events));
+  ATL::CComPtr<RecordingSink> sink = RecordingSink::Create(events);
+  sink->onEvent = [](const FiredEvent& p_event) {
+    EXPECT_EQ(p_event.flags, DISPATCH_METHOD);
+    EXPECT_EQ(p_event.namedArguments, 0u);
+  };
   ATL::CComQIPtr<IConnectionPointContainer> container(object);
   EXPECT_NE(container, nullptr);
   if (container == nullptr) return sink;
@@ -138,6 +65,17 @@ inline ATL::CComPtr<RecordingSink> Connect(IUnknown* object, const IID& events) 
     EXPECT_EQ(point->Advise(sink, &cookie), S_OK);
   }
   return sink;
+}
+
+// Takes over one reference to object and releases it in sink's next event,
+// as a script that lets go of the object in its event handler.
+inline void ReleaseOnEvent(RecordingSink* sink, IUnknown* object) {
+  auto held = std::make_shared<ATL::CComPtr<IUnknown>>();
+  held->Attach(object);
+  sink->onEvent = [held, previous = sink->onEvent](const FiredEvent& p_event) {
+    if (previous) previous(p_event);
+    held->Release();
+  };
 }
 
 // An event record of a class no object expects.
@@ -264,58 +202,6 @@ inline VARIANT Short(SHORT value) {
 inline std::wstring TextOf(const VARIANT& value) {
   return value.vt == VT_BSTR && value.bstrVal != nullptr ? std::wstring(value.bstrVal, SysStringLen(value.bstrVal))
                                                          : std::wstring(L"<not text>");
-}
-
-struct ExpectedLine {
-  unsigned level;
-  const char* message;
-};
-
-// Child side of a death test: in a home of its own (so the logger this
-// process starts is its own), runs body in an apartment with the open gate,
-// then compares the newest log entries of className with expected. Exits 0
-// on a match, 1 (with the difference on standard error) when not.
-template <typename Body>
-[[noreturn]] void CheckLogLines(const char* className, Body body, const std::vector<ExpectedLine>& expected) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-netlog-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) std::_Exit(2);
-  ::setenv("KESTNET_HOME", pattern.c_str(), 1);
-  Log("KestNetX::Test", kLogLevelInformation, "start");  // starts this process's logger
-  if (CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) != S_OK) std::_Exit(2);
-  KestAXLib::SetInvokeGateFactory(&MakeOpenGate);
-  body();
-  int status = 0;
-  std::unique_ptr<KestLog::LogRingReader> reader = KestLog::LogRingReader::OpenExisting();
-  if (reader == nullptr) {
-    std::fprintf(stderr, "no log ring\n");
-    status = 1;
-  } else {
-    std::vector<KestLog::LogEntry> mine;
-    for (const KestLog::LogEntry& entry : reader->ReadNewest(128).entries) {
-      if (std::strcmp(entry.className, className) == 0) mine.push_back(entry);
-    }
-    if (mine.size() != expected.size()) {
-      std::fprintf(stderr, "%zu lines, expected %zu\n", mine.size(), expected.size());
-      status = 1;
-    }
-    for (size_t i = 0; i < mine.size(); ++i) {
-      const bool known = i < expected.size();
-      if (!known || mine[i].level != expected[i].level || std::strcmp(mine[i].message, expected[i].message) != 0) {
-        std::fprintf(stderr, "line %zu: [%u] <%s>, expected [%u] <%s>\n", i, mine[i].level, mine[i].message,
-                     known ? expected[i].level : 0u, known ? expected[i].message : "");
-        status = 1;
-      }
-    }
-  }
-  reader.reset();
-  IErrorInfo* stale = nullptr;
-  if (GetErrorInfo(0, &stale) == S_OK && stale != nullptr) stale->Release();
-  CoUninitialize();
-  // _Exit runs no exit handler: the ring goes with the scope's objects here.
-  kestnet::platform::RemoveNamedObjects(kestnet::platform::NamedObjectScope());
-  std::error_code ignored;
-  std::filesystem::remove_all(pattern, ignored);
-  std::_Exit(status);
 }
 
 }  // namespace net_object_test

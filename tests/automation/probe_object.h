@@ -5,7 +5,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <filesystem>
@@ -24,6 +23,8 @@
 #include "automation/type_info_holder.h"
 #include "platform/com/com.h"
 #include "runtime/exceptions.h"
+#include "tests/support/recording_sink.h"
+#include "tests/support/temporary_directory.h"
 
 namespace probe {
 
@@ -219,60 +220,33 @@ class CProbeSolo : public ProbeBase<StandardProxy>, public ATL::CComCoClass<CPro
   using ATL::CComCoClass<CProbeSolo, &CLSID_ProbeSolo>::GetObjectCLSID;
 };
 
-// An event sink that counts the ticks it hears (callable from any thread).
-class TickSink final : public IDispatch {
- public:
-  explicit TickSink(HRESULT answer = S_OK) : answer_(answer) {}
+using kestnet::testing::FiredEvent;
+using kestnet::testing::RecordingSink;
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IProbeEvents) {
-      *ppv = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
+// What a probe's event sink heard: the OnTick(index, name) calls, in order.
+inline std::vector<FiredEvent> TicksHeard(const RecordingSink& sink) {
+  std::vector<FiredEvent> ticks;
+  for (FiredEvent& event : sink.Events()) {
+    if (event.dispid == kDispOnTick && event.flags == DISPATCH_METHOD && event.arguments.size() == 2 &&
+        event.arguments[0].vt == VT_I4 && event.arguments[1].vt == VT_BSTR) {
+      ticks.push_back(std::move(event));
     }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                      UINT*) override {
-    if (dispid == kDispOnTick && flags == DISPATCH_METHOD && params != nullptr && params->cArgs == 2 &&
-        params->rgvarg[1].vt == VT_I4 && params->rgvarg[0].vt == VT_BSTR) {
-      lastIndex_ = params->rgvarg[1].lVal;
-      lastName_ = params->rgvarg[0].bstrVal;
-      ticks_++;
-      thread_ = std::this_thread::get_id();
-    }
-    return answer_;
-  }
-
-  int Ticks() const { return ticks_; }
-  LONG LastIndex() const { return lastIndex_; }
-  std::wstring LastName() const { return lastName_; }
-  std::thread::id Thread() const { return thread_; }
-
- private:
-  ~TickSink() = default;
-
-  HRESULT answer_;
-  std::atomic<ULONG> references_{1};
-  std::atomic<int> ticks_{0};
-  std::atomic<LONG> lastIndex_{-1};
-  std::wstring lastName_;
-  std::thread::id thread_;
-};
+  return ticks;
+}
+inline int Ticks(const RecordingSink& sink) { return static_cast<int>(TicksHeard(sink).size()); }
+inline LONG LastIndex(const RecordingSink& sink) {
+  const auto ticks = TicksHeard(sink);
+  return ticks.empty() ? -1 : ticks.back().arguments[0].lVal;
+}
+inline std::wstring LastName(const RecordingSink& sink) {
+  const auto ticks = TicksHeard(sink);
+  return ticks.empty() ? std::wstring() : std::wstring(ticks.back().arguments[1].bstrVal);
+}
+inline std::thread::id Thread(const RecordingSink& sink) {
+  const auto ticks = TicksHeard(sink);
+  return ticks.empty() ? std::thread::id() : ticks.back().thread;
+}
 
 // Lets every call through, counting them.
 class OpenGate final : public KestAXLib::InvokeGate {
@@ -292,10 +266,6 @@ inline std::unique_ptr<KestAXLib::InvokeGate> MakeOpenGate() { return std::make_
 class ProbeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-automation-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-    ::setenv("KESTNET_HOME", home_.c_str(), 1);
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     KestAXLib::AddTypeLibDescription(ProbeLibrary());
     KestAXLib::SetInvokeGateFactory(&MakeOpenGate);
@@ -312,9 +282,6 @@ class ProbeTest : public ::testing::Test {
     IErrorInfo* stale = nullptr;
     if (GetErrorInfo(0, &stale) == S_OK && stale != nullptr) stale->Release();
     CoUninitialize();
-    ::unsetenv("KESTNET_HOME");
-    std::error_code ignored;
-    std::filesystem::remove_all(home_, ignored);
   }
 
   // A new object of class T with one reference, as its factory makes it.
@@ -342,7 +309,8 @@ class ProbeTest : public ::testing::Test {
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
   }
 
-  std::string home_;
+  kestnet::testing::TemporaryHome temporaryHome_;
+  const std::string home_ = temporaryHome_.Path().string();
   LONG locksAtStart_ = 0;
 };
 

@@ -16,7 +16,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -28,14 +27,12 @@
 #include "net/sockets/socket_event_thread.h"
 #include "net/sockets/socket_result.h"
 #include "platform/com/com.h"
-#include "platform/os/home.h"
-#include "platform/sync/named_objects.h"
-#include "runtime/log.h"
-#include "runtime/log_ring_reader.h"
 #include "tests/companions/sys_net_module.h"
 #include "tests/net/sockets/socket_test_support.h"
 #include "tests/support/dnsmasq_server.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/private_network_test.h"
+#include "tests/support/recording_sink.h"
 #include "tests/support/temporary_directory.h"
 
 namespace kestnet::companions::testing {
@@ -74,72 +71,71 @@ struct HeardEvent {
   std::thread::id thread;
 };
 
-// The script's event handler: records OnConnect and OnClose in order.
-class TcpEventSink final : public IDispatch {
+// The script's event handler: the shared recording sink, read as OnConnect
+// (result, host, address) and OnClose (result) in order.
+class TcpEventSink {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IKestNetTcpClientSocketEvents) {
-      *ppv = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+  TcpEventSink() {
+    sink_->onEvent = [this](const kestnet::testing::FiredEvent& p_event) {
+      if (onEvent) onEvent(Read(p_event));
+    };
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                      UINT*) override {
-    if (flags != DISPATCH_METHOD || params == nullptr) return DISP_E_MEMBERNOTFOUND;
-    HeardEvent heard;
-    heard.dispid = dispid;
-    heard.thread = std::this_thread::get_id();
-    // DISPPARAMS hold the last argument first.
-    if (dispid == kDispOnConnect && params->cArgs == 3 && params->rgvarg[2].vt == VT_I4 &&
-        params->rgvarg[1].vt == VT_BSTR && params->rgvarg[0].vt == VT_BSTR) {
-      heard.result = params->rgvarg[2].lVal;
-      heard.targetHost = TextOf(params->rgvarg[1].bstrVal);
-      heard.targetAddress = TextOf(params->rgvarg[0].bstrVal);
-    } else if (dispid == kDispOnClose && params->cArgs == 1 && params->rgvarg[0].vt == VT_I4) {
-      heard.result = params->rgvarg[0].lVal;
-    } else {
-      malformed_++;
-      return DISP_E_BADVARTYPE;
-    }
-    events_.push_back(heard);
-    if (onEvent) onEvent(heard);
-    return S_OK;
-  }
+  // The object may outlive this view; its events then go unheard.
+  ~TcpEventSink() { sink_->onEvent = nullptr; }
+  TcpEventSink(const TcpEventSink&) = delete;
+  TcpEventSink& operator=(const TcpEventSink&) = delete;
 
   // What the script's handler does besides recording (runs inside the event).
   std::function<void(const HeardEvent&)> onEvent;
 
+  IDispatch* Dispatch() { return sink_; }
+  // The recording itself, which may outlive this view.
+  ATL::CComPtr<kestnet::testing::RecordingSink> Recorder() const { return sink_; }
   size_t Count(DISPID dispid) const {
     size_t count = 0;
-    for (const HeardEvent& event : events_) count += event.dispid == dispid ? 1 : 0;
+    for (const HeardEvent& event : Events()) count += event.dispid == dispid ? 1 : 0;
     return count;
   }
-  const std::vector<HeardEvent>& Events() const { return events_; }
-  int Malformed() const { return malformed_; }
+  std::vector<HeardEvent> Events() const {
+    std::vector<HeardEvent> events;
+    for (const auto& fired : sink_->Events()) {
+      if (!IsMalformed(fired)) events.push_back(Read(fired));
+    }
+    return events;
+  }
+  // Events with another dispid, other arguments, or not a plain method call.
+  int Malformed() const {
+    int malformed = 0;
+    for (const auto& fired : sink_->Events()) malformed += IsMalformed(fired) ? 1 : 0;
+    return malformed;
+  }
 
  private:
-  ~TcpEventSink() = default;
+  static bool IsMalformed(const kestnet::testing::FiredEvent& p_event) {
+    const auto& arguments = p_event.arguments;
+    if (p_event.flags != DISPATCH_METHOD || p_event.namedArguments != 0) return true;
+    if (p_event.dispid == kDispOnConnect) {
+      return !(arguments.size() == 3 && arguments[0].vt == VT_I4 && arguments[1].vt == VT_BSTR &&
+               arguments[2].vt == VT_BSTR);
+    }
+    return !(p_event.dispid == kDispOnClose && arguments.size() == 1 && arguments[0].vt == VT_I4);
+  }
+  static HeardEvent Read(const kestnet::testing::FiredEvent& p_event) {
+    HeardEvent heard;
+    heard.dispid = p_event.dispid;
+    heard.thread = p_event.thread;
+    if (IsMalformed(p_event)) return heard;
+    heard.result = p_event.arguments[0].lVal;
+    if (p_event.dispid == kDispOnConnect) {
+      heard.targetHost = TextOf(p_event.arguments[1].bstrVal);
+      heard.targetAddress = TextOf(p_event.arguments[2].bstrVal);
+    }
+    return heard;
+  }
   static std::wstring TextOf(BSTR text) { return text == nullptr ? L"" : std::wstring(text, SysStringLen(text)); }
 
-  std::atomic<ULONG> references_{1};
-  std::vector<HeardEvent> events_;  // the object's thread only
-  int malformed_ = 0;
+  ATL::CComPtr<kestnet::testing::RecordingSink> sink_ =
+      kestnet::testing::RecordingSink::Create(IID_IKestNetTcpClientSocketEvents);
 };
 
 VARIANT Text(const std::wstring& value) {
@@ -196,20 +192,18 @@ class TcpObject {
               S_OK);
     ATL::CComQIPtr<IConnectionPointContainer> container(dispatch_);
     EXPECT_EQ(container->FindConnectionPoint(IID_IKestNetTcpClientSocketEvents, &point_), S_OK);
-    sink_ = new TcpEventSink();
-    EXPECT_EQ(point_->Advise(sink_, &cookie_), S_OK);
+    EXPECT_EQ(point_->Advise(sink_.Dispatch(), &cookie_), S_OK);
   }
   ~TcpObject() {
     if (point_ != nullptr) point_->Unadvise(cookie_);
     point_.Release();
     dispatch_.Release();
-    sink_->Release();
   }
   TcpObject(const TcpObject&) = delete;
   TcpObject& operator=(const TcpObject&) = delete;
 
   IDispatch* Dispatch() { return dispatch_; }
-  TcpEventSink& Sink() { return *sink_; }
+  TcpEventSink& Sink() { return sink_; }
   // The object behind the interface, for its state.
   CTcpClientSocket& Object() {
     ATL::CComQIPtr<IKestNetTcpClientSocket> typed(dispatch_);
@@ -244,13 +238,13 @@ class TcpObject {
   }
 
   bool WaitForEvents(size_t count, std::chrono::milliseconds limit = 10s) {
-    return PumpUntil([&] { return sink_->Events().size() >= count; }, limit);
+    return PumpUntil([&] { return sink_.Events().size() >= count; }, limit);
   }
 
  private:
   CComPtr<IDispatch> dispatch_;
   CComPtr<IConnectionPoint> point_;
-  TcpEventSink* sink_ = nullptr;
+  TcpEventSink sink_;
   DWORD cookie_ = 0;
 };
 
@@ -295,18 +289,14 @@ class ApartmentScope {
 
 class TcpClientSocketObjectTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    home_ = std::make_unique<kestnet::testing::TemporaryHome>();
-    ASSERT_TRUE(apartment_.Enter());
-  }
+  void SetUp() override { ASSERT_TRUE(apartment_.Enter()); }
   void TearDown() override {
     apartment_.Leave();
     // The last object's release stops the socket layer and its threads.
     EXPECT_TRUE(KestNet::SocketEventThread::WaitForAllThreadsToEnd(5000));
-    home_.reset();
   }
 
-  std::unique_ptr<kestnet::testing::TemporaryHome> home_;
+  kestnet::testing::TemporaryHome home_;
   ApartmentScope apartment_;
 };
 
@@ -583,12 +573,10 @@ TEST_F(TcpClientSocketObjectTest, ReleasingAConnectedObjectFiresNothingAndStopsI
   Descriptor accepted = server.Accept();
   ASSERT_TRUE(accepted.Valid());
   // The peer hears the connection end once the object is gone.
-  TcpEventSink& sink = tcp->Sink();
-  sink.AddRef();
+  ATL::CComPtr<kestnet::testing::RecordingSink> sink = tcp->Sink().Recorder();
   tcp.reset();
   PumpFor(50ms);
-  EXPECT_EQ(sink.Events().size(), 1u);
-  sink.Release();
+  EXPECT_EQ(sink->Count(), 1u);
   EXPECT_TRUE(PeerSeesTheEnd(accepted));
 }
 
@@ -748,12 +736,10 @@ TEST_F(TcpClientSocketObjectNetworkTest, BlockingTestThatCannotStartFailsAndTheN
 TEST_F(TcpClientSocketObjectNetworkTest, ReleasingAnObjectWithAPendingConnectFiresNothing) {
   auto tcp = std::make_unique<TcpObject>();
   ASSERT_EQ(tcp->Connect(kSilentAddress, 80).hr, S_OK);
-  TcpEventSink& sink = tcp->Sink();
-  sink.AddRef();
+  ATL::CComPtr<kestnet::testing::RecordingSink> sink = tcp->Sink().Recorder();
   tcp.reset();
   PumpFor(100ms);
-  EXPECT_TRUE(sink.Events().empty());
-  sink.Release();
+  EXPECT_EQ(sink->Count(), 0u);
 }
 
 // ---------------------------------------------------------------------------
@@ -855,69 +841,35 @@ TEST_F(TcpClientSocketObjectDnsTest, BlockingTestResolvesNamesWithItsOwnResolver
 }
 
 // ---------------------------------------------------------------------------
-// The object's own log lines, read back from the log ring. Each case runs in
-// a fresh process (a death-test child) with its own KESTNET_HOME, so the
-// logger it starts is its own.
+// The object's own log lines, as the process's logger writes them.
 
-struct ExpectedLine {
-  unsigned level;
-  std::string message;
-};
-
-// Child side: makes an object, runs body on it, compares the ring entries of
-// the object's class with expected; exits 0 on a match, 1 (with the
-// difference on standard error) when not.
-template <typename Body>
-[[noreturn]] void CheckObjectLines(Body body, const std::vector<ExpectedLine>& expected) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-tcplog-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) std::_Exit(2);
-  ::setenv("KESTNET_HOME", pattern.c_str(), 1);
-  Log("KestNetX::Test", kLogLevelInformation, "start");  // starts this process's logger
-  if (CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) != S_OK) std::_Exit(2);
-  {
-    ATL::CComObject<CTcpClientSocket>* object = nullptr;
-    if (ATL::CComObject<CTcpClientSocket>::CreateInstance(&object) != S_OK) std::_Exit(2);
-    object->AddRef();
-    body(static_cast<IKestNetTcpClientSocket*>(object));
-    object->Release();
-  }
-  int status = 0;
-  std::unique_ptr<KestLog::LogRingReader> reader = KestLog::LogRingReader::OpenExisting();
-  if (reader == nullptr) {
-    std::fprintf(stderr, "no log ring\n");
-    status = 1;
-  } else {
-    std::vector<KestLog::LogEntry> mine;
-    for (const KestLog::LogEntry& entry : reader->ReadNewest(256).entries) {
-      if (std::strcmp(entry.className, "KestNet::TcpClientSocket") == 0) mine.push_back(entry);
-    }
-    if (mine.size() != expected.size()) {
-      std::fprintf(stderr, "%zu lines, expected %zu\n", mine.size(), expected.size());
-      status = 1;
-    }
-    for (size_t i = 0; i < mine.size(); ++i) {
-      const bool known = i < expected.size();
-      if (!known || mine[i].level != expected[i].level || expected[i].message != mine[i].message) {
-        std::fprintf(stderr, "line %zu: [%u] <%s>, expected [%u] <%s>\n", i, mine[i].level, mine[i].message,
-                     known ? expected[i].level : 99u, known ? expected[i].message.c_str() : "");
-        status = 1;
-      }
-    }
-  }
-  reader.reset();
-  IErrorInfo* stale = nullptr;
-  if (GetErrorInfo(0, &stale) == S_OK && stale != nullptr) stale->Release();
-  CoUninitialize();
-  // _Exit runs no exit handler: the ring goes with the scope's objects here.
-  kestnet::platform::RemoveNamedObjects(kestnet::platform::NamedObjectScope());
-  std::error_code ignored;
-  std::filesystem::remove_all(pattern, ignored);
-  std::_Exit(status);
-}
-
-class TcpClientSocketObjectLogTest : public ::testing::Test {
+class TcpClientSocketObjectLogTest : public TcpClientSocketObjectTest {
  protected:
-  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+  void SetUp() override {
+    TcpClientSocketObjectTest::SetUp();
+    ASSERT_EQ(ATL::CComObject<CTcpClientSocket>::CreateInstance(&object_), S_OK);
+    object_->AddRef();
+  }
+  void TearDown() override {
+    ReleaseObject();
+    TcpClientSocketObjectTest::TearDown();
+  }
+  void ReleaseObject() {
+    if (object_ != nullptr) object_->Release();
+    object_ = nullptr;
+  }
+  // The object's lines, once it is gone.
+  std::vector<kestnet::testing::LoggedLine> Lines() {
+    ReleaseObject();
+    return capture_.TakeLines();
+  }
+  static kestnet::testing::LoggedLine Line(unsigned p_level, std::string p_message) {
+    return {kClass, p_level, std::move(p_message)};
+  }
+
+  static constexpr const char* kClass = "KestNet::TcpClientSocket";
+  kestnet::testing::LogCapture capture_{kClass};
+  ATL::CComObject<CTcpClientSocket>* object_ = nullptr;
 };
 
 std::string GuardLine(const char* method, const char* errorName) {
@@ -925,96 +877,73 @@ std::string GuardLine(const char* method, const char* errorName) {
 }
 
 TEST_F(TcpClientSocketObjectLogTest, ConnectNamesTheRejectedParameter) {
-  EXPECT_EXIT(CheckObjectLines(
-                  [](IKestNetTcpClientSocket* tcp) {
-                    // The constant getters refuse a missing pointer without a word.
-                    tcp->get_SOCKET_NO_ERROR(nullptr);
-                    tcp->Connect(ATL::CComBSTR(L"127.0.0.1"), 65536);
-                    tcp->Connect(ATL::CComBSTR(L"127.0.0.1"), -1);
-                    tcp->Connect(ATL::CComBSTR(L""), 80);
-                  },
-                  {{1, "Connect - Invalid argument detected for parameter p_nPort."},
-                   {1, GuardLine("Connect", "INVALID_ARG_ERROR")},
-                   {1, "Connect - Invalid argument detected for parameter p_nPort."},
-                   {1, GuardLine("Connect", "INVALID_ARG_ERROR")},
-                   {1, "Connect - Invalid argument detected for parameter p_strAddress."},
-                   {1, GuardLine("Connect", "INVALID_ARG_ERROR")}}),
-              ::testing::ExitedWithCode(0), "");
+  // The constant getters refuse a missing pointer without a word.
+  object_->get_SOCKET_NO_ERROR(nullptr);
+  object_->Connect(ATL::CComBSTR(L"127.0.0.1"), 65536);
+  object_->Connect(ATL::CComBSTR(L"127.0.0.1"), -1);
+  object_->Connect(ATL::CComBSTR(L""), 80);
+  EXPECT_EQ(Lines(), (std::vector<kestnet::testing::LoggedLine>{
+                         Line(1, "Connect - Invalid argument detected for parameter p_nPort."),
+                         Line(1, GuardLine("Connect", "INVALID_ARG_ERROR")),
+                         Line(1, "Connect - Invalid argument detected for parameter p_nPort."),
+                         Line(1, GuardLine("Connect", "INVALID_ARG_ERROR")),
+                         Line(1, "Connect - Invalid argument detected for parameter p_strAddress."),
+                         Line(1, GuardLine("Connect", "INVALID_ARG_ERROR"))}));
 }
 
 TEST_F(TcpClientSocketObjectLogTest, SecondConnectLogsThatAnAttemptIsUnderway) {
-  EXPECT_EXIT(CheckObjectLines(
-                  [](IKestNetTcpClientSocket* tcp) {
-                    LoopbackServer server;
-                    tcp->Connect(ATL::CComBSTR(L"127.0.0.1"), server.Port());
-                    tcp->Connect(ATL::CComBSTR(L"127.0.0.1"), server.Port());
-                  },
-                  {{1,
-                    "Connect() - Error: Attempting to connect while connected or while a connection attempt is "
-                    "pending."},
-                   {1, GuardLine("Connect", "INVALID_OPERATION_ERROR")}}),
-              ::testing::ExitedWithCode(0), "");
+  LoopbackServer server;
+  object_->Connect(ATL::CComBSTR(L"127.0.0.1"), server.Port());
+  object_->Connect(ATL::CComBSTR(L"127.0.0.1"), server.Port());
+  EXPECT_EQ(Lines(), (std::vector<kestnet::testing::LoggedLine>{
+                         Line(1, "Connect() - Error: Attempting to connect while connected or while a connection "
+                                 "attempt is pending."),
+                         Line(1, GuardLine("Connect", "INVALID_OPERATION_ERROR"))}));
 }
 
 TEST_F(TcpClientSocketObjectLogTest, BlockingTestClampsTheDnsTimeoutIntoTheResolversRange) {
   // Without a DNS server the resolution fails at once, after the clamped
   // time-out has been logged (and accepted: the resolver refuses values
   // outside 500 to 30000).
-  EXPECT_EXIT(CheckObjectLines(
-                  [](IKestNetTcpClientSocket* tcp) {
-                    VARIANT_BOOL answer = VARIANT_TRUE;
-                    for (LONG timeout : {100L, 60000L, 700L}) {
-                      if (tcp->BlockingSocketTest(ATL::CComBSTR(L"nowhere.test"), 80, timeout, &answer) != S_OK ||
-                          answer != VARIANT_FALSE) {
-                        std::_Exit(3);
-                      }
-                    }
-                  },
-                  {{3, "BlockingSocketTest():  Attempting to resolve host name <nowhere.test> using a DNS timeout "
-                       "value of <500>."},
-                   {1, "BlockingSocketTest():  DNS name resulution failed with error code <5>."},
-                   {3, "BlockingSocketTest():  Attempting to resolve host name <nowhere.test> using a DNS timeout "
-                       "value of <30000>."},
-                   {1, "BlockingSocketTest():  DNS name resulution failed with error code <5>."},
-                   {3, "BlockingSocketTest():  Attempting to resolve host name <nowhere.test> using a DNS timeout "
-                       "value of <700>."},
-                   {1, "BlockingSocketTest():  DNS name resulution failed with error code <5>."}}),
-              ::testing::ExitedWithCode(0), "");
+  std::vector<kestnet::testing::LoggedLine> expected;
+  for (LONG timeout : {100L, 60000L, 700L}) {
+    SCOPED_TRACE(timeout);
+    VARIANT_BOOL answer = VARIANT_TRUE;
+    EXPECT_EQ(object_->BlockingSocketTest(ATL::CComBSTR(L"nowhere.test"), 80, timeout, &answer), S_OK);
+    EXPECT_EQ(answer, VARIANT_FALSE);
+  }
+  for (const char* clamped : {"500", "30000", "700"}) {
+    expected.push_back(Line(3, std::string("BlockingSocketTest():  Attempting to resolve host name <nowhere.test> "
+                                           "using a DNS timeout value of <") +
+                                   clamped + ">."));
+    expected.push_back(Line(1, "BlockingSocketTest():  DNS name resulution failed with error code <5>."));
+  }
+  EXPECT_EQ(Lines(), expected);
 }
 
 TEST_F(TcpClientSocketObjectLogTest, BlockingTestLogsWhereItConnectsAndWhyItFailed) {
-  static USHORT refusedPort = 0;
-  refusedPort = ClosedLoopbackPort();
-  const std::string target = "BlockingSocketTest():  Connecting to <127.0.0.1:" + std::to_string(refusedPort) + ">.";
-  EXPECT_EXIT(CheckObjectLines(
-                  [](IKestNetTcpClientSocket* tcp) {
-                    VARIANT_BOOL answer = VARIANT_TRUE;
-                    tcp->BlockingSocketTest(ATL::CComBSTR(L"127.0.0.1"), refusedPort, 5000, &answer);
-                    tcp->BlockingSocketTest(ATL::CComBSTR(L"127.0.0.1"), refusedPort, 5000, nullptr);
-                  },
-                  {{3, target},
-                   {3, "BlockingSocketTest():  The internal connect operation failed with error code <1>."},
-                   {1, "BlockingSocketTest():  Error - Invalid Return Parameter."},
-                   {1, GuardLine("BlockingSocketTest", "NULL_POINTER_ERROR")}}),
-              ::testing::ExitedWithCode(0), "");
+  const USHORT refusedPort = ClosedLoopbackPort();
+  VARIANT_BOOL answer = VARIANT_TRUE;
+  object_->BlockingSocketTest(ATL::CComBSTR(L"127.0.0.1"), refusedPort, 5000, &answer);
+  object_->BlockingSocketTest(ATL::CComBSTR(L"127.0.0.1"), refusedPort, 5000, nullptr);
+  EXPECT_EQ(Lines(), (std::vector<kestnet::testing::LoggedLine>{
+                         Line(3, "BlockingSocketTest():  Connecting to <127.0.0.1:" + std::to_string(refusedPort) + ">."),
+                         Line(3, "BlockingSocketTest():  The internal connect operation failed with error code <1>."),
+                         Line(1, "BlockingSocketTest():  Error - Invalid Return Parameter."),
+                         Line(1, GuardLine("BlockingSocketTest", "NULL_POINTER_ERROR"))}));
 }
 
 TEST_F(TcpClientSocketObjectLogTest, UnknownEventIdsAndMismatchedRecordsAreLoggedAndIgnored) {
-  EXPECT_EXIT(CheckObjectLines(
-                  [](IKestNetTcpClientSocket* tcp) {
-                    auto* object = static_cast<CTcpClientSocket*>(tcp);
-                    object->PostAsyncEvent(7, new KestAXLib::COnCloseData(0));
-                    object->PostAsyncEvent(KestAXLib::kTcpOnConnectEventId, new KestAXLib::COnCloseData(0));
-                    object->PostAsyncEvent(KestAXLib::kTcpOnCloseEventId,
-                                           new KestAXLib::COnConnectData(0, L"host", L"address"));
-                    PumpFor(50ms);
-                  },
-                  {{1, "HandleAsyncEventMessage() - Received an invalid async event ID [7], ignoring."},
-                   {1, "HandleAsyncEventMessage() - Received an invalid CAsyncEventData pointer for async event ID "
-                       "[1], ignoring."},
-                   {1, "HandleAsyncEventMessage() - Received an invalid CAsyncEventData pointer for async event ID "
-                       "[2], ignoring."}}),
-              ::testing::ExitedWithCode(0), "");
+  object_->PostAsyncEvent(7, new KestAXLib::COnCloseData(0));
+  object_->PostAsyncEvent(KestAXLib::kTcpOnConnectEventId, new KestAXLib::COnCloseData(0));
+  object_->PostAsyncEvent(KestAXLib::kTcpOnCloseEventId, new KestAXLib::COnConnectData(0, L"host", L"address"));
+  PumpFor(50ms);
+  EXPECT_EQ(Lines(), (std::vector<kestnet::testing::LoggedLine>{
+                         Line(1, "HandleAsyncEventMessage() - Received an invalid async event ID [7], ignoring."),
+                         Line(1, "HandleAsyncEventMessage() - Received an invalid CAsyncEventData pointer for async "
+                                 "event ID [1], ignoring."),
+                         Line(1, "HandleAsyncEventMessage() - Received an invalid CAsyncEventData pointer for async "
+                                 "event ID [2], ignoring.")}));
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
 #include "tests/automation/trust_support.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 
 #include "platform/registry/registry.h"
 
@@ -216,10 +213,6 @@ STDMETHODIMP TestPage::EnumObjects(DWORD flags, IEnumUnknown** objects) {
 }
 
 void TrustTest::SetUp() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-trust-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  home_ = pattern;
-  ::setenv("KESTNET_HOME", home_.c_str(), 1);
   ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
   KestAXLib::KestTrustGate::SetPlatformIdSource(nullptr);
 }
@@ -232,9 +225,6 @@ void TrustTest::TearDown() {
   IErrorInfo* stale = nullptr;
   if (GetErrorInfo(0, &stale) == S_OK && stale != nullptr) stale->Release();
   CoUninitialize();
-  ::unsetenv("KESTNET_HOME");
-  std::error_code ignored;
-  std::filesystem::remove_all(home_, ignored);
 }
 
 void TrustTest::OfferCompanion() {

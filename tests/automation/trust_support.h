@@ -14,6 +14,7 @@
 #include "automation/trust_gate.h"
 #include "platform/com/com.h"
 #include "platform/com/ole_site.h"
+#include "tests/support/temporary_directory.h"
 
 namespace trust_test {
 
@@ -102,7 +103,7 @@ class TrustTest : public ::testing::Test {
   CompanionScript script_;
 
  private:
-  std::string home_;
+  kestnet::testing::TemporaryHome home_;
   DWORD classCookie_ = 0;
 };
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,21 +26,6 @@ std::string KestnetProgram() { return KESTNET_PROGRAM; }
 std::string ComTestServerModule() { return KESTNET_COM_TEST_SERVER; }
 std::string TickerServerModule() { return KESTNET_TICKER_SERVER; }
 
-void KestnetTest::SetUp() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-host-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  home_ = std::filesystem::path(pattern) / "home";
-  scripts_ = std::filesystem::path(pattern) / "scripts";
-  std::filesystem::create_directories(home_);
-  std::filesystem::create_directories(scripts_);
-  ::setenv("KESTNET_HOME", home_.c_str(), 1);
-}
-
-void KestnetTest::TearDown() {
-  ::unsetenv("KESTNET_HOME");
-  std::error_code ignored;
-  std::filesystem::remove_all(home_.parent_path(), ignored);
-}
 
 ProcessResult KestnetTest::Kestnet(const std::vector<std::string>& arguments) {
   ProcessResult result;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temporary_directory.h"
+
 namespace kestnet::host::testing {
 
 struct ProcessResult {
@@ -25,9 +27,6 @@ std::string TickerServerModule();
 // named objects) and a folder for its scripts.
 class KestnetTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
-
   ProcessResult Kestnet(const std::vector<std::string>& arguments);
   // Writes `source` to a script file in the test's folder; returns its path.
   std::string WriteScript(const std::string& name, const std::string& source);
@@ -36,8 +35,10 @@ class KestnetTest : public ::testing::Test {
                           const std::vector<std::string>& scriptArguments = {});
   void Register(const std::string& module);
 
-  std::filesystem::path home_;
-  std::filesystem::path scripts_;
+  kestnet::testing::TemporaryHome temporaryHome_;
+  kestnet::testing::TemporaryDirectory scriptFolder_{"kestnet-scripts"};
+  const std::filesystem::path home_ = temporaryHome_.Path();
+  const std::filesystem::path scripts_ = scriptFolder_.Path();
   // When set, kestnet runs behind this command (e.g. setpriv into another account).
   std::vector<std::string> runAs_;
 };

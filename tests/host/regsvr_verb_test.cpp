@@ -73,9 +73,10 @@ TEST_F(RegsvrVerbTest, RootsRegistrationServesEveryAccountAndOnlyRootChangesTheM
   Register(ComTestServerModule());
 
   // The other account passes through the test's folders and has a home of its own.
-  const std::filesystem::path otherHome = home_.parent_path() / "nobody";
-  std::filesystem::permissions(home_.parent_path(), std::filesystem::perms::others_exec,
-                               std::filesystem::perm_options::add);
+  const std::filesystem::path otherHome = scripts_ / "nobody";
+  for (const std::filesystem::path& folder : {home_, scripts_}) {
+    std::filesystem::permissions(folder, std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+  }
   std::filesystem::create_directory(otherHome);
   ASSERT_EQ(::chown(otherHome.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
   runAs_ = {"/usr/bin/setpriv", "--reuid=" + std::to_string(nobody->pw_uid),

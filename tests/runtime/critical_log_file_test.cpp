@@ -33,8 +33,8 @@ std::uint32_t StoredEnd(const std::string& contents) {
 
 class CriticalLogFileTest : public ::testing::Test {
  protected:
-  std::string Path() const { return m_home.Directory() + "/critical.txt"; }
-  KestLogTest::PrivateHome m_home;
+  std::string Path() const { return m_home.Path().string() + "/critical.txt"; }
+  kestnet::testing::TemporaryHome m_home;
 };
 
 TEST_F(CriticalLogFileTest, EntriesFollowEachOtherWithTheMarkerAfterTheNewest) {
@@ -102,7 +102,7 @@ TEST_F(CriticalLogFileTest, StartsOverWhenTheStoredEndCannotBeTrusted) {
 TEST_F(CriticalLogFileTest, DefaultLocationIsTolvarUnderTheAllUsersDataFolder) {
   const std::string path = CriticalLogFile::DefaultPath();
   ASSERT_FALSE(path.empty());
-  EXPECT_EQ(path.rfind(m_home.Directory(), 0), 0u) << path;
+  EXPECT_EQ(path.rfind(m_home.Path().string(), 0), 0u) << path;
   EXPECT_NE(path.find("/Tolvar/critical.txt"), std::string::npos) << path;
 
   CriticalLogFile file;
@@ -111,9 +111,9 @@ TEST_F(CriticalLogFileTest, DefaultLocationIsTolvarUnderTheAllUsersDataFolder) {
 }
 
 TEST_F(CriticalLogFileTest, AnUnreachableFolderDropsTheCopyQuietly) {
-  CriticalLogFile file(m_home.Directory() + "/no/such/folder/critical.txt");
+  CriticalLogFile file(m_home.Path().string() + "/no/such/folder/critical.txt");
   file.Append("nowhere to go");  // must neither throw nor create the folder
-  EXPECT_FALSE(std::filesystem::exists(m_home.Directory() + "/no"));
+  EXPECT_FALSE(std::filesystem::exists(m_home.Path().string() + "/no"));
 }
 
 // Threads of this process and another process append at once: every entry

@@ -5,38 +5,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
 
-#include "platform/os/home.h"
-#include "platform/sync/named_objects.h"
 #include "runtime/thread.h"
+#include "tests/support/temporary_directory.h"
 
 namespace kestmt_test {
 
-// Points KESTNET_HOME at a fresh temporary directory for the test and removes
-// it, with the named objects of its scope, afterwards.
+// Gives the test its own KESTNET_HOME, and so its own named-object scope.
 class TemporaryHomeTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestmt-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_home = pattern;
-    ASSERT_EQ(::setenv("KESTNET_HOME", m_home.c_str(), 1), 0);
-  }
-
-  void TearDown() override {
-    kestnet::platform::RemoveNamedObjects(kestnet::platform::NamedObjectScope());
-    std::error_code ignored;
-    std::filesystem::remove_all(m_home, ignored);
-    ::unsetenv("KESTNET_HOME");
-  }
-
  private:
-  std::string m_home;
+  kestnet::testing::TemporaryHome m_home;
 };
 
 // A worker whose body is a lambda given the thread itself. A body that may

@@ -122,7 +122,7 @@ TEST(CopyEntriesSinceTest, FieldsWithoutTheirNulAreTerminatedInTheCopy) {
 
 class LogRingReaderTest : public ::testing::Test {
  protected:
-  KestLogTest::PrivateHome m_home;
+  kestnet::testing::TemporaryHome m_home;
 };
 
 TEST_F(LogRingReaderTest, WithoutARingItSaysSoAndCreatesNone) {

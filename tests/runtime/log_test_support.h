@@ -4,59 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/os/debug_output.h"
-#include "platform/os/home.h"
 #include "platform/registry/registry.h"
-#include "platform/sync/named_objects.h"
 #include "runtime/logger_settings.h"
+#include "tests/support/temporary_directory.h"
 
 namespace KestLogTest {
-
-// Points KESTNET_HOME at a fresh directory for the life of the object, so the
-// test has its own registry hives, critical file and named objects.
-class PrivateHome {
- public:
-  PrivateHome() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-log-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    m_directory = pattern;
-    if (const char* previous = std::getenv("KESTNET_HOME")) m_previous = previous;
-    ::setenv("KESTNET_HOME", m_directory.c_str(), 1);
-    m_scope = kestnet::platform::NamedObjectScope();
-  }
-  ~PrivateHome() {
-    RemoveFiles();
-    if (m_previous.empty()) {
-      ::unsetenv("KESTNET_HOME");
-    } else {
-      ::setenv("KESTNET_HOME", m_previous.c_str(), 1);
-    }
-  }
-  PrivateHome(const PrivateHome&) = delete;
-  PrivateHome& operator=(const PrivateHome&) = delete;
-
-  const std::string& Directory() const { return m_directory; }
-
-  // Removes the directory and the named objects of its scope; a process that
-  // ends without running destructors calls it first.
-  void RemoveFiles() {
-    kestnet::platform::RemoveNamedObjects(m_scope);
-    std::error_code ignored;
-    std::filesystem::remove_all(m_directory, ignored);
-  }
-
- private:
-  std::string m_directory;
-  std::string m_previous;
-  std::string m_scope;
-};
 
 // Sets one REG_DWORD of the logger's settings key.
 inline void SetLoggerSetting(const wchar_t* name, DWORD value) {

@@ -198,7 +198,7 @@ class LogViewerTest : public ::testing::Test {
     m_kestnet = KestnetBinary();
     if (m_kestnet.empty()) GTEST_SKIP() << "the kestnet host was not built in this tree";
   }
-  KestLogTest::PrivateHome m_home;
+  kestnet::testing::TemporaryHome m_home;
   std::string m_kestnet;
 };
 

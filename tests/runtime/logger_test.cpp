@@ -80,7 +80,7 @@ std::vector<std::string> LinesWithClass(const std::vector<std::string>& lines,
 
 class LoggerTest : public ::testing::Test {
  protected:
-  KestLogTest::PrivateHome m_home;
+  kestnet::testing::TemporaryHome m_home;
 };
 
 TEST_F(LoggerTest, WithNoSettingsTheRingHas512SlotsAndTheEntryIsComplete) {
@@ -167,7 +167,7 @@ TEST_F(LoggerTest, AProcessAskingForAnotherSizeUsesTheExistingRing) {
 TEST_F(LoggerTest, UnusableSlotCountsFallBackToTheDefault) {
   for (DWORD unusable : {DWORD{0}, DWORD{0xFFFFFFFF}}) {
     SCOPED_TRACE(unusable);
-    KestLogTest::PrivateHome home;  // a new scope: each logger creates its ring
+    kestnet::testing::TemporaryHome home;  // a new scope: each logger creates its ring
     KestLogTest::SetLoggerSetting(L"NumberOfLogEntries", unusable);
     Logger logger;
     logger.Write("Test::Size", 2, "sized");

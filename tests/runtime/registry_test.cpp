@@ -2,24 +2,16 @@
 #include "runtime/registry.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <cstring>
-#include <filesystem>
 #include <memory>
-#include <mutex>
+#include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "platform/os/home.h"
 #include "platform/registry/registry.h"
-#include "platform/sync/named_objects.h"
 #include "runtime/exceptions.h"
-#include "runtime/log.h"
-#include "runtime/logger.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/temporary_directory.h"
 
 namespace {
 
@@ -35,80 +27,20 @@ std::ostream& operator<<(std::ostream& out, const LogLine& line) {
   return out << "[" << line.level << "] " << line.message;
 }
 
-// Collects the lines logged under "KestUtilsLib::Registry". The process's
-// logger hands entries to sinks on its reader thread, which runs only while a
-// capture exists; Take() logs a marker and waits for it, so every line logged
-// before the marker has then arrived.
-class RegistryLogCapture : public KestLog::LogSink {
- public:
-  RegistryLogCapture() : m_pLogger(KestLog::Logger::Instance()) {
-    if (m_pLogger == nullptr) return;
-    m_pLogger->AddSink(this);
-    EXPECT_TRUE(m_pLogger->Execute());
-  }
-  ~RegistryLogCapture() override {
-    if (m_pLogger == nullptr) return;
-    m_pLogger->Abort(INFINITE);
-    m_pLogger->RemoveSink(this);
-  }
-  RegistryLogCapture(const RegistryLogCapture&) = delete;
-  RegistryLogCapture& operator=(const RegistryLogCapture&) = delete;
-
-  void OnLogEntry(const KestLog::LogEntry& p_entry) override {
-    std::lock_guard<std::mutex> lock(m_lock);
-    if (std::strcmp(p_entry.className, "KestUtilsLib::Registry") == 0) {
-      m_lines.push_back(LogLine{p_entry.level, p_entry.message});
-    } else if (std::strcmp(p_entry.className, kMarkerClass) == 0 && m_waitingFor == p_entry.message) {
-      m_markerSeen = true;
-      m_arrived.notify_all();
-    }
-  }
-
-  // The registry lines logged since the last call, in order.
-  std::vector<LogLine> Take() {
-    std::unique_lock<std::mutex> lock(m_lock);
-    m_waitingFor = "marker " + std::to_string(++m_markerNumber);
-    m_markerSeen = false;
-    lock.unlock();
-    Log(kMarkerClass, kLogLevelTrace, "%s", m_waitingFor.c_str());
-    lock.lock();
-    // Bounded only so that a broken logger fails the test instead of hanging it.
-    EXPECT_TRUE(m_arrived.wait_for(lock, std::chrono::seconds(30), [this] { return m_markerSeen; }))
-        << "the logger delivered no entries";
-    std::vector<LogLine> lines;
-    lines.swap(m_lines);
-    return lines;
-  }
-
- private:
-  static constexpr const char* kMarkerClass = "Test::RegistryMarker";
-  KestLog::Logger* m_pLogger;
-  std::mutex m_lock;
-  std::condition_variable m_arrived;
-  std::vector<LogLine> m_lines;
-  std::string m_waitingFor;
-  int m_markerNumber = 0;
-  bool m_markerSeen = false;
-};
-
 class RegistryAccessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-registry-access-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_home = pattern;
-    ::setenv("KESTNET_HOME", m_home.c_str(), 1);
     // Only now: a logger made before the home is set would share the default
     // scope's ring with every other process.
-    m_capture = std::make_unique<RegistryLogCapture>();
-    m_capture->Take();  // start from a clean slate
+    m_capture = std::make_unique<kestnet::testing::LogCapture>("KestUtilsLib::Registry");
   }
-  void TearDown() override {
-    m_capture.reset();
-    kestnet::platform::RemoveNamedObjects(kestnet::platform::NamedObjectScope());
-    ::unsetenv("KESTNET_HOME");
-    std::error_code ignored;
-    std::filesystem::remove_all(m_home, ignored);
+  void TearDown() override { m_capture.reset(); }
+
+  // The registry lines logged since the last call, in order.
+  std::vector<LogLine> TakeLines() {
+    std::vector<LogLine> lines;
+    for (const auto& line : m_capture->TakeLines()) lines.push_back(LogLine{static_cast<int>(line.level), line.message});
+    return lines;
   }
 
   // The raw bytes and type of a value, read with the wide call.
@@ -130,8 +62,8 @@ class RegistryAccessTest : public ::testing::Test {
     RegCloseKey(key);
   }
 
-  std::string m_home;
-  std::unique_ptr<RegistryLogCapture> m_capture;
+  kestnet::testing::TemporaryHome m_home;
+  std::unique_ptr<kestnet::testing::LogCapture> m_capture;
 };
 
 TEST_F(RegistryAccessTest, PathOf254CharactersIsAcceptedAnd255IsRefused) {
@@ -139,12 +71,12 @@ TEST_F(RegistryAccessTest, PathOf254CharactersIsAcceptedAnd255IsRefused) {
   ASSERT_EQ(path254.size(), 254u);
   EXPECT_TRUE(Registry::CreateKey(HKEY_CURRENT_USER, path254));
   EXPECT_TRUE(Registry::DoesKeyExist(HKEY_CURRENT_USER, path254));
-  EXPECT_TRUE(m_capture->Take().empty());
+  EXPECT_TRUE(TakeLines().empty());
 
   const std::wstring path255 = path254 + L"x";
   EXPECT_THROW(Registry::CreateKey(HKEY_CURRENT_USER, path255), KestUtils::RegKeyPathSizeException);
   const std::string narrow255(path255.begin(), path255.end());
-  EXPECT_EQ(m_capture->Take(),
+  EXPECT_EQ(TakeLines(),
             (std::vector<LogLine>{{1, "ValidateKeyPathLength - Registry key path " + narrow255 +
                                          " has exceeded the max character limit of 254"}}));
 
@@ -157,9 +89,9 @@ TEST_F(RegistryAccessTest, PathOf254CharactersIsAcceptedAnd255IsRefused) {
   std::string narrow254 = "Software\\";
   for (int i = 0; i < 245; ++i) narrow254 += "\xC3\xA9";  // é
   EXPECT_TRUE(Registry::CreateKeyA(HKEY_CURRENT_USER, narrow254));
-  m_capture->Take();
+  TakeLines();
   EXPECT_THROW(Registry::ValidateKeyPathLengthA(narrow254 + "x"), KestUtils::RegKeyPathSizeException);
-  const std::vector<LogLine> lines = m_capture->Take();
+  const std::vector<LogLine> lines = TakeLines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].message.rfind("ValidateKeyPathLengthA - Registry key path Software\\", 0), 0u);
 }
@@ -184,7 +116,7 @@ TEST_F(RegistryAccessTest, InvalidArgumentsAreLoggedAndThrown) {
                KestBase::InvalidParameterException);
   EXPECT_THROW(Registry::DoesValNameExist(HKEY_CURRENT_USER, L"Software", std::wstring(L"v\0w", 3)),
                KestBase::InvalidParameterException);
-  EXPECT_EQ(m_capture->Take(),
+  EXPECT_EQ(TakeLines(),
             (std::vector<LogLine>{
                 {1, "GetDwordKeyVal - Invalid argument detected for parameter hKey or sub key path."},
                 {1, "GetDwordKeyValA - Invalid argument detected for parameter hKey or sub key path."},
@@ -202,33 +134,33 @@ TEST_F(RegistryAccessTest, InvalidArgumentsAreLoggedAndThrown) {
 
 TEST_F(RegistryAccessTest, DwordGetterChecksTypeAndMissingValuesGiveFalse) {
   ASSERT_TRUE(Registry::SetStringKeyVal(HKEY_CURRENT_USER, L"Software\\Types", L"Name", L"text"));
-  m_capture->Take();
+  TakeLines();
   DWORD value = 7;
   EXPECT_THROW(Registry::GetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Types", L"Name", value),
                KestUtils::RegValueTypeMismatch);
-  EXPECT_EQ(m_capture->Take(), (std::vector<LogLine>{{1, "GetDwordKeyVal - Registry key Software\\Types value name Name "
+  EXPECT_EQ(TakeLines(), (std::vector<LogLine>{{1, "GetDwordKeyVal - Registry key Software\\Types value name Name "
                                                    "type 1 is not a DWORD type"}}));
 
   EXPECT_FALSE(Registry::GetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Types", L"Absent", value));
   EXPECT_EQ(value, 7u);
-  EXPECT_EQ(m_capture->Take(), (std::vector<LogLine>{{4, "GetValueRegType - Calling RegQueryValueExW for key "
+  EXPECT_EQ(TakeLines(), (std::vector<LogLine>{{4, "GetValueRegType - Calling RegQueryValueExW for key "
                                                    "Software\\Types value name Absent failed with error 2"}}));
 
   EXPECT_FALSE(Registry::GetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\NoSuchKey", L"v", value));
-  EXPECT_EQ(m_capture->Take(),
+  EXPECT_EQ(TakeLines(),
             (std::vector<LogLine>{{4, "GetValueRegType - Registry key Software\\NoSuchKey does not exist"}}));
 
   // A DWORD value that does not hold 4 bytes is not read as one.
   const WORD shortData = 5;
   WriteRaw(L"Software\\Types", L"Short", REG_DWORD, &shortData, sizeof shortData);
   EXPECT_FALSE(Registry::GetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Types", L"Short", value));
-  EXPECT_EQ(m_capture->Take(), (std::vector<LogLine>{{1, "GetDwordKeyVal - Calling RegQueryValueExW for key "
+  EXPECT_EQ(TakeLines(), (std::vector<LogLine>{{1, "GetDwordKeyVal - Calling RegQueryValueExW for key "
                                                    "Software\\Types value name Short failed with error 13"}}));
 }
 
 TEST_F(RegistryAccessTest, SetDwordUnderMissingKeyCreatesTheKey) {
   EXPECT_TRUE(Registry::SetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\New\\Deep", L"Count", 42));
-  EXPECT_EQ(m_capture->Take(),
+  EXPECT_EQ(TakeLines(),
             (std::vector<LogLine>{{4, "SetDwordKeyVal - Registry key Software\\New\\Deep does not exist"}}));
   DWORD value = 0;
   EXPECT_TRUE(Registry::GetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\New\\Deep", L"Count", value));
@@ -236,7 +168,7 @@ TEST_F(RegistryAccessTest, SetDwordUnderMissingKeyCreatesTheKey) {
   DWORD type = 0;
   EXPECT_EQ(RawValue(L"Software\\New\\Deep", L"Count", &type).size(), 4u);
   EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-  EXPECT_TRUE(m_capture->Take().empty());
+  EXPECT_TRUE(TakeLines().empty());
 }
 
 TEST_F(RegistryAccessTest, BinaryFromTextStoresSixteenBitUnitsAndTerminator) {
@@ -255,13 +187,13 @@ TEST_F(RegistryAccessTest, BinaryFromTextStoresSixteenBitUnitsAndTerminator) {
   EXPECT_EQ(RawValue(L"Software\\Bin", L"smile"), (std::vector<BYTE>{0x3D, 0xD8, 0x00, 0xDE, 0, 0}));
   EXPECT_TRUE(Registry::SetBinaryKeyValFromStringA(HKEY_CURRENT_USER, "Software\\Bin", "narrow", "abc"));
   EXPECT_EQ(RawValue(L"Software\\Bin", L"narrow"), (std::vector<BYTE>{'a', 'b', 'c', 0}));
-  EXPECT_TRUE(m_capture->Take().empty());
+  EXPECT_TRUE(TakeLines().empty());
 }
 
 TEST_F(RegistryAccessTest, MultiStringsRoundTripAndEndAtTheFirstEmptyString) {
   const std::vector<std::wstring> texts = {L"alpha", L"b\u00e9ta", L"gamma"};
   EXPECT_TRUE(Registry::SetMultiStringKeyVal(HKEY_CURRENT_USER, L"Software\\Multi", L"List", texts));
-  EXPECT_EQ(m_capture->Take(),
+  EXPECT_EQ(TakeLines(),
             (std::vector<LogLine>{{4, "SetMultiStringKeyVal - Registry key Software\\Multi does not exist"}}));
   const wchar_t block[] = L"alpha\0b\u00e9ta\0gamma\0";
   const std::vector<BYTE> expected(reinterpret_cast<const BYTE*>(block),
@@ -283,12 +215,12 @@ TEST_F(RegistryAccessTest, MultiStringsRoundTripAndEndAtTheFirstEmptyString) {
   EXPECT_TRUE(Registry::SetMultiStringKeyVal(HKEY_CURRENT_USER, L"Software\\Multi", L"None", {}));
   EXPECT_TRUE(Registry::GetMultiStringKeyVal(HKEY_CURRENT_USER, L"Software\\Multi", L"None", read));
   EXPECT_TRUE(read.empty());
-  EXPECT_TRUE(m_capture->Take().empty());
+  EXPECT_TRUE(TakeLines().empty());
 
   // Writing such a gap would lose every later text: refused.
   EXPECT_THROW(Registry::SetMultiStringKeyVal(HKEY_CURRENT_USER, L"Software\\Multi", L"List", {L"a", L"", L"c"}),
                KestBase::InvalidParameterException);
-  EXPECT_EQ(m_capture->Take(),
+  EXPECT_EQ(TakeLines(),
             (std::vector<LogLine>{{1, "SetMultiStringKeyVal - Invalid argument detected for parameter p_vecValues."}}));
   EXPECT_TRUE(Registry::GetMultiStringKeyVal(HKEY_CURRENT_USER, L"Software\\Multi", L"List", read));
   EXPECT_EQ(read, texts);
@@ -311,12 +243,12 @@ TEST_F(RegistryAccessTest, StringGettersReadLongAndUnterminatedTextsAndCheckThei
            static_cast<DWORD>((expandable.size() + 1) * sizeof(wchar_t)));
   EXPECT_TRUE(Registry::GetExpandStringKeyVal(HKEY_CURRENT_USER, L"Software\\Str", L"Exp", read));
   EXPECT_EQ(read, expandable);
-  m_capture->Take();
+  TakeLines();
   EXPECT_THROW(Registry::GetStringKeyVal(HKEY_CURRENT_USER, L"Software\\Str", L"Exp", read),
                KestUtils::RegValueTypeMismatch);
   EXPECT_THROW(Registry::GetExpandStringKeyVal(HKEY_CURRENT_USER, L"Software\\Str", L"Long", read),
                KestUtils::RegValueTypeMismatch);
-  EXPECT_EQ(m_capture->Take(),
+  EXPECT_EQ(TakeLines(),
             (std::vector<LogLine>{
                 {1, "GetStringKeyVal - Registry key Software\\Str value name Exp type 5 is not a string type"},
                 {1, "GetExpandStringKeyVal - Registry key Software\\Str value name Long type 1 is not an expand "
@@ -338,7 +270,7 @@ TEST_F(RegistryAccessTest, UnsupportedTypesReportZeroAndMismatchEveryGetter) {
   DWORD enumeration = 99;
   EXPECT_TRUE(Registry::GetValueRegType(HKEY_CURRENT_USER, L"Software\\Odd", L"Q", enumeration));
   EXPECT_EQ(enumeration, static_cast<DWORD>(Registry::REG_VALUE_TYPE_UNSUPPORTED));
-  EXPECT_EQ(m_capture->Take(),
+  EXPECT_EQ(TakeLines(),
             (std::vector<LogLine>{{1, "GetValueRegType - Invalid type 11 for registry key Software\\Odd value name Q"}}));
   DWORD value = 0;
   EXPECT_THROW(Registry::GetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Odd", L"Q", value),
@@ -363,19 +295,19 @@ TEST_F(RegistryAccessTest, DeleteKeyRemovesANestedTreeDepthFirst) {
   EXPECT_TRUE(Registry::SetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Suite\\Tree\\A\\A2\\Deep", L"v", 2));
   EXPECT_TRUE(Registry::CreateKey(HKEY_CURRENT_USER, L"Software\\Suite\\Tree\\B"));
   EXPECT_TRUE(Registry::SetDwordKeyVal(HKEY_CURRENT_USER, L"Software\\Suite\\Keep", L"v", 3));
-  m_capture->Take();
+  TakeLines();
 
   EXPECT_TRUE(Registry::DeleteKey(HKEY_CURRENT_USER, L"Software\\Suite\\Tree"));
-  EXPECT_TRUE(m_capture->Take().empty());
+  EXPECT_TRUE(TakeLines().empty());
   EXPECT_FALSE(Registry::DoesKeyExist(HKEY_CURRENT_USER, L"Software\\Suite\\Tree"));
-  EXPECT_EQ(m_capture->Take(), (std::vector<LogLine>{{4, "DoesKeyExist - Calling RegOpenKeyExW for key Software\\Suite\\Tree "
+  EXPECT_EQ(TakeLines(), (std::vector<LogLine>{{4, "DoesKeyExist - Calling RegOpenKeyExW for key Software\\Suite\\Tree "
                                                    "failed with error 2"}}));
   std::vector<std::wstring> names;
   Registry::GetSubKeyNames(HKEY_CURRENT_USER, L"Software\\Suite", names);
   EXPECT_EQ(names, std::vector<std::wstring>{L"Keep"});
 
   EXPECT_FALSE(Registry::DeleteKeyA(HKEY_CURRENT_USER, "Software\\Suite\\Tree"));
-  EXPECT_EQ(m_capture->Take(),
+  EXPECT_EQ(TakeLines(),
             (std::vector<LogLine>{
                 {1, "GetSubKeyNamesA - Calling RegOpenKeyExW for key Software\\Suite\\Tree failed with error 2"},
                 {1, "DeleteKeyA - Calling RegDeleteValue for key value Software\\Suite\\Tree failed with "
@@ -391,16 +323,16 @@ TEST_F(RegistryAccessTest, SubKeyNamesOfALeafAreEmptyAndStaleEntriesAreCleared) 
   std::vector<std::string> narrowNames{"stale"};
   Registry::GetSubKeyNamesA(HKEY_CURRENT_USER, "Software\\Suite", narrowNames);
   EXPECT_EQ(narrowNames, std::vector<std::string>{"Leaf"});
-  EXPECT_TRUE(m_capture->Take().empty());
+  EXPECT_TRUE(TakeLines().empty());
 }
 
 TEST_F(RegistryAccessTest, ExistenceTestsLogAndNeverThrowForMissingThings) {
   EXPECT_TRUE(Registry::SetDwordKeyValA(HKEY_LOCAL_MACHINE, "Software\\Exists", "Here", 1));
-  m_capture->Take();
+  TakeLines();
   EXPECT_TRUE(Registry::DoesValNameExist(HKEY_LOCAL_MACHINE, L"Software\\Exists", L"HERE"));
   EXPECT_FALSE(Registry::DoesValNameExist(HKEY_LOCAL_MACHINE, L"Software\\Exists", L"Gone"));
   EXPECT_FALSE(Registry::DoesValNameExistA(HKEY_LOCAL_MACHINE, "Software\\Missing", "Here"));
-  EXPECT_EQ(m_capture->Take(),
+  EXPECT_EQ(TakeLines(),
             (std::vector<LogLine>{
                 {4, "DoesValNameExist - Calling RegQueryValueExW for key Software\\Exists value name Gone failed "
                     "with error 2"},
@@ -412,7 +344,7 @@ TEST_F(RegistryAccessTest, ExistenceTestsLogAndNeverThrowForMissingThings) {
   EXPECT_FALSE(Registry::GetKeyVal(key, L"Gone", text));
   EXPECT_TRUE(text.empty());
   RegCloseKey(key);
-  EXPECT_EQ(m_capture->Take(),
+  EXPECT_EQ(TakeLines(),
             (std::vector<LogLine>{{1, "GetKeyVal - Calling RegQueryValueExW for key value Gone failed with error 2"}}));
 }
 

@@ -2,6 +2,9 @@
 
 #include <stdlib.h>
 
+#include "platform/os/home.h"
+#include "platform/sync/named_objects.h"
+
 namespace kestnet::testing {
 
 TemporaryDirectory::TemporaryDirectory(const std::string& p_prefix) {
@@ -25,9 +28,11 @@ TemporaryHome::TemporaryHome() : m_directory("kestnet-home") {
     m_previous = previous;
   }
   setenv("KESTNET_HOME", m_directory.Path().c_str(), 1);
+  m_scope = kestnet::platform::NamedObjectScope();
 }
 
 TemporaryHome::~TemporaryHome() {
+  kestnet::platform::RemoveNamedObjects(m_scope);
   if (m_bHadPrevious) {
     setenv("KESTNET_HOME", m_previous.c_str(), 1);
   } else {

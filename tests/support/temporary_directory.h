@@ -23,8 +23,9 @@ class TemporaryDirectory {
   std::filesystem::path m_path;
 };
 
-// Sets KESTNET_HOME to a fresh directory for its lifetime and restores the
-// previous value afterwards.
+// Sets KESTNET_HOME to a fresh directory for its lifetime, so the test has
+// registry hives, files and named objects of its own; afterwards removes the
+// named objects of that scope and restores the previous value.
 class TemporaryHome {
  public:
   TemporaryHome();
@@ -33,9 +34,12 @@ class TemporaryHome {
   TemporaryHome& operator=(const TemporaryHome&) = delete;
 
   const std::filesystem::path& Path() const { return m_directory.Path(); }
+  // The named-object scope of the home.
+  const std::string& Scope() const { return m_scope; }
 
  private:
   TemporaryDirectory m_directory;
+  std::string m_scope;
   bool m_bHadPrevious = false;
   std::string m_previous;
 };

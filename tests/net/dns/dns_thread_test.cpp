@@ -1,9 +1,11 @@
 // The query engine against scripted DNS peers on port 53 of a private
 // network namespace: what is accepted, what is ignored, the retransmission
 // schedule on the wire, abort, and a single report whatever happens.
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -353,55 +355,74 @@ TEST_F(DnsThreadTest, ATruncatedAnswerIsUsedButNotToBeCached) {
   EXPECT_TRUE(m_query->GetDontCache());
 }
 
-TEST_F(DnsThreadTest, RetransmitsOnTheScheduleForTimeout5000) {
+// The schedule of a time-out: the waits between transmissions, each followed
+// by one retransmission to every server, and the time-out after the last.
+struct ScheduleCase {
+  DWORD timeout;
+  std::vector<DWORD> waits;
+  friend void PrintTo(const ScheduleCase& p_case, std::ostream* p_out) { *p_out << "timeout " << p_case.timeout; }
+};
+
+class DnsThreadScheduleTest : public DnsThreadTest, public ::testing::WithParamInterface<ScheduleCase> {};
+
+TEST_P(DnsThreadScheduleTest, RetransmitsToEveryServerAfterEachWaitThenTimesOut) {
   ScriptedUdpPeer& first = StartPeer(kServerA);
   ScriptedUdpPeer& second = StartPeer(kServerB);
-  const auto started = std::chrono::steady_clock::now();
-  StartQuery({kServerA, kServerB}, "silent.test", 5000);
+  // Each wait returns at once as if it had run out, once the peers have taken
+  // in every transmission made so far: what a peer holds then went out before
+  // that wait.
+  std::mutex lock;
+  std::vector<DWORD> waits;
+  std::vector<std::size_t> receivedBeforeWait;
+  auto wait = [&](KestMT::Event& p_event, DWORD p_dwWait, KestMT::Thread* p_pThread) {
+    std::lock_guard<std::mutex> guard(lock);
+    waits.push_back(p_dwWait);
+    first.WaitForDatagrams(waits.size(), 5s);
+    second.WaitForDatagrams(waits.size(), 5s);
+    receivedBeforeWait.push_back(std::min(first.Received().size(), second.Received().size()));
+    return p_event.Wait(0, p_pThread);
+  };
+  m_query = std::make_unique<DNSThread>(wait);
+  m_query->RunQuery({kServerA, kServerB}, "silent.test", GetParam().timeout, false, false, 0, &m_listener);
   const ListenerCall call = SingleReport();
-  const auto reported = std::chrono::steady_clock::now() - started;
   EXPECT_EQ(call.result, DNS_ERROR_TIMEOUT);
   EXPECT_TRUE(call.records.empty());
 
-  // The first transmission, then one after each wait of 625, 1250 and 2500 ms,
-  // to every server; the time-out follows the last at once (so the peers may
-  // still be taking in the last datagram).
-  first.WaitForDatagrams(4, 2s);
-  second.WaitForDatagrams(4, 2s);
+  std::lock_guard<std::mutex> guard(lock);
+  EXPECT_EQ(waits, GetParam().waits);
+  for (std::size_t i = 0; i < receivedBeforeWait.size(); ++i) {
+    EXPECT_EQ(receivedBeforeWait[i], i + 1) << "transmissions before wait " << i;
+  }
+  // The time-out follows the last retransmission at once, so the peers may
+  // still be taking it in.
+  const std::size_t transmissions = GetParam().waits.size() + 1;
+  first.WaitForDatagrams(transmissions, 5s);
+  second.WaitForDatagrams(transmissions, 5s);
   const auto atFirst = first.Received();
   const auto atSecond = second.Received();
-  ASSERT_EQ(atFirst.size(), 4u);
-  ASSERT_EQ(atSecond.size(), 4u);
-  const long expectedMs[] = {0, 625, 1875, 4375};
-  for (std::size_t i = 0; i < 4; ++i) {
-    const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(atFirst[i].at - atFirst[0].at);
-    EXPECT_GE(at.count(), expectedMs[i] - 20) << "transmission " << i;
-    EXPECT_LT(at.count(), expectedMs[i] + 400) << "transmission " << i;
+  ASSERT_EQ(atFirst.size(), transmissions);
+  ASSERT_EQ(atSecond.size(), transmissions);
+  for (std::size_t i = 0; i < transmissions; ++i) {
     // Every transmission has an ID of its own, and both servers get the same
     // message.
-    EXPECT_EQ(atFirst[i].bytes, atSecond[i].bytes);
+    EXPECT_EQ(atFirst[i].bytes, atSecond[i].bytes) << "transmission " << i;
     for (std::size_t j = 0; j < i; ++j) {
-      EXPECT_NE(QueryOf(atFirst[i]).id, QueryOf(atFirst[j]).id);
+      EXPECT_NE(QueryOf(atFirst[i]).id, QueryOf(atFirst[j]).id) << "transmissions " << j << " and " << i;
     }
     EXPECT_EQ(QueryOf(atFirst[i]).name, "silent.test");
     EXPECT_EQ(QueryOf(atFirst[i]).flags, 0x0100);
   }
-  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(reported).count(), 4375 - 20);
-  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(reported).count(), 4375 + 1500);
 }
 
-TEST_F(DnsThreadTest, RetransmitsOnceForTimeout500) {
-  ScriptedUdpPeer& peer = StartPeer(kServerA);
-  StartQuery({kServerA}, "short.test", 500);
-  const ListenerCall call = SingleReport();
-  EXPECT_EQ(call.result, DNS_ERROR_TIMEOUT);
-  peer.WaitForDatagrams(2, 2s);
-  const auto received = peer.Received();
-  ASSERT_EQ(received.size(), 2u);
-  const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(received[1].at - received[0].at);
-  EXPECT_GE(gap.count(), 500 - 20);
-  EXPECT_LT(gap.count(), 500 + 400);
-}
+// Waits start at an eighth of the time-out, at least 500 ms, and double; the
+// schedule ends once they add up to the time-out, after three at most.
+INSTANTIATE_TEST_SUITE_P(Timeouts, DnsThreadScheduleTest,
+                         ::testing::Values(ScheduleCase{5000, {625, 1250, 2500}},
+                                           ScheduleCase{30000, {3750, 7500, 15000}},
+                                           ScheduleCase{2000, {500, 1000, 2000}},
+                                           ScheduleCase{1000, {500, 1000}},
+                                           ScheduleCase{500, {500}}),
+                         [](const auto& p_info) { return "Timeout" + std::to_string(p_info.param.timeout); });
 
 TEST_F(DnsThreadTest, AbortDeliversAbortOnceWithNoRecords) {
   ScriptedUdpPeer& peer = StartPeer(kServerA);

@@ -12,8 +12,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -26,31 +24,13 @@
 #include "net/sockets/socket_event_thread.h"
 #include "net/sockets/socket_listeners.h"
 #include "net/sockets/tcp_non_blocking_line_socket.h"
+#include "tests/support/temporary_directory.h"
 
 namespace KestNet::testing {
 
 using namespace std::chrono_literals;
 
-// Points KESTNET_HOME at a fresh directory for the test's lifetime.
-class TemporaryHome {
- public:
-  TemporaryHome() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-sockets-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-      m_directory = pattern;
-      setenv("KESTNET_HOME", m_directory.c_str(), 1);
-    }
-  }
-  ~TemporaryHome() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_directory, ignored);
-  }
-  TemporaryHome(const TemporaryHome&) = delete;
-  TemporaryHome& operator=(const TemporaryHome&) = delete;
-
- private:
-  std::string m_directory;
-};
+using kestnet::testing::TemporaryHome;
 
 // A plain blocking descriptor that closes itself.
 class Descriptor {

@@ -13,29 +13,20 @@
 #include <vector>
 
 #include "platform/com/com.h"
+#include "tests/support/temporary_directory.h"
 
 namespace kestnet::platform::testing {
 
 class ComTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-com-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-    ::setenv("KESTNET_HOME", home_.c_str(), 1);
-    bstrsAtStart_ = LiveBstrCount();
-  }
-  void TearDown() override {
-    CoFreeUnusedLibraries();
-    ::unsetenv("KESTNET_HOME");
-    std::error_code ignored;
-    std::filesystem::remove_all(home_, ignored);
-  }
+  void SetUp() override { bstrsAtStart_ = LiveBstrCount(); }
+  void TearDown() override { CoFreeUnusedLibraries(); }
 
   // BSTRs allocated since SetUp and not yet freed.
   long LeakedBstrs() const { return LiveBstrCount() - bstrsAtStart_; }
 
-  std::string home_;
+  kestnet::testing::TemporaryHome temporaryHome_;
+  const std::string home_ = temporaryHome_.Path().string();
   long bstrsAtStart_ = 0;
 };
 

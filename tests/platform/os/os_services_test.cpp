@@ -14,27 +14,20 @@
 #include "platform/os/last_error.h"
 #include "platform/os/process.h"
 #include "platform/os/security.h"
+#include "tests/support/temporary_directory.h"
 
 namespace {
 
 // Each test gets its own KESTNET_HOME and no debug output target.
 class OsServicesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-    ::setenv("KESTNET_HOME", home_.c_str(), 1);
-    ::unsetenv("KESTNET_DEBUG_OUTPUT");
-  }
+  void SetUp() override { ::unsetenv("KESTNET_DEBUG_OUTPUT"); }
   void TearDown() override {
     kestnet::platform::SetDebugOutputHook(nullptr);
     ::unsetenv("KESTNET_DEBUG_OUTPUT");
-    ::unsetenv("KESTNET_HOME");
-    std::error_code ignored;
-    std::filesystem::remove_all(home_, ignored);
   }
-  std::string home_;
+  kestnet::testing::TemporaryHome temporaryHome_;
+  const std::string home_ = temporaryHome_.Path().string();
 };
 
 std::vector<std::string> ReadLines(const std::string& path) {

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 

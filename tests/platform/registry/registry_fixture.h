@@ -2,29 +2,19 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/registry/registry.h"
+#include "tests/support/temporary_directory.h"
 
 namespace kestnet::platform::testing {
 
 class RegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-registry-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-    ::setenv("KESTNET_HOME", home_.c_str(), 1);
-  }
   void TearDown() override {
     for (HKEY key : opened_) EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-    ::unsetenv("KESTNET_HOME");
-    std::error_code ignored;
-    std::filesystem::remove_all(home_, ignored);
   }
 
   // Creates (or opens) a key that the fixture closes at the end of the test.
@@ -92,7 +82,8 @@ class RegistryTest : public ::testing::Test {
     return names;
   }
 
-  std::string home_;
+  kestnet::testing::TemporaryHome temporaryHome_;
+  const std::string home_ = temporaryHome_.Path().string();
   std::vector<HKEY> opened_;
 };
 

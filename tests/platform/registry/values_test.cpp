@@ -1,6 +1,7 @@
 // Typed values: round trips through the wide and narrow calls, buffer sizing,
 // access rights and handles whose key went away.
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 

@@ -8,15 +8,12 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <thread>
 
-#include "platform/os/home.h"
 #include "platform/sync/kernel_object.h"
-#include "platform/sync/named_objects.h"
 #include "platform/sync/thread.h"
+#include "tests/support/temporary_directory.h"
 
 namespace kestnet::testing {
 
@@ -33,24 +30,13 @@ bool WaitUntil(Condition condition) {
 
 class IsolatedHome : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestnet-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-    ::setenv("KESTNET_HOME", home_.c_str(), 1);
-    scope_ = platform::NamedObjectScope();
-    handlesAtStart_ = platform::OpenHandleCount();
-  }
+  void SetUp() override { handlesAtStart_ = platform::OpenHandleCount(); }
 
   void TearDown() override {
     // Abandoned threads finish on their own; give them the moment they need.
     WaitUntil([] { return platform::RunningThreadCount() == 0; });
     EXPECT_EQ(platform::RunningThreadCount(), 0u) << "a thread outlived the test";
     EXPECT_EQ(platform::OpenHandleCount(), handlesAtStart_) << "a handle was left open";
-    platform::RemoveNamedObjects(scope_);
-    std::error_code ignored;
-    std::filesystem::remove_all(home_, ignored);
-    ::unsetenv("KESTNET_HOME");
   }
 
   // Runs body in a child process; the child's exit status is body's result.
@@ -68,11 +54,11 @@ class IsolatedHome : public ::testing::Test {
   }
 
   const std::string& Home() const { return home_; }
-  const std::string& Scope() const { return scope_; }
+  const std::string& Scope() const { return temporaryHome_.Scope(); }
 
  private:
-  std::string home_;
-  std::string scope_;
+  TemporaryHome temporaryHome_;
+  const std::string home_ = temporaryHome_.Path().string();
   std::size_t handlesAtStart_ = 0;
 };
 

@@ -2,9 +2,12 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
+#include "platform/os/home.h"
 #include "platform/os/last_error.h"
 #include "platform/os/security.h"
 #include "platform/sync/event.h"
