@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "tests/automation/probe_object.h"
+#include "tests/support/recording_sink.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ void BM_PostedEventDelay(benchmark::State& state) {
   ATL::CComQIPtr<IConnectionPointContainer> container(probe);
   ATL::CComPtr<IConnectionPoint> point;
   container->FindConnectionPoint(IID_IProbeEvents, &point);
-  auto* sink = new TickSink();
+  ATL::CComPtr<kestnet::testing::RecordingSink> sink = kestnet::testing::RecordingSink::Create(IID_IProbeEvents);
   DWORD cookie = 0;
   point->Advise(sink, &cookie);
 
@@ -107,13 +108,13 @@ void BM_PostedEventDelay(benchmark::State& state) {
   });
 
   for (auto _ : state) {
-    int before = sink->Ticks();
+    const std::size_t before = sink->Count();
     {
       std::lock_guard lock(mutex);
       ++requested;
     }
     wake.notify_one();
-    while (sink->Ticks() == before) {
+    while (sink->Count() == before) {
       MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
       MSG message;
       while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
@@ -129,7 +130,6 @@ void BM_PostedEventDelay(benchmark::State& state) {
   wake.notify_one();
   worker.join();
   point->Unadvise(cookie);
-  sink->Release();
 }
 BENCHMARK(BM_PostedEventDelay)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
