@@ -85,7 +85,7 @@ void BM_PostedEventDelay(benchmark::State& state) {
   ATL::CComQIPtr<IConnectionPointContainer> container(probe);
   ATL::CComPtr<IConnectionPoint> point;
   container->FindConnectionPoint(IID_IProbeEvents, &point);
-  auto* sink = new TickSink();
+  auto sink = RecordingSink::Create(IID_IProbeEvents);
   DWORD cookie = 0;
   point->Advise(sink, &cookie);
 
@@ -107,13 +107,13 @@ void BM_PostedEventDelay(benchmark::State& state) {
   });
 
   for (auto _ : state) {
-    int before = sink->Ticks();
+    const size_t before = sink->Count();
     {
       std::lock_guard lock(mutex);
       ++requested;
     }
     wake.notify_one();
-    while (sink->Ticks() == before) {
+    while (sink->Count() == before) {
       MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
       MSG message;
       while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
@@ -129,7 +129,6 @@ void BM_PostedEventDelay(benchmark::State& state) {
   wake.notify_one();
   worker.join();
   point->Unadvise(cookie);
-  sink->Release();
 }
 BENCHMARK(BM_PostedEventDelay)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
