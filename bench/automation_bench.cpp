@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "tests/automation/probe_object.h"
-#include "tests/support/recording_sink.h"
 
 namespace {
 
@@ -86,7 +85,7 @@ void BM_PostedEventDelay(benchmark::State& state) {
   ATL::CComQIPtr<IConnectionPointContainer> container(probe);
   ATL::CComPtr<IConnectionPoint> point;
   container->FindConnectionPoint(IID_IProbeEvents, &point);
-  ATL::CComPtr<kestnet::testing::RecordingSink> sink = kestnet::testing::RecordingSink::Create(IID_IProbeEvents);
+  auto sink = RecordingSink::Create(IID_IProbeEvents);
   DWORD cookie = 0;
   point->Advise(sink, &cookie);
 
@@ -108,7 +107,7 @@ void BM_PostedEventDelay(benchmark::State& state) {
   });
 
   for (auto _ : state) {
-    const std::size_t before = sink->Count();
+    const size_t before = sink->Count();
     {
       std::lock_guard lock(mutex);
       ++requested;

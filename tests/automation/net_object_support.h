@@ -26,6 +26,7 @@
 #include "net/sockets/socket_event_thread.h"
 #include "platform/com/atl_variant.h"
 #include "platform/com/com.h"
+#include "tests/automation/apartment_support.h"
 #include "tests/automation/trust_support.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/private_network_test.h"
@@ -35,14 +36,7 @@ namespace net_object_test {
 
 using namespace std::chrono_literals;
 
-// Lets every call through; the trust decision is not what these tests are about.
-class OpenGate final : public KestAXLib::InvokeGate {
- public:
-  HRESULT Admit(const KestAXLib::InvokeGateCall&) override { return S_OK; }
-  std::string VendorId() const override { return {}; }
-};
-
-inline std::unique_ptr<KestAXLib::InvokeGate> MakeOpenGate() { return std::make_unique<OpenGate>(); }
+using kestnet::testing::MakeOpenGate;
 
 using kestnet::testing::FiredEvent;
 using kestnet::testing::RecordingSink;
@@ -147,25 +141,11 @@ class NetObjectTest : public kestnet::testing::PrivateNetworkTest {
     return dispatch;
   }
 
-  // Pumps this thread's messages (firing the objects' events) until
-  // condition holds or limit passes; returns the condition.
   template <typename Condition>
   static bool PumpUntil(Condition condition, std::chrono::milliseconds limit = 30s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition() && std::chrono::steady_clock::now() < deadline) {
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-      if (condition()) break;
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
-    return condition();
+    return kestnet::testing::PumpUntil(condition, limit);
   }
-
-  // Pumps for a while whatever comes, so that an event that should not come
-  // has had its chance.
-  static void PumpFor(std::chrono::milliseconds span) {
-    PumpUntil([] { return false; }, span);
-  }
+  static void PumpFor(std::chrono::milliseconds span) { kestnet::testing::PumpFor(span); }
 
   bool m_bComInitialized = false;
 };

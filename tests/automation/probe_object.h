@@ -23,6 +23,7 @@
 #include "automation/type_info_holder.h"
 #include "platform/com/com.h"
 #include "runtime/exceptions.h"
+#include "tests/automation/apartment_support.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/temporary_directory.h"
 
@@ -248,18 +249,8 @@ inline std::thread::id Thread(const RecordingSink& sink) {
   return ticks.empty() ? std::thread::id() : ticks.back().thread;
 }
 
-// Lets every call through, counting them.
-class OpenGate final : public KestAXLib::InvokeGate {
- public:
-  HRESULT Admit(const KestAXLib::InvokeGateCall&) override {
-    admitted++;
-    return S_OK;
-  }
-  std::string VendorId() const override { return "probe-vendor"; }
-  static inline std::atomic<int> admitted{0};
-};
-
-inline std::unique_ptr<KestAXLib::InvokeGate> MakeOpenGate() { return std::make_unique<OpenGate>(); }
+using kestnet::testing::MakeOpenGate;
+using kestnet::testing::OpenGate;
 
 // A fresh KESTNET_HOME, an apartment, the probe library, and an open gate
 // unless a test says otherwise. Checks that every probe is gone at the end.
@@ -295,13 +286,7 @@ class ProbeTest : public ::testing::Test {
   // Pumps the thread's messages until condition holds or a second passes.
   template <typename Condition>
   static bool PumpUntil(Condition condition) {
-    for (int i = 0; i < 1000 && !condition(); ++i) {
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-      if (condition()) break;
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-    }
-    return condition();
+    return kestnet::testing::PumpUntil(condition, std::chrono::seconds(1));
   }
 
   static void PumpPending() {

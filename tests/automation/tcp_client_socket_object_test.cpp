@@ -27,6 +27,7 @@
 #include "net/sockets/socket_event_thread.h"
 #include "net/sockets/socket_result.h"
 #include "platform/com/com.h"
+#include "tests/automation/apartment_support.h"
 #include "tests/companions/sys_net_module.h"
 #include "tests/net/sockets/socket_test_support.h"
 #include "tests/support/dnsmasq_server.h"
@@ -53,14 +54,8 @@ using KestNet::testing::LoopbackServer;
 constexpr DISPID kDispOnConnect = 1;
 constexpr DISPID kDispOnClose = 2;
 
-// Lets every call through: the trust gate has tests of its own.
-class OpenGate final : public KestAXLib::InvokeGate {
- public:
-  HRESULT Admit(const KestAXLib::InvokeGateCall&) override { return S_OK; }
-  std::string VendorId() const override { return "tcp-object-test"; }
-};
-
-std::unique_ptr<KestAXLib::InvokeGate> MakeOpenGate() { return std::make_unique<OpenGate>(); }
+using kestnet::testing::MakeOpenGate;
+using kestnet::testing::PumpFor;
 
 // One event as the script heard it.
 struct HeardEvent {
@@ -166,21 +161,7 @@ struct CallOutcome {
 // Pumps the thread's messages until condition holds or p_limit passes.
 template <typename Condition>
 bool PumpUntil(Condition condition, std::chrono::milliseconds p_limit = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + p_limit;
-  while (!condition()) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    if (condition()) break;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
-  }
-  return true;
-}
-
-// Delivers whatever arrives within p_span, so that an extra event would be
-// seen before a test counts.
-void PumpFor(std::chrono::milliseconds p_span) {
-  PumpUntil([] { return false; }, p_span);
+  return kestnet::testing::PumpUntil(condition, p_limit);
 }
 
 // A TCP client socket object as its factory makes it, with the test's sink advised.

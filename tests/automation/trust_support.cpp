@@ -8,42 +8,6 @@
 namespace trust_test {
 namespace {
 
-// Makes a ScriptedKestSM for every request.
-class CompanionFactory final : public IClassFactory {
- public:
-  explicit CompanionFactory(CompanionScript& script) : script_(script) {}
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-    *ppv = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    auto* companion = new ScriptedKestSM(script_);
-    script_.created++;
-    HRESULT hr = companion->QueryInterface(riid, ppv);
-    companion->Release();
-    return hr;
-  }
-  STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-
- private:
-  ~CompanionFactory() = default;
-  CompanionScript& script_;
-  std::atomic<ULONG> references_{1};
-};
-
 class ObjectEnumerator final : public IEnumUnknown {
  public:
   explicit ObjectEnumerator(std::vector<IUnknown*> objects) : objects_(std::move(objects)) {
@@ -239,10 +203,9 @@ void TrustTest::OfferCompanion() {
                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
             ERROR_SUCCESS);
   RegCloseKey(key);
-  auto* factory = new CompanionFactory(script_);
-  ASSERT_EQ(CoRegisterClassObject(CLSID_TestKestSM, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &classCookie_),
+  ASSERT_EQ(CoRegisterClassObject(CLSID_TestKestSM, &companionFactory_, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                  &classCookie_),
             S_OK);
-  factory->Release();
 }
 
 ATL::CComPtr<IDispatch> TrustTest::MakeMessageData(KestAXLib::CMessageData** object) {

@@ -14,6 +14,7 @@
 #include "automation/trust_gate.h"
 #include "platform/com/com.h"
 #include "platform/com/ole_site.h"
+#include "tests/support/class_factory.h"
 #include "tests/support/temporary_directory.h"
 
 namespace trust_test {
@@ -105,6 +106,11 @@ class TrustTest : public ::testing::Test {
  private:
   kestnet::testing::TemporaryHome home_;
   DWORD classCookie_ = 0;
+  // Makes a ScriptedKestSM for every request.
+  kestnet::testing::ClassFactory companionFactory_{[this](REFIID riid, void** ppv) {
+    script_.created++;
+    return kestnet::testing::CreateObject<ScriptedKestSM>(riid, ppv, script_);
+  }};
 };
 
 // Late-bound calls, as a script makes them.

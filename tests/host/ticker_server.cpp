@@ -9,7 +9,6 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
-#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "platform/com/com.h"
 #include "platform/com/ole_site.h"
 #include "platform/msg/message.h"
+#include "tests/support/class_factory.h"
 
 using namespace kestnet::platform;
 
@@ -379,33 +379,9 @@ LRESULT CALLBACK TickerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-class TickerFactory final : public IClassFactory {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    *ppv = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    auto* ticker = new (std::nothrow) Ticker();
-    if (ticker == nullptr) return E_OUTOFMEMORY;
-    HRESULT hr = ticker->QueryInterface(riid, ppv);
-    ticker->Release();
-    return hr;
-  }
-  STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-};
-
-TickerFactory g_factory;
+kestnet::testing::ClassFactory g_factory([](REFIID riid, void** ppv) {
+  return kestnet::testing::CreateObject<Ticker>(riid, ppv);
+});
 
 HRESULT RunRegistryScript(bool registering) {
   Registrar registrar;

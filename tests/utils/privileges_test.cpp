@@ -40,11 +40,26 @@ Answers Ask() {
   return answers;
 }
 
+// Checks made in a child process: a failed one is written, by name, to a
+// pipe the parent reads and reports.
+class ChildChecks {
+ public:
+  explicit ChildChecks(int p_fd) : m_fd(p_fd) {}
+  void Expect(bool p_holds, const std::string& p_what) {
+    if (p_holds) return;
+    const std::string line = p_what + "\n";
+    if (write(m_fd, line.data(), line.size()) < 0) _exit(102);
+  }
+
+ private:
+  int m_fd;
+};
+
 class PrivilegesTest : public VersionProfileTest {
  protected:
   // Runs `body` in a child that has become "nobody" (with only the given
-  // supplementary group) and has a home of its own that it can write; the
-  // child's exit status is the number of failed checks.
+  // supplementary group) and has a home of its own that it can write; every
+  // check the child fails is reported here by its name.
   template <typename Body>
   void RunAsNobody(gid_t p_supplementaryGroup, bool p_withGroup, Body body) {
     if (geteuid() != 0) GTEST_SKIP() << "changing user needs root";
@@ -59,23 +74,32 @@ class PrivilegesTest : public VersionProfileTest {
     std::filesystem::create_directory(childHome);
     ASSERT_EQ(chown(childHome.c_str(), uid, gid), 0);
 
+    int failures[2];
+    ASSERT_EQ(pipe(failures), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      int failures = 0;
+      close(failures[0]);
       if (setenv("KESTNET_HOME", childHome.c_str(), 1) != 0) _exit(100);
       const int groupCount = p_withGroup ? 1 : 0;
       if (setgroups(static_cast<size_t>(groupCount), &p_supplementaryGroup) != 0 || setgid(gid) != 0 ||
           setuid(uid) != 0) {
         _exit(101);
       }
-      failures = body();
-      _exit(failures);
+      ChildChecks checks(failures[1]);
+      body(checks);
+      _exit(0);
     }
+    close(failures[1]);
+    std::string failed;
+    char buffer[256];
+    for (ssize_t length; (length = read(failures[0], buffer, sizeof buffer)) > 0;) failed.append(buffer, length);
+    close(failures[0]);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "checks failed in the child (100+ means it could not change user)";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child could not become nobody (100, 101) or report (102)";
+    EXPECT_EQ(failed, "") << "checks failed as nobody";
   }
 };
 
@@ -99,34 +123,30 @@ TEST_F(PrivilegesTest, LowIntegrityProfileDoesNotLowerRoot) {
 }
 
 TEST_F(PrivilegesTest, OrdinaryUserIsMediumIntegrityAndNotAdministrator) {
-  RunAsNobody(0, false, [] {
+  RunAsNobody(0, false, [](ChildChecks& p_checks) {
     const Answers answers = Ask();
-    int failures = 0;
-    failures += answers.administrator ? 1 : 0;
-    failures += answers.powerUser ? 1 : 0;
-    failures += answers.integrity == L"S-1-16-8192" ? 0 : 1;
-    failures += answers.low ? 1 : 0;
-    failures += answers.elevated ? 1 : 0;
-    return failures;
+    p_checks.Expect(!answers.administrator, "not an administrator");
+    p_checks.Expect(!answers.powerUser, "not a power user");
+    p_checks.Expect(answers.integrity == L"S-1-16-8192", "medium integrity");
+    p_checks.Expect(!answers.low, "not low integrity");
+    p_checks.Expect(!answers.elevated, "not elevated");
   });
 }
 
 TEST_F(PrivilegesTest, OrdinaryUserAtLowIntegrityWhenTheProfileSaysSo) {
-  RunAsNobody(0, false, [] {
+  RunAsNobody(0, false, [](ChildChecks& p_checks) {
     VersionProfile profile;
     profile.Integrity = static_cast<DWORD>(kestnet::platform::ProfileIntegrity::Low);
-    if (kestnet::platform::WriteVersionProfile(profile) != 0) return 50;
+    p_checks.Expect(kestnet::platform::WriteVersionProfile(profile) == 0, "the low-integrity profile is written");
     const Answers answers = Ask();
-    int failures = 0;
-    failures += answers.integrity == L"S-1-16-4096" ? 0 : 1;
-    failures += answers.low ? 0 : 1;
-    failures += answers.elevated ? 1 : 0;
+    p_checks.Expect(answers.integrity == L"S-1-16-4096", "low integrity");
+    p_checks.Expect(answers.low, "a low-integrity process");
+    p_checks.Expect(!answers.elevated, "not elevated");
     // Before XP there are no integrity levels to be low at.
     profile.MajorVersion = 5;
     profile.MinorVersion = 0;
-    if (kestnet::platform::WriteVersionProfile(profile) != 0) return 51;
-    failures += Ask().low ? 1 : 0;
-    return failures;
+    p_checks.Expect(kestnet::platform::WriteVersionProfile(profile) == 0, "the Windows 2000 profile is written");
+    p_checks.Expect(!Ask().low, "not low integrity before XP");
   });
 }
 
@@ -134,19 +154,17 @@ TEST_F(PrivilegesTest, SudoGroupMemberIsAdministratorButNotElevated) {
   const group* sudo = getgrnam("sudo");
   if (sudo == nullptr) GTEST_SKIP() << "no sudo group on this machine";
   const gid_t sudoGid = sudo->gr_gid;
-  RunAsNobody(sudoGid, true, [] {
+  RunAsNobody(sudoGid, true, [](ChildChecks& p_checks) {
     const Answers answers = Ask();
-    int failures = 0;
-    failures += answers.administrator ? 0 : 1;
-    failures += answers.integrity == L"S-1-16-8192" ? 0 : 1;
-    failures += answers.elevated ? 1 : 0;
+    p_checks.Expect(answers.administrator, "an administrator");
+    p_checks.Expect(answers.integrity == L"S-1-16-8192", "medium integrity");
+    p_checks.Expect(!answers.elevated, "not elevated");
     // Before Vista, elevation is administrator rights.
     VersionProfile profile;
     profile.MajorVersion = 5;
     profile.MinorVersion = 1;
-    if (kestnet::platform::WriteVersionProfile(profile) != 0) return 50;
-    failures += Ask().elevated ? 0 : 1;
-    return failures;
+    p_checks.Expect(kestnet::platform::WriteVersionProfile(profile) == 0, "the XP profile is written");
+    p_checks.Expect(Ask().elevated, "elevated before Vista");
   });
 }
 

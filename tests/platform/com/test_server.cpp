@@ -7,11 +7,11 @@
 
 #include <atomic>
 #include <mutex>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "platform/com/com.h"
+#include "tests/support/class_factory.h"
 #include "tests/platform/com/test_server_ids.h"
 
 using namespace kestnet::platform;
@@ -499,41 +499,10 @@ HRESULT WidgetConnectionPoint::GetConnectionPointContainer(IConnectionPointConta
   return S_OK;
 }
 
-// The class factory: one static object for the life of the module.
-class WidgetFactory final : public IClassFactory {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    *ppv = nullptr;
-    if (outer != nullptr) {
-      g_lastOuter.store(outer);
-      return CLASS_E_NOAGGREGATION;
-    }
-    auto* widget = new (std::nothrow) Widget();
-    if (widget == nullptr) return E_OUTOFMEMORY;
-    HRESULT hr = widget->QueryInterface(riid, ppv);
-    widget->Release();
-    return hr;
-  }
-  STDMETHODIMP LockServer(BOOL lock) override {
-    if (lock) g_lockCount.fetch_add(1);
-    else g_lockCount.fetch_sub(1);
-    return S_OK;
-  }
-};
-
-WidgetFactory g_factory;
+// The class factory: one static object for the life of the module. It keeps
+// the outer object of a refused aggregation for the tests to look at.
+kestnet::testing::ClassFactory g_factory([](REFIID riid, void** ppv) { return kestnet::testing::CreateObject<Widget>(riid, ppv); },
+                                        [](IUnknown* outer) { g_lastOuter.store(outer); });
 
 HRESULT RunScript(bool registering) {
   Registrar registrar;
@@ -554,7 +523,7 @@ __attribute__((visibility("default"))) HRESULT DllGetClassObject(REFCLSID rclsid
 }
 
 __attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
-  return g_lockCount.load() == 0 ? S_OK : S_FALSE;
+  return g_lockCount.load() == 0 && g_factory.Locks() == 0 ? S_OK : S_FALSE;
 }
 
 __attribute__((visibility("default"))) HRESULT DllRegisterServer() {
