@@ -102,7 +102,6 @@ TEST_F(RegsvrVerbTest, RootsRegistrationServesEveryAccountAndOnlyRootChangesTheM
   EXPECT_NE(Query("HKCU\\Software\\Mine"), 0);
 }
 
-#ifdef KESTNET_HAS_AUTOMATION_MODULE
 TEST_F(RegsvrVerbTest, SetupRegistersTheProjectModuleFromTheBuildTree) {
   ProcessResult setup = Kestnet({"setup"});
   EXPECT_EQ(setup.exitCode, 0) << setup.err;
@@ -113,7 +112,6 @@ TEST_F(RegsvrVerbTest, SetupRegistersTheProjectModuleFromTheBuildTree) {
   EXPECT_EQ(removed.exitCode, 0) << removed.err;
   EXPECT_THAT(removed.out, HasSubstr("DllUnregisterServer in "));
 }
-#endif
 
 }  // namespace
 }  // namespace kestnet::host::testing
