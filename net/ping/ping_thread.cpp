@@ -10,6 +10,7 @@
 #include "net/ping/ping_result.h"
 #include "net/sockets/ip_address.h"
 #include "platform/com/scoped_com_initializer.h"
+#include "platform/os/module_table.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
 #include "runtime/string_conversion.h"
@@ -54,6 +55,7 @@ void PingThread::InitializeEchoService() {
   if (m_bEchoServiceInitialized) {
     return;
   }
+  kestnet::platform::RegisterIcmpModule();
   m_hEchoModule = kestnet::platform::LoadSystemModule(L"ICMP.DLL");
   if (m_hEchoModule == nullptr) {
     Log(kClassName, kLogLevelWarning, "Initialize(): Error - Failed to load the ICMP.DLL");

@@ -15,18 +15,17 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <cwctype>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
-#include <set>
 #include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/os/last_error.h"
+#include "platform/os/module_table.h"
 
 namespace {
 
@@ -548,76 +547,14 @@ EchoOutcome SendAndWait(IcmpHandleState& p_handle, IPAddr p_destination, std::sp
   return outcome;
 }
 
-// ---------------------------------------------------------------------------
-// Module lookup.
-
-struct SystemProcedureEntry {
-  const char* name;
-  kestnet::platform::SystemProcedure procedure;
-};
-
-struct SystemModuleEntry {
-  const wchar_t* name;
-  std::span<const SystemProcedureEntry> procedures;
-};
-
 const std::array kIcmpProcedures{
-    SystemProcedureEntry{"IcmpCreateFile", reinterpret_cast<kestnet::platform::SystemProcedure>(&IcmpCreateFile)},
-    SystemProcedureEntry{"IcmpCloseHandle", reinterpret_cast<kestnet::platform::SystemProcedure>(&IcmpCloseHandle)},
-    SystemProcedureEntry{"IcmpSendEcho", reinterpret_cast<kestnet::platform::SystemProcedure>(&IcmpSendEcho)},
+    kestnet::platform::SystemProcedureEntry{
+        "IcmpCreateFile", reinterpret_cast<kestnet::platform::SystemProcedure>(&IcmpCreateFile)},
+    kestnet::platform::SystemProcedureEntry{
+        "IcmpCloseHandle", reinterpret_cast<kestnet::platform::SystemProcedure>(&IcmpCloseHandle)},
+    kestnet::platform::SystemProcedureEntry{
+        "IcmpSendEcho", reinterpret_cast<kestnet::platform::SystemProcedure>(&IcmpSendEcho)},
 };
-
-const std::array kSystemModules{
-    SystemModuleEntry{L"ICMP.DLL", kIcmpProcedures},
-};
-
-bool EqualsNoCase(std::wstring_view p_left, std::wstring_view p_right) {
-  return std::equal(p_left.begin(), p_left.end(), p_right.begin(), p_right.end(),
-                    [](wchar_t a, wchar_t b) { return std::towlower(a) == std::towlower(b); });
-}
-
-std::wstring UpperCase(std::wstring_view p_text) {
-  std::wstring result(p_text);
-  for (wchar_t& c : result) c = static_cast<wchar_t>(std::towupper(c));
-  return result;
-}
-
-// What tests made unavailable; lives for the whole process.
-class HiddenSystemNames {
- public:
-  static HiddenSystemNames& Instance() {
-    static HiddenSystemNames* const names = new HiddenSystemNames;
-    return *names;
-  }
-  void SetModule(const std::wstring& p_name, bool p_bHidden) {
-    std::lock_guard lock(m_lock);
-    if (p_bHidden) m_modules.insert(UpperCase(p_name)); else m_modules.erase(UpperCase(p_name));
-  }
-  void SetProcedure(const std::string& p_name, bool p_bHidden) {
-    std::lock_guard lock(m_lock);
-    if (p_bHidden) m_procedures.insert(p_name); else m_procedures.erase(p_name);
-  }
-  bool IsModuleHidden(const std::wstring& p_name) {
-    std::lock_guard lock(m_lock);
-    return m_modules.count(UpperCase(p_name)) != 0;
-  }
-  bool IsProcedureHidden(const std::string& p_name) {
-    std::lock_guard lock(m_lock);
-    return m_procedures.count(p_name) != 0;
-  }
-
- private:
-  std::mutex m_lock;
-  std::set<std::wstring> m_modules;
-  std::set<std::string> m_procedures;
-};
-
-const SystemModuleEntry* ModuleOfHandle(HMODULE p_hModule) {
-  for (const SystemModuleEntry& module : kSystemModules) {
-    if (reinterpret_cast<HMODULE>(const_cast<SystemModuleEntry*>(&module)) == p_hModule) return &module;
-  }
-  return nullptr;
-}
 
 void WriteFailure(LPVOID p_replyBuffer, DWORD p_replySize, ULONG p_status) {
   if (p_replyBuffer != nullptr && p_replySize >= sizeof(ICMP_ECHO_REPLY)) {
@@ -718,52 +655,7 @@ DWORD IcmpSendEcho(HANDLE IcmpHandle, IPAddr DestinationAddress, LPVOID RequestD
 
 namespace kestnet::platform {
 
-HMODULE LoadSystemModule(LPCWSTR p_wszModuleName) {
-  if (p_wszModuleName == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  for (const SystemModuleEntry& module : kSystemModules) {
-    if (EqualsNoCase(module.name, p_wszModuleName) &&
-        !HiddenSystemNames::Instance().IsModuleHidden(module.name)) {
-      return reinterpret_cast<HMODULE>(const_cast<SystemModuleEntry*>(&module));
-    }
-  }
-  SetLastError(ERROR_MOD_NOT_FOUND);
-  return nullptr;
-}
-
-SystemProcedure GetSystemModuleProcedure(HMODULE p_hModule, LPCSTR p_szProcedureName) {
-  const SystemModuleEntry* module = ModuleOfHandle(p_hModule);
-  if (module == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  if (p_szProcedureName != nullptr &&
-      !HiddenSystemNames::Instance().IsProcedureHidden(p_szProcedureName)) {
-    for (const SystemProcedureEntry& entry : module->procedures) {
-      if (std::strcmp(entry.name, p_szProcedureName) == 0) return entry.procedure;
-    }
-  }
-  SetLastError(ERROR_PROC_NOT_FOUND);
-  return nullptr;
-}
-
-BOOL FreeSystemModule(HMODULE p_hModule) {
-  if (ModuleOfHandle(p_hModule) == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  return TRUE;
-}
-
-void SetSystemModuleHidden(LPCWSTR p_wszModuleName, bool p_bHidden) {
-  HiddenSystemNames::Instance().SetModule(p_wszModuleName, p_bHidden);
-}
-
-void SetSystemModuleProcedureHidden(LPCSTR p_szProcedureName, bool p_bHidden) {
-  HiddenSystemNames::Instance().SetProcedure(p_szProcedureName, p_bHidden);
-}
+void RegisterIcmpModule() { RegisterSystemModule(L"ICMP.DLL", kIcmpProcedures); }
 
 std::string IcmpAccessProblem() {
   const IcmpSocket probe = OpenIcmpSocket();

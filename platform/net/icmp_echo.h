@@ -1,6 +1,6 @@
 // The ICMP echo service: IcmpCreateFile, IcmpSendEcho and IcmpCloseHandle with
-// the Windows shapes, found by name through a small module lookup the way a
-// caller finds them in the system's "ICMP.DLL".
+// the Windows shapes, found by name through the system module table the way
+// a caller finds them in the system's "ICMP.DLL".
 //
 // One IcmpSendEcho sends one echo request with the caller's TTL, type of
 // service, don't-fragment flag and payload, and waits up to the time-out for
@@ -111,21 +111,10 @@ DWORD IcmpSendEcho(HANDLE IcmpHandle, IPAddr DestinationAddress, LPVOID RequestD
 
 namespace kestnet::platform {
 
-// The module lookup through which callers find the echo service by name, in
-// the shapes of LoadLibraryW / GetProcAddress / FreeLibrary. Module names
-// compare without regard to case; "ICMP.DLL" is the one module known. An
-// unknown module gives null with ERROR_MOD_NOT_FOUND, an unknown entry point
-// null with ERROR_PROC_NOT_FOUND.
-HMODULE LoadSystemModule(LPCWSTR p_wszModuleName);
-// Like FARPROC: the caller casts it to the entry point's own type.
-using SystemProcedure = void (*)();
-SystemProcedure GetSystemModuleProcedure(HMODULE p_hModule, LPCSTR p_szProcedureName);
-BOOL FreeSystemModule(HMODULE p_hModule);
-
-// Makes a module or one entry point unavailable (true) or available again
-// (false), so that callers' failure paths can be exercised. Process-wide.
-void SetSystemModuleHidden(LPCWSTR p_wszModuleName, bool p_bHidden);
-void SetSystemModuleProcedureHidden(LPCSTR p_szProcedureName, bool p_bHidden);
+// Makes the echo service findable as "ICMP.DLL" through the system module
+// table (platform/os/module_table.h). Callers register it before they look
+// it up; registering again changes nothing.
+void RegisterIcmpModule();
 
 // Empty when this process may open an ICMP socket of either kind; otherwise a
 // sentence saying what a user must change.

@@ -9,6 +9,7 @@
 
 #include "net/ping/ping_thread.h"
 #include "platform/net/icmp_echo.h"
+#include "platform/os/module_table.h"
 #include "runtime/exceptions.h"
 #include "tests/net/ping/ping_test_support.h"
 #include "tests/net/ping/routed_topology.h"

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/os/last_error.h"
+#include "platform/os/module_table.h"
 #include "tests/support/private_network_test.h"
 #include "tests/support/temporary_directory.h"
 
@@ -49,6 +50,8 @@ const ICMP_ECHO_REPLY& FirstReply(const ReplyBuffer& p_buffer) {
 // --- The module lookup --------------------------------------------------------
 
 TEST(SystemModuleLookup, FindsTheEchoServiceByNameInAnyCase) {
+  EXPECT_EQ(LoadSystemModule(L"ICMP.DLL"), nullptr) << "found before it was registered";
+  kestnet::platform::RegisterIcmpModule();
   HMODULE module = LoadSystemModule(L"icmp.dll");
   ASSERT_NE(module, nullptr);
   EXPECT_EQ(module, LoadSystemModule(L"ICMP.DLL"));
@@ -63,6 +66,7 @@ TEST(SystemModuleLookup, FindsTheEchoServiceByNameInAnyCase) {
 }
 
 TEST(SystemModuleLookup, HiddenNamesAreMissingUntilShownAgain) {
+  kestnet::platform::RegisterIcmpModule();
   kestnet::platform::SetSystemModuleHidden(L"icmp.dll", true);
   EXPECT_EQ(LoadSystemModule(L"ICMP.DLL"), nullptr);
   kestnet::platform::SetSystemModuleHidden(L"ICMP.DLL", false);
