@@ -67,11 +67,14 @@ class CComCreator2 {
 
 using CreatorFunction = HRESULT (*)(IUnknown* outer, REFIID riid, void** ppv);
 
-class CComClassFactory final : public IClassFactory {
+// The IUnknown of a class factory that lives as long as its owner (a
+// module's static object, a test fixture's member): references are counted,
+// the factory is never deleted through Release.
+class StaticClassFactory : public IClassFactory {
  public:
-  explicit CComClassFactory(CreatorFunction creator) : creator_(creator) {}
-  CComClassFactory(const CComClassFactory&) = delete;
-  CComClassFactory& operator=(const CComClassFactory&) = delete;
+  StaticClassFactory() = default;
+  StaticClassFactory(const StaticClassFactory&) = delete;
+  StaticClassFactory& operator=(const StaticClassFactory&) = delete;
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
@@ -83,9 +86,19 @@ class CComClassFactory final : public IClassFactory {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  // The module's factories are static objects that live as long as the module.
   STDMETHODIMP_(ULONG) AddRef() override { return references_.fetch_add(1) + 1; }
   STDMETHODIMP_(ULONG) Release() override { return references_.fetch_sub(1) - 1; }
+
+ protected:
+  ~StaticClassFactory() = default;
+
+ private:
+  std::atomic<ULONG> references_{1};
+};
+
+class CComClassFactory final : public StaticClassFactory {
+ public:
+  explicit CComClassFactory(CreatorFunction creator) : creator_(creator) {}
 
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     return creator_(outer, riid, ppv);
@@ -101,7 +114,6 @@ class CComClassFactory final : public IClassFactory {
 
  private:
   CreatorFunction creator_;
-  std::atomic<ULONG> references_{1};
 };
 
 template <class T, const CLSID* pclsid>

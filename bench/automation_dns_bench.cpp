@@ -38,8 +38,10 @@
 #include "platform/com/atl_ptr.h"
 #include "platform/com/com.h"
 #include "platform/os/utf8.h"
+#include "tests/automation/apartment_support.h"
 #include "tests/support/dnsmasq_server.h"
 #include "tests/support/network_namespace.h"
+#include "tests/support/recording_sink.h"
 #include "tests/support/temporary_directory.h"
 
 namespace {
@@ -167,56 +169,10 @@ class DirectBatches {
 
 // --- The same names through KestNetDNS ------------------------------------------
 
-// Counts OnResolveNameComplete; called on the apartment's thread only.
-class CountingSink final : public IDispatch {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IKestNetDNSEvents) {
-      *ppv = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_references; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --m_references;
-    if (left == 0) delete this;
-    return left;
-  }
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
-    if (dispid != kDispOnResolveNameComplete || params == nullptr || params->cArgs != 3) return E_INVALIDARG;
-    ++events;
-    // rgvarg[2] is Result, the first parameter.
-    if (params->rgvarg[2].vt != VT_INT || params->rgvarg[2].intVal != 0) ++failed;
-    return S_OK;
-  }
-
-  int events = 0;
-  int failed = 0;
-
- private:
-  virtual ~CountingSink() = default;
-  std::atomic<ULONG> m_references{1};
-};
-
 // Pumps the apartment until sink has heard count events (or a minute passed).
-bool PumpUntilEvents(const CountingSink& sink, int count) {
-  const auto deadline = Clock::now() + std::chrono::seconds(60);
-  while (sink.events < count && Clock::now() < deadline) {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    if (sink.events >= count) break;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-  }
-  return sink.events >= count;
+bool PumpUntilEvents(const kestnet::testing::RecordingSink& sink, int count) {
+  return kestnet::testing::PumpUntil([&] { return sink.Count() >= static_cast<size_t>(count); },
+                                     std::chrono::seconds(60));
 }
 
 // A DNS object as its factory makes it, with a counting sink advised on its
@@ -224,7 +180,12 @@ bool PumpUntilEvents(const CountingSink& sink, int count) {
 class DnsObjectUnderTest {
  public:
   DnsObjectUnderTest() {
-    m_sink.Attach(new CountingSink());
+    // OnResolveNameComplete(Result, ...): a result other than 0 is a failure.
+    m_sink->onEvent = [this](const kestnet::testing::FiredEvent& p_event) {
+      const bool resolved = p_event.dispid == kDispOnResolveNameComplete && p_event.arguments.size() == 3 &&
+                            p_event.arguments[0].vt == VT_INT && p_event.arguments[0].intVal == 0;
+      if (!resolved) ++m_failed;
+    };
     ATL::CComObject<KestAXLib::CDNS>* created = nullptr;
     if (ATL::CComObject<KestAXLib::CDNS>::CreateInstance(&created) != S_OK) return;
     created->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&m_dns));
@@ -238,10 +199,13 @@ class DnsObjectUnderTest {
   bool Valid() const { return m_valid; }
   IDispatch* Dispatch() const { return m_dns; }
   KestAXLib::CDNS* Object() const { return m_object; }
-  CountingSink& Sink() const { return *m_sink.p; }
+  const kestnet::testing::RecordingSink& Sink() const { return *m_sink.p; }
+  int Failed() const { return m_failed; }
 
  private:
-  ATL::CComPtr<CountingSink> m_sink;
+  ATL::CComPtr<kestnet::testing::RecordingSink> m_sink =
+      kestnet::testing::RecordingSink::Create(IID_IKestNetDNSEvents);
+  std::atomic<int> m_failed{0};
   ATL::CComPtr<IDispatch> m_dns;
   KestAXLib::CDNS* m_object = nullptr;
   bool m_valid = false;
@@ -292,7 +256,7 @@ class ObjectBatches {
     m_expected += kNames;
     return PumpUntilEvents(m_object.Sink(), m_expected);
   }
-  int Failed() const { return m_object.Sink().failed; }
+  int Failed() const { return m_object.Failed(); }
 
  private:
   DnsObjectUnderTest m_object;

@@ -37,6 +37,7 @@ namespace net_object_test {
 using namespace std::chrono_literals;
 
 using kestnet::testing::MakeOpenGate;
+using kestnet::testing::TextOf;
 
 using kestnet::testing::FiredEvent;
 using kestnet::testing::RecordingSink;
@@ -177,11 +178,6 @@ inline VARIANT Short(SHORT value) {
   variant.vt = VT_I2;
   variant.iVal = value;
   return variant;
-}
-
-inline std::wstring TextOf(const VARIANT& value) {
-  return value.vt == VT_BSTR && value.bstrVal != nullptr ? std::wstring(value.bstrVal, SysStringLen(value.bstrVal))
-                                                         : std::wstring(L"<not text>");
 }
 
 }  // namespace net_object_test

@@ -24,6 +24,7 @@
 #include "platform/com/com.h"
 #include "runtime/exceptions.h"
 #include "tests/automation/apartment_support.h"
+#include "tests/automation/script_values.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/temporary_directory.h"
 
@@ -250,6 +251,7 @@ inline std::thread::id Thread(const RecordingSink& sink) {
 }
 
 using kestnet::testing::MakeOpenGate;
+using kestnet::testing::TakeErrorDescription;
 using kestnet::testing::OpenGate;
 
 // A fresh KESTNET_HOME, an apartment, the probe library, and an open gate
@@ -298,17 +300,5 @@ class ProbeTest : public ::testing::Test {
   const std::string home_ = temporaryHome_.Path().string();
   LONG locksAtStart_ = 0;
 };
-
-// Reads the thread's error information description (and clears it).
-inline std::wstring TakeErrorDescription() {
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return L"<none>";
-  BSTR description = nullptr;
-  info->GetDescription(&description);
-  std::wstring text = description == nullptr ? L"" : description;
-  SysFreeString(description);
-  info->Release();
-  return text;
-}
 
 }  // namespace probe

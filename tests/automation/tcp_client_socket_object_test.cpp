@@ -28,6 +28,7 @@
 #include "net/sockets/socket_result.h"
 #include "platform/com/com.h"
 #include "tests/automation/apartment_support.h"
+#include "tests/automation/script_values.h"
 #include "tests/companions/sys_net_module.h"
 #include "tests/net/sockets/socket_test_support.h"
 #include "tests/support/dnsmasq_server.h"
@@ -56,6 +57,10 @@ constexpr DISPID kDispOnClose = 2;
 
 using kestnet::testing::MakeOpenGate;
 using kestnet::testing::PumpFor;
+using kestnet::testing::Long;
+using kestnet::testing::TakeErrorDescription;
+using kestnet::testing::Text;
+using kestnet::testing::TextOf;
 
 // One event as the script heard it.
 struct HeardEvent {
@@ -127,27 +132,10 @@ class TcpEventSink {
     }
     return heard;
   }
-  static std::wstring TextOf(BSTR text) { return text == nullptr ? L"" : std::wstring(text, SysStringLen(text)); }
 
   ATL::CComPtr<kestnet::testing::RecordingSink> sink_ =
       kestnet::testing::RecordingSink::Create(IID_IKestNetTcpClientSocketEvents);
 };
-
-VARIANT Text(const std::wstring& value) {
-  VARIANT variant;
-  VariantInit(&variant);
-  variant.vt = VT_BSTR;
-  variant.bstrVal = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
-  return variant;
-}
-
-VARIANT Long(LONG value) {
-  VARIANT variant;
-  VariantInit(&variant);
-  variant.vt = VT_I4;
-  variant.lVal = value;
-  return variant;
-}
 
 // What a late-bound call gave the script: its HRESULT, the error name of a
 // failure (DISP_E_EXCEPTION carries the member's error information) and the result.

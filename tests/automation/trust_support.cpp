@@ -57,11 +57,6 @@ class ObjectEnumerator final : public IEnumUnknown {
   std::atomic<ULONG> references_{1};
 };
 
-std::wstring TextOf(const VARIANT& value) {
-  return value.vt == VT_BSTR && value.bstrVal != nullptr ? std::wstring(value.bstrVal, SysStringLen(value.bstrVal))
-                                                         : std::wstring();
-}
-
 }  // namespace
 
 STDMETHODIMP ScriptedKestSM::QueryInterface(REFIID riid, void** ppv) {
@@ -265,33 +260,6 @@ LONG GetLong(IDispatch* object, const wchar_t* name) {
   EXPECT_EQ(CallByName(object, name, DISPATCH_PROPERTYGET, {}, &result), S_OK);
   EXPECT_EQ(result.vt, VT_I4);
   return result.lVal;
-}
-
-VARIANT Text(const wchar_t* value) {
-  VARIANT variant;
-  VariantInit(&variant);
-  variant.vt = VT_BSTR;
-  variant.bstrVal = SysAllocString(value);
-  return variant;
-}
-
-VARIANT Long(LONG value) {
-  VARIANT variant;
-  VariantInit(&variant);
-  variant.vt = VT_I4;
-  variant.lVal = value;
-  return variant;
-}
-
-std::wstring TakeErrorDescription() {
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return L"<none>";
-  BSTR description = nullptr;
-  info->GetDescription(&description);
-  std::wstring text = description == nullptr ? L"" : description;
-  SysFreeString(description);
-  info->Release();
-  return text;
 }
 
 }  // namespace trust_test

@@ -14,10 +14,16 @@
 #include "automation/trust_gate.h"
 #include "platform/com/com.h"
 #include "platform/com/ole_site.h"
+#include "tests/automation/script_values.h"
 #include "tests/support/class_factory.h"
 #include "tests/support/temporary_directory.h"
 
 namespace trust_test {
+
+using kestnet::testing::Long;
+using kestnet::testing::TakeErrorDescription;
+using kestnet::testing::Text;
+using kestnet::testing::TextOf;
 
 inline constexpr CLSID CLSID_TestKestSM = {0x7E57C0DE, 0x5E17, 0x4A1B, {0x8C, 0x11, 0x2D, 0x3E, 0x4F, 0x50, 0x61, 0x72}};
 
@@ -121,9 +127,5 @@ HRESULT PutText(IDispatch* object, const wchar_t* name, const wchar_t* value);
 // The text a property or one-argument method returns; "<failed 0x...>" on failure.
 std::wstring GetText(IDispatch* object, const wchar_t* name, std::vector<VARIANT> arguments = {});
 LONG GetLong(IDispatch* object, const wchar_t* name);
-VARIANT Text(const wchar_t* value);
-VARIANT Long(LONG value);
-// The calling thread's error description (and clears it).
-std::wstring TakeErrorDescription();
 
 }  // namespace trust_test

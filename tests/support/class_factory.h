@@ -11,6 +11,7 @@
 #include <new>
 #include <utility>
 
+#include "automation/class_factory.h"
 #include "platform/com/com.h"
 
 namespace kestnet::testing {
@@ -25,27 +26,13 @@ HRESULT CreateObject(REFIID riid, void** ppv, Arguments&&... arguments) {
   return hr;
 }
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public ATL::StaticClassFactory {
  public:
   using Creator = std::function<HRESULT(REFIID riid, void** ppv)>;
   using OuterObserver = std::function<void(IUnknown* outer)>;
   explicit ClassFactory(Creator p_create, OuterObserver p_onOuter = {})
       : m_create(std::move(p_create)), m_onOuter(std::move(p_onOuter)) {}
-  ClassFactory(const ClassFactory&) = delete;
-  ClassFactory& operator=(const ClassFactory&) = delete;
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_references; }
-  STDMETHODIMP_(ULONG) Release() override { return --m_references; }
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
@@ -65,7 +52,6 @@ class ClassFactory final : public IClassFactory {
  private:
   const Creator m_create;
   const OuterObserver m_onOuter;
-  std::atomic<ULONG> m_references{1};
   std::atomic<long> m_locks{0};
 };
 
