@@ -173,16 +173,7 @@ TEST_F(DnsObjectTest, TimeoutTakesFiveHundredToThirtyThousandAndKeepsItsValueOth
 }
 
 TEST_F(DnsObjectTest, ConstantsReadThroughTheirDispids) {
-  ATL::CComPtr<IDispatch> dns = MakeDns();
-  const std::pair<DISPID, LONG> constants[] = {{8, 0}, {9, 1}, {10, 2}, {11, 3}, {12, 4},
-                                               {13, 5}, {14, 1}, {15, 2}, {16, 4}};
-  for (auto [dispid, value] : constants) {
-    VARIANT result;
-    VariantInit(&result);
-    ASSERT_EQ(InvokeByDispid(dns, dispid, DISPATCH_PROPERTYGET, &result), S_OK) << dispid;
-    EXPECT_EQ(result.vt, VT_I4) << dispid;
-    EXPECT_EQ(result.lVal, value) << dispid;
-  }
+  ExpectConstants(MakeDns(), VT_I4, {{8, 0}, {9, 1}, {10, 2}, {11, 3}, {12, 4}, {13, 5}, {14, 1}, {15, 2}, {16, 4}});
 }
 
 TEST_F(DnsObjectTest, NullOutputPointersFailWithTheNullPointerError) {
@@ -507,37 +498,6 @@ TEST_F(DnsObjectTest, ReleasingTheObjectWithAQueryRunningFiresNothing) {
   }
   PumpFor(200ms);
   EXPECT_EQ(sink->Count(), 0u);
-}
-
-// --- Log lines ------------------------------------------------------------------
-
-TEST_F(DnsObjectTest, RefusedTimeoutsAndServerListsLogTheirOwnWords) {
-  constexpr const char* kClass = "KestNetX::IDNS";
-  kestnet::testing::LogCapture capture(kClass);
-  CDNS* object = nullptr;
-  ATL::CComPtr<IDispatch> dispatch = Make(&object);
-  ASSERT_NE(object, nullptr);
-  IKestNetDNS* dns = object;
-  dns->put_Timeout(499);
-  LONG timeout = 0;
-  dns->get_Timeout(&timeout);
-  dns->SetDNSServers(ATL::CComBSTR(L",,"), ATL::CComBSTR(L","));
-  dns->SetDNSServers(ATL::CComBSTR(L"10.0.0.1"), ATL::CComBSTR(L"."));
-  dispatch.Release();
-  EXPECT_EQ(capture.TakeLines(),
-            (std::vector<kestnet::testing::LoggedLine>{
-                {kClass, 3, "set_Timeout():  Setting timeout of <499>ms."},
-                {kClass, 1, "put_Timeout():  Error - Invalid Timeout Parameter.  Timeouts must be in the range of 500 "
-                            "to 30000 ms."},
-                {kClass, 1, "put_Timeout():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"},
-                {kClass, 3, "get_Timeout():  Returning timeout of <7000>ms."},
-                {kClass, 3, "SetDNSServers():  Set the DNS servers to <,,>"},
-                {kClass, 3, "SetDNSServers():  Set the DNS servers to <,,>"},
-                {kClass, 1, "SetDNSServers():  Error - No Servers Defined."},
-                {kClass, 1, "SetDNSServers():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"},
-                {kClass, 3, "SetDNSServers():  Set the DNS servers to <10.0.0.1>"},
-                {kClass, 1, "SetDNSServers():  Error - You may be empty and you may not use a '.' as a delimiter."},
-                {kClass, 1, "SetDNSServers():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"}}));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "automation/event_proxies.h"
 #include "automation/typelib.h"
 #include "tests/automation/probe_object.h"
+#include "tests/automation/typelib_walk.h"
 
 namespace probe {
 namespace {
@@ -67,16 +68,6 @@ TEST_F(EventProxyTest, ResolveNameCompleteCarriesAnIntTextAndAVariantArray) {
   proxy.EventConnectionPoint().Unadvise(cookie);
 }
 
-// Sample values for every parameter type.
-#define KESTNET_TEST_SAMPLE_BSTR text
-#define KESTNET_TEST_SAMPLE_SHORT SHORT{1}
-#define KESTNET_TEST_SAMPLE_LONG LONG{2}
-#define KESTNET_TEST_SAMPLE_INT INT{3}
-#define KESTNET_TEST_SAMPLE_ULONG ULONG{4}
-#define KESTNET_TEST_SAMPLE_VARIANT_BOOL VARIANT_TRUE
-#define KESTNET_TEST_SAMPLE_LPDISPATCH static_cast<IDispatch*>(nullptr)
-#define KESTNET_TEST_SAMPLE_VARIANT empty
-#define KESTNET_TEST_SAMPLE(kind, type, name, ...) KESTNET_TEST_SAMPLE_##type
 #define KESTNET_TEST_FIRE(dispid, name, ...)                                                       \
   ASSERT_EQ(proxy.Fire_##name(KESTNET_TL_FOR_EACH_COMMA(KESTNET_TEST_SAMPLE, __VA_ARGS__)), S_OK); \
   fired.push_back(LastFired(KESTNET_TL_NAME(name), *sink));
@@ -90,7 +81,6 @@ TEST_F(EventProxyTest, ResolveNameCompleteCarriesAnIntTextAndAVariantArray) {
     proxy.EventConnectionPoint().Unadvise(cookie);                            \
     CheckAgainstTypeInfo(library, IID_##interface, #interface, fired);        \
   }
-#define KESTNET_TEST_SKIP_DUAL(interface)
 
 struct Fired {
   const wchar_t* name;
@@ -109,22 +99,14 @@ void CheckAgainstTypeInfo(ITypeLib* p_library, REFIID p_iid, const char* p_inter
                           const std::vector<Fired>& p_fired) {
   ATL::CComPtr<ITypeInfo> info;
   ASSERT_EQ(p_library->GetTypeInfoOfGuid(p_iid, &info), S_OK) << p_interface;
-  TYPEATTR* attributes = nullptr;
-  ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
-  EXPECT_EQ(attributes->cFuncs, p_fired.size()) << p_interface;
-  info->ReleaseTypeAttr(attributes);
+  EXPECT_EQ(kestnet::testing::FunctionCount(info), p_fired.size()) << p_interface;
   for (const Fired& event : p_fired) {
     const std::string name(event.name, event.name + wcslen(event.name));
     LPOLESTR names[] = {const_cast<LPOLESTR>(event.name)};
     MEMBERID id = MEMBERID_NIL;
     ASSERT_EQ(info->GetIDsOfNames(names, 1, &id), S_OK) << p_interface << "::" << name;
     EXPECT_EQ(event.dispid, id) << p_interface << "::" << name;
-    FUNCDESC* function = nullptr;
-    for (UINT index = 0; info->GetFuncDesc(index, &function) == S_OK; ++index) {
-      if (function->memid == id) break;
-      info->ReleaseFuncDesc(function);
-      function = nullptr;
-    }
+    FUNCDESC* function = kestnet::testing::FindFunction(info, id, INVOKE_FUNC);
     ASSERT_NE(function, nullptr) << p_interface << "::" << name;
     std::vector<VARTYPE> declared;
     for (SHORT i = 0; i < function->cParams; ++i) declared.push_back(function->lprgelemdescParam[i].tdesc.vt);

@@ -238,66 +238,69 @@ TEST_F(MultiThreadedPointTest, ReleasingTheObjectEndsItsForwardedAdvisories) {
   EXPECT_EQ(Ticks(*sink), 0);
 }
 
-using AsyncEventTest = ProbeTest;
+// A plain probe with a sink advised on its events.
+class AsyncEventTest : public ProbeTest {
+ protected:
+  void SetUp() override {
+    ProbeTest::SetUp();
+    if (HasFatalFailure()) return;
+    probe_ = Make<CProbe>();
+    point_ = EventPoint(probe_);
+    ASSERT_EQ(point_->Advise(sink_, &cookie_), S_OK);
+    object_ = static_cast<CProbe*>(probe_.p);
+  }
+  void TearDown() override {
+    if (point_ != nullptr) point_->Unadvise(cookie_);
+    point_.Release();
+    probe_.Release();
+    ProbeTest::TearDown();
+  }
+
+  CComPtr<IProbe> probe_;
+  CComPtr<IConnectionPoint> point_;
+  CComPtr<RecordingSink> sink_ = RecordingSink::Create(IID_IProbeEvents);
+  DWORD cookie_ = 0;
+  CProbe* object_ = nullptr;
+};
 
 TEST_F(AsyncEventTest, ResultsPostedFromWorkersFireOnTheObjectsThreadInOrder) {
-  CComPtr<IProbe> probe = Make<CProbe>();
-  CComPtr<IConnectionPoint> point = EventPoint(probe);
-  auto sink = RecordingSink::Create(IID_IProbeEvents);
-  DWORD cookie = 0;
-  ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
-  auto* object = static_cast<CProbe*>(probe.p);
-
-  std::thread worker([object] {
+  std::thread worker([object = object_] {
     for (LONG i = 0; i < 5; ++i) EXPECT_TRUE(object->PostTick(i));
   });
   worker.join();
-  EXPECT_EQ(Ticks(*sink), 0);  // nothing runs until the apartment pumps
-  ASSERT_TRUE(PumpUntil([&] { return Ticks(*sink) == 5; }));
-  EXPECT_EQ(LastIndex(*sink), 4);
-  EXPECT_EQ(Thread(*sink), std::this_thread::get_id());
+  EXPECT_EQ(Ticks(*sink_), 0);  // nothing runs until the apartment pumps
+  ASSERT_TRUE(PumpUntil([&] { return Ticks(*sink_) == 5; }));
+  EXPECT_EQ(LastIndex(*sink_), 4);
+  EXPECT_EQ(Thread(*sink_), std::this_thread::get_id());
   EXPECT_EQ(Counters().recordsHandled.load(), 5);
   EXPECT_EQ(Counters().recordsDestroyed.load(), 5);
-  point->Unadvise(cookie);
 }
 
 TEST_F(AsyncEventTest, ARecordOfTheWrongClassIsIgnoredAndStillDeleted) {
-  CComPtr<IProbe> probe = Make<CProbe>();
-  CComPtr<IConnectionPoint> point = EventPoint(probe);
-  auto sink = RecordingSink::Create(IID_IProbeEvents);
-  DWORD cookie = 0;
-  ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
-  auto* object = static_cast<CProbe*>(probe.p);
-  ASSERT_TRUE(object->PostForeignRecord());
-  ASSERT_TRUE(object->PostTick(9));
+  ASSERT_TRUE(object_->PostForeignRecord());
+  ASSERT_TRUE(object_->PostTick(9));
   ASSERT_TRUE(PumpUntil([&] { return Counters().recordsHandled.load() == 2; }));
-  EXPECT_EQ(Ticks(*sink), 1);
-  EXPECT_EQ(LastIndex(*sink), 9);
+  EXPECT_EQ(Ticks(*sink_), 1);
+  EXPECT_EQ(LastIndex(*sink_), 9);
   EXPECT_EQ(Counters().recordsDestroyed.load(), 2);
-  point->Unadvise(cookie);
 }
 
 TEST_F(AsyncEventTest, AnEventPostedAfterTheWindowIsDestroyedNeverFires) {
-  CComPtr<IProbe> probe = Make<CProbe>();
-  CComPtr<IConnectionPoint> point = EventPoint(probe);
-  auto sink = RecordingSink::Create(IID_IProbeEvents);
-  DWORD cookie = 0;
-  ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
-  auto* object = static_cast<CProbe*>(probe.p);
-
-  ASSERT_TRUE(object->PostTick(1));  // queued before: dropped with the window
-  object->DestroyAsyncEventWindow();
-  EXPECT_FALSE(object->AsyncEventWindowExists());
-  std::thread worker([object] { EXPECT_FALSE(object->PostTick(2)); });
+  ASSERT_TRUE(object_->PostTick(1));  // queued before: dropped with the window
+  object_->DestroyAsyncEventWindow();
+  EXPECT_FALSE(object_->AsyncEventWindowExists());
+  std::thread worker([object = object_] { EXPECT_FALSE(object->PostTick(2)); });
   worker.join();
   PumpPending();
-  EXPECT_EQ(Ticks(*sink), 0);
+  EXPECT_EQ(Ticks(*sink_), 0);
   EXPECT_EQ(Counters().recordsHandled.load(), 0);
   EXPECT_EQ(Counters().recordsDestroyed.load(), 2);  // nothing lost, nothing delivered
-  point->Unadvise(cookie);
 }
 
-TEST_F(AsyncEventTest, RecordsStillQueuedWhenTheObjectGoesAreDeletedUndelivered) {
+// The hidden window alone, without a sink.
+using AsyncEventWindowTest = ProbeTest;
+
+TEST_F(AsyncEventWindowTest, RecordsStillQueuedWhenTheObjectGoesAreDeletedUndelivered) {
   CComPtr<IProbe> probe = Make<CProbe>();
   auto* object = static_cast<CProbe*>(probe.p);
   ASSERT_TRUE(object->PostTick(1));
@@ -320,7 +323,7 @@ class CountingWindow final : public KestBase::CAsyncEventMgrWnd {
   int handled = 0;
 };
 
-TEST_F(AsyncEventTest, TheMessageIsWmUserPlusOneWithTheEventIdAndOnlyOurRecordsAreHandled) {
+TEST_F(AsyncEventWindowTest, TheMessageIsWmUserPlusOneWithTheEventIdAndOnlyOurRecordsAreHandled) {
   CountingWindow window;
   ASSERT_NE(window.m_hWnd, nullptr);
   ASSERT_TRUE(window.PostAsyncEvent(7, new TickRecord(0)));

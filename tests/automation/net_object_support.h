@@ -110,6 +110,19 @@ class Outer final : public IUnknown {
 // open gate. At the end every object must be gone, and with them every
 // socket event thread.
 class NetObjectTest : public kestnet::testing::PrivateNetworkTest {
+ public:
+  // A new object of class T, made as its class factory makes it, as IDispatch.
+  template <class T>
+  static ATL::CComPtr<IDispatch> Make(T** object = nullptr) {
+    ATL::CComObject<T>* created = nullptr;
+    EXPECT_EQ(ATL::CComObject<T>::CreateInstance(&created), S_OK);
+    ATL::CComPtr<IDispatch> dispatch;
+    if (created == nullptr) return dispatch;
+    EXPECT_EQ(created->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+    if (object != nullptr) *object = created;
+    return dispatch;
+  }
+
  protected:
   void SetUp() override {
     PrivateNetworkTest::SetUp();
@@ -128,18 +141,6 @@ class NetObjectTest : public kestnet::testing::PrivateNetworkTest {
       EXPECT_TRUE(KestNet::SocketEventThread::WaitForAllThreadsToEnd(5000));
     }
     PrivateNetworkTest::TearDown();
-  }
-
-  // A new object of class T, made as its class factory makes it, as IDispatch.
-  template <class T>
-  ATL::CComPtr<IDispatch> Make(T** object = nullptr) {
-    ATL::CComObject<T>* created = nullptr;
-    EXPECT_EQ(ATL::CComObject<T>::CreateInstance(&created), S_OK);
-    ATL::CComPtr<IDispatch> dispatch;
-    if (created == nullptr) return dispatch;
-    EXPECT_EQ(created->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
-    if (object != nullptr) *object = created;
-    return dispatch;
   }
 
   template <typename Condition>
@@ -170,6 +171,18 @@ inline std::wstring FailureOf(IDispatch* object, const wchar_t* name, WORD flags
 inline HRESULT InvokeByDispid(IDispatch* object, DISPID dispid, WORD flags, VARIANT* result) {
   DISPPARAMS none{nullptr, nullptr, 0, 0};
   return object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &none, result, nullptr, nullptr);
+}
+
+// Each constant as a script reads it by its dispid: of type (VT_I2 or VT_I4)
+// and with its value.
+inline void ExpectConstants(IDispatch* object, VARTYPE type, std::vector<std::pair<DISPID, LONG>> constants) {
+  for (auto [dispid, value] : constants) {
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(InvokeByDispid(object, dispid, DISPATCH_PROPERTYGET, &result), S_OK) << dispid;
+    EXPECT_EQ(result.vt, type) << dispid;
+    EXPECT_EQ(type == VT_I2 ? result.iVal : result.lVal, value) << dispid;
+  }
 }
 
 inline VARIANT Short(SHORT value) {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 
+#include "automation/dns_object.h"
 #include "automation/ping_object.h"
 #include "platform/net/icmp_echo.h"
 #include "tests/automation/net_object_support.h"
@@ -133,18 +134,10 @@ TEST_F(PingObjectTest, DnsTimeoutTakesFiveHundredAndAboveWithNoUpperLimit) {
 }
 
 TEST_F(PingObjectTest, ConstantsReadThroughTheirDispidsWithErrorAndTimeoutCrossed) {
-  ATL::CComPtr<IDispatch> ping = MakePing();
   // PING_TIMEOUT (8) sits at dispid 11 and PING_ERROR (7) at dispid 17.
-  const std::pair<DISPID, SHORT> constants[] = {{4, 0},   {5, 1},   {6, 2},   {7, 3},   {8, 4},
-                                                {9, 5},   {10, 6},  {11, 8},  {12, 9},  {13, 10},
-                                                {14, 11}, {15, 12}, {16, 13}, {17, 7}};
-  for (auto [dispid, value] : constants) {
-    VARIANT result;
-    VariantInit(&result);
-    ASSERT_EQ(InvokeByDispid(ping, dispid, DISPATCH_PROPERTYGET, &result), S_OK) << dispid;
-    EXPECT_EQ(result.vt, VT_I2) << dispid;
-    EXPECT_EQ(result.iVal, value) << dispid;
-  }
+  ExpectConstants(MakePing(), VT_I2,
+                  {{4, 0}, {5, 1}, {6, 2}, {7, 3}, {8, 4}, {9, 5}, {10, 6}, {11, 8}, {12, 9}, {13, 10}, {14, 11},
+                   {15, 12}, {16, 13}, {17, 7}});
 }
 
 TEST_F(PingObjectTest, NullOutputPointersFailWithTheNullPointerError) {
@@ -380,24 +373,65 @@ TEST_F(PingObjectTest, BlockingPingThatNeverHearsBackGivesUpAfterItsWaitAndAbort
 
 // --- Log lines ------------------------------------------------------------------
 
-// The log lines need no echoes: no ICMP access is asked for.
-using PingObjectLogTest = NetObjectTest;
+// A refused setting logs its own words under the object's class name. The
+// objects are called directly: no echoes or servers are needed.
+struct RefusedSettingLog {
+  const char* object;
+  const char* logClass;
+  ATL::CComPtr<IDispatch> (*make)();
+  void (*refuse)(IDispatch* object);
+  std::vector<std::pair<unsigned, const char*>> lines;
+};
 
-TEST_F(PingObjectLogTest, RefusedDnsTimeoutSpeaksOfPositiveIntegers) {
-  constexpr const char* kClass = "KestNet::Ping";
-  kestnet::testing::LogCapture capture(kClass);
-  CPing* object = nullptr;
-  ATL::CComPtr<IDispatch> dispatch = Make(&object);
+void PrintTo(const RefusedSettingLog& setting, std::ostream* out) { *out << setting.object; }
+
+class RefusedSettingLogTest : public NetObjectTest, public ::testing::WithParamInterface<RefusedSettingLog> {};
+
+TEST_P(RefusedSettingLogTest, LogsTheObjectsOwnWords) {
+  const RefusedSettingLog& setting = GetParam();
+  kestnet::testing::LogCapture capture(setting.logClass);
+  ATL::CComPtr<IDispatch> object = setting.make();
   ASSERT_NE(object, nullptr);
-  IKestNetPing* ping = object;
-  ping->put_DNSTimeout(499);
-  ping->put_DNSTimeout(500);
-  dispatch.Release();
-  EXPECT_EQ(capture.TakeLines(),
-            (std::vector<kestnet::testing::LoggedLine>{
-                {kClass, 1, "put_Timeout():  Error - Timeouts must be positive integers (not <= 0 )"},
-                {kClass, 1, "put_DNSTimeout():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"}}));
+  setting.refuse(object);
+  object.Release();
+  std::vector<kestnet::testing::LoggedLine> expected;
+  for (const auto& [level, text] : setting.lines) expected.push_back({setting.logClass, level, text});
+  EXPECT_EQ(capture.TakeLines(), expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Objects, RefusedSettingLogTest,
+    ::testing::Values(
+        RefusedSettingLog{"DNS", "KestNetX::IDNS", [] { return NetObjectTest::Make<KestAXLib::CDNS>(); },
+                          [](IDispatch* object) {
+                            ATL::CComQIPtr<IKestNetDNS> dns(object);
+                            dns->put_Timeout(499);
+                            LONG timeout = 0;
+                            dns->get_Timeout(&timeout);
+                            dns->SetDNSServers(ATL::CComBSTR(L",,"), ATL::CComBSTR(L","));
+                            dns->SetDNSServers(ATL::CComBSTR(L"10.0.0.1"), ATL::CComBSTR(L"."));
+                          },
+                          {{3, "set_Timeout():  Setting timeout of <499>ms."},
+                           {1, "put_Timeout():  Error - Invalid Timeout Parameter.  Timeouts must be in the range of "
+                               "500 to 30000 ms."},
+                           {1, "put_Timeout():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"},
+                           {3, "get_Timeout():  Returning timeout of <7000>ms."},
+                           {3, "SetDNSServers():  Set the DNS servers to <,,>"},
+                           {3, "SetDNSServers():  Set the DNS servers to <,,>"},
+                           {1, "SetDNSServers():  Error - No Servers Defined."},
+                           {1, "SetDNSServers():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"},
+                           {3, "SetDNSServers():  Set the DNS servers to <10.0.0.1>"},
+                           {1, "SetDNSServers():  Error - You may be empty and you may not use a '.' as a delimiter."},
+                           {1, "SetDNSServers():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"}}},
+        RefusedSettingLog{"Ping", "KestNet::Ping", [] { return NetObjectTest::Make<CPing>(); },
+                          [](IDispatch* object) {
+                            ATL::CComQIPtr<IKestNetPing> ping(object);
+                            ping->put_DNSTimeout(499);
+                            ping->put_DNSTimeout(500);
+                          },
+                          {{1, "put_Timeout():  Error - Timeouts must be positive integers (not <= 0 )"},
+                           {1, "put_DNSTimeout():  Exception - INVALID_ARG_ERROR.  Extended Data = <>"}}}),
+    [](const ::testing::TestParamInfo<RefusedSettingLog>& p_case) { return std::string(p_case.param.object); });
 
 }  // namespace
 }  // namespace net_object_test
