@@ -1,12 +1,14 @@
 // What the automation tests share about the apartment their objects live in:
-// a gate that lets every call through (the trust gate has tests of its own)
-// and the pump that fires the objects' events.
+// a gate that lets every call through (the trust gate has tests of its own),
+// the pump that fires the objects' events, and an outer object that
+// aggregates one of them.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "automation/invoke_gate.h"
 #include "platform/com/com.h"
@@ -45,5 +47,35 @@ bool PumpUntil(Condition condition, std::chrono::milliseconds p_limit = std::chr
 inline void PumpFor(std::chrono::milliseconds p_span) {
   PumpUntil([] { return false; }, p_span);
 }
+
+// A minimal outer object that aggregates one inner object.
+class Outer final : public IUnknown {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IUnknown) {
+      *ppv = static_cast<IUnknown*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return inner_ != nullptr ? inner_->QueryInterface(riid, ppv) : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --references_;
+    if (left == 0) {
+      IUnknown* inner = std::exchange(inner_, nullptr);
+      if (inner != nullptr) inner->Release();
+      delete this;
+    }
+    return left;
+  }
+  // Where the class factory puts the inner object's own IUnknown.
+  void** InnerSlot() { return reinterpret_cast<void**>(&inner_); }
+
+ private:
+  ~Outer() = default;
+  ULONG references_ = 1;
+  IUnknown* inner_ = nullptr;
+};
 
 }  // namespace kestnet::testing

@@ -13,9 +13,6 @@
 #include "platform/registry/registry.h"
 #include "runtime/exceptions.h"
 #include "tests/automation/net_object_support.h"
-#include "tests/companions/sys_net_module.h"
-#include "tests/support/dnsmasq_server.h"
-#include "tests/support/scripted_udp_peer.h"
 
 namespace kestnet::companions::testing {
 // The companion module registers itself through the host's registrar; this
@@ -27,8 +24,6 @@ namespace net_object_test {
 namespace {
 
 using KestAXLib::CDNS;
-using kestnet::testing::DnsmasqOptions;
-using kestnet::testing::DnsmasqServer;
 using trust_test::CallByName;
 using trust_test::Long;
 using trust_test::Text;
@@ -40,7 +35,15 @@ struct Resolution {
   INT result = -1;
   std::wstring name;
   std::vector<std::wstring> addresses;
+  bool operator==(const Resolution&) const = default;
 };
+
+void PrintTo(const Resolution& resolution, std::ostream* out) {
+  *out << "result " << resolution.result << " for " << ::testing::PrintToString(resolution.name) << ": "
+       << ::testing::PrintToString(resolution.addresses);
+}
+
+constexpr INT kResolved = static_cast<INT>(KestNet::DNS_SUCCESS);
 
 Resolution ReadResolution(const FiredEvent& event) {
   Resolution resolution;
@@ -98,28 +101,8 @@ bool WaitForCacheEntry(const std::wstring& vendor, const std::wstring& name) {
   return false;
 }
 
-class DnsObjectTest : public NetObjectTest {
+class DnsObjectTest : public NetObjectWithServersTest {
  protected:
-  void TearDown() override {
-    m_server.Stop();
-    m_silentServer.Stop();
-    m_companion.Unload();
-    NetObjectTest::TearDown();
-  }
-
-  // dnsmasq on 127.0.0.53 answering hosts; skips when it is not installed.
-  void StartDnsmasq(std::vector<std::pair<std::string, std::string>> hosts, unsigned ttl = 0,
-                    std::vector<std::string> extraArguments = {}, std::string address = "127.0.0.53") {
-    if (DnsmasqServer::FindBinary().empty()) GTEST_SKIP() << "dnsmasq is not installed (Debian package dnsmasq-base).";
-    DnsmasqOptions options;
-    options.listenAddress = std::move(address);
-    options.hosts = std::move(hosts);
-    options.localTtl = ttl;
-    options.extraArguments = std::move(extraArguments);
-    std::string error;
-    ASSERT_TRUE(m_server.Start(options, error)) << error;
-  }
-
   // A server on address that takes every query and never answers.
   void StartSilentServer(const std::string& address) {
     std::string error;
@@ -129,9 +112,7 @@ class DnsObjectTest : public NetObjectTest {
   ATL::CComPtr<IDispatch> MakeDns() { return Make<CDNS>(); }
   // The object with sink advised on its events.
   ATL::CComPtr<IDispatch> MakeDns(ATL::CComPtr<RecordingSink>& sink) {
-    ATL::CComPtr<IDispatch> object = Make<CDNS>();
-    if (object != nullptr) sink = Connect(object, IID_IKestNetDNSEvents);
-    return object;
+    return MakeConnected<CDNS>(sink, IID_IKestNetDNSEvents);
   }
 
   static HRESULT SetServers(IDispatch* dns, const wchar_t* servers) {
@@ -146,15 +127,8 @@ class DnsObjectTest : public NetObjectTest {
 
   // Pumps until sink has count events; then the one resolution when count is 1.
   static std::vector<Resolution> AwaitResolutions(RecordingSink* sink, size_t count) {
-    EXPECT_TRUE(PumpUntil([&] { return sink->Count() >= count; }));
-    std::vector<Resolution> resolutions;
-    for (const FiredEvent& event : sink->Events()) resolutions.push_back(ReadResolution(event));
-    return resolutions;
+    return AwaitEvents(sink, count, ReadResolution);
   }
-
-  DnsmasqServer m_server;
-  kestnet::testing::ScriptedUdpPeer m_silentServer;
-  kestnet::companions::testing::SysNetModule m_companion;
 };
 
 // --- Properties and arguments ------------------------------------------------
@@ -250,11 +224,8 @@ TEST_F(DnsObjectTest, WithoutServersTheEventCarriesNoServersAndAnEmptyArray) {
   ATL::CComPtr<RecordingSink> sink;
   ATL::CComPtr<IDispatch> dns = MakeDns(sink);
   ASSERT_EQ(Resolve(dns, L"nowhere.test"), S_OK);
-  std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
-  ASSERT_EQ(resolutions.size(), 1u);
-  EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_ERROR_NO_SERVERS));
-  EXPECT_EQ(resolutions[0].name, L"nowhere.test");
-  EXPECT_TRUE(resolutions[0].addresses.empty());
+  EXPECT_EQ(AwaitResolutions(sink, 1),
+            (std::vector<Resolution>{{static_cast<INT>(KestNet::DNS_ERROR_NO_SERVERS), L"nowhere.test", {}}}));
 }
 
 TEST_F(DnsObjectTest, ANameFiresOneEventWithItsAddressesOnTheObjectsThread) {
@@ -266,7 +237,7 @@ TEST_F(DnsObjectTest, ANameFiresOneEventWithItsAddressesOnTheObjectsThread) {
   std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
   PumpFor(200ms);
   ASSERT_EQ(sink->Count(), 1u);
-  EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_SUCCESS));
+  EXPECT_EQ(resolutions[0].result, kResolved);
   EXPECT_EQ(resolutions[0].name, L"pair.kestnet.test");
   EXPECT_EQ(std::multiset<std::wstring>(resolutions[0].addresses.begin(), resolutions[0].addresses.end()),
             (std::multiset<std::wstring>{L"10.1.0.1", L"10.1.0.2"}));
@@ -282,7 +253,7 @@ TEST_F(DnsObjectTest, AnUnresolvableNameGivesAnEmptyArrayNotEmpty) {
   ASSERT_EQ(Resolve(dns, L"unknown.kestnet.test"), S_OK);
   std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
   ASSERT_EQ(resolutions.size(), 1u);
-  EXPECT_NE(resolutions[0].result, static_cast<INT>(KestNet::DNS_SUCCESS));
+  EXPECT_NE(resolutions[0].result, kResolved);
   EXPECT_EQ(resolutions[0].name, L"unknown.kestnet.test");
   EXPECT_TRUE(resolutions[0].addresses.empty());
 }
@@ -293,10 +264,7 @@ TEST_F(DnsObjectTest, AnAliasReportsOnlyTheAddressesNotTheCanonicalName) {
   ATL::CComPtr<IDispatch> dns = MakeDns(sink);
   ASSERT_EQ(SetServers(dns, L"127.0.0.53"), S_OK);
   ASSERT_EQ(Resolve(dns, L"alias.kestnet.test"), S_OK);
-  std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
-  ASSERT_EQ(resolutions.size(), 1u);
-  EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_SUCCESS));
-  EXPECT_EQ(resolutions[0].addresses, std::vector<std::wstring>{L"10.2.0.7"});
+  EXPECT_EQ(AwaitResolutions(sink, 1), (std::vector<Resolution>{{kResolved, L"alias.kestnet.test", {L"10.2.0.7"}}}));
 }
 
 TEST_F(DnsObjectTest, TwoServersWithTheDefaultDelimiterAreBothAsked) {
@@ -307,10 +275,7 @@ TEST_F(DnsObjectTest, TwoServersWithTheDefaultDelimiterAreBothAsked) {
   ATL::CComPtr<IDispatch> dns = MakeDns(sink);
   ASSERT_EQ(SetServers(dns, L"127.0.0.53, 127.0.0.54"), S_OK);
   ASSERT_EQ(Resolve(dns, L"second.kestnet.test"), S_OK);
-  std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
-  ASSERT_EQ(resolutions.size(), 1u);
-  EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_SUCCESS));
-  EXPECT_EQ(resolutions[0].addresses, std::vector<std::wstring>{L"10.3.0.3"});
+  EXPECT_EQ(AwaitResolutions(sink, 1), (std::vector<Resolution>{{kResolved, L"second.kestnet.test", {L"10.3.0.3"}}}));
   EXPECT_TRUE(m_silentServer.WaitForDatagrams(1, 2s)) << "the first server was not asked";
 }
 
@@ -321,10 +286,7 @@ TEST_F(DnsObjectTest, AnotherDelimiterAndABadEntryKeepThePreviousList) {
   ASSERT_EQ(CallByName(dns, L"SetDNSServers", DISPATCH_METHOD, {Text(L"127.0.0.9;127.0.0.53"), Text(L";")}), S_OK);
   EXPECT_EQ(FailureOf(dns, L"SetDNSServers", DISPATCH_METHOD, {Text(L"127.0.0.99, bogus")}), L"INVALID_ARG_ERROR");
   ASSERT_EQ(Resolve(dns, L"kept.kestnet.test"), S_OK);
-  std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
-  ASSERT_EQ(resolutions.size(), 1u);
-  EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_SUCCESS));
-  EXPECT_EQ(resolutions[0].addresses, std::vector<std::wstring>{L"10.3.0.4"});
+  EXPECT_EQ(AwaitResolutions(sink, 1), (std::vector<Resolution>{{kResolved, L"kept.kestnet.test", {L"10.3.0.4"}}}));
 }
 
 TEST_F(DnsObjectTest, TwoHundredNamesThroughOneObjectGiveTwoHundredEventsWithTheirAddresses) {
@@ -349,7 +311,7 @@ TEST_F(DnsObjectTest, TwoHundredNamesThroughOneObjectGiveTwoHundredEventsWithThe
   std::map<std::wstring, int> seen;
   for (const Resolution& resolution : resolutions) {
     seen[resolution.name]++;
-    EXPECT_EQ(resolution.result, static_cast<INT>(KestNet::DNS_SUCCESS)) << resolution.name;
+    EXPECT_EQ(resolution.result, kResolved) << resolution.name;
     EXPECT_EQ(resolution.addresses, std::vector<std::wstring>{expected[resolution.name]}) << resolution.name;
   }
   EXPECT_EQ(seen.size(), static_cast<size_t>(kNames));
@@ -391,7 +353,7 @@ TEST_F(DnsObjectTest, CacheAnswersUntilClearedAndFlagsPassTheirLow16Bits) {
   ASSERT_EQ(Resolve(dns, L"cached.kestnet.test"), S_OK);
   std::vector<Resolution> resolutions = AwaitResolutions(sink, 2);
   ASSERT_EQ(resolutions.size(), 2u);
-  EXPECT_EQ(resolutions[1].result, static_cast<INT>(KestNet::DNS_SUCCESS));
+  EXPECT_EQ(resolutions[1].result, kResolved);
   EXPECT_EQ(resolutions[1].addresses, std::vector<std::wstring>{L"10.5.0.5"});
 
   // Bits above the low 16 are not flags: this is ALWAYS_QUERY, which asks the missing server.
@@ -400,14 +362,14 @@ TEST_F(DnsObjectTest, CacheAnswersUntilClearedAndFlagsPassTheirLow16Bits) {
             S_OK);
   resolutions = AwaitResolutions(sink, 3);
   ASSERT_EQ(resolutions.size(), 3u);
-  EXPECT_NE(resolutions[2].result, static_cast<INT>(KestNet::DNS_SUCCESS));
+  EXPECT_NE(resolutions[2].result, kResolved);
   EXPECT_TRUE(resolutions[2].addresses.empty());
 
   ASSERT_EQ(CallByName(dns, L"ClearCache", DISPATCH_METHOD, {}), S_OK);
   ASSERT_EQ(Resolve(dns, L"cached.kestnet.test"), S_OK);
   resolutions = AwaitResolutions(sink, 4);
   ASSERT_EQ(resolutions.size(), 4u);
-  EXPECT_NE(resolutions[3].result, static_cast<INT>(KestNet::DNS_SUCCESS));
+  EXPECT_NE(resolutions[3].result, kResolved);
 }
 
 TEST_F(DnsObjectTest, ServersComeFromTheCompanionWhenTheScriptSetsNone) {
@@ -416,10 +378,7 @@ TEST_F(DnsObjectTest, ServersComeFromTheCompanionWhenTheScriptSetsNone) {
   ATL::CComPtr<RecordingSink> sink;
   ATL::CComPtr<IDispatch> dns = MakeDns(sink);
   ASSERT_EQ(Resolve(dns, L"machine.kestnet.test"), S_OK);
-  std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
-  ASSERT_EQ(resolutions.size(), 1u);
-  EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_SUCCESS));
-  EXPECT_EQ(resolutions[0].addresses, std::vector<std::wstring>{L"10.6.0.6"});
+  EXPECT_EQ(AwaitResolutions(sink, 1), (std::vector<Resolution>{{kResolved, L"machine.kestnet.test", {L"10.6.0.6"}}}));
 }
 
 TEST_F(DnsObjectTest, RecordsOfAnotherClassOrEventIdAreDroppedUnfired) {
@@ -462,12 +421,12 @@ TEST_F(DnsObjectTest, EachVendorIdKeepsACacheOfItsOwn) {
     std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
     return resolutions.empty() ? -1 : resolutions[0].result;
   };
-  ASSERT_EQ(resolveAs(L"Acme"), static_cast<INT>(KestNet::DNS_SUCCESS));
+  ASSERT_EQ(resolveAs(L"Acme"), kResolved);
   ASSERT_TRUE(WaitForCacheEntry(L"Acme", L"vendor.kestnet.test"));
   m_server.Stop();
   // With the server gone only a cache can answer: Acme's, not Other's.
-  EXPECT_NE(resolveAs(L"Other"), static_cast<INT>(KestNet::DNS_SUCCESS));
-  EXPECT_EQ(resolveAs(L"Acme"), static_cast<INT>(KestNet::DNS_SUCCESS));
+  EXPECT_NE(resolveAs(L"Other"), kResolved);
+  EXPECT_EQ(resolveAs(L"Acme"), kResolved);
 }
 
 TEST_F(DnsObjectTest, AnAggregatedObjectFiresItsEventsAndGoesWithItsOuterObject) {
@@ -479,9 +438,8 @@ TEST_F(DnsObjectTest, AnAggregatedObjectFiresItsEventsAndGoesWithItsOuterObject)
     ASSERT_EQ(outer->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dns)), S_OK);
     sink = Connect(dns, IID_IKestNetDNSEvents);
     ASSERT_EQ(Resolve(dns, L"nowhere.test"), S_OK);
-    std::vector<Resolution> resolutions = AwaitResolutions(sink, 1);
-    ASSERT_EQ(resolutions.size(), 1u);
-    EXPECT_EQ(resolutions[0].result, static_cast<INT>(KestNet::DNS_ERROR_NO_SERVERS));
+    EXPECT_EQ(AwaitResolutions(sink, 1),
+              (std::vector<Resolution>{{static_cast<INT>(KestNet::DNS_ERROR_NO_SERVERS), L"nowhere.test", {}}}));
   }
   outer->Release();
   EXPECT_EQ(sink->Count(), 1u);

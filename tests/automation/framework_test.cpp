@@ -257,39 +257,11 @@ TEST_F(GuardTest, ErrorInformationNamesTheClassProgIdWhenRegistered) {
 
 using CreationTest = ProbeTest;
 
-// A minimal outer object that aggregates a probe.
-class Outer final : public IUnknown {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown) {
-      *ppv = static_cast<IUnknown*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return inner_ != nullptr ? inner_->QueryInterface(riid, ppv) : E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --references_;
-    if (left == 0) {
-      IUnknown* inner = std::exchange(inner_, nullptr);
-      if (inner != nullptr) inner->Release();
-      delete this;
-    }
-    return left;
-  }
-  IUnknown*& Inner() { return inner_; }
-
- private:
-  ~Outer() = default;
-  ULONG references_ = 1;
-  IUnknown* inner_ = nullptr;
-};
+using kestnet::testing::Outer;
 
 TEST_F(CreationTest, AnAggregatedObjectAnswersThroughItsOuterObject) {
   Outer* outer = new Outer();
-  ASSERT_EQ(CProbe::_CreatorClass::CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(&outer->Inner())),
-            S_OK);
+  ASSERT_EQ(CProbe::_CreatorClass::CreateInstance(outer, IID_IUnknown, outer->InnerSlot()), S_OK);
   CComPtr<IProbe> probe;
   ASSERT_EQ(outer->QueryInterface(IID_IProbe, reinterpret_cast<void**>(&probe)), S_OK);
   ASSERT_EQ(probe->put_Count(3), S_OK);

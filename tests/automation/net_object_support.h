@@ -28,15 +28,22 @@
 #include "platform/com/com.h"
 #include "tests/automation/apartment_support.h"
 #include "tests/automation/trust_support.h"
+#include "tests/companions/sys_net_module.h"
+#include "tests/support/dnsmasq_server.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/private_network_test.h"
 #include "tests/support/recording_sink.h"
+#include "tests/support/scripted_udp_peer.h"
 
 namespace net_object_test {
 
 using namespace std::chrono_literals;
 
+using kestnet::testing::DnsmasqOptions;
+using kestnet::testing::DnsmasqServer;
 using kestnet::testing::MakeOpenGate;
+using kestnet::testing::Outer;
+using kestnet::testing::Short;
 using kestnet::testing::TextOf;
 
 using kestnet::testing::FiredEvent;
@@ -75,36 +82,6 @@ inline void ReleaseOnEvent(RecordingSink* sink, IUnknown* object) {
 
 // An event record of a class no object expects.
 class ForeignRecord final : public KestBase::CAsyncEventData {};
-
-// A minimal outer object that aggregates one inner object.
-class Outer final : public IUnknown {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown) {
-      *ppv = static_cast<IUnknown*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return inner_ != nullptr ? inner_->QueryInterface(riid, ppv) : E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --references_;
-    if (left == 0) {
-      IUnknown* inner = std::exchange(inner_, nullptr);
-      if (inner != nullptr) inner->Release();
-      delete this;
-    }
-    return left;
-  }
-  // Where the class factory puts the inner object's own IUnknown.
-  void** InnerSlot() { return reinterpret_cast<void**>(&inner_); }
-
- private:
-  ~Outer() = default;
-  ULONG references_ = 1;
-  IUnknown* inner_ = nullptr;
-};
 
 // A private namespace and home (PrivateNetworkTest), an apartment, and the
 // open gate. At the end every object must be gone, and with them every
@@ -152,6 +129,53 @@ class NetObjectTest : public kestnet::testing::PrivateNetworkTest {
   bool m_bComInitialized = false;
 };
 
+// NetObjectTest with what names need: dnsmasq, a server that takes every
+// query and never answers, and the companion that reports the machine's
+// servers. Each stops at the end.
+class NetObjectWithServersTest : public NetObjectTest {
+ protected:
+  void TearDown() override {
+    m_server.Stop();
+    m_silentServer.Stop();
+    m_companion.Unload();
+    NetObjectTest::TearDown();
+  }
+
+  // dnsmasq on 127.0.0.53 answering hosts; skips when it is not installed.
+  void StartDnsmasq(std::vector<std::pair<std::string, std::string>> hosts, unsigned ttl = 0,
+                    std::vector<std::string> extraArguments = {}, std::string address = "127.0.0.53") {
+    if (DnsmasqServer::FindBinary().empty()) GTEST_SKIP() << "dnsmasq is not installed (Debian package dnsmasq-base).";
+    DnsmasqOptions options;
+    options.listenAddress = std::move(address);
+    options.hosts = std::move(hosts);
+    options.localTtl = ttl;
+    options.extraArguments = std::move(extraArguments);
+    std::string error;
+    ASSERT_TRUE(m_server.Start(options, error)) << error;
+  }
+
+  // A new object of class T with sink advised on its events.
+  template <class T>
+  ATL::CComPtr<IDispatch> MakeConnected(ATL::CComPtr<RecordingSink>& sink, const IID& events) {
+    ATL::CComPtr<IDispatch> object = Make<T>();
+    if (object != nullptr) sink = Connect(object, events);
+    return object;
+  }
+
+  // Pumps until sink has count events; then every event read by read.
+  template <typename Read>
+  static auto AwaitEvents(RecordingSink* sink, size_t count, Read read) {
+    EXPECT_TRUE(PumpUntil([&] { return sink->Count() >= count; }));
+    std::vector<decltype(read(FiredEvent{}))> heard;
+    for (const FiredEvent& event : sink->Events()) heard.push_back(read(event));
+    return heard;
+  }
+
+  DnsmasqServer m_server;
+  kestnet::testing::ScriptedUdpPeer m_silentServer;
+  kestnet::companions::testing::SysNetModule m_companion;
+};
+
 // What a script sees of a failed call: DISP_E_EXCEPTION carrying E_FAIL and
 // the error name. Returns the name.
 inline std::wstring FailureOf(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT> arguments) {
@@ -185,12 +209,5 @@ inline void ExpectConstants(IDispatch* object, VARTYPE type, std::vector<std::pa
   }
 }
 
-inline VARIANT Short(SHORT value) {
-  VARIANT variant;
-  VariantInit(&variant);
-  variant.vt = VT_I2;
-  variant.iVal = value;
-  return variant;
-}
 
 }  // namespace net_object_test

@@ -11,16 +11,11 @@
 #include "automation/ping_object.h"
 #include "platform/net/icmp_echo.h"
 #include "tests/automation/net_object_support.h"
-#include "tests/companions/sys_net_module.h"
-#include "tests/support/dnsmasq_server.h"
-#include "tests/support/scripted_udp_peer.h"
 
 namespace net_object_test {
 namespace {
 
 using KestAXLib::CPing;
-using kestnet::testing::DnsmasqOptions;
-using kestnet::testing::DnsmasqServer;
 using trust_test::CallByName;
 using trust_test::Long;
 using trust_test::Text;
@@ -55,21 +50,14 @@ PingOutcome ReadOutcome(const FiredEvent& event) {
 }
 
 // Echo tests need ping or raw sockets, which the private namespace grants to root.
-class PingObjectTest : public NetObjectTest {
+class PingObjectTest : public NetObjectWithServersTest {
  protected:
   void SetUp() override {
-    NetObjectTest::SetUp();
+    NetObjectWithServersTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     const std::string problem = kestnet::platform::IcmpAccessProblem();
     if (!problem.empty()) GTEST_SKIP() << problem;
   }
-  void TearDown() override {
-    m_server.Stop();
-    m_silentServer.Stop();
-    m_companion.Unload();
-    NetObjectTest::TearDown();
-  }
-
   // The namespace drops every echo from now on: targets that never answer.
   static void IgnoreEchoes() {
     std::ofstream setting("/proc/sys/net/ipv4/icmp_echo_ignore_all");
@@ -86,9 +74,7 @@ class PingObjectTest : public NetObjectTest {
   ATL::CComPtr<IDispatch> MakePing() { return Make<CPing>(); }
   // The object with sink advised on its events.
   ATL::CComPtr<IDispatch> MakePing(ATL::CComPtr<RecordingSink>& sink) {
-    ATL::CComPtr<IDispatch> object = Make<CPing>();
-    if (object != nullptr) sink = Connect(object, IID_IKestNetPingEvents);
-    return object;
+    return MakeConnected<CPing>(sink, IID_IKestNetPingEvents);
   }
 
   static HRESULT Ping(IDispatch* ping, const wchar_t* target, SHORT ttl = 64, SHORT size = 32, LONG timeout = 2000) {
@@ -107,15 +93,8 @@ class PingObjectTest : public NetObjectTest {
   }
 
   static std::vector<PingOutcome> AwaitOutcomes(RecordingSink* sink, size_t count) {
-    EXPECT_TRUE(PumpUntil([&] { return sink->Count() >= count; }));
-    std::vector<PingOutcome> outcomes;
-    for (const FiredEvent& event : sink->Events()) outcomes.push_back(ReadOutcome(event));
-    return outcomes;
+    return AwaitEvents(sink, count, ReadOutcome);
   }
-
-  DnsmasqServer m_server;
-  kestnet::testing::ScriptedUdpPeer m_silentServer;
-  kestnet::companions::testing::SysNetModule m_companion;
 };
 
 // --- Properties and arguments ------------------------------------------------
@@ -241,11 +220,8 @@ TEST_F(PingObjectTest, FiftyConcurrentTargetsGiveFiftyEvents) {
 }
 
 TEST_F(PingObjectTest, ANameIsResolvedBeforeTheEcho) {
-  if (DnsmasqServer::FindBinary().empty()) GTEST_SKIP() << "dnsmasq is not installed (Debian package dnsmasq-base).";
-  DnsmasqOptions options;
-  options.hosts = {{"127.0.0.7", "loop.kestnet.test"}};
-  std::string error;
-  ASSERT_TRUE(m_server.Start(options, error)) << error;
+  StartDnsmasq({{"127.0.0.7", "loop.kestnet.test"}});
+  if (IsSkipped() || HasFatalFailure()) return;
   UseNameServer("127.0.0.53");
   ATL::CComPtr<RecordingSink> sink;
   ATL::CComPtr<IDispatch> ping = MakePing(sink);

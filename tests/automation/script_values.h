@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/com/atl_variant.h"
 #include "platform/com/com.h"
 
 namespace kestnet::testing {
@@ -19,13 +20,15 @@ inline VARIANT Text(std::wstring_view value) {
   return variant;
 }
 
-inline VARIANT Long(LONG value) {
-  VARIANT variant;
-  VariantInit(&variant);
-  variant.vt = VT_I4;
-  variant.lVal = value;
-  return variant;
+// The value as a plain VARIANT the caller owns.
+inline VARIANT Plain(ATL::CComVariant value) {
+  VARIANT plain;
+  VariantInit(&plain);
+  value.Detach(&plain);
+  return plain;
 }
+inline VARIANT Long(LONG value) { return Plain(ATL::CComVariant(value)); }   // VT_I4
+inline VARIANT Short(SHORT value) { return Plain(ATL::CComVariant(value)); }  // VT_I2
 
 // A null BSTR is the empty string, as for every BSTR.
 inline std::wstring TextOf(BSTR text) { return text == nullptr ? L"" : std::wstring(text, SysStringLen(text)); }

@@ -62,6 +62,9 @@ using kestnet::testing::TakeErrorDescription;
 using kestnet::testing::Text;
 using kestnet::testing::TextOf;
 
+// An event's dispid and result.
+using Outcome = std::pair<DISPID, LONG>;
+
 // One event as the script heard it.
 struct HeardEvent {
   DISPID dispid = 0;
@@ -208,6 +211,19 @@ class TcpObject {
 
   bool WaitForEvents(size_t count, std::chrono::milliseconds limit = 10s) {
     return PumpUntil([&] { return sink_.Events().size() >= count; }, limit);
+  }
+  // count events came, and no other within linger after them.
+  ::testing::AssertionResult HeardExactly(size_t count, std::chrono::milliseconds linger = 100ms) {
+    const bool came = WaitForEvents(count);
+    PumpFor(linger);
+    const size_t heard = sink_.Events().size();
+    if (came && heard == count) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << heard << " events heard, " << count << " expected";
+  }
+  // The dispid and result of event i.
+  Outcome Heard(size_t i) {
+    const std::vector<HeardEvent> events = sink_.Events();
+    return i < events.size() ? Outcome(events[i].dispid, events[i].result) : Outcome(DISPID_UNKNOWN, -1);
   }
 
  private:
@@ -361,11 +377,8 @@ TEST_F(TcpClientSocketObjectTest, DefaultSourceInterfaceIsTheEventInterface) {
 TEST_F(TcpClientSocketObjectTest, CloseOfAFreshObjectFiresOnCloseZero) {
   TcpObject tcp;
   EXPECT_EQ(tcp.Close().hr, S_OK);
-  ASSERT_TRUE(tcp.WaitForEvents(1));
-  PumpFor(50ms);
-  ASSERT_EQ(tcp.Sink().Events().size(), 1u);
-  EXPECT_EQ(tcp.Sink().Events()[0].dispid, kDispOnClose);
-  EXPECT_EQ(tcp.Sink().Events()[0].result, 0);
+  ASSERT_TRUE(tcp.HeardExactly(1, 50ms));
+  EXPECT_EQ(tcp.Heard(0), Outcome(kDispOnClose, 0));
   EXPECT_EQ(tcp.Sink().Events()[0].thread, std::this_thread::get_id());
   EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
 }
@@ -386,11 +399,8 @@ TEST_F(TcpClientSocketObjectTest, ConnectToAListenerFiresOnConnectThenCloseFires
   EXPECT_TRUE(accepted.Valid());
 
   ASSERT_EQ(tcp.Close().hr, S_OK);
-  ASSERT_TRUE(tcp.WaitForEvents(2));
-  PumpFor(100ms);
-  ASSERT_EQ(tcp.Sink().Events().size(), 2u);
-  EXPECT_EQ(tcp.Sink().Events()[1].dispid, kDispOnClose);
-  EXPECT_EQ(tcp.Sink().Events()[1].result, 0);
+  ASSERT_TRUE(tcp.HeardExactly(2));
+  EXPECT_EQ(tcp.Heard(1), Outcome(kDispOnClose, 0));
   EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
   EXPECT_EQ(tcp.Sink().Malformed(), 0);
 }
@@ -425,11 +435,8 @@ TEST_F(TcpClientSocketObjectTest, RefusedConnectionFiresOneFailedOnConnectAndThe
 
   // The failed attempt's socket is not reused and its end is not reported.
   ASSERT_EQ(tcp.Connect(L"127.0.0.1", server.Port()).hr, S_OK);
-  ASSERT_TRUE(tcp.WaitForEvents(2));
-  PumpFor(100ms);
-  ASSERT_EQ(tcp.Sink().Events().size(), 2u);
-  EXPECT_EQ(tcp.Sink().Events()[1].dispid, kDispOnConnect);
-  EXPECT_EQ(tcp.Sink().Events()[1].result, 0);
+  ASSERT_TRUE(tcp.HeardExactly(2));
+  EXPECT_EQ(tcp.Heard(1), Outcome(kDispOnConnect, 0));
   EXPECT_EQ(tcp.Sink().Events()[1].targetAddress, L"127.0.0.1");
   EXPECT_EQ(tcp.Sink().Count(kDispOnClose), 0u);
   EXPECT_TRUE(server.Accept().Valid());
@@ -462,11 +469,8 @@ TEST_F(TcpClientSocketObjectTest, PeerThatClosesFiresOnCloseAndLeavesTheObjectId
   Descriptor accepted = server.Accept();
   ASSERT_TRUE(accepted.Valid());
   accepted.Reset();
-  ASSERT_TRUE(tcp.WaitForEvents(2));
-  PumpFor(100ms);
-  ASSERT_EQ(tcp.Sink().Events().size(), 2u);
-  EXPECT_EQ(tcp.Sink().Events()[1].dispid, kDispOnClose);
-  EXPECT_EQ(tcp.Sink().Events()[1].result, 0);
+  ASSERT_TRUE(tcp.HeardExactly(2));
+  EXPECT_EQ(tcp.Heard(1), Outcome(kDispOnClose, 0));
   EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
   // And Close of the idle object answers once more with OnClose(0).
   EXPECT_EQ(tcp.Close().hr, S_OK);
@@ -514,9 +518,7 @@ TEST_F(TcpClientSocketObjectTest, WhatAPeerSendsIsDroppedAndTheConnectionLastsUn
   EXPECT_LE(tcp.Object().BytesHeldFromPeer(), KestNet::TcpNonBlockingLineSocket::kChunkSize);
   EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateConnected);
   ASSERT_EQ(tcp.Close().hr, S_OK);
-  ASSERT_TRUE(tcp.WaitForEvents(2));
-  PumpFor(50ms);
-  EXPECT_EQ(tcp.Sink().Events().size(), 2u);
+  EXPECT_TRUE(tcp.HeardExactly(2, 50ms));
 }
 
 TEST_F(TcpClientSocketObjectTest, PeerThatResetsFiresOnCloseWithTheTimeoutCode) {
@@ -527,11 +529,8 @@ TEST_F(TcpClientSocketObjectTest, PeerThatResetsFiresOnCloseWithTheTimeoutCode) 
   Descriptor accepted = server.Accept();
   ASSERT_TRUE(accepted.Valid());
   KestNet::testing::ResetConnection(accepted);
-  ASSERT_TRUE(tcp.WaitForEvents(2));
-  PumpFor(50ms);
-  ASSERT_EQ(tcp.Sink().Events().size(), 2u);
-  EXPECT_EQ(tcp.Sink().Events()[1].dispid, kDispOnClose);
-  EXPECT_EQ(tcp.Sink().Events()[1].result, static_cast<LONG>(KestNet::SOCKET_TIMEOUT));
+  ASSERT_TRUE(tcp.HeardExactly(2, 50ms));
+  EXPECT_EQ(tcp.Heard(1), Outcome(kDispOnClose, static_cast<LONG>(KestNet::SOCKET_TIMEOUT)));
 }
 
 TEST_F(TcpClientSocketObjectTest, ReleasingAConnectedObjectFiresNothingAndStopsItsThreads) {
@@ -660,9 +659,7 @@ TEST_F(TcpClientSocketObjectNetworkTest, SecondConnectWhilePendingIsRefusedAndCl
   EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateConnectPending);
 
   ASSERT_EQ(tcp.Close().hr, S_OK);
-  ASSERT_TRUE(tcp.WaitForEvents(1));
-  PumpFor(100ms);
-  ASSERT_EQ(tcp.Sink().Events().size(), 1u);
+  ASSERT_TRUE(tcp.HeardExactly(1));
   EXPECT_EQ(tcp.Sink().Events()[0].dispid, kDispOnClose);
   EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
 }
@@ -688,11 +685,8 @@ TEST_F(TcpClientSocketObjectNetworkTest, ConnectThatCannotStartFailsAtOnceAndLea
   EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
 
   ASSERT_EQ(tcp.Connect(L"127.0.0.1", server.Port()).hr, S_OK);
-  ASSERT_TRUE(tcp.WaitForEvents(1));
-  PumpFor(100ms);
-  ASSERT_EQ(tcp.Sink().Events().size(), 1u);
-  EXPECT_EQ(tcp.Sink().Events()[0].dispid, kDispOnConnect);
-  EXPECT_EQ(tcp.Sink().Events()[0].result, 0);
+  ASSERT_TRUE(tcp.HeardExactly(1));
+  EXPECT_EQ(tcp.Heard(0), Outcome(kDispOnConnect, 0));
 }
 
 TEST_F(TcpClientSocketObjectNetworkTest, BlockingTestThatCannotStartFailsAndTheNextTestWorks) {
@@ -753,9 +747,7 @@ TEST_F(TcpClientSocketObjectDnsTest, ConnectByNameReportsTheNameAndTheAddressItR
   Descriptor accepted = listener.Accept();
   EXPECT_TRUE(accepted.Valid());
   ASSERT_EQ(tcp.Close().hr, S_OK);
-  ASSERT_TRUE(tcp.WaitForEvents(2));
-  PumpFor(50ms);
-  EXPECT_EQ(tcp.Sink().Events().size(), 2u);
+  EXPECT_TRUE(tcp.HeardExactly(2, 50ms));
 }
 
 TEST_F(TcpClientSocketObjectDnsTest, ConnectToANameThatDoesNotResolveFiresOneFailedOnConnect) {
@@ -781,9 +773,7 @@ TEST_F(TcpClientSocketObjectDnsTest, CloseWhileTheNameResolvesEndsTheAttemptWith
   ASSERT_EQ(tcp.Connect(L"slow.test", 80).hr, S_OK);
   EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateConnectPending);
   ASSERT_EQ(tcp.Close().hr, S_OK);
-  ASSERT_TRUE(tcp.WaitForEvents(1));
-  PumpFor(100ms);
-  ASSERT_EQ(tcp.Sink().Events().size(), 1u);
+  ASSERT_TRUE(tcp.HeardExactly(1));
   EXPECT_EQ(tcp.Sink().Events()[0].dispid, kDispOnClose);
   EXPECT_EQ(tcp.State(), KestAXLib::kTcpStateIdle);
 }

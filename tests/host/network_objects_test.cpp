@@ -2,10 +2,6 @@
 // verbs and scripts run as separate processes against the registered module,
 // inside a private network namespace with dnsmasq as the DNS server and
 // listeners of the test on loopback.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <regex>
@@ -18,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/host/kestnet_process.h"
+#include "tests/net/sockets/socket_test_support.h"
 #include "tests/support/dnsmasq_server.h"
 #include "tests/support/network_namespace.h"
 
@@ -35,44 +32,6 @@ std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-// A TCP listener on 127.0.0.1 with a port the kernel chose; connections wait
-// in its backlog, which is all a connect test needs.
-class LoopbackListener {
- public:
-  LoopbackListener() {
-    m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(m_socket, 16) != 0 || ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      return;
-    }
-    m_port = ntohs(address.sin_port);
-  }
-  ~LoopbackListener() {
-    if (m_socket >= 0) ::close(m_socket);
-  }
-  LoopbackListener(const LoopbackListener&) = delete;
-  LoopbackListener& operator=(const LoopbackListener&) = delete;
-  int Port() const { return m_port; }
-
- private:
-  int m_socket = -1;
-  int m_port = 0;
-};
-
-// A port on 127.0.0.1 that nothing listens on: bound, then released.
-int ClosedLoopbackPort() {
-  int port = 0;
-  {
-    LoopbackListener probe;
-    port = probe.Port();
-  }
-  return port;
 }
 
 class NetworkObjectsTest : public KestnetTest {
@@ -154,8 +113,8 @@ TEST_F(NetworkObjectsTest, ResolveVerbPrintsEveryNameAndSucceedsOnlyWhenAllResol
 
 TEST_F(NetworkObjectsTest, TcptestVerbTellsAnAcceptedPortFromARefusedOne) {
   StartDns({{"127.0.0.1", "loop.kestnet.test"}});
-  LoopbackListener listener;
-  ASSERT_NE(listener.Port(), 0);
+  KestNet::testing::LoopbackServer listener;
+  ASSERT_NE(listener.Port(), 0u);
   std::string port = std::to_string(listener.Port());
 
   ProcessResult accepted = Kestnet({"tcptest", "127.0.0.1", port});
@@ -167,7 +126,7 @@ TEST_F(NetworkObjectsTest, TcptestVerbTellsAnAcceptedPortFromARefusedOne) {
   EXPECT_EQ(byName.exitCode, 0) << byName.err;
   EXPECT_EQ(byName.out, "loop.kestnet.test port " + port + ": connected to 127.0.0.1\n");
 
-  std::string closed = std::to_string(ClosedLoopbackPort());
+  std::string closed = std::to_string(KestNet::testing::ClosedLoopbackPort());
   ProcessResult refused = Kestnet({"tcptest", "127.0.0.1", closed, "--timeout", "3000"});
   EXPECT_EQ(refused.exitCode, 1);
   // The socket layer reports a refusal as a generic error, as it always has.
@@ -244,10 +203,10 @@ TEST_F(NetworkObjectsTest, AScriptPingingFiftyTargetsAtOnceHearsFiftyEvents) {
 TEST_F(NetworkObjectsTest, QuickstartExamplePrintsEachEventAsItArrives) {
   StartDns({{"127.0.0.10", "www.kestnet.test"}, {"127.0.0.11", "mail.kestnet.test"},
             {"127.0.0.12", "mail.kestnet.test"}});
-  LoopbackListener listener;
-  ASSERT_NE(listener.Port(), 0);
+  KestNet::testing::LoopbackServer listener;
+  ASSERT_NE(listener.Port(), 0u);
   std::string open = "127.0.0.1:" + std::to_string(listener.Port());
-  std::string closed = "127.0.0.1:" + std::to_string(ClosedLoopbackPort());
+  std::string closed = "127.0.0.1:" + std::to_string(KestNet::testing::ClosedLoopbackPort());
   ProcessResult run = Kestnet({"run", std::string(KESTNET_EXAMPLES_DIR) + "/quickstart.js", "--server", "127.0.0.53",
                                "--tcp", open, "--tcp", closed, "www.kestnet.test", "mail.kestnet.test",
                                "missing.kestnet.test"});

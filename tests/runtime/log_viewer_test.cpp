@@ -321,23 +321,17 @@ TEST_F(LogViewerTest, BadUsageIsRefusedWithStatus2) {
   }
 }
 
-TEST_F(LogViewerTest, ReloadWithoutARingSaysSoAndFails) {
-  ChildProcess reload({m_kestnet, "log", "--reload"});
-  ASSERT_TRUE(reload.Started());
-  const int status = reload.Wait();
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-  EXPECT_EQ(reload.ErrorOutput(),
-            "kestnet log: no log ring exists (no process of this scope holds one open)\n");
-}
-
-TEST_F(LogViewerTest, WithoutARingItSaysSoAndFails) {
-  ChildProcess viewer({m_kestnet, "log"});
-  ASSERT_TRUE(viewer.Started());
-  EXPECT_TRUE(viewer.ReadAllLines().empty());
-  const int status = viewer.Wait();
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-  EXPECT_EQ(viewer.ErrorOutput(),
-            "kestnet log: no log ring exists (no process of this scope holds one open)\n");
+TEST_F(LogViewerTest, ViewingOrReloadingWithoutARingSaysSoAndFails) {
+  for (const char* verb : {"", "--reload"}) {
+    std::vector<std::string> argv = {m_kestnet, "log"};
+    if (*verb != '\0') argv.push_back(verb);
+    ChildProcess viewer(argv);
+    ASSERT_TRUE(viewer.Started());
+    EXPECT_TRUE(viewer.ReadAllLines().empty()) << verb;
+    const int status = viewer.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << verb;
+    EXPECT_EQ(viewer.ErrorOutput(), "kestnet log: no log ring exists (no process of this scope holds one open)\n");
+  }
 }
 
 TEST_F(LogViewerTest, ControlCharactersInMessagesAreShownEscaped) {

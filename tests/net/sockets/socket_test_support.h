@@ -231,8 +231,23 @@ class NotificationLog {
   std::vector<Notification> m_notifications;
 };
 
+// What the recording listeners share: each notification is recorded in log,
+// then action (if any) runs inside it.
+class NotificationRecorder {
+ public:
+  NotificationLog log;
+  // Called inside the notification of that kind, after it was recorded.
+  std::function<void(const std::string&)> action;
+
+ protected:
+  void Handle(const std::string& p_kind, DWORD p_result) {
+    log.Add(p_kind, p_result);
+    if (action) action(p_kind);
+  }
+};
+
 // A TCP socket listener that records and optionally acts inside a notification.
-class RecordingTcpListener : public TcpNonBlockingSocketListener {
+class RecordingTcpListener : public TcpNonBlockingSocketListener, public NotificationRecorder {
  public:
   virtual ~RecordingTcpListener() = default;
   void OnAccept(DWORD_PTR, DWORD p_dwResult) override { Handle("accept", p_dwResult); }
@@ -241,21 +256,9 @@ class RecordingTcpListener : public TcpNonBlockingSocketListener {
   void OnOutOfBandData(DWORD_PTR, DWORD p_dwResult) override { Handle("oob", p_dwResult); }
   void OnReceive(DWORD_PTR, DWORD p_dwResult) override { Handle("receive", p_dwResult); }
   void OnSend(DWORD_PTR, DWORD p_dwResult) override { Handle("send", p_dwResult); }
-
-  NotificationLog log;
-  // Called inside the notification of that kind, after it was recorded.
-  std::function<void(const std::string&)> action;
-
- private:
-  void Handle(const std::string& p_kind, DWORD p_result) {
-    log.Add(p_kind, p_result);
-    if (action) {
-      action(p_kind);
-    }
-  }
 };
 
-class RecordingLineListener : public TcpNonBlockingLineSocketListener {
+class RecordingLineListener : public TcpNonBlockingLineSocketListener, public NotificationRecorder {
  public:
   virtual ~RecordingLineListener() = default;
   void OnAccept(TcpNonBlockingLineSocket*, DWORD p_dwResult) override { Handle("accept", p_dwResult); }
@@ -279,17 +282,7 @@ class RecordingLineListener : public TcpNonBlockingLineSocketListener {
     return m_lines;
   }
 
-  NotificationLog log;
-  std::function<void(const std::string&)> action;
-
  private:
-  void Handle(const std::string& p_kind, DWORD p_result) {
-    log.Add(p_kind, p_result);
-    if (action) {
-      action(p_kind);
-    }
-  }
-
   std::mutex m_linesMutex;
   std::vector<std::string> m_lines;
 };

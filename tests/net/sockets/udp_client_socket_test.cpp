@@ -13,23 +13,12 @@
 namespace KestNet::testing {
 namespace {
 
-class RecordingUdpListener : public UdpNonBlockingSocketListener {
+class RecordingUdpListener : public UdpNonBlockingSocketListener, public NotificationRecorder {
  public:
   virtual ~RecordingUdpListener() = default;
   void OnReceive(DWORD_PTR, DWORD p_dwResult) override { Handle("receive", p_dwResult); }
   void OnSend(DWORD_PTR, DWORD p_dwResult) override { Handle("send", p_dwResult); }
   void OnClose(DWORD_PTR, DWORD p_dwResult) override { Handle("close", p_dwResult); }
-
-  NotificationLog log;
-  std::function<void(const std::string&)> action;
-
- private:
-  void Handle(const std::string& p_kind, DWORD p_result) {
-    log.Add(p_kind, p_result);
-    if (action) {
-      action(p_kind);
-    }
-  }
 };
 
 class UdpClientSocketTest : public SocketLayerTest {

@@ -40,6 +40,22 @@ bool WriteNetworkSysctl(const std::string& p_relativePath, const std::string& p_
   return static_cast<bool>(file);
 }
 
+// Sends an ICMP message (its checksum filled in) from a raw socket to 127.0.0.1.
+void SendToLoopback(int p_fd, std::vector<BYTE>& p_message) {
+  p_message[2] = p_message[3] = 0;
+  uint32_t sum = 0;
+  for (size_t i = 0; i + 1 < p_message.size(); i += 2) sum += static_cast<uint32_t>(p_message[i] << 8 | p_message[i + 1]);
+  if (p_message.size() % 2 != 0) sum += static_cast<uint32_t>(p_message.back() << 8);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  p_message[2] = static_cast<BYTE>(~sum >> 8);
+  p_message[3] = static_cast<BYTE>(~sum);
+  sockaddr_in destination{};
+  destination.sin_family = AF_INET;
+  destination.sin_addr.s_addr = Address("127.0.0.1");
+  (void)::sendto(p_fd, p_message.data(), p_message.size(), 0, reinterpret_cast<sockaddr*>(&destination),
+                 sizeof(destination));
+}
+
 // Room for one reply, the largest payload and an ICMP header.
 using ReplyBuffer = std::array<ULONG_PTR, 1540 / sizeof(ULONG_PTR)>;
 
@@ -175,20 +191,7 @@ class ForeignIcmpSender {
   }
 
  private:
-  void Send(std::vector<BYTE>& p_message) {
-    p_message[2] = p_message[3] = 0;
-    uint32_t sum = 0;
-    for (size_t i = 0; i + 1 < p_message.size(); i += 2) sum += static_cast<uint32_t>(p_message[i] << 8 | p_message[i + 1]);
-    if (p_message.size() % 2 != 0) sum += static_cast<uint32_t>(p_message.back() << 8);
-    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-    p_message[2] = static_cast<BYTE>(~sum >> 8);
-    p_message[3] = static_cast<BYTE>(~sum);
-    sockaddr_in destination{};
-    destination.sin_family = AF_INET;
-    destination.sin_addr.s_addr = Address("127.0.0.1");
-    (void)::sendto(m_fd, p_message.data(), p_message.size(), 0, reinterpret_cast<sockaddr*>(&destination),
-                   sizeof(destination));
-  }
+  void Send(std::vector<BYTE>& p_message) { SendToLoopback(m_fd, p_message); }
 
   int m_fd;
 };
@@ -254,19 +257,8 @@ class LateResponder {
       // and payload stay as sent.
       std::vector<BYTE> reply(packet.begin() + static_cast<long>(headerLength), packet.begin() + received);
       reply[0] = 0;
-      reply[2] = reply[3] = 0;
-      uint32_t sum = 0;
-      for (size_t i = 0; i + 1 < reply.size(); i += 2) sum += static_cast<uint32_t>(reply[i] << 8 | reply[i + 1]);
-      if (reply.size() % 2 != 0) sum += static_cast<uint32_t>(reply.back() << 8);
-      while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-      reply[2] = static_cast<BYTE>(~sum >> 8);
-      reply[3] = static_cast<BYTE>(~sum);
       if (m_answered.load() == 0) std::this_thread::sleep_for(m_firstReplyDelay);
-      sockaddr_in destination{};
-      destination.sin_family = AF_INET;
-      destination.sin_addr.s_addr = Address("127.0.0.1");
-      (void)::sendto(m_fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&destination),
-                     sizeof(destination));
+      SendToLoopback(m_fd, reply);
       ++m_answered;
     }
   }

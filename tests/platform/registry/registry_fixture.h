@@ -55,25 +55,16 @@ class RegistryTest : public ::testing::Test {
     while (!text.empty() && text.back() == L'\0') text.pop_back();
     return text;
   }
-  std::vector<std::wstring> SubkeyNames(HKEY key) {
+  std::vector<std::wstring> SubkeyNames(HKEY key) { return NamesOf(key, &RegEnumKeyExW); }
+  std::vector<std::wstring> ValueNames(HKEY key) { return NamesOf(key, &RegEnumValueW); }
+  // Every name enumerate (RegEnumKeyExW or RegEnumValueW) lists under key.
+  template <typename Enumerate>
+  static std::vector<std::wstring> NamesOf(HKEY key, Enumerate enumerate) {
     std::vector<std::wstring> names;
     for (DWORD index = 0;; ++index) {
       wchar_t name[256];
       DWORD length = 256;
-      const LONG rc = RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-      if (rc == ERROR_NO_MORE_ITEMS) break;
-      EXPECT_EQ(rc, ERROR_SUCCESS);
-      if (rc != ERROR_SUCCESS) break;
-      names.emplace_back(name, length);
-    }
-    return names;
-  }
-  std::vector<std::wstring> ValueNames(HKEY key) {
-    std::vector<std::wstring> names;
-    for (DWORD index = 0;; ++index) {
-      wchar_t name[256];
-      DWORD length = 256;
-      const LONG rc = RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+      const LONG rc = enumerate(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
       if (rc == ERROR_NO_MORE_ITEMS) break;
       EXPECT_EQ(rc, ERROR_SUCCESS);
       if (rc != ERROR_SUCCESS) break;

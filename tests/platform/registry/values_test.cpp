@@ -17,25 +17,20 @@ struct RawValue {
   std::vector<BYTE> bytes;
 };
 
-RawValue QueryW(HKEY key, const wchar_t* name) {
+// The value as query (RegQueryValueExW or RegQueryValueExA) reads it: its
+// size first, then its bytes.
+template <typename Query, typename Char>
+RawValue QueryWith(Query query, HKEY key, const Char* name) {
   RawValue value;
   DWORD size = 0;
-  EXPECT_EQ(RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(query(key, name, nullptr, &value.type, nullptr, &size), ERROR_SUCCESS);
   value.bytes.resize(size);
-  EXPECT_EQ(RegQueryValueExW(key, name, nullptr, &value.type, value.bytes.data(), &size), ERROR_SUCCESS);
+  EXPECT_EQ(query(key, name, nullptr, &value.type, value.bytes.data(), &size), ERROR_SUCCESS);
   value.bytes.resize(size);
   return value;
 }
-
-RawValue QueryA(HKEY key, const char* name) {
-  RawValue value;
-  DWORD size = 0;
-  EXPECT_EQ(RegQueryValueExA(key, name, nullptr, &value.type, nullptr, &size), ERROR_SUCCESS);
-  value.bytes.resize(size);
-  EXPECT_EQ(RegQueryValueExA(key, name, nullptr, &value.type, value.bytes.data(), &size), ERROR_SUCCESS);
-  value.bytes.resize(size);
-  return value;
-}
+RawValue QueryW(HKEY key, const wchar_t* name) { return QueryWith(&RegQueryValueExW, key, name); }
+RawValue QueryA(HKEY key, const char* name) { return QueryWith(&RegQueryValueExA, key, name); }
 
 template <typename T>
 std::vector<BYTE> BytesOf(const T* data, std::size_t count) {

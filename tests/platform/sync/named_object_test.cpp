@@ -21,7 +21,35 @@
 namespace kestnet::testing {
 namespace {
 
-using NamedObjectTest = IsolatedHome;
+class NamedObjectTest : public IsolatedHome {
+ protected:
+  enum class Held { kOwnedMutex, kSetEvent };
+
+  void TearDown() override {
+    if (holderReady_ != nullptr) CloseHandle(holderReady_);
+    IsolatedHome::TearDown();
+  }
+
+  // A child process that creates name as held, says so, and waits to be
+  // killed. Returns once the object exists. The test keeps holding an object
+  // of its own meanwhile: a forked child shares the parent's hold on the
+  // object directory, which goes with the parent's last handle.
+  pid_t ForkHolder(Held held, const wchar_t* name) {
+    HANDLE ready = holderReady_ = CreateEventW(nullptr, TRUE, FALSE, L"holder ready");
+    pid_t child = Fork([held, name] {
+      HANDLE object = held == Held::kOwnedMutex ? CreateMutexW(nullptr, TRUE, name)
+                                                : CreateEventW(nullptr, TRUE, TRUE, name);
+      HANDLE signal = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"holder ready");
+      if (object == nullptr || signal == nullptr) return 1;
+      SetEvent(signal);
+      for (;;) pause();
+    });
+    EXPECT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+    return child;
+  }
+
+  HANDLE holderReady_ = nullptr;
+};
 
 TEST_F(NamedObjectTest, CreatingAnExistingNameOpensItAndSaysSo) {
   HANDLE first = CreateEventW(nullptr, TRUE, FALSE, L"Kest:Event\\One two");
@@ -290,15 +318,8 @@ TEST_F(NamedObjectTest, EventSetInAnotherProcessWakesAWaiter) {
 }
 
 TEST_F(NamedObjectTest, MutexOfAKilledProcessIsObtainedAsAbandoned) {
-  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"holder ready");
-  pid_t child = Fork([] {
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\held mutex");
-    HANDLE signal = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"holder ready");
-    if (mutex == nullptr || signal == nullptr) return 1;
-    SetEvent(signal);
-    for (;;) pause();
-  });
-  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+  pid_t child = ForkHolder(Held::kOwnedMutex, L"Global\\held mutex");
+  HANDLE unsignalled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"Global\\held mutex");
   ASSERT_NE(mutex, nullptr);
   EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_TIMEOUT);
@@ -306,8 +327,7 @@ TEST_F(NamedObjectTest, MutexOfAKilledProcessIsObtainedAsAbandoned) {
   // A waiter already asleep when the holder dies is woken with the news.
   std::atomic<DWORD> result{WAIT_FAILED};
   std::thread waiter([&] {
-    HANDLE handles[2] = {ready, mutex};
-    ResetEvent(ready);
+    HANDLE handles[2] = {unsignalled, mutex};
     result = WaitForMultipleObjects(2, handles, FALSE, 10000);
     if (result == WAIT_ABANDONED_0 + 1) ReleaseMutex(mutex);
   });
@@ -320,19 +340,11 @@ TEST_F(NamedObjectTest, MutexOfAKilledProcessIsObtainedAsAbandoned) {
   EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
   EXPECT_TRUE(ReleaseMutex(mutex));
   CloseHandle(mutex);
-  CloseHandle(ready);
+  CloseHandle(unsignalled);
 }
 
 TEST_F(NamedObjectTest, EveryWaiterGetsTheMutexOfAKilledProcessInTurn) {
-  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"holder ready");
-  pid_t child = Fork([] {
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"contended mutex");
-    HANDLE signal = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"holder ready");
-    if (mutex == nullptr || signal == nullptr) return 1;
-    SetEvent(signal);
-    for (;;) pause();
-  });
-  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+  pid_t child = ForkHolder(Held::kOwnedMutex, L"contended mutex");
   HANDLE mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"contended mutex");
   std::atomic<int> abandoned{0};
   std::atomic<int> obtained{0};
@@ -352,38 +364,20 @@ TEST_F(NamedObjectTest, EveryWaiterGetsTheMutexOfAKilledProcessInTurn) {
   EXPECT_EQ(abandoned.load(), 1);
   EXPECT_EQ(obtained.load(), 2);
   CloseHandle(mutex);
-  CloseHandle(ready);
 }
 
 TEST_F(NamedObjectTest, KilledHolderDoesNotKeepTheObjectAlive) {
-  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"ready");
-  pid_t child = Fork([] {
-    HANDLE event = CreateEventW(nullptr, TRUE, TRUE, L"left behind");
-    HANDLE signal = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"ready");
-    if (event == nullptr || signal == nullptr) return 1;
-    SetEvent(signal);
-    for (;;) pause();
-  });
-  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+  pid_t child = ForkHolder(Held::kSetEvent, L"left behind");
   HANDLE event = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"left behind");
   ASSERT_NE(event, nullptr);
   ::kill(child, SIGKILL);
   ExitStatus(child);
   CloseHandle(event);
   EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, L"left behind"), nullptr);
-  CloseHandle(ready);
 }
 
 TEST_F(NamedObjectTest, ObjectWhoseEveryHolderDiedIsGone) {
-  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"ready");
-  pid_t child = Fork([] {
-    HANDLE event = CreateEventW(nullptr, TRUE, TRUE, L"orphan");
-    HANDLE signal = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"ready");
-    if (event == nullptr || signal == nullptr) return 1;
-    SetEvent(signal);
-    for (;;) pause();
-  });
-  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+  pid_t child = ForkHolder(Held::kSetEvent, L"orphan");
   ::kill(child, SIGKILL);
   ExitStatus(child);
   EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, L"orphan"), nullptr);
@@ -392,7 +386,6 @@ TEST_F(NamedObjectTest, ObjectWhoseEveryHolderDiedIsGone) {
   EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
   EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_TIMEOUT);  // not the dead process's signalled event
   CloseHandle(fresh);
-  CloseHandle(ready);
 }
 
 TEST_F(NamedObjectTest, MutexReleasedInAnotherProcessWakesAWaiterPromptly) {
