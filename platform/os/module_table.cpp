@@ -27,6 +27,8 @@ std::wstring UpperCase(std::wstring_view p_text) {
 
 // The registered modules and what tests made unavailable. A list, so that a
 // module's address (its handle) never moves; it lives for the whole process.
+// m_lock is a leaf lock, taken alone. A module is never changed once
+// registered, so its entry points are read without it.
 class ModuleTable {
  public:
   static ModuleTable& Instance() {
