@@ -84,6 +84,8 @@ class MIME {
   static void CheckHeaderValue(const char* p_szOperation, const std::string& p_strValue);
   static std::string ContentTypeText(DWORD p_dwType);
   static std::string TransferEncodingText(DWORD p_dwEncoding);
+  // Sets or replaces the value of p_strName, both already checked.
+  void StoreHeader(const std::string& p_strName, const std::string& p_strValue);
 
   std::string m_strContentType;       // the full header value with CR LF, or empty
   std::string m_strTransferEncoding;  // the full header value with CR LF, or empty
