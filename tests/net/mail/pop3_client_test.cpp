@@ -16,6 +16,7 @@
 #include "runtime/exceptions.h"
 #include "tests/net/sockets/socket_test_support.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/record_log.h"
 #include "tests/support/scripted_line_peer.h"
 
 namespace KestNet::testing {
@@ -61,26 +62,12 @@ class RecordingPop3Listener : public Pop3ClientListener {
   }
 
   // Waits for p_count records in all, then hands over those not taken yet.
-  Records Take(std::size_t p_count) {
-    std::unique_lock lock(m_lock);
-    EXPECT_TRUE(m_changed.wait_for(lock, ScriptedLinePeer::kSafetyTimeout, [&] { return m_records.size() >= p_count; }))
-        << "only " << Joined(m_records);
-    Records taken(m_records.begin() + static_cast<std::ptrdiff_t>(m_taken), m_records.end());
-    m_taken = m_records.size();
-    return taken;
-  }
+  Records Take(std::size_t p_count) { return m_log.Take(p_count); }
 
  private:
-  void Add(std::string p_record) {
-    std::lock_guard lock(m_lock);
-    m_records.push_back(std::move(p_record));
-    m_changed.notify_all();
-  }
+  void Add(std::string p_record) { m_log.Add(std::move(p_record)); }
 
-  std::mutex m_lock;
-  std::condition_variable m_changed;
-  Records m_records;
-  std::size_t m_taken = 0;
+  kestnet::testing::RecordLog m_log{ScriptedLinePeer::kSafetyTimeout};
 };
 
 const Records kLogInRecords = {"Connected(0)", "Header(0,+OK ready)", "Authenticated(0,0,+OK)",
