@@ -8,18 +8,21 @@
 //
 //   mail_bench        (as root: the servers bind, change users and own Maildirs)
 //
-// Wall time is the iteration's. peak_memory is how far the process's peak
-// resident set rose above its size before the run (the kernel's high-water
-// mark, reset first through /proc/self/clear_refs), and per_message_byte
-// that rise divided by the message bytes an iteration moves.
+// Wall time is the iteration's. peak_memory is how far the heap in use rose
+// above its size before the run (every C++ allocation and every libcurl
+// allocation is counted), and per_message_byte that rise divided by the
+// message bytes an iteration moves.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
+#include <malloc.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <new>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -57,30 +60,51 @@ std::string Message(std::size_t p_bytes, const std::string& p_subject) {
   return message;
 }
 
-// The peak resident set since the last reset, and the reset.
-long ResidentKiB(const char* p_field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(p_field, 0) == 0) return std::atol(line.c_str() + std::strlen(p_field));
+// Heap bytes in use and their peak, counted for every C++ allocation (ours)
+// and every allocation libcurl makes through the functions handed to
+// curl_global_init_mem (curl's): both sides pay for the same bytes.
+std::atomic<std::size_t> g_heapInUse{0};
+std::atomic<std::size_t> g_heapPeak{0};
+
+void* Counted(void* p_block) {
+  if (p_block == nullptr) return nullptr;
+  const std::size_t inUse = g_heapInUse += malloc_usable_size(p_block);
+  std::size_t peak = g_heapPeak.load();
+  while (inUse > peak && !g_heapPeak.compare_exchange_weak(peak, inUse)) {
   }
-  return 0;
+  return p_block;
 }
+void Uncount(void* p_block) {
+  if (p_block != nullptr) g_heapInUse -= malloc_usable_size(p_block);
+}
+
+void* CountedMalloc(std::size_t p_size) { return Counted(std::malloc(p_size)); }
+void CountedFree(void* p_block) {
+  Uncount(p_block);
+  std::free(p_block);
+}
+void* CountedRealloc(void* p_block, std::size_t p_size) {
+  Uncount(p_block);
+  void* moved = std::realloc(p_block, p_size);
+  // A failed realloc leaves the block where it was.
+  return Counted(moved != nullptr || p_size == 0 ? moved : p_block);
+}
+char* CountedStrdup(const char* p_text) { return static_cast<char*>(Counted(strdup(p_text))); }
+void* CountedCalloc(std::size_t p_count, std::size_t p_size) { return Counted(std::calloc(p_count, p_size)); }
+
+// The rise of the heap's peak over what was in use when the run began.
 class PeakMemory {
  public:
-  PeakMemory() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-    m_baseKiB = ResidentKiB("VmRSS:");
-  }
+  PeakMemory() : m_base(g_heapInUse.load()) { g_heapPeak = m_base; }
   void Report(benchmark::State& p_state, std::size_t p_messageBytes) const {
-    const double rise = static_cast<double>(ResidentKiB("VmHWM:") - m_baseKiB) * kKiB;
+    const double rise = static_cast<double>(g_heapPeak.load() - m_base);
     p_state.counters["peak_memory"] = rise;
     p_state.counters["per_message_byte"] = rise / static_cast<double>(p_messageBytes);
     p_state.SetBytesProcessed(static_cast<int64_t>(p_state.iterations() * p_messageBytes));
   }
 
  private:
-  long m_baseKiB = 0;
+  std::size_t m_base = 0;
 };
 
 // Waits for the clients' notifications: each one counts, and the waiter
@@ -267,6 +291,17 @@ BENCHMARK_CAPTURE(CurlSmtpSend, message_5MiB, 5 * 1024 * kKiB)->Unit(benchmark::
 
 }  // namespace
 
+// Every C++ allocation of the process goes through the count.
+void* operator new(std::size_t p_size) {
+  if (void* block = CountedMalloc(p_size == 0 ? 1 : p_size)) return block;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t p_size) { return operator new(p_size); }
+void operator delete(void* p_block) noexcept { CountedFree(p_block); }
+void operator delete[](void* p_block) noexcept { CountedFree(p_block); }
+void operator delete(void* p_block, std::size_t) noexcept { CountedFree(p_block); }
+void operator delete[](void* p_block, std::size_t) noexcept { CountedFree(p_block); }
+
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (const std::string reason = MailServers::Unavailable(); !reason.empty()) {
@@ -287,7 +322,7 @@ int main(int argc, char** argv) {
   }
   servers.SeedMessage(kOne.user, Message(kOne.bytes, "whole"));
   g_servers = &servers;
-  curl_global_init(CURL_GLOBAL_DEFAULT);
+  curl_global_init_mem(CURL_GLOBAL_DEFAULT, CountedMalloc, CountedFree, CountedRealloc, CountedStrdup, CountedCalloc);
   KestNet::InitializeSockets();
   benchmark::RunSpecifiedBenchmarks();
   KestNet::UninitializeSockets();
