@@ -1,36 +1,19 @@
 #include "tests/support/dnsmasq_server.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <thread>
-
-extern char** environ;
 
 namespace kestnet::testing {
 namespace {
-
-// Where Debian installs daemons; searched after the PATH, which often lacks them.
-constexpr const char* kSystemBinaryDirectories[] = {"/usr/sbin", "/sbin"};
-constexpr auto kStopGrace = std::chrono::seconds(3);
-
-bool IsExecutable(const std::filesystem::path& p_path) {
-  return !p_path.empty() && access(p_path.c_str(), X_OK) == 0;
-}
 
 // A query for a name the server does not know: any answer (a refusal
 // included) proves it is listening.
@@ -46,30 +29,7 @@ DnsmasqServer::DnsmasqServer() : m_directory("kestnet-dnsmasq") {}
 
 DnsmasqServer::~DnsmasqServer() { Stop(); }
 
-std::string DnsmasqServer::FindBinary() {
-  if (const char* configured = std::getenv("KESTNET_DNSMASQ")) {
-    return IsExecutable(configured) ? configured : std::string();
-  }
-  std::vector<std::filesystem::path> candidates;
-  if (const char* path = std::getenv("PATH")) {
-    std::stringstream directories(path);
-    std::string directory;
-    while (std::getline(directories, directory, ':')) {
-      if (!directory.empty()) {
-        candidates.push_back(std::filesystem::path(directory) / "dnsmasq");
-      }
-    }
-  }
-  for (const char* directory : kSystemBinaryDirectories) {
-    candidates.push_back(std::filesystem::path(directory) / "dnsmasq");
-  }
-  for (const auto& candidate : candidates) {
-    if (IsExecutable(candidate)) {
-      return candidate.string();
-    }
-  }
-  return {};
-}
+std::string DnsmasqServer::FindBinary() { return ForegroundProcess::FindBinary("dnsmasq", "KESTNET_DNSMASQ"); }
 
 bool DnsmasqServer::WriteFile(const std::filesystem::path& p_path, const std::string& p_text) const {
   std::ofstream file(p_path, std::ios::trunc);
@@ -123,26 +83,9 @@ bool DnsmasqServer::Start(const DnsmasqOptions& p_options, std::string& p_error,
     arguments.push_back("--log-queries");
   }
   arguments.insert(arguments.end(), p_options.extraArguments.begin(), p_options.extraArguments.end());
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) {
-    argv.push_back(argument.data());
-  }
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logFile.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    p_error = std::string("dnsmasq could not be started: ") + std::strerror(spawned);
+  if (!m_process.Start(arguments, logFile, p_error)) {
     return false;
   }
-  m_pid = pid;
   if (!WaitUntilAnswering(p_readyTimeout, p_error)) {
     p_error += "\n" + ReadLog();
     Stop();
@@ -168,9 +111,7 @@ bool DnsmasqServer::WaitUntilAnswering(std::chrono::milliseconds p_timeout, std:
   const auto deadline = std::chrono::steady_clock::now() + p_timeout;
   bool answered = false;
   while (!answered && std::chrono::steady_clock::now() < deadline) {
-    int status = 0;
-    if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-      m_pid = -1;
+    if (!m_process.IsRunning()) {
       p_error = "dnsmasq ended before it answered";
       break;
     }
@@ -188,26 +129,11 @@ bool DnsmasqServer::WaitUntilAnswering(std::chrono::milliseconds p_timeout, std:
   return answered;
 }
 
-void DnsmasqServer::Stop() {
-  if (m_pid <= 0) {
-    return;
-  }
-  kill(m_pid, SIGTERM);
-  const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
-  int status = 0;
-  while (waitpid(m_pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      kill(m_pid, SIGKILL);
-      waitpid(m_pid, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  m_pid = -1;
-}
+void DnsmasqServer::Stop() { m_process.Stop(); }
 
 bool DnsmasqServer::DeepenReceiveBuffer(int p_bytes, std::string& p_error) const {
-  if (m_pid <= 0) {
+  const pid_t serverPid = m_process.Pid();
+  if (serverPid <= 0) {
     p_error = "the server is not running";
     return false;
   }
@@ -216,7 +142,7 @@ bool DnsmasqServer::DeepenReceiveBuffer(int p_bytes, std::string& p_error) const
     p_error = "the listen address is not an IPv4 address";
     return false;
   }
-  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, serverPid, 0));
   if (pidfd < 0) {
     p_error = std::string("pidfd_open: ") + std::strerror(errno);
     return false;
@@ -224,7 +150,7 @@ bool DnsmasqServer::DeepenReceiveBuffer(int p_bytes, std::string& p_error) const
   p_error = "the server holds no UDP socket on its listen address";
   bool deepened = false;
   std::error_code ignored;
-  const std::filesystem::path descriptors = "/proc/" + std::to_string(m_pid) + "/fd";
+  const std::filesystem::path descriptors = "/proc/" + std::to_string(serverPid) + "/fd";
   for (const auto& entry : std::filesystem::directory_iterator(descriptors, ignored)) {
     const int remote = std::atoi(entry.path().filename().c_str());
     const int fd = static_cast<int>(syscall(SYS_pidfd_getfd, pidfd, remote, 0));
@@ -252,11 +178,6 @@ bool DnsmasqServer::DeepenReceiveBuffer(int p_bytes, std::string& p_error) const
   return deepened;
 }
 
-std::string DnsmasqServer::ReadLog() const {
-  std::ifstream file(m_directory.Path() / "dnsmasq.log");
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+std::string DnsmasqServer::ReadLog() const { return ReadTextFile(m_directory.Path() / "dnsmasq.log"); }
 
 }  // namespace kestnet::testing

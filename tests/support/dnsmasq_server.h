@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/foreground_process.h"
 #include "tests/support/temporary_directory.h"
 
 namespace kestnet::testing {
@@ -53,7 +54,7 @@ class DnsmasqServer {
              std::chrono::milliseconds p_readyTimeout = std::chrono::seconds(5));
   // Terminates the server and waits for it; nothing when it is not running.
   void Stop();
-  bool IsRunning() const { return m_pid > 0; }
+  bool IsRunning() const { return m_process.Pid() > 0; }
 
   // What dnsmasq wrote to its log so far.
   std::string ReadLog() const;
@@ -71,7 +72,7 @@ class DnsmasqServer {
 
   TemporaryDirectory m_directory;
   DnsmasqOptions m_options;
-  pid_t m_pid = -1;
+  ForegroundProcess m_process;
 };
 
 }  // namespace kestnet::testing

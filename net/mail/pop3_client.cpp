@@ -1,0 +1,661 @@
+#include "net/mail/pop3_client.h"
+
+#include <charconv>
+#include <optional>
+
+#include "net/sockets/socket_result.h"
+#include "runtime/exceptions.h"
+#include "runtime/log.h"
+
+namespace KestNet {
+namespace {
+
+constexpr const char* kClassName = "KestNet::Pop3Client";
+// How long a socket notification waits for a client busy in an operation.
+constexpr DWORD kNotificationLockTimeout = 250;
+
+unsigned long AsUnsignedLong(DWORD p_dwValue) { return static_cast<unsigned long>(p_dwValue); }
+
+// RFC 1939 §3: "+OK" opens a positive reply, anything else is negative.
+bool IsPositive(const std::string& p_strLine) { return !p_strLine.empty() && p_strLine[0] == '+'; }
+
+// A command line ending in CR LF may carry nothing that ends it early.
+bool HoldsLineBreakOrNul(const std::string& p_strText) {
+  return p_strText.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
+}
+
+bool IsDigit(char p_c) { return p_c >= '0' && p_c <= '9'; }
+
+// Reads the next decimal number at or after p_position, moving past it; none
+// when no digit follows or the number does not fit 32 bits.
+std::optional<DWORD> NextNumber(const std::string& p_strLine, std::size_t& p_position) {
+  while (p_position < p_strLine.size() && !IsDigit(p_strLine[p_position])) {
+    ++p_position;
+  }
+  const char* first = p_strLine.data() + p_position;
+  const char* last = p_strLine.data() + p_strLine.size();
+  DWORD value = 0;
+  const auto [end, error] = std::from_chars(first, last, value);
+  if (error != std::errc()) {
+    return std::nullopt;
+  }
+  p_position += static_cast<std::size_t>(end - first);
+  return value;
+}
+
+// Each state says whether the client waits for the server in it.
+constexpr bool kAwaitsReply[] = {
+    false,  // STATE_DISCONNECTED
+    false,  // STATE_CONNECTING: the socket bounds its connect itself
+    true,   // STATE_WAIT_FOR_HEADER
+    false,  // STATE_SEND_USER
+    true,   // STATE_WAIT_FOR_USER_RESPONSE
+    false,  // STATE_SEND_PASS
+    true,   // STATE_WAIT_FOR_PASS_RESPONSE
+    false,  // STATE_READY
+    false,  // STATE_SEND_STAT
+    true,   // STATE_WAIT_FOR_STAT_RESPONSE
+    false,  // STATE_SEND_RETR
+    true,   // STATE_WAIT_FOR_RETR_RESPONSE
+    true,   // STATE_WAIT_FOR_RETR_DATA
+    false,  // STATE_SEND_DELE
+    true,   // STATE_WAIT_FOR_DELE_RESPONSE
+    false,  // STATE_SEND_QUIT
+    true,   // STATE_WAIT_FOR_QUIT_RESPONSE
+};
+static_assert(std::size(kAwaitsReply) == Pop3Client::STATE_WAIT_FOR_QUIT_RESPONSE + 1);
+
+}  // namespace
+
+// What SendWhenYouCan sends in a state where a command is due.
+enum class CommandOperand { kNone, kUser, kPassword, kMessageNumber };
+
+struct Pop3Client::CommandStep {
+  State due;
+  const char* verb;
+  CommandOperand operand;
+  State next;
+  const char* log;
+};
+
+const Pop3Client::CommandStep Pop3Client::kCommandSteps[] = {
+    {STATE_SEND_USER, "USER", CommandOperand::kUser, STATE_WAIT_FOR_USER_RESPONSE,
+     "SendWhenYouCan():  Sending USER, State = STATE_WAIT_FOR_USER_RESPONSE."},
+    {STATE_SEND_PASS, "PASS", CommandOperand::kPassword, STATE_WAIT_FOR_PASS_RESPONSE,
+     "SendWhenYouCan():  Sending PASS, State = STATE_WAIT_FOR_PASS_RESPONSE."},
+    {STATE_SEND_STAT, "STAT", CommandOperand::kNone, STATE_WAIT_FOR_STAT_RESPONSE,
+     "SendWhenYouCan():  Sending STAT, State = STATE_WAIT_FOR_STAT_RESPONSE."},
+    {STATE_SEND_RETR, "RETR", CommandOperand::kMessageNumber, STATE_WAIT_FOR_RETR_RESPONSE,
+     "SendWhenYouCan():  Sending RETR, State = STATE_WAIT_FOR_RETR_RESPONSE."},
+    {STATE_SEND_DELE, "DELE", CommandOperand::kMessageNumber, STATE_WAIT_FOR_DELE_RESPONSE,
+     "SendWhenYouCan():  Sending DELE, State = STATE_WAIT_FOR_DELE_RESPONSE."},
+    {STATE_SEND_QUIT, "QUIT", CommandOperand::kNone, STATE_WAIT_FOR_QUIT_RESPONSE,
+     "SendWhenYouCan():  Sending QUIT, State = STATE_WAIT_FOR_QUIT_RESPONSE."},
+};
+
+// How OnReceiveLine takes a line in a state that waits for one; in the other
+// states the line stays in the socket.
+struct Pop3Client::ReplyStep {
+  State state;
+  const char* logPrefix;  // logged with the line's size and the line
+  void (Pop3Client::*handle)(const std::string&);
+};
+
+const Pop3Client::ReplyStep Pop3Client::kReplySteps[] = {
+    {STATE_WAIT_FOR_HEADER, "OnReceiveLine():  State <WAIT_FOR_HEADER>",
+     &Pop3Client::OnGreeting},
+    {STATE_WAIT_FOR_USER_RESPONSE, "OnReceiveLine():  WAIT_FOR_USER/PASS_RESPONSE",
+     &Pop3Client::OnUserOrPassReply},
+    {STATE_WAIT_FOR_PASS_RESPONSE, "OnReceiveLine():  WAIT_FOR_USER/PASS_RESPONSE",
+     &Pop3Client::OnUserOrPassReply},
+    {STATE_WAIT_FOR_STAT_RESPONSE, "OnReceiveLine():  WAIT_FOR_STAT_RESPONSE",
+     &Pop3Client::OnStatReply},
+    {STATE_WAIT_FOR_RETR_RESPONSE, "OnReceiveLine():  STATE_WAIT_FOR_RETR_RESPONSE",
+     &Pop3Client::OnRetrReply},
+    {STATE_WAIT_FOR_RETR_DATA, "OnReceiveLine():   STATE_WAIT_FOR_RETR_DATA",
+     &Pop3Client::OnRetrData},
+    {STATE_WAIT_FOR_DELE_RESPONSE, "OnReceiveLine():  STATE_WAIT_FOR_DELE_RESPONSE",
+     &Pop3Client::OnDeleReply},
+    {STATE_WAIT_FOR_QUIT_RESPONSE, "OnReceiveLine(): WAIT_FOR_QUIT_RESPONSE",
+     &Pop3Client::OnQuitReply},
+};
+
+Pop3Client::Pop3Client() : m_replyWatchdog([this] { OnReplyTimeout(); }) {}
+
+Pop3Client::~Pop3Client() {
+  try {
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    m_socket.Close(true);
+  } catch (...) {
+    KestLog::LogDestructorException(kClassName, "~Pop3Client");
+  }
+}
+
+void Pop3Client::SetListener(Pop3ClientListener* p_pListener) { m_pListener = p_pListener; }
+
+void Pop3Client::SetServer(const std::string& p_strServer, DWORD p_dwPort) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  if (m_dwState != STATE_DISCONNECTED) {
+    Log(kClassName, kLogLevelWarning,
+        "SetServer():  Error - You may not change the server or port while connected.");
+    throw KestBase::InvalidOperationException();
+  }
+  if (p_dwPort < 1 || p_dwPort > 65535) {
+    Log(kClassName, kLogLevelWarning, "SetServer():  Error - Invalid Port range, must be between 0 and 65535.");
+    throw KestBase::InvalidParameterException();
+  }
+  if (p_strServer.empty()) {
+    Log(kClassName, kLogLevelWarning,
+        "SetServer():  Error - You may not specify and empty string for a server address.");
+    throw KestBase::InvalidParameterException();
+  }
+  Log(kClassName, kLogLevelDetail, "SetServer():  Setting server to <%s> and port to <%u>", p_strServer.c_str(),
+      static_cast<unsigned>(p_dwPort));
+  m_strServer = p_strServer;
+  m_dwPort = p_dwPort;
+}
+
+void Pop3Client::GetServer(std::string& p_strServer, DWORD& p_dwPort) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  p_strServer = m_strServer;
+  p_dwPort = m_dwPort;
+}
+
+void Pop3Client::SetUser(const std::string& p_strUser) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  if (m_dwState != STATE_DISCONNECTED) {
+    Log(kClassName, kLogLevelWarning,
+        "SetUser():  Error - Already connected with a user. Disconnect before attempting to set a new user.");
+    throw KestBase::InvalidOperationException();
+  }
+  if (p_strUser.empty()) {
+    Log(kClassName, kLogLevelWarning, "SetUser():  Error - You may not specify an empty user name.");
+    throw KestBase::InvalidParameterException();
+  }
+  if (HoldsLineBreakOrNul(p_strUser)) {
+    Log(kClassName, kLogLevelWarning, "SetUser():  Error - The user name may not contain CR, LF or NUL characters.");
+    throw KestBase::InvalidParameterException();
+  }
+  Log(kClassName, kLogLevelDetail, "SetUser():  Setting the user name to <%s>", p_strUser.c_str());
+  m_strUser = p_strUser;
+}
+
+void Pop3Client::GetUser(std::string& p_strUser) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  p_strUser = m_strUser;
+}
+
+void Pop3Client::SetPassword(const std::string& p_strPassword) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  if (m_dwState != STATE_DISCONNECTED) {
+    Log(kClassName, kLogLevelWarning, "SetPassword():  Error - May not change the password while connected.");
+    throw KestBase::InvalidOperationException();
+  }
+  if (HoldsLineBreakOrNul(p_strPassword)) {
+    Log(kClassName, kLogLevelWarning,
+        "SetPassword():  Error - The password may not contain CR, LF or NUL characters.");
+    throw KestBase::InvalidParameterException();
+  }
+  if (p_strPassword.empty()) {
+    Log(kClassName, kLogLevelDetail, "SetPassword():  Setting the password to <EMPTY STRING>.");
+  }
+  m_strPassword = p_strPassword;
+}
+
+void Pop3Client::GetPassword(std::string& p_strPassword) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  p_strPassword = m_strPassword;
+}
+
+void Pop3Client::SetTimeouts(const MailTimeouts& p_timeouts) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  m_timeouts = p_timeouts;
+}
+
+bool Pop3Client::IsConnected() {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  return m_bConnected;
+}
+
+bool Pop3Client::IsReady() {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  return m_dwState == STATE_READY;
+}
+
+void Pop3Client::SetState(State p_state) {
+  m_dwState = p_state;
+  if (kAwaitsReply[p_state]) {
+    m_replyWatchdog.Arm(m_timeouts.pop3Reply);
+  } else {
+    m_replyWatchdog.Disarm();
+  }
+}
+
+void Pop3Client::Connect() {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  Log(kClassName, kLogLevelDetail, "Connect():  Starting connection to <%s> on port <%u> with UserName <%s>",
+      m_strServer.c_str(), static_cast<unsigned>(m_dwPort), m_strUser.c_str());
+  if (m_pListener == nullptr) {
+    Log(kClassName, kLogLevelWarning, "Connect():  Error - Invalid Parameter, you must specific a listener!");
+    throw KestBase::InvalidObjectException();
+  }
+  if (m_strServer.empty() || m_dwPort == 0 || m_strUser.empty()) {
+    Log(kClassName, kLogLevelWarning,
+        "Connect():  Error - You have not set the server address, port, or user name.");
+    throw KestBase::InvalidObjectException();
+  }
+  if (m_dwState != STATE_DISCONNECTED) {
+    Log(kClassName, kLogLevelWarning,
+        "Connect():  Error - You may not call Connect in this state.  Check to see if the object is already "
+        "connencted.");
+    throw KestBase::InvalidOperationException();
+  }
+  m_dwPendingAction = ACTION_CONNECT;
+  Log(kClassName, kLogLevelTrace, "Connect():  Calling Socket Create.");
+  if (!m_socket.IsCreated() && m_socket.Create(this) == 0) {
+    Log(kClassName, kLogLevelWarning, "Connect():  Socket Create failed rc = %lu",
+        AsUnsignedLong(m_socket.GetLastSocketError()));
+    throw KestBase::InvalidObjectException();
+  }
+  if (!m_socket.Connect(m_strServer, static_cast<USHORT>(m_dwPort))) {
+    Log(kClassName, kLogLevelInformation, "Connect():  Socket Connect failed rc = %lu",
+        AsUnsignedLong(m_socket.GetLastSocketError()));
+    m_pListener->OnPOP3Connected(POP3_SOCKET_FAILURE);
+    return;
+  }
+  SetState(STATE_CONNECTING);
+}
+
+void Pop3Client::Disconnect() {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  Log(kClassName, kLogLevelDetail,
+      "Disconnect():  Attempting to disconnect from <%s> on port <%u> with UserName <%s>", m_strServer.c_str(),
+      static_cast<unsigned>(m_dwPort), m_strUser.c_str());
+  if (!m_bConnected) {
+    Log(kClassName, kLogLevelInformation,
+        "Disconnect():  Error - Invalid Operation, this object does not have a connection.");
+    if (m_pListener != nullptr) {
+      m_pListener->OnPOP3Close(POP3_INVALID_STATE);
+    }
+    return;
+  }
+  if (m_dwState == STATE_WAIT_FOR_QUIT_RESPONSE) {
+    Log(kClassName, kLogLevelWarning,
+        "Disconnect():  Error - You may not call DisConnect in this state.  Check to see if the object is being "
+        "disconnected.");
+    throw KestBase::InvalidOperationException();
+  }
+  if (m_dwState == STATE_READY) {
+    m_dwPendingAction = ACTION_DISCONNECT;
+    SetState(STATE_SEND_QUIT);
+    SendWhenYouCan();
+    return;
+  }
+  Log(kClassName, kLogLevelDetail,
+      "Disconnect():  This object is in operation.  Closing Socket.  Last State was <%u>",
+      static_cast<unsigned>(m_dwState));
+  m_socket.Close(true);
+}
+
+void Pop3Client::StartOperation(const char* p_szMethod, PendingAction p_action, State p_sendState,
+                                DWORD p_dwMessageNumber) {
+  if (m_pListener == nullptr) {
+    Log(kClassName, kLogLevelWarning, "%s():  Error -  A listener has not been set.", p_szMethod);
+    throw KestBase::InvalidObjectException();
+  }
+  if (m_dwState != STATE_READY) {
+    Log(kClassName, kLogLevelWarning,
+        "%s():  Error - You may not perform this operation as the the pop client is not ready.", p_szMethod);
+    throw KestBase::InvalidOperationException();
+  }
+  m_dwMessageNumber = p_dwMessageNumber;
+  m_dwPendingAction = p_action;
+  SetState(p_sendState);
+  SendWhenYouCan();
+}
+
+void Pop3Client::GetMailCount() {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  Log(kClassName, kLogLevelTrace, "GetMailCount():  Start");
+  StartOperation("GetMailCount", ACTION_MAIL_COUNT, STATE_SEND_STAT, m_dwMessageNumber);
+}
+
+void Pop3Client::RetrieveMessage(DWORD p_dwMessageNumber) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  Log(kClassName, kLogLevelDetail, "RetrieveMessage():  Starting to retrieve message <%lu>",
+      AsUnsignedLong(p_dwMessageNumber));
+  StartOperation("RetrieveMessage", ACTION_RETRIEVE, STATE_SEND_RETR, p_dwMessageNumber);
+}
+
+void Pop3Client::DeleteMessage(DWORD p_dwMessageNumber) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  Log(kClassName, kLogLevelTrace, "DeleteMessage():  Attempting to Delete Message <%lu>",
+      AsUnsignedLong(p_dwMessageNumber));
+  StartOperation("DeleteMessage", ACTION_DELETE, STATE_SEND_DELE, p_dwMessageNumber);
+}
+
+void Pop3Client::SendWhenYouCan() {
+  if (!m_bCanSend) {
+    return;
+  }
+  for (const CommandStep& step : kCommandSteps) {
+    if (step.due != m_dwState) {
+      continue;
+    }
+    std::string command = step.verb;
+    switch (step.operand) {
+      case CommandOperand::kNone:
+        break;
+      case CommandOperand::kUser:
+        command += " " + m_strUser;
+        break;
+      case CommandOperand::kPassword:
+        command += " " + m_strPassword;
+        break;
+      case CommandOperand::kMessageNumber:
+        command += " " + std::to_string(m_dwMessageNumber);
+        break;
+    }
+    command += "\r\n";
+    SetState(step.next);
+    Log(kClassName, kLogLevelTrace, "%s", step.log);
+    m_socket.Send(reinterpret_cast<const BYTE*>(command.data()), static_cast<DWORD>(command.size()));
+    return;
+  }
+}
+
+void Pop3Client::OnAccept(TcpNonBlockingLineSocket*, DWORD) {}
+void Pop3Client::OnOutOfBandData(TcpNonBlockingLineSocket*, DWORD) {}
+void Pop3Client::OnReceive(TcpNonBlockingLineSocket*, DWORD) {}
+
+void Pop3Client::OnConnect(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
+  try {
+    KestMT::AutoLockMutex lock(&m_mutex, kNotificationLockTimeout);
+    Log(kClassName, kLogLevelTrace, "OnConnect():  rc = %lu", AsUnsignedLong(p_dwResult));
+    if (p_dwResult == SOCKET_NO_ERROR) {
+      SetState(STATE_WAIT_FOR_HEADER);
+      m_bConnected = true;
+      m_pListener->OnPOP3Connected(POP3_SUCCESS);
+    } else {
+      m_pListener->OnPOP3Connected(POP3_CONNECT_ERROR);
+      SetState(STATE_DISCONNECTED);
+    }
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning, "OnConnect():  Error - Unknown Exception.");
+  }
+}
+
+void Pop3Client::OnSend(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
+  try {
+    if (!m_mutex.Acquire(kNotificationLockTimeout)) {
+      return;
+    }
+  } catch (...) {
+    return;
+  }
+  try {
+    Log(kClassName, kLogLevelTrace, "OnSend(): rc = %lu", AsUnsignedLong(p_dwResult));
+    if (p_dwResult == SOCKET_NO_ERROR) {
+      m_bCanSend = true;
+      SendWhenYouCan();
+    }
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning, "OnSend():  Error - Unknown Exception.");
+  }
+  m_mutex.Release();
+}
+
+void Pop3Client::OnReceiveLine(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
+  try {
+    KestMT::AutoLockMutex lock(&m_mutex, kNotificationLockTimeout);
+    Log(kClassName, kLogLevelTrace, "OnReceiveLine():  rc = %lu", AsUnsignedLong(p_dwResult));
+    if (p_dwResult != SOCKET_NO_ERROR) {
+      return;
+    }
+    for (const ReplyStep& step : kReplySteps) {
+      if (step.state != m_dwState) {
+        continue;
+      }
+      std::string line;
+      const DWORD size = m_socket.ReceiveLine(line);
+      if (size == TcpNonBlockingLineSocket::kNoLine) {
+        return;
+      }
+      Log(kClassName, kLogLevelTrace, "%s, Size = %lu, Line = %s", step.logPrefix, AsUnsignedLong(size),
+          line.c_str());
+      (this->*step.handle)(line);
+      return;
+    }
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning, "OnReceiveLine():  Error - Unknown Exception.");
+  }
+}
+
+void Pop3Client::OnGreeting(const std::string& p_strLine) {
+  if (!IsPositive(p_strLine)) {
+    try {
+      m_pListener->OnPOP3Header(POP3_CONNECT_ERROR, p_strLine);
+    } catch (...) {
+      Log(kClassName, kLogLevelWarning,
+          "OnReceiveLine():  State <WAIT_FOR_HEADER>.  Failed during listener callback.");
+    }
+    m_socket.Close(true);
+    return;
+  }
+  SetState(STATE_SEND_USER);
+  try {
+    m_pListener->OnPOP3Header(POP3_SUCCESS, p_strLine);
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning, "OnReceiveLine():  State <WAIT_FOR_HEADER>.  Failed during listener callback.");
+  }
+  SendWhenYouCan();
+}
+
+void Pop3Client::OnUserOrPassReply(const std::string& p_strLine) {
+  const DWORD step = m_dwState == STATE_WAIT_FOR_USER_RESPONSE ? 0 : 1;
+  if (!IsPositive(p_strLine)) {
+    try {
+      m_pListener->OnPOP3Authenticated(step, POP3_AUTH_ERROR, p_strLine);
+    } catch (...) {
+      Log(kClassName, kLogLevelWarning,
+          "OnReceiveLine():  STATE_WAIT_FOR_PASS_RESPONSE/STATE_WAIT_FOR_USER_RESPONSE - Failed to notify "
+          "listener of POP3_AUTH_ERROR");
+    }
+    m_socket.Close(true);
+    return;
+  }
+  if (step == 0) {
+    SetState(STATE_SEND_PASS);
+    try {
+      m_pListener->OnPOP3Authenticated(0, POP3_SUCCESS, p_strLine);
+    } catch (...) {
+      Log(kClassName, kLogLevelWarning,
+          "OnReceiveLine():  STATE_WAIT_FOR_USER_RESPONSE - Failed to notify listener of POP3_SUCCESS");
+    }
+    SendWhenYouCan();
+    return;
+  }
+  SetState(STATE_READY);
+  try {
+    m_pListener->OnPOP3Authenticated(1, POP3_SUCCESS, p_strLine);
+    m_pListener->OnReady();
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning,
+        "OnReceiveLine():  STATE_WAIT_FOR_PASS_RESPONSE - Failed to notify listener of POP3_SUCCESS and Ready "
+        "State.");
+  }
+}
+
+void Pop3Client::OnStatReply(const std::string& p_strLine) {
+  // RFC 1939 §5: "+OK nn mm", the message count and the mailbox size. A
+  // positive reply without both is as useless as a negative one.
+  std::size_t position = 0;
+  std::optional<DWORD> count;
+  std::optional<DWORD> size;
+  if (IsPositive(p_strLine)) {
+    count = NextNumber(p_strLine, position);
+    size = count ? NextNumber(p_strLine, position) : std::nullopt;
+  }
+  SetState(STATE_READY);
+  try {
+    if (count && size) {
+      m_pListener->OnPOP3Count(POP3_SUCCESS, p_strLine, *count, *size);
+    } else {
+      Log(kClassName, kLogLevelInformation, "OnReceiveLine():  Warning - Unexpected data from server.");
+      m_pListener->OnPOP3Count(POP3_UNEXPECTED, p_strLine, 0, 0);
+    }
+    m_pListener->OnReady();
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning, "OnReceiveLine():  Error - Unexpected exception in call to OnPOP3Count/OnReady. ");
+  }
+}
+
+void Pop3Client::OnRetrReply(const std::string& p_strLine) {
+  if (IsPositive(p_strLine)) {
+    Log(kClassName, kLogLevelTrace, "OnReceiveLine():  RETR is good.  Moving on to collect the data.");
+    m_messageLines.clear();
+    SetState(STATE_WAIT_FOR_RETR_DATA);
+    return;
+  }
+  SetState(STATE_READY);
+  try {
+    m_pListener->OnPOP3Retrieve(POP3_UNEXPECTED, m_dwMessageNumber, {});
+    m_pListener->OnReady();
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning,
+        "OnReceiveLine():  Error - Unexpected exception in call to OnPOP3Retrieve/OnReady. ");
+  }
+}
+
+void Pop3Client::OnRetrData(const std::string& p_strLine) {
+  if (p_strLine != ".") {
+    // RFC 1939 §3: a line the server began with "." came with one more "."
+    // in front; exactly one is removed.
+    m_messageLines.push_back(p_strLine.starts_with('.') ? p_strLine.substr(1) : p_strLine);
+    // Every line shows the server alive: the idle limit starts again.
+    SetState(STATE_WAIT_FOR_RETR_DATA);
+    return;
+  }
+  SetState(STATE_READY);
+  std::vector<std::string> lines;
+  lines.swap(m_messageLines);
+  try {
+    m_pListener->OnPOP3Retrieve(POP3_SUCCESS, m_dwMessageNumber, lines);
+    m_pListener->OnReady();
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning,
+        "OnReceiveLine():  Error - Unexpected exception in call to OnPOP3Retrieve/OnReady. ");
+  }
+}
+
+void Pop3Client::OnDeleReply(const std::string& p_strLine) {
+  SetState(STATE_READY);
+  const bool positive = IsPositive(p_strLine);
+  if (!positive) {
+    Log(kClassName, kLogLevelWarning,
+        "OnReceiveLine():  Error - STATE_WAIT_FOR_DELE_RESPONSE - Unexpected Results or Failure.");
+  }
+  try {
+    m_pListener->OnPOP3Delete(positive ? POP3_SUCCESS : POP3_UNEXPECTED, p_strLine, m_dwMessageNumber);
+    m_pListener->OnReady();
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning, "OnReceiveLine():  Error - Unexpected exception in call to OnPOP3Delete/OnReady.");
+  }
+}
+
+void Pop3Client::OnQuitReply(const std::string& p_strLine) {
+  SetState(STATE_READY);
+  try {
+    m_pListener->OnPOP3Quit(IsPositive(p_strLine) ? POP3_SUCCESS : POP3_UNEXPECTED, p_strLine);
+  } catch (...) {
+    // The connection is closed all the same.
+    Log(kClassName, kLogLevelWarning, "OnReceiveLine():  Error - Unexpected exception in call to OnPOP3Quit.");
+  }
+  m_socket.Close(true);
+}
+
+void Pop3Client::OnClose(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
+  try {
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    Log(kClassName, kLogLevelTrace, "OnClose():  rc = %lu", AsUnsignedLong(p_dwResult));
+    if (p_dwResult == SOCKET_MESSAGE_TOO_LONG) {
+      Log(kClassName, kLogLevelInformation,
+          "OnClose():  Warning - The server sent a line longer than <%lu> bytes.  The connection was closed.",
+          AsUnsignedLong(TcpNonBlockingLineSocket::kMaxLineLength));
+    }
+    m_bConnected = false;
+    const DWORD status = m_dwState == STATE_READY ? POP3_TERMINATED : ReportInterruptedAction();
+    SetState(STATE_DISCONNECTED);
+    m_dwPendingAction = ACTION_CONNECT;
+    m_messageLines.clear();
+    try {
+      if (m_pListener != nullptr) {
+        m_pListener->OnPOP3Close(status);
+      }
+    } catch (...) {
+      Log(kClassName, kLogLevelWarning, "OnClose():  Error - Failed to call listener's OnPOP3Close.");
+    }
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning, "OnClose():  Error - Unhandled Exception.");
+  }
+}
+
+DWORD Pop3Client::ReportInterruptedAction() {
+  if (m_pListener == nullptr) {
+    return m_dwPendingAction == ACTION_DISCONNECT ? POP3_SUCCESS : POP3_TERMINATED;
+  }
+  const char* failure = nullptr;
+  try {
+    switch (m_dwPendingAction) {
+      case ACTION_CONNECT:
+        failure = "OnClose():  Error - Failed in call listener's OnPOP3Authenticated.";
+        m_pListener->OnPOP3Authenticated(0, POP3_TERMINATED, std::string());
+        break;
+      case ACTION_MAIL_COUNT:
+        failure = "OnClose():  Error - Failed in call listener's OnPOP3Count.";
+        m_pListener->OnPOP3Count(POP3_TERMINATED, std::string(), 0, 0);
+        break;
+      case ACTION_RETRIEVE:
+        failure = "OnClose():  Error - Failed in call listener's OnPOP3Retrieve.";
+        m_pListener->OnPOP3Retrieve(POP3_TERMINATED, 0, {});
+        break;
+      case ACTION_DELETE:
+        failure = "OnClose():  Error - Failed in call listener's OnPOP3Delete.";
+        m_pListener->OnPOP3Delete(POP3_TERMINATED, std::string(), 0);
+        break;
+      case ACTION_DISCONNECT:
+        // The close was asked for: it ends the session as wanted.
+        return POP3_SUCCESS;
+      default:
+        Log(kClassName, kLogLevelWarning, "OnClose():  Error - Unknown Action.");
+        break;
+    }
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning, "%s", failure);
+  }
+  return POP3_TERMINATED;
+}
+
+void Pop3Client::OnReplyTimeout() {
+  DWORD periodMs = 0;
+  try {
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    // The reply may have come, or another wait begun, since the expiry.
+    if (!m_replyWatchdog.TakeExpiry() || !kAwaitsReply[m_dwState]) {
+      return;
+    }
+    periodMs = static_cast<DWORD>(m_replyWatchdog.GetPeriod().count());
+    Log(kClassName, kLogLevelInformation,
+        "ReplyTimeout():  Warning - The server did not answer within <%u> ms.  Closing the connection.",
+        static_cast<unsigned>(periodMs));
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning, "ReplyTimeout():  Error - Unknown Exception.");
+    return;
+  }
+  // Closed without the client's mutex, in the socket event thread's order
+  // (socket mutex, then the client's in OnClose). A reply that slips in
+  // meanwhile is lost with the connection, as it would be a moment later.
+  m_socket.Close(true);
+}
+
+}  // namespace KestNet

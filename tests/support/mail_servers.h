@@ -1,0 +1,93 @@
+// Dovecot (POP3) and Postfix (SMTP) as the real mail servers of integration
+// tests and benchmarks.
+//
+// Start runs both as root on 127.0.0.1, each on a free port, in the
+// foreground, with configurations of their own under a temporary directory:
+// nothing of the machine's mail setup is read or touched, and nothing leaves
+// loopback. Dovecot serves POP3 for the accounts the test gives (a
+// passwd-file, plain passwords) from Maildirs under the directory, and lends
+// its authentication service to Postfix through a socket there. Postfix
+// accepts mail for the test domain only, after AUTH LOGIN (or PLAIN), checks
+// passwords through that socket, refuses unknown recipients at RCPT and
+// delivers into the same Maildirs. Stop ends both servers and everything they
+// started.
+//
+// The binaries come from the Debian packages dovecot-core, dovecot-pop3d and
+// postfix (scripts/deps.sh installs them without leaving the machine's own
+// services running).
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/foreground_process.h"
+#include "tests/support/temporary_directory.h"
+
+namespace kestnet::testing {
+
+struct MailAccount {
+  std::string user;      // the local part: the address is user@MailServers::kDomain
+  std::string password;  // no ':' and no line ends (the passwd-file's syntax)
+};
+
+class MailServers {
+ public:
+  static constexpr const char* kDomain = "kestnet.test";
+
+  MailServers();
+  // Stops the servers.
+  ~MailServers();
+  MailServers(const MailServers&) = delete;
+  MailServers& operator=(const MailServers&) = delete;
+
+  // Why the servers cannot run here (they bind, change users and own
+  // Maildirs as root), or empty when they can.
+  static std::string Unavailable();
+
+  // Starts dovecot, then postfix, and returns once both greet a client.
+  // False with the reason (the servers' logs included) otherwise.
+  bool Start(const std::vector<MailAccount>& p_accounts, std::string& p_error,
+             std::chrono::milliseconds p_readyTimeout = std::chrono::seconds(60));
+  void Stop();
+
+  std::uint16_t Pop3Port() const { return m_pop3Port; }
+  std::uint16_t SmtpPort() const { return m_smtpPort; }
+  static std::string Address(const std::string& p_user) { return p_user + "@" + kDomain; }
+
+  // Puts p_message (a whole message, CR LF line ends) into the user's Maildir
+  // as a new message, the way a delivery agent does (written in tmp/, then
+  // moved into new/).
+  bool SeedMessage(const std::string& p_user, const std::string& p_message);
+  // The messages in the user's Maildir (new/ and cur/).
+  std::size_t MessageCount(const std::string& p_user) const;
+  // Waits until the user's Maildir holds p_count messages. The time-out is a
+  // safety net for a lost delivery, not a measure of speed.
+  bool WaitForMessages(const std::string& p_user, std::size_t p_count,
+                       std::chrono::milliseconds p_timeout = std::chrono::seconds(60)) const;
+  // Removes every message of the user.
+  void EmptyMailbox(const std::string& p_user);
+
+  // Both servers' logs so far.
+  std::string ReadLogs() const;
+
+ private:
+  std::filesystem::path Maildir(const std::string& p_user) const;
+  bool WriteConfiguration(const std::vector<MailAccount>& p_accounts, std::string& p_error) const;
+  bool StartServer(ForegroundProcess& p_process, const std::vector<std::string>& p_arguments,
+                   const std::filesystem::path& p_log, std::uint16_t p_port, const std::string& p_greeting,
+                   std::chrono::steady_clock::time_point p_deadline, std::string& p_error);
+  pid_t PostfixMasterPid() const;
+
+  TemporaryDirectory m_directory;
+  ForegroundProcess m_dovecot;
+  ForegroundProcess m_postfix;
+  std::uint16_t m_pop3Port = 0;
+  std::uint16_t m_smtpPort = 0;
+  std::size_t m_seeded = 0;
+};
+
+}  // namespace kestnet::testing
