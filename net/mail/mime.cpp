@@ -140,6 +140,10 @@ void MIME::SetBody(const std::string& p_strText, bool p_bBase64) {
 void MIME::SetHeader(const std::string& p_strName, const std::string& p_strValue) {
   CheckHeaderName("SetHeader", p_strName);
   CheckHeaderValue("SetHeader", p_strValue);
+  StoreHeader(p_strName, p_strValue);
+}
+
+void MIME::StoreHeader(const std::string& p_strName, const std::string& p_strValue) {
   auto found = std::find_if(m_headers.begin(), m_headers.end(),
                             [&](const auto& p_header) { return p_header.first == p_strName; });
   if (found != m_headers.end()) {
@@ -151,7 +155,8 @@ void MIME::SetHeader(const std::string& p_strName, const std::string& p_strValue
 
 void MIME::SetEncodedHeader(const std::string& p_strName, const std::string& p_strText) {
   CheckHeaderName("SetEncodedHeader", p_strName);
-  SetHeader(p_strName, EncodedWords(p_strText));
+  // The only line breaks in the value are the folds between its words.
+  StoreHeader(p_strName, EncodedWords(p_strText));
 }
 
 std::string MIME::GetHeader(const std::string& p_strName) const {
