@@ -108,6 +108,8 @@ class SmtpClientTest : public SocketLayerTest {
   }
   void TearDown() override {
     m_client.reset();
+    // The peer is stopped only once it has seen every session end.
+    EXPECT_TRUE(m_peer.WaitForCloses(m_sessions));
     m_peer.Stop();
     SocketLayerTest::TearDown();
   }
@@ -123,7 +125,11 @@ class SmtpClientTest : public SocketLayerTest {
     m_client->SetPassword(p_password);
     // Set last: the peer's lock hands the script to its thread.
     m_peer.SetRule([this](const std::string& p_line) { return Reply(p_line); });
+    Reconnect();
+  }
+  void Reconnect() {
     m_client->Connect();
+    ++m_sessions;
   }
 
   void SendTo(const std::string& p_recipients) {
@@ -142,6 +148,7 @@ class SmtpClientTest : public SocketLayerTest {
   RecordingSmtpListener m_listener;
   std::unique_ptr<SmtpClient> m_client;
   MIME m_message;
+  std::size_t m_sessions = 0;
 
  private:
   // A well-behaved server's replies, by the command's first word; the
@@ -325,7 +332,7 @@ TEST_F(SmtpClientTest, GivesUpOnASilentServerAndReportsTheInterruptedAction) {
 
   // The second session: HELO goes unanswered.
   m_listener.Clear();
-  m_client->Connect();
+  Reconnect();
   EXPECT_EQ(m_listener.WaitFor("Close(3)"),
             (Events{"Connected(0)", "Header(0,smtp.test ESMTP)", "Connected(3)", "Close(3)"}));
 }
