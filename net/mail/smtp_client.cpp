@@ -237,7 +237,14 @@ void SmtpClient::Connect() {
     Log(kClassName, kLogLevelDetail, "Connect():  Not using authentication.");
   }
   m_dwPendingAction = PENDING_CONNECT;
-  if (!m_socket.IsCreated() && m_socket.Create(this) == 0) {
+  if (m_socket.IsCreated()) {
+    // A refused attempt leaves its socket behind, unusable; the refusal has
+    // been reported, so its close is not.
+    m_bRetiringSocket = true;
+    m_socket.Close(true);
+    m_bRetiringSocket = false;
+  }
+  if (m_socket.Create(this) == 0) {
     Log(kClassName, kLogLevelWarning, "Connect():  Error - Failed to create the socket.");
     throw KestBase::Win32ErrorException(__FILE__, __LINE__);
   }
@@ -657,6 +664,7 @@ void SmtpClient::OnQuitReply(const Reply& p_reply) {
 void SmtpClient::OnClose(TcpNonBlockingLineSocket*, DWORD) {
   KestBase::Guarded(kClassName, "OnClose", [&] {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    if (m_bRetiringSocket) return;
     Log(kClassName, kLogLevelTrace, "OnClose():  Socket has been closed.");
     DWORD status = SMTP_TERMINATED;
     m_bConnected = false;

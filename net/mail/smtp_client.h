@@ -191,6 +191,8 @@ class SmtpClient : public TcpNonBlockingLineSocketListener {
   MIME* m_pMime = nullptr;  // not owned
   // The server accepted MAIL and the transaction has not ended since.
   bool m_bTransactionOpen = false;
+  // Connect is closing what a refused attempt left: OnClose reports nothing.
+  bool m_bRetiringSocket = false;
   MailTimeouts m_timeouts;
   // Last: destroyed first, so its thread ends before the fields it reaches.
   ReplyWatchdog m_watchdog{[this] { OnReplyTimeout(); }};

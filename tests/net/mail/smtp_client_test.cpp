@@ -346,6 +346,22 @@ TEST_F(SmtpClientTest, GivesUpOnASilentServerAndReportsTheInterruptedAction) {
             (Events{"Connected(0)", "Header(0,smtp.test ESMTP)", "Connected(3)", "Close(3)"}));
 }
 
+TEST_F(SmtpClientTest, ReportsARefusedConnectionOnce) {
+  kestnet::testing::ScriptedLinePeer closed;
+  std::string error;
+  ASSERT_TRUE(closed.Start(error)) << error;
+  closed.Stop();
+  m_client->SetServer("127.0.0.1", closed.Port());
+  m_client->Connect();
+  m_listener.WaitFor("Connected(2)");
+  // The client may connect again once the failure is reported.
+  m_client->SetServer("127.0.0.1", m_peer.Port());
+  m_peer.SetRule([](const std::string&) { return std::string("250 hello\r\n"); });
+  Reconnect();
+  EXPECT_EQ(m_listener.WaitFor("Ready"),
+            (Events{"Connected(2)", "Connected(0)", "Header(0,smtp.test ESMTP)", "Hello(0,hello)", "Ready"}));
+}
+
 TEST_F(SmtpClientTest, EndsTheSessionOnAnOverlongLine) {
   m_peer.SetGreeting(std::string(TcpNonBlockingLineSocket::kMaxLineLength + 1, 'x'));
   Connect();
