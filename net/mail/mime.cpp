@@ -155,9 +155,7 @@ void MIME::StoreHeader(const std::string& p_strName, const std::string& p_strVal
 
 void MIME::SetEncodedHeader(const std::string& p_strName, const std::string& p_strText) {
   CheckHeaderName("SetEncodedHeader", p_strName);
-  // A long text becomes several words on folded lines: the CR LF in the
-  // value is the fold itself, and the caller's text cannot add a line of its
-  // own (it is encoded).
+  // The only line breaks in the value are the folds between its words.
   StoreHeader(p_strName, EncodedWords(p_strText));
 }
 

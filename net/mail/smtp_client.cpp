@@ -95,6 +95,8 @@ const SmtpClient::SendStep SmtpClient::kSendSteps[] = {
      "SendWhenYouCan():  Sending user, State = STATE_WAIT_FOR_SEND_USER.", &SmtpClient::UserCommand},
     {STATE_WAIT_FOR_SEND_PASSWORD, STATE_WAIT_FOR_PASSWORD_RESPONSE,
      "SendWhenYouCan():  Sending password, State = STATE_WAIT_FOR_SEND_PASSWORD.", &SmtpClient::PasswordCommand},
+    {STATE_WAIT_FOR_SEND_RESET, STATE_WAIT_FOR_RESET_RESPONSE,
+     "SendWhenYouCan():  Sending RSET, State = STATE_WAIT_FOR_SEND_RESET.", &SmtpClient::ResetCommand},
 };
 
 const SmtpClient::ReplyHandler SmtpClient::kReplyHandlers[] = {
@@ -109,6 +111,7 @@ const SmtpClient::ReplyHandler SmtpClient::kReplyHandlers[] = {
     {STATE_WAIT_FOR_DATA_RESPONSE, &SmtpClient::OnDataReply, true},
     {STATE_WAIT_FOR_BODY_RESPONSE, &SmtpClient::OnBodyReply, true},
     {STATE_WAIT_FOR_QUIT_RESPONSE, &SmtpClient::OnQuitReply, true},
+    {STATE_WAIT_FOR_RESET_RESPONSE, &SmtpClient::OnResetReply, true},
 };
 
 SmtpClient::SmtpClient() = default;
@@ -234,7 +237,14 @@ void SmtpClient::Connect() {
     Log(kClassName, kLogLevelDetail, "Connect():  Not using authentication.");
   }
   m_dwPendingAction = PENDING_CONNECT;
-  if (!m_socket.IsCreated() && m_socket.Create(this) == 0) {
+  if (m_socket.IsCreated()) {
+    // A refused attempt leaves its socket behind, unusable; the refusal has
+    // been reported, so its close is not.
+    m_bRetiringSocket = true;
+    m_socket.Close(true);
+    m_bRetiringSocket = false;
+  }
+  if (m_socket.Create(this) == 0) {
     Log(kClassName, kLogLevelWarning, "Connect():  Error - Failed to create the socket.");
     throw KestBase::Win32ErrorException(__FILE__, __LINE__);
   }
@@ -283,7 +293,7 @@ void SmtpClient::Send(const std::string& p_strRecipients, MIME* p_pMime) {
     m_strCurrentRecipient = m_recipients.front();
     m_pMime = p_pMime;
     m_dwPendingAction = PENDING_SEND;
-    SetState(STATE_WAIT_FOR_SEND_FROM);
+    SetState(m_bTransactionOpen ? STATE_WAIT_FOR_SEND_RESET : STATE_WAIT_FOR_SEND_FROM);
     SendWhenYouCan(&deferred);
   }
   if (!deferred.empty()) Transmit(std::move(deferred), nullptr);
@@ -353,6 +363,7 @@ std::string SmtpClient::FromCommand() const { return "MAIL From: <" + m_strSende
 std::string SmtpClient::RecipientCommand() const { return "RCPT TO: <" + m_strCurrentRecipient + ">\r\n"; }
 std::string SmtpClient::DataCommand() const { return "DATA\r\n"; }
 std::string SmtpClient::QuitCommand() const { return "QUIT\r\n"; }
+std::string SmtpClient::ResetCommand() const { return "RSET\r\n"; }
 
 void SmtpClient::SendWhenYouCan(std::string* p_pDeferred) {
   if (!m_bCanSend) return;
@@ -579,6 +590,7 @@ void SmtpClient::OnFromReply(const Reply& p_reply) {
     RefuseMail("OnReceiveLine():  Error - Received a invalid response while sending a FROM command.");
     return;
   }
+  m_bTransactionOpen = true;
   SetState(STATE_WAIT_FOR_SEND_RCPT_TO);
   SendWhenYouCan();
 }
@@ -609,6 +621,8 @@ void SmtpClient::OnDataReply(const Reply& p_reply) {
 }
 
 void SmtpClient::OnBodyReply(const Reply& p_reply) {
+  // Accepted or refused, the reply to the "." ends the transaction.
+  m_bTransactionOpen = false;
   if (!p_reply.positive) {
     RefuseMail("OnReceiveLine():  Error - Received a invalid response while sending the BODY of the message.");
     return;
@@ -618,6 +632,16 @@ void SmtpClient::OnBodyReply(const Reply& p_reply) {
   m_pMime = nullptr;
   Notify(kReceiveLineFailure, "OnSMTPMailSent",
          [](SmtpClientListener& p_listener) { p_listener.OnSMTPMailSent(SMTP_SUCCESS); });
+  SendWhenYouCan();
+}
+
+void SmtpClient::OnResetReply(const Reply& p_reply) {
+  if (!p_reply.positive) {
+    RefuseMail("OnReceiveLine():  Error - Received a invalid response while sending a RSET command.");
+    return;
+  }
+  m_bTransactionOpen = false;
+  SetState(STATE_WAIT_FOR_SEND_FROM);
   SendWhenYouCan();
 }
 
@@ -640,6 +664,7 @@ void SmtpClient::OnQuitReply(const Reply& p_reply) {
 void SmtpClient::OnClose(TcpNonBlockingLineSocket*, DWORD) {
   KestBase::Guarded(kClassName, "OnClose", [&] {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    if (m_bRetiringSocket) return;
     Log(kClassName, kLogLevelTrace, "OnClose():  Socket has been closed.");
     DWORD status = SMTP_TERMINATED;
     m_bConnected = false;
@@ -658,6 +683,7 @@ void SmtpClient::OnClose(TcpNonBlockingLineSocket*, DWORD) {
     SetState(STATE_DISCONNECTED);
     m_dwPendingAction = PENDING_CONNECT;
     m_pMime = nullptr;
+    m_bTransactionOpen = false;
     Notify(kCloseFailure, "OnSMTPClose", [status](SmtpClientListener& p_listener) { p_listener.OnSMTPClose(status); });
   });
 }

@@ -61,6 +61,10 @@ class SmtpClient : public TcpNonBlockingLineSocketListener {
   static constexpr DWORD STATE_WAIT_FOR_USER_RESPONSE = 21;
   static constexpr DWORD STATE_WAIT_FOR_SEND_PASSWORD = 22;
   static constexpr DWORD STATE_WAIT_FOR_PASSWORD_RESPONSE = 23;
+  // RFC 5321 §4.1.1.5: a send that follows one refused after its MAIL was
+  // accepted first resets the transaction still open on the server.
+  static constexpr DWORD STATE_WAIT_FOR_SEND_RESET = 24;
+  static constexpr DWORD STATE_WAIT_FOR_RESET_RESPONSE = 25;
 
   // What a lost connection interrupts.
   static constexpr DWORD PENDING_CONNECT = 0;
@@ -135,6 +139,7 @@ class SmtpClient : public TcpNonBlockingLineSocketListener {
   std::string RecipientCommand() const;
   std::string DataCommand() const;
   std::string QuitCommand() const;
+  std::string ResetCommand() const;
 
   // One per wait state; Mutex held, a line read.
   void OnHeaderReply(const Reply& p_reply);
@@ -148,6 +153,7 @@ class SmtpClient : public TcpNonBlockingLineSocketListener {
   void OnDataReply(const Reply& p_reply);
   void OnBodyReply(const Reply& p_reply);
   void OnQuitReply(const Reply& p_reply);
+  void OnResetReply(const Reply& p_reply);
   // A send refused at any step: back to idle, OnSMTPMailSent(SMTP_UNEXPECTED).
   void RefuseMail(const char* p_szLogLine);
   // A negative authentication reply: p_report, OnSMTPAuthenticated(8), close.
@@ -183,6 +189,10 @@ class SmtpClient : public TcpNonBlockingLineSocketListener {
   bool m_bCanSend = false;
   bool m_bUseAuthentication = false;
   MIME* m_pMime = nullptr;  // not owned
+  // The server accepted MAIL and the transaction has not ended since.
+  bool m_bTransactionOpen = false;
+  // Connect is closing what a refused attempt left: OnClose reports nothing.
+  bool m_bRetiringSocket = false;
   MailTimeouts m_timeouts;
   // Last: destroyed first, so its thread ends before the fields it reaches.
   ReplyWatchdog m_watchdog{[this] { OnReplyTimeout(); }};
