@@ -1,6 +1,8 @@
 #include "net/mail/pop3_client.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <optional>
 
 #include "net/sockets/socket_result.h"
@@ -43,32 +45,23 @@ std::optional<DWORD> NextNumber(const std::string& p_strLine, std::size_t& p_pos
   return value;
 }
 
-// Each state says whether the client waits for the server in it.
-constexpr bool kAwaitsReply[] = {
-    false,  // STATE_DISCONNECTED
-    false,  // STATE_CONNECTING: the socket bounds its connect itself
-    true,   // STATE_WAIT_FOR_HEADER
-    false,  // STATE_SEND_USER
-    true,   // STATE_WAIT_FOR_USER_RESPONSE
-    false,  // STATE_SEND_PASS
-    true,   // STATE_WAIT_FOR_PASS_RESPONSE
-    false,  // STATE_READY
-    false,  // STATE_SEND_STAT
-    true,   // STATE_WAIT_FOR_STAT_RESPONSE
-    false,  // STATE_SEND_RETR
-    true,   // STATE_WAIT_FOR_RETR_RESPONSE
-    true,   // STATE_WAIT_FOR_RETR_DATA
-    false,  // STATE_SEND_DELE
-    true,   // STATE_WAIT_FOR_DELE_RESPONSE
-    false,  // STATE_SEND_QUIT
-    true,   // STATE_WAIT_FOR_QUIT_RESPONSE
+// The states in which the client waits for the server, under the idle limit.
+// STATE_CONNECTING is not one: the socket bounds its connect itself.
+constexpr Pop3Client::State kWaitingStates[] = {
+    Pop3Client::STATE_WAIT_FOR_HEADER,        Pop3Client::STATE_WAIT_FOR_USER_RESPONSE,
+    Pop3Client::STATE_WAIT_FOR_PASS_RESPONSE, Pop3Client::STATE_WAIT_FOR_STAT_RESPONSE,
+    Pop3Client::STATE_WAIT_FOR_RETR_RESPONSE, Pop3Client::STATE_WAIT_FOR_RETR_DATA,
+    Pop3Client::STATE_WAIT_FOR_DELE_RESPONSE, Pop3Client::STATE_WAIT_FOR_QUIT_RESPONSE,
 };
-static_assert(std::size(kAwaitsReply) == Pop3Client::STATE_WAIT_FOR_QUIT_RESPONSE + 1);
+
+bool AwaitsReply(Pop3Client::State p_state) {
+  return std::find(std::begin(kWaitingStates), std::end(kWaitingStates), p_state) != std::end(kWaitingStates);
+}
+
+// What SendWhenYouCan puts after a command's verb.
+enum class CommandOperand { kNone, kUser, kPassword, kMessageNumber };
 
 }  // namespace
-
-// What SendWhenYouCan sends in a state where a command is due.
-enum class CommandOperand { kNone, kUser, kPassword, kMessageNumber };
 
 struct Pop3Client::CommandStep {
   State due;
@@ -224,7 +217,7 @@ bool Pop3Client::IsReady() {
 
 void Pop3Client::SetState(State p_state) {
   m_dwState = p_state;
-  if (kAwaitsReply[p_state]) {
+  if (AwaitsReply(p_state)) {
     m_replyWatchdog.Arm(m_timeouts.pop3Reply);
   } else {
     m_replyWatchdog.Disarm();
@@ -641,7 +634,7 @@ void Pop3Client::OnReplyTimeout() {
   try {
     KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     // The reply may have come, or another wait begun, since the expiry.
-    if (!m_replyWatchdog.TakeExpiry() || !kAwaitsReply[m_dwState]) {
+    if (!m_replyWatchdog.TakeExpiry() || !AwaitsReply(m_dwState)) {
       return;
     }
     periodMs = static_cast<DWORD>(m_replyWatchdog.GetPeriod().count());

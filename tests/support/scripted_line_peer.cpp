@@ -148,8 +148,9 @@ bool ScriptedLinePeer::WaitForCloses(std::size_t p_count) const {
 
 void ScriptedLinePeer::Serve() {
   for (;;) {
-    const bool readable = WaitReadable(m_listener, m_wakePipe[0]);
     {
+      // Checked before every wait: the wake-up that announced a stop may
+      // have been drained by the connection that just ended.
       std::lock_guard lock(m_lock);
       if (m_bStopping) {
         return;
@@ -157,7 +158,7 @@ void ScriptedLinePeer::Serve() {
       // A drop asked for while no connection was open applies to none.
       m_bDropRequested = false;
     }
-    if (!readable) {
+    if (!WaitReadable(m_listener, m_wakePipe[0])) {
       continue;
     }
     const int connection = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -97,6 +98,9 @@ class Pop3ClientTest : public SocketLayerTest {
     m_client->SetListener(&m_listener);
   }
   void TearDown() override {
+    if (HasFailure()) {
+      for (const std::string& line : m_capture->Take()) std::cerr << "logged: " << line << '\n';
+    }
     // The client's socket goes before the socket layer does.
     m_client.reset();
     m_capture.reset();
