@@ -83,8 +83,6 @@ class MIME {
   // p_szOperation) for a value holding CR or LF.
   static void CheckHeaderValue(const char* p_szOperation, const std::string& p_strValue);
   static std::string ContentTypeText(DWORD p_dwType);
-  // Sets or replaces the pair, unchecked.
-  void StoreHeader(const std::string& p_strName, const std::string& p_strValue);
   static std::string TransferEncodingText(DWORD p_dwEncoding);
   // Sets or replaces the value of p_strName, both already checked.
   void StoreHeader(const std::string& p_strName, const std::string& p_strValue);
