@@ -69,25 +69,17 @@ class PageSite final : public IServiceProvider, public IWebBrowser2 {
       : location_(location == nullptr ? L"" : location), readable_(location != nullptr), serves_(servesBrowser) {}
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IServiceProvider) {
-      *ppv = static_cast<IServiceProvider*>(this);
-    } else if (riid == IID_IWebBrowser2 || riid == IID_IWebBrowserApp || riid == IID_IWebBrowser ||
-               riid == IID_IDispatch) {
-      *ppv = static_cast<IWebBrowser2*>(this);
-    } else {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    static const QITAB kQueryTable[] = {
+        QITABENTMULTI2(PageSite, IID_IServiceProvider, IServiceProvider),
+        QITABENTMULTI2(PageSite, IID_IWebBrowser2, IWebBrowser2),
+        QITABENTMULTI2(PageSite, IID_IWebBrowserApp, IWebBrowser2),
+        QITABENTMULTI2(PageSite, IID_IWebBrowser, IWebBrowser2),
+        QITABENTMULTI2(PageSite, IID_IDispatch, IWebBrowser2),
+        {},
+    };
+    return QISearch(this, kQueryTable, riid, ppv);
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
+  KESTNET_IMPLEMENT_ADDREF_RELEASE
 
   STDMETHODIMP QueryService(REFGUID service, REFIID riid, void** ppv) override {
     *ppv = nullptr;
@@ -179,7 +171,7 @@ class PageSite final : public IServiceProvider, public IWebBrowser2 {
   std::wstring location_;
   bool readable_;
   bool serves_;
-  ULONG references_ = 1;
+  kestnet::platform::RefCount refCount_;
 };
 
 inline constexpr CLSID CLSID_PagedProbe = {0x5C0FFEE1, 0x0A11, 0x4B7D, {0x9E, 0x21, 0x61, 0x7A, 0x3C, 0x44, 0x10, 0x07}};

@@ -151,28 +151,18 @@ class Ticker final : public ITicker,
   }
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_ITicker) {
-      *ppv = static_cast<ITicker*>(this);
-    } else if (riid == IID_IConnectionPointContainer) {
-      *ppv = static_cast<IConnectionPointContainer*>(this);
-    } else if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2) {
-      *ppv = static_cast<IProvideClassInfo2*>(this);
-    } else if (riid == IID_IObjectWithSite) {
-      *ppv = static_cast<IObjectWithSite*>(this);
-    } else {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    static const QITAB kQueryTable[] = {
+        QITABENTMULTI2(Ticker, IID_ITicker, ITicker),
+        QITABENTMULTI2(Ticker, IID_IDispatch, ITicker),
+        QITABENTMULTI2(Ticker, IID_IConnectionPointContainer, IConnectionPointContainer),
+        QITABENTMULTI2(Ticker, IID_IProvideClassInfo, IProvideClassInfo2),
+        QITABENTMULTI2(Ticker, IID_IProvideClassInfo2, IProvideClassInfo2),
+        QITABENTMULTI2(Ticker, IID_IObjectWithSite, IObjectWithSite),
+        {},
+    };
+    return QISearch(this, kQueryTable, riid, ppv);
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG remaining = --references_;
-    if (remaining == 0) delete this;
-    return remaining;
-  }
+  KESTNET_IMPLEMENT_ADDREF_RELEASE
 
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     if (count == nullptr) return E_POINTER;
@@ -362,7 +352,7 @@ class Ticker final : public ITicker,
     Release();
   }
 
-  std::atomic<ULONG> references_{1};
+  kestnet::platform::RefCount refCount_;
   HWND window_ = nullptr;
   std::thread worker_;
   LONG ticks_ = 0;

@@ -268,28 +268,18 @@ class Widget final : public ITestWidget, public IConnectionPointContainer, publi
   }
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_ITestWidget) {
-      *ppv = static_cast<ITestWidget*>(this);
-    } else if (riid == IID_IConnectionPointContainer) {
-      *ppv = static_cast<IConnectionPointContainer*>(this);
-    } else if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2) {
-      *ppv = static_cast<IProvideClassInfo2*>(this);
-    } else if (riid == IID_ISupportErrorInfo) {
-      *ppv = static_cast<ISupportErrorInfo*>(this);
-    } else {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    static const QITAB kQueryTable[] = {
+        QITABENTMULTI2(Widget, IID_ITestWidget, ITestWidget),
+        QITABENTMULTI2(Widget, IID_IDispatch, ITestWidget),
+        QITABENTMULTI2(Widget, IID_IConnectionPointContainer, IConnectionPointContainer),
+        QITABENTMULTI2(Widget, IID_IProvideClassInfo, IProvideClassInfo2),
+        QITABENTMULTI2(Widget, IID_IProvideClassInfo2, IProvideClassInfo2),
+        QITABENTMULTI2(Widget, IID_ISupportErrorInfo, ISupportErrorInfo),
+        {},
+    };
+    return QISearch(this, kQueryTable, riid, ppv);
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG remaining = --references_;
-    if (remaining == 0) delete this;
-    return remaining;
-  }
+  KESTNET_IMPLEMENT_ADDREF_RELEASE
 
   // IDispatch through the described type information.
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
@@ -483,7 +473,7 @@ class Widget final : public ITestWidget, public IConnectionPointContainer, publi
     return hr;
   }
 
-  std::atomic<ULONG> references_{1};
+  kestnet::platform::RefCount refCount_;
   WidgetConnectionPoint connectionPoint_;
   BSTR name_ = nullptr;
   LONG count_ = 0;
