@@ -4,8 +4,6 @@
 // window procedure -- run by whoever pumps the apartment's messages, such
 // as WScript.Sleep -- fires OnTick(Index, Names, Sender), then OnDone. The
 // object also reports the location of the page its site leads to.
-#include <dlfcn.h>
-
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -18,6 +16,7 @@
 #include "platform/com/ole_site.h"
 #include "platform/msg/message.h"
 #include "tests/support/class_factory.h"
+#include "tests/support/test_com_module.h"
 
 using namespace kestnet::platform;
 
@@ -95,33 +94,12 @@ constexpr const wchar_t* kWindowClass = L"KestHostTestTickerWindow";
 
 std::atomic<long> g_objects{0};
 
-class TypeLibHolder {
- public:
-  TypeLibHolder() { CreateTypeLibFromDescription(&kLibrary, &library_); }
-  ~TypeLibHolder() {
-    if (library_ != nullptr) library_->Release();
-  }
-  ITypeInfo* InfoOf(REFGUID guid) {
-    ITypeInfo* info = nullptr;
-    if (library_ != nullptr) library_->GetTypeInfoOfGuid(guid, &info);
-    return info;
-  }
-
- private:
-  ITypeLib* library_ = nullptr;
-};
-
-TypeLibHolder& Library() {
-  static TypeLibHolder holder;
+kestnet::test::TypeLibHolder& Library() {
+  static kestnet::test::TypeLibHolder holder(&kLibrary);
   return holder;
 }
 
-std::wstring ModulePath() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&Library), &info) == 0 || info.dli_fname == nullptr) return L"";
-  std::string narrow = info.dli_fname;
-  return std::wstring(narrow.begin(), narrow.end());
-}
+std::wstring ModulePath() { return kestnet::test::ModulePathOf(reinterpret_cast<void*>(&Library)); }
 
 class Ticker;
 LRESULT CALLBACK TickerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -3,8 +3,6 @@
 // written the way a module of the system is written. Built as its own shared
 // library and loaded by activation; it resolves the runtime's functions from
 // the process that loads it, as a module shares one COM runtime with its host.
-#include <dlfcn.h>
-
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -12,6 +10,7 @@
 
 #include "platform/com/com.h"
 #include "tests/support/class_factory.h"
+#include "tests/support/test_com_module.h"
 #include "tests/platform/com/test_server_ids.h"
 
 using namespace kestnet::platform;
@@ -136,34 +135,12 @@ HKCR
 std::atomic<long> g_lockCount{0};
 std::atomic<void*> g_lastOuter{nullptr};
 
-// The module's type library, built on first use and released when the module unloads.
-class TypeLibHolder {
- public:
-  TypeLibHolder() { CreateTypeLibFromDescription(&kLibrary, &library_); }
-  ~TypeLibHolder() {
-    if (library_ != nullptr) library_->Release();
-  }
-  ITypeInfo* InfoOf(REFGUID guid) {
-    ITypeInfo* info = nullptr;
-    if (library_ != nullptr) library_->GetTypeInfoOfGuid(guid, &info);
-    return info;
-  }
-
- private:
-  ITypeLib* library_ = nullptr;
-};
-
-TypeLibHolder& Library() {
-  static TypeLibHolder holder;
+kestnet::test::TypeLibHolder& Library() {
+  static kestnet::test::TypeLibHolder holder(&kLibrary);
   return holder;
 }
 
-std::wstring ModulePath() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&Library), &info) == 0 || info.dli_fname == nullptr) return L"";
-  std::string narrow = info.dli_fname;
-  return std::wstring(narrow.begin(), narrow.end());
-}
+std::wstring ModulePath() { return kestnet::test::ModulePathOf(reinterpret_cast<void*>(&Library)); }
 
 class Widget;
 
