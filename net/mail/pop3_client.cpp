@@ -85,8 +85,8 @@ const Pop3Client::CommandStep Pop3Client::kCommandSteps[] = {
      "SendWhenYouCan():  Sending QUIT, State = STATE_WAIT_FOR_QUIT_RESPONSE."},
 };
 
-// How OnReceiveLine takes a line in a state that waits for one; in the other
-// states the line stays in the socket.
+// How OnReceiveLine handles a line in a state that waits for one; in the
+// other states the line is unasked for and dropped.
 struct Pop3Client::ReplyStep {
   State state;
   const char* logPrefix;  // logged with the line's size and the line
@@ -448,20 +448,25 @@ void Pop3Client::OnReceiveLine(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
     if (p_dwResult != SOCKET_NO_ERROR) {
       return;
     }
+    // Every line is taken, whatever the state, so that the next line read is
+    // the next line received: a line left behind would pass for the reply to
+    // the next command.
+    std::string line;
+    const DWORD size = m_socket.ReceiveLine(line);
+    if (size == TcpNonBlockingLineSocket::kNoLine) {
+      return;
+    }
     for (const ReplyStep& step : kReplySteps) {
       if (step.state != m_dwState) {
         continue;
-      }
-      std::string line;
-      const DWORD size = m_socket.ReceiveLine(line);
-      if (size == TcpNonBlockingLineSocket::kNoLine) {
-        return;
       }
       Log(kClassName, kLogLevelTrace, "%s, Size = %lu, Line = %s", step.logPrefix, AsUnsignedLong(size),
           line.c_str());
       (this->*step.handle)(line);
       return;
     }
+    // RFC 1939 §3: a server answers commands and says nothing unasked.
+    Log(kClassName, kLogLevelInformation, "OnReceiveLine():  Warning - Unexpected data from server.");
   } catch (...) {
     Log(kClassName, kLogLevelWarning, "OnReceiveLine():  Error - Unknown Exception.");
   }

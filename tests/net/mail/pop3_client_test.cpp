@@ -266,6 +266,16 @@ TEST_F(Pop3ClientTest, MailCountDuringRetrievalThrowsAndSendsNothing) {
   EXPECT_EQ(Commands(4), (Records{"USER u", "PASS p", "RETR 1", "STAT"}));
 }
 
+TEST_F(Pop3ClientTest, LineSentUnaskedIsDroppedNotTakenForTheNextReply) {
+  Script({{"STAT", "+OK 1 5\r\n"}});
+  LogIn();
+  m_capture->Take();
+  ASSERT_TRUE(m_peer.SendRaw("+OK stray\r\n"));
+  WaitForLogged("OnReceiveLine():  rc = 0");
+  m_client->GetMailCount();
+  EXPECT_EQ(m_listener.Take(kLogInRecords.size() + 2), (Records{"Count(0,+OK 1 5,1,5)", "Ready"}));
+}
+
 TEST_F(Pop3ClientTest, DisconnectDuringRetrievalClosesAtOnce) {
   Script({{"RETR 1", "+OK\r\nfirst\r\n"}});
   LogIn();
