@@ -13,8 +13,6 @@ namespace KestNet {
 namespace {
 
 constexpr const char* kClassName = "KestNet::Pop3Client";
-// How long a socket notification waits for a client busy in an operation.
-constexpr DWORD kNotificationLockTimeout = 250;
 
 unsigned long AsUnsignedLong(DWORD p_dwValue) { return static_cast<unsigned long>(p_dwValue); }
 
@@ -117,7 +115,9 @@ Pop3Client::Pop3Client() : m_replyWatchdog([this] { OnReplyTimeout(); }) {}
 
 Pop3Client::~Pop3Client() {
   try {
-    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    m_replyWatchdog.Disarm();
+    // Without the client's mutex: the close reaches OnClose, which takes it
+    // under the socket's mutex (see the lock order).
     m_socket.Close(true);
   } catch (...) {
     KestLog::LogDestructorException(kClassName, "~Pop3Client");
@@ -225,7 +225,34 @@ void Pop3Client::SetState(State p_state) {
 }
 
 void Pop3Client::Connect() {
-  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  std::string server;
+  DWORD port = 0;
+  {
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    ClaimConnection();
+    server = m_strServer;
+    port = m_dwPort;
+  }
+  // The socket calls run without the client's mutex (lock order); the claim
+  // keeps every other operation away meanwhile.
+  Log(kClassName, kLogLevelTrace, "Connect():  Calling Socket Create.");
+  if (!m_socket.IsCreated() && m_socket.Create(this) == 0) {
+    const DWORD error = m_socket.GetLastSocketError();
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    Log(kClassName, kLogLevelWarning, "Connect():  Socket Create failed rc = %lu", AsUnsignedLong(error));
+    SetState(STATE_DISCONNECTED);
+    throw KestBase::InvalidObjectException();
+  }
+  if (!m_socket.Connect(server, static_cast<USHORT>(port))) {
+    const DWORD error = m_socket.GetLastSocketError();
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    Log(kClassName, kLogLevelInformation, "Connect():  Socket Connect failed rc = %lu", AsUnsignedLong(error));
+    SetState(STATE_DISCONNECTED);
+    m_pListener->OnPOP3Connected(POP3_SOCKET_FAILURE);
+  }
+}
+
+void Pop3Client::ClaimConnection() {
   Log(kClassName, kLogLevelDetail, "Connect():  Starting connection to <%s> on port <%u> with UserName <%s>",
       m_strServer.c_str(), static_cast<unsigned>(m_dwPort), m_strUser.c_str());
   if (m_pListener == nullptr) {
@@ -244,23 +271,20 @@ void Pop3Client::Connect() {
     throw KestBase::InvalidOperationException();
   }
   m_dwPendingAction = ACTION_CONNECT;
-  Log(kClassName, kLogLevelTrace, "Connect():  Calling Socket Create.");
-  if (!m_socket.IsCreated() && m_socket.Create(this) == 0) {
-    Log(kClassName, kLogLevelWarning, "Connect():  Socket Create failed rc = %lu",
-        AsUnsignedLong(m_socket.GetLastSocketError()));
-    throw KestBase::InvalidObjectException();
-  }
-  if (!m_socket.Connect(m_strServer, static_cast<USHORT>(m_dwPort))) {
-    Log(kClassName, kLogLevelInformation, "Connect():  Socket Connect failed rc = %lu",
-        AsUnsignedLong(m_socket.GetLastSocketError()));
-    m_pListener->OnPOP3Connected(POP3_SOCKET_FAILURE);
-    return;
-  }
   SetState(STATE_CONNECTING);
 }
 
 void Pop3Client::Disconnect() {
-  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  SocketWork work;
+  {
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    work = PlanDisconnect();
+  }
+  Perform(work);
+}
+
+Pop3Client::SocketWork Pop3Client::PlanDisconnect() {
+  SocketWork work;
   Log(kClassName, kLogLevelDetail,
       "Disconnect():  Attempting to disconnect from <%s> on port <%u> with UserName <%s>", m_strServer.c_str(),
       static_cast<unsigned>(m_dwPort), m_strUser.c_str());
@@ -270,7 +294,7 @@ void Pop3Client::Disconnect() {
     if (m_pListener != nullptr) {
       m_pListener->OnPOP3Close(POP3_INVALID_STATE);
     }
-    return;
+    return work;
   }
   if (m_dwState == STATE_WAIT_FOR_QUIT_RESPONSE) {
     Log(kClassName, kLogLevelWarning,
@@ -281,17 +305,37 @@ void Pop3Client::Disconnect() {
   if (m_dwState == STATE_READY) {
     m_dwPendingAction = ACTION_DISCONNECT;
     SetState(STATE_SEND_QUIT);
-    SendWhenYouCan();
-    return;
+    SendWhenYouCan(&work.bytes);
+    return work;
   }
   Log(kClassName, kLogLevelDetail,
       "Disconnect():  This object is in operation.  Closing Socket.  Last State was <%u>",
       static_cast<unsigned>(m_dwState));
-  m_socket.Close(true);
+  work.close = true;
+  return work;
+}
+
+void Pop3Client::Perform(const SocketWork& p_work) {
+  if (!p_work.bytes.empty()) {
+    m_socket.Send(reinterpret_cast<const BYTE*>(p_work.bytes.data()), static_cast<DWORD>(p_work.bytes.size()));
+  }
+  if (p_work.close) {
+    m_socket.Close(true);
+  }
 }
 
 void Pop3Client::StartOperation(const char* p_szMethod, PendingAction p_action, State p_sendState,
-                                DWORD p_dwMessageNumber) {
+                                std::optional<DWORD> p_messageNumber) {
+  std::string command;
+  {
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    ClaimOperation(p_szMethod, p_action, p_sendState, p_messageNumber, command);
+  }
+  Perform({command, false});
+}
+
+void Pop3Client::ClaimOperation(const char* p_szMethod, PendingAction p_action, State p_sendState,
+                                std::optional<DWORD> p_messageNumber, std::string& p_strCommand) {
   if (m_pListener == nullptr) {
     Log(kClassName, kLogLevelWarning, "%s():  Error -  A listener has not been set.", p_szMethod);
     throw KestBase::InvalidObjectException();
@@ -301,33 +345,32 @@ void Pop3Client::StartOperation(const char* p_szMethod, PendingAction p_action, 
         "%s():  Error - You may not perform this operation as the the pop client is not ready.", p_szMethod);
     throw KestBase::InvalidOperationException();
   }
-  m_dwMessageNumber = p_dwMessageNumber;
+  if (p_messageNumber) {
+    m_dwMessageNumber = *p_messageNumber;
+  }
   m_dwPendingAction = p_action;
   SetState(p_sendState);
-  SendWhenYouCan();
+  SendWhenYouCan(&p_strCommand);
 }
 
 void Pop3Client::GetMailCount() {
-  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
   Log(kClassName, kLogLevelTrace, "GetMailCount():  Start");
-  StartOperation("GetMailCount", ACTION_MAIL_COUNT, STATE_SEND_STAT, m_dwMessageNumber);
+  StartOperation("GetMailCount", ACTION_MAIL_COUNT, STATE_SEND_STAT, std::nullopt);
 }
 
 void Pop3Client::RetrieveMessage(DWORD p_dwMessageNumber) {
-  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
   Log(kClassName, kLogLevelDetail, "RetrieveMessage():  Starting to retrieve message <%lu>",
       AsUnsignedLong(p_dwMessageNumber));
   StartOperation("RetrieveMessage", ACTION_RETRIEVE, STATE_SEND_RETR, p_dwMessageNumber);
 }
 
 void Pop3Client::DeleteMessage(DWORD p_dwMessageNumber) {
-  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
   Log(kClassName, kLogLevelTrace, "DeleteMessage():  Attempting to Delete Message <%lu>",
       AsUnsignedLong(p_dwMessageNumber));
   StartOperation("DeleteMessage", ACTION_DELETE, STATE_SEND_DELE, p_dwMessageNumber);
 }
 
-void Pop3Client::SendWhenYouCan() {
+void Pop3Client::SendWhenYouCan(std::string* p_pDeferred) {
   if (!m_bCanSend) {
     return;
   }
@@ -350,9 +393,15 @@ void Pop3Client::SendWhenYouCan() {
         break;
     }
     command += "\r\n";
+    // The state moves on before the bytes leave: the reply cannot find the
+    // client still in the send state, and no other thread sends them again.
     SetState(step.next);
     Log(kClassName, kLogLevelTrace, "%s", step.log);
-    m_socket.Send(reinterpret_cast<const BYTE*>(command.data()), static_cast<DWORD>(command.size()));
+    if (p_pDeferred != nullptr) {
+      *p_pDeferred = std::move(command);
+    } else {
+      m_socket.Send(reinterpret_cast<const BYTE*>(command.data()), static_cast<DWORD>(command.size()));
+    }
     return;
   }
 }
@@ -363,7 +412,7 @@ void Pop3Client::OnReceive(TcpNonBlockingLineSocket*, DWORD) {}
 
 void Pop3Client::OnConnect(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
   try {
-    KestMT::AutoLockMutex lock(&m_mutex, kNotificationLockTimeout);
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     Log(kClassName, kLogLevelTrace, "OnConnect():  rc = %lu", AsUnsignedLong(p_dwResult));
     if (p_dwResult == SOCKET_NO_ERROR) {
       SetState(STATE_WAIT_FOR_HEADER);
@@ -380,13 +429,7 @@ void Pop3Client::OnConnect(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
 
 void Pop3Client::OnSend(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
   try {
-    if (!m_mutex.Acquire(kNotificationLockTimeout)) {
-      return;
-    }
-  } catch (...) {
-    return;
-  }
-  try {
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     Log(kClassName, kLogLevelTrace, "OnSend(): rc = %lu", AsUnsignedLong(p_dwResult));
     if (p_dwResult == SOCKET_NO_ERROR) {
       m_bCanSend = true;
@@ -395,12 +438,11 @@ void Pop3Client::OnSend(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
   } catch (...) {
     Log(kClassName, kLogLevelWarning, "OnSend():  Error - Unknown Exception.");
   }
-  m_mutex.Release();
 }
 
 void Pop3Client::OnReceiveLine(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
   try {
-    KestMT::AutoLockMutex lock(&m_mutex, kNotificationLockTimeout);
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
     Log(kClassName, kLogLevelTrace, "OnReceiveLine():  rc = %lu", AsUnsignedLong(p_dwResult));
     if (p_dwResult != SOCKET_NO_ERROR) {
       return;

@@ -14,17 +14,25 @@
 // the interrupted action as for a lost connection.
 //
 // Threads and locks: caller threads run the operations, the socket event
-// thread runs OnConnect, OnSend, OnReceiveLine and OnClose, the watchdog's
-// thread runs its expiry. The client's mutex (recursive) serialises them. The
-// operations and the expiry hold it without limit; OnConnect, OnSend and
-// OnReceiveLine wait for it at most 250 ms and are dropped when it does not
-// come (the socket layer's notifications back off the same way from a caller
-// that holds the socket mutex). Lock order: client mutex, then the socket's
-// mutexes, then the watchdog's. Listener calls are made with the client's
-// mutex held: a listener may call the client from the notifying thread, but
-// must not wait for another thread that calls it.
+// thread runs OnConnect, OnSend, OnReceiveLine and OnClose (a Close on a
+// caller's or the watchdog's thread runs OnClose there), the watchdog's thread
+// runs its expiry. The client's mutex (recursive) guards every field. The
+// socket calls its notifications holding its own mutexes, so the lock order
+// is: the socket's mutexes, then the client's, then the watchdog's. Hence no
+// thread holds the client's mutex while it waits for the socket: an operation
+// on a caller's thread (Connect, GetMailCount, RetrieveMessage,
+// DeleteMessage, Disconnect) decides under the client's mutex what to send or
+// whether to close and moves the state on (the claim no other thread can
+// repeat), then releases the mutex and makes the socket call; the watchdog's
+// expiry and the destructor close without it. Inside a notification the
+// socket's mutex is held already, and the client sends under its own. Every
+// thread may therefore wait for the client's mutex without limit. Listener
+// calls are made with the client's mutex held: a listener may call the client
+// from the notifying thread, but must not wait for another thread that calls
+// it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -149,13 +157,33 @@ class Pop3Client : public TcpNonBlockingLineSocketListener {
   // The one setter of the state; arms the watchdog in the states that wait
   // for a reply and disarms it in the others. Mutex held.
   void SetState(State p_state);
-  // Sends the command that is due, if the socket may send. Mutex held.
-  void SendWhenYouCan();
-  // Starts an operation from STATE_READY (GetMailCount, RetrieveMessage,
-  // DeleteMessage); the message number is stored only when it starts. Mutex
+  // What a caller's operation does on the socket once it has released the
+  // client's mutex.
+  struct SocketWork {
+    std::string bytes;  // a command to send
+    bool close = false;
+  };
+
+  // Sends the command that is due, if the socket may send, and moves to the
+  // state that waits for its reply. On a caller's thread (p_pDeferred given)
+  // the command is handed back to be sent once the mutex is released. Mutex
   // held.
+  void SendWhenYouCan(std::string* p_pDeferred = nullptr);
+  // Does a caller's socket work; the client's mutex NOT held.
+  void Perform(const SocketWork& p_work);
+  // Connect's checks and claim (STATE_CONNECTING). Mutex held.
+  void ClaimConnection();
+  // Disconnect's decision: QUIT when ready, a close while busy. Mutex held.
+  SocketWork PlanDisconnect();
+  // Starts an operation from STATE_READY (GetMailCount, RetrieveMessage,
+  // DeleteMessage): claims it under the mutex, sends without it.
   void StartOperation(const char* p_szMethod, PendingAction p_action, State p_sendState,
-                      DWORD p_dwMessageNumber);
+                      std::optional<DWORD> p_messageNumber);
+  // The claim: the checks, the message number (stored only when given and the
+  // operation starts), the state; p_strCommand gets the command to send.
+  // Mutex held.
+  void ClaimOperation(const char* p_szMethod, PendingAction p_action, State p_sendState,
+                      std::optional<DWORD> p_messageNumber, std::string& p_strCommand);
   // The reply handlers, one per waiting state. Mutex held.
   void OnGreeting(const std::string& p_strLine);
   void OnUserOrPassReply(const std::string& p_strLine);
@@ -175,6 +203,8 @@ class Pop3Client : public TcpNonBlockingLineSocketListener {
   std::string m_strPassword;
   PendingAction m_dwPendingAction = ACTION_CONNECT;
   State m_dwState = STATE_DISCONNECTED;
+  // Before the socket: a socket closed by its destructor still reports.
+  KestMT::Mutex m_mutex;
   TcpNonBlockingLineSocket m_socket;
   Pop3ClientListener* m_pListener = nullptr;  // not owned
   bool m_bCanSend = false;
@@ -182,7 +212,6 @@ class Pop3Client : public TcpNonBlockingLineSocketListener {
   std::vector<std::string> m_messageLines;
   bool m_bConnected = false;
   MailTimeouts m_timeouts;
-  KestMT::Mutex m_mutex;
   // Last, so it is destroyed first: its thread is joined while everything
   // its expiry touches still exists.
   ReplyWatchdog m_replyWatchdog;

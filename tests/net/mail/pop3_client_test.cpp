@@ -3,6 +3,7 @@
 #include "net/mail/pop3_client.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <iostream>
@@ -241,7 +242,9 @@ TEST_F(Pop3ClientTest, MailCountDuringRetrievalThrowsAndSendsNothing) {
   Script({{"RETR 1", "+OK\r\nfirst\r\n"}, {"STAT", "+OK 1 5\r\n"}});
   LogIn();
   m_client->RetrieveMessage(1);
-  ASSERT_EQ(Commands(3).back(), "RETR 1");
+  // Once the client holds "first", the server's answer to RETR is all out:
+  // the final "." cannot overtake it.
+  WaitForLogged("OnReceiveLine():   STATE_WAIT_FOR_RETR_DATA, Size = 5, Line = first");
   EXPECT_THROW(m_client->GetMailCount(), KestBase::InvalidOperationException);
   ASSERT_TRUE(m_peer.SendRaw(".\r\n"));
   EXPECT_EQ(m_listener.Take(kLogInRecords.size() + 2), (Records{"Retrieve(0,1,[first])", "Ready"}));
@@ -259,6 +262,48 @@ TEST_F(Pop3ClientTest, DisconnectDuringRetrievalClosesAtOnce) {
   EXPECT_EQ(m_listener.Take(kLogInRecords.size() + 2), (Records{"Retrieve(4,0,[])", "Close(4)"}));
   ASSERT_TRUE(m_peer.WaitForCloses(1));
   EXPECT_EQ(m_peer.Lines(), (Records{"USER u", "PASS p", "RETR 1"}));
+}
+
+// The server drops the connection just as the caller starts an operation: the
+// close (socket mutex, then the client's) and the operation (the client's,
+// then the socket's for its command or close) meet from opposite sides. The
+// rounds sweep the start across the moment the close arrives; each outcome is
+// reported once, and nothing waits for ever.
+TEST_F(Pop3ClientTest, ConnectionDroppedAsAnOperationStartsIsReportedOnce) {
+  Script({});
+  auto disconnect = [](Pop3Client& p_client) { p_client.Disconnect(); };
+  const std::function<void(Pop3Client&)> operations[] = {MailCount, Retrieve, Delete, disconnect};
+  const std::string interrupted[] = {"Count(4,,0,0)", "Retrieve(4,0,[])", "Delete(4,,0)", ""};
+  std::size_t total = 0;
+  for (int round = 0; round < 400; ++round) {
+    const int which = round % 4;
+    m_client->Connect();
+    total += kLogInRecords.size();
+    ASSERT_EQ(m_listener.Take(total), kLogInRecords) << "round " << round;
+    m_peer.Drop();
+    const auto start = std::chrono::steady_clock::now() + std::chrono::microseconds(round / 4 % 50 * 4);
+    while (std::chrono::steady_clock::now() < start) {
+    }
+    bool refused = false;  // the close came first: the client was no longer ready
+    try {
+      operations[which](*m_client);
+    } catch (const KestBase::InvalidOperationException&) {
+      refused = true;
+    }
+    Records got = m_listener.Take(total + 1);
+    Records expected = {"Close(4)"};
+    if (which == 3) {
+      expected = got.front() == "Close(4)" ? Records{"Close(4)", "Close(7)"} : Records{"Close(0)"};
+    } else if (!refused) {
+      expected = {interrupted[which], "Close(4)"};
+    }
+    total += expected.size();
+    if (got.size() < expected.size()) {
+      const Records rest = m_listener.Take(total);
+      got.insert(got.end(), rest.begin(), rest.end());
+    }
+    ASSERT_EQ(got, expected) << "round " << round;
+  }
 }
 
 TEST_F(Pop3ClientTest, ServerPortMustLieBetween1And65535) {
