@@ -91,6 +91,17 @@ bool TcpNonBlockingClientSocket::Bind(USHORT p_usPort, const IPAddress& p_addres
   });
 }
 
+bool TcpNonBlockingClientSocket::SetNoDelay(bool p_bNoDelay) {
+  return Guarded(kClassName, "SetNoDelay", false, [&] {
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    if (m_hSocket == platform::kInvalidSocket) {
+      platform::SetLastSocketError(platform::winsock::kNotSocket);
+      return false;
+    }
+    return platform::SetSocketNoDelay(m_hSocket, p_bNoDelay);
+  });
+}
+
 bool TcpNonBlockingClientSocket::Connect(const IPAddress& p_address, USHORT p_usPort) {
   if (!p_address.IsValid()) {
     Log(kClassName, kLogLevelWarning, "Connect(): Invalid argument.");

@@ -62,6 +62,11 @@ class TcpNonBlockingClientSocket : public NonBlockingSocket, public NameResolver
   // p_iHow: 0 receive, 1 send, 2 both.
   virtual bool ShutDown(int p_iHow);
   virtual void SetListener(TcpNonBlockingSocketListener* p_pListener);
+  // TCP_NODELAY on the created socket: a request-reply protocol whose
+  // command leaves in several sends must not have its last small segment
+  // held back (Nagle) until the peer's delayed acknowledgement of the one
+  // before. false without a socket or when the system refuses.
+  bool SetNoDelay(bool p_bNoDelay);
 
   // NameResolverListener: the socket's own resolver reports the host name
   // here; the first address is posted to the event thread as the one to
