@@ -243,6 +243,10 @@ bool SetSocketNoDelay(SocketHandle socket, bool noDelay) {
   return SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, noDelay ? 1 : 0);
 }
 
+bool SetSocketCork(SocketHandle socket, bool cork) {
+  return SetIntOption(socket, IPPROTO_TCP, TCP_CORK, cork ? 1 : 0);
+}
+
 bool ParseIPv4Address(const std::string& text, std::uint32_t* address) {
   in_addr parsed{};
   // inet_pton takes exactly four decimal parts and nothing around them; a
