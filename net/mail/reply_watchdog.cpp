@@ -17,14 +17,18 @@ ReplyWatchdog::~ReplyWatchdog() {
 }
 
 void ReplyWatchdog::Arm(std::chrono::milliseconds p_period) {
+  bool wake;
   {
     std::lock_guard lock(m_lock);
     m_period = p_period;
     m_deadline = std::chrono::steady_clock::now() + p_period;
     m_bArmed = true;
     m_bExpired = false;
+    wake = m_deadline < m_wakeAt;
   }
-  m_changed.notify_all();
+  if (wake) {
+    m_changed.notify_all();
+  }
 }
 
 void ReplyWatchdog::Disarm() {
@@ -51,11 +55,17 @@ void ReplyWatchdog::Run() {
       return;
     }
     if (!m_bArmed) {
+      m_wakeAt = std::chrono::steady_clock::time_point::max();
       m_changed.wait(lock);
+      m_wakeAt = std::chrono::steady_clock::time_point::min();
       continue;
     }
     if (std::chrono::steady_clock::now() < m_deadline) {
-      m_changed.wait_until(lock, m_deadline);
+      // A copy: Arm moves m_deadline while this wait lasts.
+      const auto wakeAt = m_deadline;
+      m_wakeAt = wakeAt;
+      m_changed.wait_until(lock, wakeAt);
+      m_wakeAt = std::chrono::steady_clock::time_point::min();
       continue;
     }
     m_bArmed = false;

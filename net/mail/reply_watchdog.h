@@ -61,6 +61,13 @@ class ReplyWatchdog {
   std::mutex m_lock;
   std::condition_variable m_changed;
   std::chrono::steady_clock::time_point m_deadline;  // m_lock
+  // When the thread's current wait ends on its own: max while it waits
+  // unarmed, min while it is awake (it re-checks everything before waiting
+  // again). Arm wakes the thread only when the new deadline comes before
+  // this; a later deadline is found when the earlier wait ends, so re-arming
+  // once per received line costs no wake-up and no context switch.
+  std::chrono::steady_clock::time_point m_wakeAt =
+      std::chrono::steady_clock::time_point::min();  // m_lock
   std::chrono::milliseconds m_period{0};             // m_lock
   bool m_bArmed = false;                             // m_lock
   bool m_bExpired = false;                           // m_lock

@@ -91,6 +91,27 @@ bool TcpNonBlockingClientSocket::Bind(USHORT p_usPort, const IPAddress& p_addres
   });
 }
 
+// A TCP option on the created socket, under the socket mutex.
+bool TcpNonBlockingClientSocket::SetTcpOption(const char* p_szWho, bool (*p_set)(platform::SocketHandle, bool),
+                                              bool p_bOn) {
+  return Guarded(kClassName, p_szWho, false, [&] {
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    if (m_hSocket == platform::kInvalidSocket) {
+      platform::SetLastSocketError(platform::winsock::kNotSocket);
+      return false;
+    }
+    return p_set(m_hSocket, p_bOn);
+  });
+}
+
+bool TcpNonBlockingClientSocket::SetNoDelay(bool p_bNoDelay) {
+  return SetTcpOption("SetNoDelay", platform::SetSocketNoDelay, p_bNoDelay);
+}
+
+bool TcpNonBlockingClientSocket::SetCork(bool p_bCork) {
+  return SetTcpOption("SetCork", platform::SetSocketCork, p_bCork);
+}
+
 bool TcpNonBlockingClientSocket::Connect(const IPAddress& p_address, USHORT p_usPort) {
   if (!p_address.IsValid()) {
     Log(kClassName, kLogLevelWarning, "Connect(): Invalid argument.");

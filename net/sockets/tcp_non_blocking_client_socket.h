@@ -62,6 +62,15 @@ class TcpNonBlockingClientSocket : public NonBlockingSocket, public NameResolver
   // p_iHow: 0 receive, 1 send, 2 both.
   virtual bool ShutDown(int p_iHow);
   virtual void SetListener(TcpNonBlockingSocketListener* p_pListener);
+  // TCP_NODELAY on the created socket: a request-reply protocol whose
+  // command leaves in several sends must not have its last small segment
+  // held back (Nagle) until the peer's delayed acknowledgement of the one
+  // before. false without a socket or when the system refuses.
+  bool SetNoDelay(bool p_bNoDelay);
+  // TCP_CORK: while set, data given to Send leaves in full segments only;
+  // clearing it sends the rest at once. For a caller that sends a long run
+  // in small pieces. false without a socket or when the system refuses.
+  bool SetCork(bool p_bCork);
 
   // NameResolverListener: the socket's own resolver reports the host name
   // here; the first address is posted to the event thread as the one to
@@ -83,6 +92,7 @@ class TcpNonBlockingClientSocket : public NonBlockingSocket, public NameResolver
   void BeginClose(int p_iError, DWORD p_dwResult) override;
   void NotifyClose(DWORD p_dwResult) override;
 
+  bool SetTcpOption(const char* p_szWho, bool (*p_set)(kestnet::platform::SocketHandle, bool), bool p_bOn);
   // Receive or Peek.
   DWORD ReceiveInternal(BYTE* p_pBuffer, DWORD p_dwCapacity, bool p_bPeek, const char* p_szWho);
 

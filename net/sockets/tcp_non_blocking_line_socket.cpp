@@ -21,6 +21,26 @@ constexpr const char* kListenerClassName = "TcpNonBlockingLineSocket::InternalLi
 constexpr BYTE kLineFeed = 10;
 constexpr BYTE kCarriageReturn = 13;
 
+// A run of sends of more than one chunk: the kernel holds partial segments
+// until the run ends (however it ends), so the chunks leave in full segments
+// and not one small segment each, yet the run's last bytes are not delayed.
+class CorkedRun {
+ public:
+  CorkedRun(TcpNonBlockingClientSocket& p_socket, bool p_bLongRun)
+      : m_socket(p_socket), m_bCorked(p_bLongRun && p_socket.SetCork(true)) {}
+  ~CorkedRun() {
+    if (m_bCorked) {
+      (void)m_socket.SetCork(false);
+    }
+  }
+  CorkedRun(const CorkedRun&) = delete;
+  CorkedRun& operator=(const CorkedRun&) = delete;
+
+ private:
+  TcpNonBlockingClientSocket& m_socket;
+  const bool m_bCorked;
+};
+
 }  // namespace
 
 TcpNonBlockingLineSocket::TcpNonBlockingLineSocket() : m_internalListener(this) {}
@@ -58,7 +78,7 @@ DWORD_PTR TcpNonBlockingLineSocket::Create(TcpNonBlockingLineSocketListener* p_p
     m_sendBuffer.Clear();
     m_bLineMode = true;
     KestMT::AutoLockMutex closeLock(&m_closeMutex, INFINITE);
-    m_bClosing = false;
+    m_bClosing.store(false, std::memory_order_release);
     return id;
   });
 }
@@ -67,7 +87,7 @@ void TcpNonBlockingLineSocket::Close(bool p_bImmediate) {
   Guarded<kAbortAware>(kClassName, "Close", [&] {
     {
       KestMT::AutoLockMutex closeLock(&m_closeMutex, INFINITE);
-      m_bClosing = true;
+      m_bClosing.store(true, std::memory_order_release);
     }
     TcpNonBlockingClientSocket::Close(p_bImmediate);
   });
@@ -187,10 +207,7 @@ DWORD TcpNonBlockingLineSocket::GetPendingSendSize() {
   });
 }
 
-bool TcpNonBlockingLineSocket::IsClosing() {
-  KestMT::AutoLockMutex closeLock(&m_closeMutex, INFINITE);
-  return m_bClosing;
-}
+bool TcpNonBlockingLineSocket::IsClosing() { return m_bClosing.load(std::memory_order_acquire); }
 
 void TcpNonBlockingLineSocket::ReceiveData(DWORD p_dwResult) {
   Guarded<kAbortAware>(kClassName, "ReceiveData", [&] {
@@ -249,7 +266,7 @@ void TcpNonBlockingLineSocket::CloseOverlongLine() {
       static_cast<unsigned long>(kMaxLineLength));
   {
     KestMT::AutoLockMutex closeLock(&m_closeMutex, INFINITE);
-    m_bClosing = true;
+    m_bClosing.store(true, std::memory_order_release);
   }
   // The base's close path: the socket is closed here, on the event thread,
   // and the listener hears its one OnClose with the reason.
@@ -269,6 +286,7 @@ void TcpNonBlockingLineSocket::SendData(DWORD p_dwResult) {
       }
       return;
     }
+    const CorkedRun run(*this, m_sendBuffer.GetSize() > kChunkSize);
     while (m_sendBuffer.GetSize() > 0) {
       const DWORD wanted = std::min(m_sendBuffer.GetSize(), kChunkSize);
       if (!m_sendBuffer.GetData(m_staging, wanted, false)) {
@@ -325,7 +343,7 @@ void TcpNonBlockingLineSocket::InternalListener::OnClose(DWORD_PTR, DWORD p_dwRe
     m_pOwner->m_pLineListener = nullptr;
     {
       KestMT::AutoLockMutex closeLock(&m_pOwner->m_closeMutex, INFINITE);
-      m_pOwner->m_bClosing = true;
+      m_pOwner->m_bClosing.store(true, std::memory_order_release);
     }
     listener->OnClose(m_pOwner, p_dwResult);
   });

@@ -22,6 +22,7 @@
 // its notifications.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "net/sockets/dyna_byte_buffer.h"
@@ -135,7 +136,9 @@ class TcpNonBlockingLineSocket : public TcpNonBlockingClientSocket {
   bool m_bLineMode = true;
   KestMT::Mutex m_bufferMutex;
   KestMT::Mutex m_closeMutex;
-  bool m_bClosing = false;
+  // Set and cleared under m_closeMutex; read without it, since the receive
+  // loop asks before and after every line it announces.
+  std::atomic<bool> m_bClosing{false};
 };
 
 }  // namespace KestNet

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -236,6 +237,14 @@ bool SetSocketSendBufferSize(SocketHandle socket, int bytes) {
 
 bool SetSocketReceiveBufferSize(SocketHandle socket, int bytes) {
   return SetIntOption(socket, SOL_SOCKET, SO_RCVBUF, bytes);
+}
+
+bool SetSocketNoDelay(SocketHandle socket, bool noDelay) {
+  return SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, noDelay ? 1 : 0);
+}
+
+bool SetSocketCork(SocketHandle socket, bool cork) {
+  return SetIntOption(socket, IPPROTO_TCP, TCP_CORK, cork ? 1 : 0);
 }
 
 bool ParseIPv4Address(const std::string& text, std::uint32_t* address) {

@@ -60,6 +60,12 @@ bool JoinSocketMulticastGroup(SocketHandle socket, std::uint32_t group,
                               std::uint32_t interfaceAddress);
 bool SetSocketSendBufferSize(SocketHandle socket, int bytes);
 bool SetSocketReceiveBufferSize(SocketHandle socket, int bytes);
+// setsockopt(IPPROTO_TCP, TCP_NODELAY): segments leave at once instead of
+// waiting (Nagle) for the peer to acknowledge the previous one.
+bool SetSocketNoDelay(SocketHandle socket, bool noDelay);
+// setsockopt(IPPROTO_TCP, TCP_CORK): while set, only full segments leave;
+// clearing it sends what is held at once.
+bool SetSocketCork(SocketHandle socket, bool cork);
 
 // Strict dotted-quad parsing: exactly four decimal parts of 0 to 255, nothing
 // before or after. "255.255.255.255" parses like any other address.

@@ -11,6 +11,7 @@
 #include "platform/os/security.h"
 #include "platform/sync/futex.h"
 #include "platform/sync/mutex_object.h"
+#include "platform/sync/thread.h"
 #include "platform/sync/thread_object.h"
 
 namespace kestnet::platform {
@@ -74,7 +75,7 @@ AcquireOutcome MutexObject::TryAcquire(WaitSlot& slot) {
       [[fallthrough]];
     case 0: {
       state_->recursion = 0;
-      state_->ownerProcess.store(static_cast<std::int32_t>(::getpid()), std::memory_order_release);
+      state_->ownerProcess.store(static_cast<std::int32_t>(GetCurrentProcessId()), std::memory_order_release);
       NoteMutexOwned(shared_from_this());
       slot.taken = true;
       bool abandoned = state_->abandoned.exchange(0, std::memory_order_acq_rel) != 0;

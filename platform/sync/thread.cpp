@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <new>
 #include <optional>
@@ -287,7 +288,23 @@ HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR
 // Not cached: a child made by fork must see its own id.
 DWORD GetCurrentThreadId() { return static_cast<DWORD>(::gettid()); }
 
-DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+namespace {
+// getpid is a system call, and every mutex acquisition records its owner's
+// process: the id is kept, and forgotten in a child made by fork.
+std::atomic<pid_t> g_processId{0};
+void ForgetProcessId() { g_processId.store(0, std::memory_order_relaxed); }
+}  // namespace
+
+DWORD GetCurrentProcessId() {
+  pid_t id = g_processId.load(std::memory_order_relaxed);
+  if (id == 0) {
+    static const int registered = pthread_atfork(nullptr, nullptr, ForgetProcessId);
+    (void)registered;
+    id = ::getpid();
+    g_processId.store(id, std::memory_order_relaxed);
+  }
+  return static_cast<DWORD>(id);
+}
 
 DWORD GetThreadId(HANDLE Thread) {
   auto object = LookupHandleOf<ThreadObject>(Thread, ObjectKind::Thread);

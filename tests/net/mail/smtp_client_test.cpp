@@ -212,6 +212,8 @@ TEST_F(SmtpClientTest, LogsInWithEhloAndAuthLoginInBase64) {
                     "AuthenticateRequest(0,VXNlcm5hbWU6)", "Username(0,UGFzc3dvcmQ6)", "Password(0,welcome)",
                     "Authenticated(0)", "Ready"}));
   EXPECT_EQ(m_peer.Lines(), (Lines{"EHLO " + HostName(), "AUTH LOGIN", "dXNlcg==", "c2VjcmV0"}));
+  // A message's last small send must not wait for a delayed acknowledgement.
+  EXPECT_TRUE(ConnectionHasNoDelay(m_peer.Port()));
 }
 
 TEST_F(SmtpClientTest, AnswersAContinuedGreetingOnceAndTakesThreeDigitsAsAPositiveReply) {

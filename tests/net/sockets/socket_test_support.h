@@ -5,11 +5,13 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -108,6 +110,24 @@ inline USHORT ClosedLoopbackPort() {
   getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &length);
   // Bound but never listening: connects to it are refused.
   return ntohs(address.sin_port);
+}
+
+// Whether this process's connection to 127.0.0.1:p_usServerPort has
+// TCP_NODELAY on (false when there is no such connection).
+inline bool ConnectionHasNoDelay(USHORT p_usServerPort) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    const int fd = std::stoi(entry.path().filename().string());
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    int noDelay = 0;
+    socklen_t optionLength = sizeof noDelay;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 && peer.sin_family == AF_INET &&
+        ntohs(peer.sin_port) == p_usServerPort &&
+        getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, &optionLength) == 0) {
+      return noDelay != 0;
+    }
+  }
+  return false;
 }
 
 inline bool SendAll(int p_fd, const std::string& p_data) {

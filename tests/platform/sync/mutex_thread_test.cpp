@@ -1,4 +1,5 @@
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -304,6 +305,12 @@ TEST_F(ThreadTest, CurrentThreadPseudoHandleNamesTheCallingThread) {
 TEST_F(ThreadTest, ThreadIdsAreKernelIdsAndTicksAdvance) {
   EXPECT_EQ(GetCurrentThreadId(), static_cast<DWORD>(::syscall(SYS_gettid)));
   EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(::getpid()));
+  // The id is kept, but a child made by fork has its own.
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(GetCurrentProcessId() == static_cast<DWORD>(::getpid()) ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   DWORD other = 0;
   std::thread([&] { other = GetCurrentThreadId(); }).join();
   EXPECT_NE(other, GetCurrentThreadId());
