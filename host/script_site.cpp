@@ -7,6 +7,7 @@
 #include "platform/com/web_browser.h"
 #include "host/script_internal.h"
 #include "platform/com/ole_site.h"
+#include "platform/com/qi_search.h"
 #include "platform/com/ref_count.h"
 
 namespace kestnet::host::script {
@@ -20,15 +21,14 @@ class PageBrowser final : public IWebBrowser2 {
   explicit PageBrowser(std::wstring location) : location_(std::move(location)) {}
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IWebBrowser || riid == IID_IWebBrowserApp ||
-        riid == IID_IWebBrowser2) {
-      *ppv = static_cast<IWebBrowser2*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    static const QITAB kQueryTable[] = {
+        QITABENTMULTI2(PageBrowser, IID_IWebBrowser2, IWebBrowser2),
+        QITABENTMULTI2(PageBrowser, IID_IWebBrowserApp, IWebBrowser2),
+        QITABENTMULTI2(PageBrowser, IID_IWebBrowser, IWebBrowser2),
+        QITABENTMULTI2(PageBrowser, IID_IDispatch, IWebBrowser2),
+        {},
+    };
+    return QISearch(this, kQueryTable, riid, ppv);
   }
   KESTNET_IMPLEMENT_ADDREF_RELEASE
 

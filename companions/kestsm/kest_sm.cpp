@@ -31,6 +31,7 @@
 #include "platform/com/hresult.h"
 #include "platform/com/inproc_server.h"
 #include "platform/com/ole_site.h"
+#include "platform/com/qi_search.h"
 #include "platform/com/ref_count.h"
 #include "platform/com/unknown.h"
 #include "platform/com/variant.h"
@@ -137,17 +138,13 @@ class KestSM final : public IDispatch, public IObjectWithSite {
   KestSM& operator=(const KestSM&) = delete;
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IKestSM) {
-      *ppv = static_cast<IDispatch*>(this);
-    } else if (riid == IID_IObjectWithSite) {
-      *ppv = static_cast<IObjectWithSite*>(this);
-    } else {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    static const QITAB kQueryTable[] = {
+        QITABENTMULTI2(KestSM, IID_IKestSM, IDispatch),
+        QITABENTMULTI2(KestSM, IID_IDispatch, IDispatch),
+        QITABENTMULTI2(KestSM, IID_IObjectWithSite, IObjectWithSite),
+        {},
+    };
+    return QISearch(this, kQueryTable, riid, ppv);
   }
   KESTNET_IMPLEMENT_ADDREF_RELEASE
 

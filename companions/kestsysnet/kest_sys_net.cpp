@@ -16,6 +16,7 @@
 #include "platform/com/activation.h"
 #include "platform/com/bstr.h"
 #include "platform/com/dispatch.h"
+#include "platform/com/qi_search.h"
 #include "platform/com/guid.h"
 #include "platform/com/hresult.h"
 #include "platform/com/inproc_server.h"
@@ -74,14 +75,12 @@ class Network final : public IKestSysNetNetwork {
   Network& operator=(const Network&) = delete;
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IKestSysNetNetwork) {
-      *ppv = static_cast<IKestSysNetNetwork*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    static const QITAB kQueryTable[] = {
+        QITABENTMULTI2(Network, IID_IKestSysNetNetwork, IKestSysNetNetwork),
+        QITABENTMULTI2(Network, IID_IDispatch, IKestSysNetNetwork),
+        {},
+    };
+    return QISearch(this, kQueryTable, riid, ppv);
   }
   KESTNET_IMPLEMENT_ADDREF_RELEASE
 

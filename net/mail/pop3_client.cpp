@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "net/mail/command_text.h"
 #include "net/sockets/socket_result.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
@@ -19,11 +20,6 @@ unsigned long AsUnsignedLong(DWORD p_dwValue) { return static_cast<unsigned long
 
 // RFC 1939 §3: "+OK" opens a positive reply, anything else is negative.
 bool IsPositive(const std::string& p_strLine) { return !p_strLine.empty() && p_strLine[0] == '+'; }
-
-// A command line ending in CR LF may carry nothing that ends it early.
-bool HoldsLineBreakOrNul(const std::string& p_strText) {
-  return p_strText.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
-}
 
 bool IsDigit(char p_c) { return p_c >= '0' && p_c <= '9'; }
 

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "net/mail/base64.h"
+#include "net/mail/command_text.h"
 #include "net/mail/mime.h"
 #include "net/sockets/socket_result.h"
 #include "runtime/exceptions.h"
@@ -128,9 +129,7 @@ SmtpClient::~SmtpClient() {
 }
 
 void SmtpClient::CheckLineSafe(const char* p_szOperation, const char* p_szWhat, const std::string& p_strValue) {
-  // A CR or LF would end the command line early and let the rest pass as a
-  // command of its own; a NUL is not text.
-  if (p_strValue.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos) return;
+  if (!HoldsLineBreakOrNul(p_strValue)) return;
   Log(kClassName, kLogLevelWarning, "%s():  Error - %s may not contain CR, LF or NUL characters.", p_szOperation,
       p_szWhat);
   throw KestBase::InvalidParameterException();
