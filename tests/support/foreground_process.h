@@ -1,5 +1,6 @@
 // A server that a test fixture runs in the foreground: standard input from
-// /dev/null, standard output and error into a fresh log file, in a process group of
+// /dev/null, standard output and error into a fresh log file, no other
+// descriptor of the test process, in a process group of
 // its own. Stopping it signals that group by its id, so helpers the server
 // forked go with it even when the server itself no longer waits for them.
 #pragma once
