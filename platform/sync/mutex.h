@@ -43,7 +43,7 @@ class MutexObject;
 class ResolvedMutex {
  public:
   ResolvedMutex() = default;
-  // Empty (and false) when p_handle does not name a mutex.
+  // Empty (and false) when the handle does not name a mutex.
   explicit ResolvedMutex(HANDLE handle);
 
   explicit operator bool() const { return object_ != nullptr; }

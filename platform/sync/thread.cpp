@@ -290,7 +290,7 @@ std::uintptr_t _beginthreadex(void* /*security*/, unsigned stack_size, unsigned 
 
 HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)); }
 
-// Not cached: a child made by fork must see its own id.
+// Kept per thread; a child made by fork asks again (ForgetParentThreadsAfterFork).
 DWORD GetCurrentThreadId() {
   if (t_threadId == 0) t_threadId = ::gettid();
   return static_cast<DWORD>(t_threadId);
