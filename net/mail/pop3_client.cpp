@@ -86,7 +86,7 @@ const Pop3Client::CommandStep Pop3Client::kCommandSteps[] = {
 struct Pop3Client::ReplyStep {
   State state;
   const char* logPrefix;  // logged with the line's size and the line
-  void (Pop3Client::*handle)(const std::string&);
+  void (Pop3Client::*handle)(std::string);
 };
 
 const Pop3Client::ReplyStep Pop3Client::kReplySteps[] = {
@@ -458,7 +458,7 @@ void Pop3Client::OnReceiveLine(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
       }
       Log(kClassName, kLogLevelTrace, "%s, Size = %lu, Line = %s", step.logPrefix, AsUnsignedLong(size),
           line.c_str());
-      (this->*step.handle)(line);
+      (this->*step.handle)(std::move(line));
       return;
     }
     // RFC 1939 §3: a server answers commands and says nothing unasked.
@@ -468,7 +468,7 @@ void Pop3Client::OnReceiveLine(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
   }
 }
 
-void Pop3Client::OnGreeting(const std::string& p_strLine) {
+void Pop3Client::OnGreeting(std::string p_strLine) {
   if (!IsPositive(p_strLine)) {
     try {
       m_pListener->OnPOP3Header(POP3_CONNECT_ERROR, p_strLine);
@@ -488,7 +488,7 @@ void Pop3Client::OnGreeting(const std::string& p_strLine) {
   SendWhenYouCan();
 }
 
-void Pop3Client::OnUserOrPassReply(const std::string& p_strLine) {
+void Pop3Client::OnUserOrPassReply(std::string p_strLine) {
   const DWORD step = m_dwState == STATE_WAIT_FOR_USER_RESPONSE ? 0 : 1;
   if (!IsPositive(p_strLine)) {
     try {
@@ -523,7 +523,7 @@ void Pop3Client::OnUserOrPassReply(const std::string& p_strLine) {
   }
 }
 
-void Pop3Client::OnStatReply(const std::string& p_strLine) {
+void Pop3Client::OnStatReply(std::string p_strLine) {
   // RFC 1939 §5: "+OK nn mm", the message count and the mailbox size. A
   // positive reply without both is as useless as a negative one.
   std::size_t position = 0;
@@ -547,7 +547,7 @@ void Pop3Client::OnStatReply(const std::string& p_strLine) {
   }
 }
 
-void Pop3Client::OnRetrReply(const std::string& p_strLine) {
+void Pop3Client::OnRetrReply(std::string p_strLine) {
   if (IsPositive(p_strLine)) {
     Log(kClassName, kLogLevelTrace, "OnReceiveLine():  RETR is good.  Moving on to collect the data.");
     m_messageLines.clear();
@@ -564,11 +564,14 @@ void Pop3Client::OnRetrReply(const std::string& p_strLine) {
   }
 }
 
-void Pop3Client::OnRetrData(const std::string& p_strLine) {
+void Pop3Client::OnRetrData(std::string p_strLine) {
   if (p_strLine != ".") {
     // RFC 1939 §3: a line the server began with "." came with one more "."
     // in front; exactly one is removed.
-    m_messageLines.push_back(p_strLine.starts_with('.') ? p_strLine.substr(1) : p_strLine);
+    if (p_strLine.starts_with('.')) {
+      p_strLine.erase(0, 1);
+    }
+    m_messageLines.push_back(std::move(p_strLine));
     // Every line shows the server alive: the idle limit starts again.
     SetState(STATE_WAIT_FOR_RETR_DATA);
     return;
@@ -585,7 +588,7 @@ void Pop3Client::OnRetrData(const std::string& p_strLine) {
   }
 }
 
-void Pop3Client::OnDeleReply(const std::string& p_strLine) {
+void Pop3Client::OnDeleReply(std::string p_strLine) {
   SetState(STATE_READY);
   const bool positive = IsPositive(p_strLine);
   if (!positive) {
@@ -600,7 +603,7 @@ void Pop3Client::OnDeleReply(const std::string& p_strLine) {
   }
 }
 
-void Pop3Client::OnQuitReply(const std::string& p_strLine) {
+void Pop3Client::OnQuitReply(std::string p_strLine) {
   SetState(STATE_READY);
   try {
     m_pListener->OnPOP3Quit(IsPositive(p_strLine) ? POP3_SUCCESS : POP3_UNEXPECTED, p_strLine);

@@ -185,13 +185,13 @@ class Pop3Client : public TcpNonBlockingLineSocketListener {
   void ClaimOperation(const char* p_szMethod, PendingAction p_action, State p_sendState,
                       std::optional<DWORD> p_messageNumber, std::string& p_strCommand);
   // The reply handlers, one per waiting state. Mutex held.
-  void OnGreeting(const std::string& p_strLine);
-  void OnUserOrPassReply(const std::string& p_strLine);
-  void OnStatReply(const std::string& p_strLine);
-  void OnRetrReply(const std::string& p_strLine);
-  void OnRetrData(const std::string& p_strLine);
-  void OnDeleReply(const std::string& p_strLine);
-  void OnQuitReply(const std::string& p_strLine);
+  void OnGreeting(std::string p_strLine);
+  void OnUserOrPassReply(std::string p_strLine);
+  void OnStatReply(std::string p_strLine);
+  void OnRetrReply(std::string p_strLine);
+  void OnRetrData(std::string p_strLine);
+  void OnDeleReply(std::string p_strLine);
+  void OnQuitReply(std::string p_strLine);
   // Reports what a close interrupted (OnClose); the status OnPOP3Close gets.
   DWORD ReportInterruptedAction();
   // The watchdog's expiry, on its thread.
