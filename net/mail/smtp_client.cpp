@@ -229,6 +229,11 @@ void SmtpClient::SetTransportSecurity(const MailTransportSecurity& p_security) {
   m_security = p_security;
 }
 
+bool SmtpClient::IsConnected() {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  return m_bConnected;
+}
+
 bool SmtpClient::IsReady() {
   KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
   return m_dwState == STATE_IDLE;

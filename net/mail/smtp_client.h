@@ -103,6 +103,7 @@ class SmtpClient : public TcpNonBlockingLineSocketListener {
   // Only while disconnected; applies from the next Connect.
   void SetTransportSecurity(const MailTransportSecurity& p_security);
   bool IsReady();
+  bool IsConnected();
 
   void Connect();
   // p_strRecipients: addresses separated by spaces, "," or ";". The MIME is
