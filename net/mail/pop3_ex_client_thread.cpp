@@ -102,6 +102,7 @@ void CPop3ExClientThread::Connect(const std::string& p_strServer, DWORD p_dwPort
       return;
     }
     m_phase = Phase::kConnecting;
+    m_bDisconnectRequested = false;
     try {
       m_pEngine->Connect();
     } catch (...) {
@@ -131,7 +132,11 @@ void CPop3ExClientThread::RunWhenConnected(const char* p_szProcedure, Operation&
 
 void CPop3ExClientThread::Disconnect() {
   RunWhenConnected(
-      "Pop3ExClientThreadDisconnectProc", [](Pop3Client& p_engine) { p_engine.Disconnect(); },
+      "Pop3ExClientThreadDisconnectProc",
+      [this](Pop3Client& p_engine) {
+        m_bDisconnectRequested = true;
+        p_engine.Disconnect();
+      },
       [](Pop3ExClientListener& p_listener) { p_listener.OnPop3ExClose(POP3EX_INVALID_STATE); });
 }
 
@@ -198,17 +203,19 @@ void CPop3ExClientThread::OnPOP3Quit(DWORD p_dwStatus, const std::string& p_strL
   });
 }
 
-void CPop3ExClientThread::OnPOP3Close(DWORD p_dwStatus) {
-  m_worker.Post([this, p_dwStatus] {
+// The engine's close status only says whether a QUIT was under way; the
+// request is what tells a wanted end from a loss.
+void CPop3ExClientThread::OnPOP3Close(DWORD) {
+  m_worker.Post([this] {
     if (m_phase == Phase::kConnecting) {
       FailConnect();
       return;
     }
     if (m_phase == Phase::kConnected) {
       m_phase = Phase::kIdle;
-      Notify("Pop3ExClientThreadDisconnectProc", [&](Pop3ExClientListener& p_listener) {
-        p_listener.OnPop3ExClose(ToPop3ExStatus(p_dwStatus));
-      });
+      const DWORD status = m_bDisconnectRequested ? POP3EX_SUCCESS : POP3EX_TERMINATED;
+      Notify("Pop3ExClientThreadDisconnectProc",
+             [status](Pop3ExClientListener& p_listener) { p_listener.OnPop3ExClose(status); });
     }
   });
 }

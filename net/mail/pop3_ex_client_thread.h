@@ -82,6 +82,8 @@ class CPop3ExClientThread : private Pop3ClientListener {
   Pop3ExClientListener* m_pListener = nullptr;  // not owned; m_listenerMutex
   MailExTlsSettings m_tlsSettings;
   Phase m_phase = Phase::kIdle;                 // worker thread only
+  // The session's end was asked for: its close is no loss. Worker thread.
+  bool m_bDisconnectRequested = false;
   // Made and destroyed on the worker thread.
   std::unique_ptr<Pop3Client> m_pEngine;
   // Last: constructed when everything it reaches exists, destroyed first.

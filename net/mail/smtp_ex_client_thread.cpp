@@ -99,6 +99,7 @@ void CSmtpExClientThread::Connect(const std::string& p_strServer, DWORD p_dwPort
       return;
     }
     m_phase = Phase::kConnecting;
+    m_bDisconnectRequested = false;
     try {
       m_pEngine->Connect();
     } catch (...) {
@@ -111,6 +112,7 @@ void CSmtpExClientThread::Disconnect() {
   m_worker.Post([this] {
     if (m_pEngine && m_phase == Phase::kConnected) {
       try {
+        m_bDisconnectRequested = true;
         m_pEngine->Disconnect();
         return;
       } catch (...) {
@@ -178,16 +180,19 @@ void CSmtpExClientThread::OnSMTPQuit(DWORD p_dwStatus, const std::string& p_strT
   });
 }
 
-void CSmtpExClientThread::OnSMTPClose(DWORD p_dwStatus) {
-  m_worker.Post([this, p_dwStatus] {
+// The engine's close status only says whether a QUIT was under way; the
+// request is what tells a wanted end from a loss.
+void CSmtpExClientThread::OnSMTPClose(DWORD) {
+  m_worker.Post([this] {
     if (m_phase == Phase::kConnecting) {
       FailConnect();
       return;
     }
     if (m_phase == Phase::kConnected) {
       m_phase = Phase::kIdle;
+      const DWORD status = m_bDisconnectRequested ? SMTPEX_SUCCESS : SMTPEX_TERMINATED;
       Notify("SmtpExClientThreadDisconnectProc",
-             [&](SmtpExClientListener& p_listener) { p_listener.OnSmtpExClose(ToSmtpExStatus(p_dwStatus)); });
+             [status](SmtpExClientListener& p_listener) { p_listener.OnSmtpExClose(status); });
     }
   });
 }

@@ -70,6 +70,8 @@ class CSmtpExClientThread : private SmtpClientListener {
   SmtpExClientListener* m_pListener = nullptr;  // not owned; m_listenerMutex
   MailExTlsSettings m_tlsSettings;
   Phase m_phase = Phase::kIdle;                 // worker thread only
+  // The session's end was asked for: its close is no loss. Worker thread.
+  bool m_bDisconnectRequested = false;
   std::unique_ptr<SmtpClient> m_pEngine;        // made and destroyed on the worker thread
   // Last: constructed when everything it reaches exists, destroyed first.
   MailExWorkerThread m_worker;
