@@ -103,7 +103,7 @@ const Pop3Client::CommandStep Pop3Client::kCommandSteps[] = {
 struct Pop3Client::ReplyStep {
   State state;
   const char* logPrefix;  // logged with the line's size and the line
-  void (Pop3Client::*handle)(const std::string&);
+  void (Pop3Client::*handle)(std::string);
 };
 
 const Pop3Client::ReplyStep Pop3Client::kReplySteps[] = {
@@ -498,7 +498,7 @@ void Pop3Client::OnReceiveLine(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
       }
       Log(kClassName, kLogLevelTrace, "%s, Size = %lu, Line = %s", step.logPrefix, AsUnsignedLong(size),
           line.c_str());
-      (this->*step.handle)(line);
+      (this->*step.handle)(std::move(line));
       return;
     }
     // RFC 1939 §3: a server answers commands and says nothing unasked.
@@ -508,7 +508,7 @@ void Pop3Client::OnReceiveLine(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
   }
 }
 
-void Pop3Client::OnGreeting(const std::string& p_strLine) {
+void Pop3Client::OnGreeting(std::string p_strLine) {
   if (!IsPositive(p_strLine)) {
     try {
       m_pListener->OnPOP3Header(POP3_CONNECT_ERROR, p_strLine);
@@ -528,7 +528,7 @@ void Pop3Client::OnGreeting(const std::string& p_strLine) {
   SendWhenYouCan();
 }
 
-void Pop3Client::OnUserOrPassReply(const std::string& p_strLine) {
+void Pop3Client::OnUserOrPassReply(std::string p_strLine) {
   const DWORD step = m_dwState == STATE_WAIT_FOR_USER_RESPONSE ? 0 : 1;
   if (!IsPositive(p_strLine)) {
     try {
@@ -563,7 +563,7 @@ void Pop3Client::OnUserOrPassReply(const std::string& p_strLine) {
   }
 }
 
-void Pop3Client::OnStatReply(const std::string& p_strLine) {
+void Pop3Client::OnStatReply(std::string p_strLine) {
   // RFC 1939 §5: "+OK nn mm", the message count and the mailbox size. A
   // positive reply without both is as useless as a negative one.
   std::size_t position = 0;
@@ -587,7 +587,7 @@ void Pop3Client::OnStatReply(const std::string& p_strLine) {
   }
 }
 
-void Pop3Client::OnRetrReply(const std::string& p_strLine) {
+void Pop3Client::OnRetrReply(std::string p_strLine) {
   if (IsPositive(p_strLine)) {
     Log(kClassName, kLogLevelTrace, "OnReceiveLine():  RETR is good.  Moving on to collect the data.");
     m_messageLines.clear();
@@ -604,11 +604,14 @@ void Pop3Client::OnRetrReply(const std::string& p_strLine) {
   }
 }
 
-void Pop3Client::OnRetrData(const std::string& p_strLine) {
+void Pop3Client::OnRetrData(std::string p_strLine) {
   if (p_strLine != ".") {
     // RFC 1939 §3: a line the server began with "." came with one more "."
     // in front; exactly one is removed.
-    m_messageLines.push_back(p_strLine.starts_with('.') ? p_strLine.substr(1) : p_strLine);
+    if (p_strLine.starts_with('.')) {
+      p_strLine.erase(0, 1);
+    }
+    m_messageLines.push_back(std::move(p_strLine));
     // Every line shows the server alive: the idle limit starts again.
     SetState(STATE_WAIT_FOR_RETR_DATA);
     return;
@@ -625,7 +628,7 @@ void Pop3Client::OnRetrData(const std::string& p_strLine) {
   }
 }
 
-void Pop3Client::OnDeleReply(const std::string& p_strLine) {
+void Pop3Client::OnDeleReply(std::string p_strLine) {
   SetState(STATE_READY);
   const bool positive = IsPositive(p_strLine);
   if (!positive) {
@@ -640,7 +643,7 @@ void Pop3Client::OnDeleReply(const std::string& p_strLine) {
   }
 }
 
-void Pop3Client::OnQuitReply(const std::string& p_strLine) {
+void Pop3Client::OnQuitReply(std::string p_strLine) {
   SetState(STATE_READY);
   try {
     m_pListener->OnPOP3Quit(IsPositive(p_strLine) ? POP3_SUCCESS : POP3_UNEXPECTED, p_strLine);
@@ -651,7 +654,7 @@ void Pop3Client::OnQuitReply(const std::string& p_strLine) {
   m_socket.Close(true);
 }
 
-void Pop3Client::OnCapaReply(const std::string& p_strLine) {
+void Pop3Client::OnCapaReply(std::string p_strLine) {
   if (IsPositive(p_strLine)) {
     SetState(STATE_WAIT_FOR_CAPA_DATA);
     return;
@@ -661,7 +664,7 @@ void Pop3Client::OnCapaReply(const std::string& p_strLine) {
   SendWhenYouCan();
 }
 
-void Pop3Client::OnCapaData(const std::string& p_strLine) {
+void Pop3Client::OnCapaData(std::string p_strLine) {
   if (p_strLine != ".") {
     m_bStlsOffered = m_bStlsOffered || NamesCapability(p_strLine, "STLS");
     SetState(STATE_WAIT_FOR_CAPA_DATA);
@@ -672,7 +675,7 @@ void Pop3Client::OnCapaData(const std::string& p_strLine) {
   SendWhenYouCan();
 }
 
-void Pop3Client::OnStlsReply(const std::string& p_strLine) {
+void Pop3Client::OnStlsReply(std::string p_strLine) {
   if (!IsPositive(p_strLine)) {
     TlsHandshakeOutcome refusal;
     refusal.failure = "the server refused STLS: " + p_strLine;
@@ -684,7 +687,7 @@ void Pop3Client::OnStlsReply(const std::string& p_strLine) {
   StartTls();
 }
 
-void Pop3Client::OnHandshakeLine(const std::string&) {
+void Pop3Client::OnHandshakeLine(std::string) {
   Log(kClassName, kLogLevelInformation, "OnReceiveLine():  Warning - Unexpected data from server.");
 }
 

@@ -205,18 +205,18 @@ class Pop3Client : public TcpNonBlockingLineSocketListener {
   void ClaimOperation(const char* p_szMethod, PendingAction p_action, State p_sendState,
                       std::optional<DWORD> p_messageNumber, std::string& p_strCommand);
   // The reply handlers, one per waiting state. Mutex held.
-  void OnGreeting(const std::string& p_strLine);
-  void OnUserOrPassReply(const std::string& p_strLine);
-  void OnStatReply(const std::string& p_strLine);
-  void OnRetrReply(const std::string& p_strLine);
-  void OnRetrData(const std::string& p_strLine);
-  void OnDeleReply(const std::string& p_strLine);
-  void OnQuitReply(const std::string& p_strLine);
-  void OnCapaReply(const std::string& p_strLine);
-  void OnCapaData(const std::string& p_strLine);
-  void OnStlsReply(const std::string& p_strLine);
+  void OnGreeting(std::string p_strLine);
+  void OnUserOrPassReply(std::string p_strLine);
+  void OnStatReply(std::string p_strLine);
+  void OnRetrReply(std::string p_strLine);
+  void OnRetrData(std::string p_strLine);
+  void OnDeleReply(std::string p_strLine);
+  void OnQuitReply(std::string p_strLine);
+  void OnCapaReply(std::string p_strLine);
+  void OnCapaData(std::string p_strLine);
+  void OnStlsReply(std::string p_strLine);
   // A line during the handshake: only an unasked plain line can be one.
-  void OnHandshakeLine(const std::string& p_strLine);
+  void OnHandshakeLine(std::string p_strLine);
   // Starts TLS on the socket; its end arrives in OnTlsHandshake. Mutex held.
   void StartTls();
   // Reports a failed upgrade; the connection is closed by the caller or, for

@@ -149,20 +149,12 @@ DWORD TcpNonBlockingLineSocket::ReceiveLine(std::string& p_strLine) {
     if (available == 0) {
       return kNoLine;
     }
-    const DWORD lineFeedIndex = m_receiveBuffer.Find(kLineFeed);
-    if (lineFeedIndex == DynaByteBuffer::kNotFound) {
+    std::string line;
+    if (!m_receiveBuffer.TakeToDelimiter(kLineFeed, line)) {
       Log(kClassName, kLogLevelTrace, "ReceiveLine(): No LF found in available data");
       return kNoLine;
     }
-    // Only the line itself is copied, so a large buffer costs nothing per line.
-    std::string line(static_cast<std::size_t>(lineFeedIndex) + 1, '\0');
-    DWORD length = 0;
-    if (!m_receiveBuffer.ReadToDelimiter(kLineFeed, reinterpret_cast<BYTE*>(line.data()),
-                                         lineFeedIndex + 1, &length, false, true, true)) {
-      Log(kClassName, kLogLevelTrace, "ReceiveLine(): No LF found in available data");
-      return kNoLine;
-    }
-    line.resize(length);
+    const auto length = static_cast<DWORD>(line.size());
     if (length > 0 && static_cast<BYTE>(line[length - 1]) == kCarriageReturn) {
       line.pop_back();
       p_strLine = std::move(line);
@@ -170,8 +162,7 @@ DWORD TcpNonBlockingLineSocket::ReceiveLine(std::string& p_strLine) {
     }
     // A line may also end LF CR: the CR after the LF belongs to this line.
     BYTE next = 0;
-    if (m_receiveBuffer.GetSize() > 0 && m_receiveBuffer.GetData(&next, 1, false) &&
-        next == kCarriageReturn) {
+    if (m_receiveBuffer.GetData(&next, 1, false) && next == kCarriageReturn) {
       m_receiveBuffer.Remove(1);
     }
     p_strLine = std::move(line);
