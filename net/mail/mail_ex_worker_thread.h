@@ -50,12 +50,14 @@ class MailExWorkerThread {
   // Queues p_work for the thread; false (p_work dropped) when the thread is
   // not running or is stopping.
   bool Post(Work p_work);
+  // Stops the thread and waits for it (the destructor does it too); work
+  // still queued is dropped. Once stopped, it stays stopped.
+  void Stop();
 
  private:
   static unsigned ThreadProc(void* p_pThis);
   void Run();
   static void RunQueuedWork(ULONG_PTR p_pThis);
-  void Stop();
 
   const MailExWorkerTexts m_texts;
   Work m_setUp;

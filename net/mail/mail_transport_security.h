@@ -18,4 +18,9 @@ struct MailTransportSecurity {
   std::string certificateIssuer;
 };
 
+struct TlsSettings;
+
+// The line socket's TLS settings for a server named p_strHost.
+TlsSettings TlsSettingsFor(const std::string& p_strHost, const MailTransportSecurity& p_security);
+
 }  // namespace KestNet

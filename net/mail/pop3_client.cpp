@@ -692,12 +692,8 @@ void Pop3Client::OnHandshakeLine(std::string) {
 }
 
 void Pop3Client::StartTls() {
-  TlsSettings settings;
-  settings.hostName = m_strServer;
-  settings.certificateSubject = m_security.certificateSubject;
-  settings.certificateIssuer = m_security.certificateIssuer;
   // A session that cannot be set up is reported through OnTlsHandshake.
-  (void)m_socket.StartTls(settings);
+  (void)m_socket.StartTls(TlsSettingsFor(m_strServer, m_security));
 }
 
 void Pop3Client::OnTlsHandshake(TcpNonBlockingLineSocket*, const TlsHandshakeOutcome& p_outcome) {

@@ -730,12 +730,8 @@ void SmtpClient::OnHandshakeLine(const Reply&) {
 }
 
 void SmtpClient::StartTls() {
-  TlsSettings settings;
-  settings.hostName = m_strServer;
-  settings.certificateSubject = m_security.certificateSubject;
-  settings.certificateIssuer = m_security.certificateIssuer;
   // A session that cannot be set up is reported through OnTlsHandshake.
-  (void)m_socket.StartTls(settings);
+  (void)m_socket.StartTls(TlsSettingsFor(m_strServer, m_security));
 }
 
 void SmtpClient::OnTlsHandshake(TcpNonBlockingLineSocket*, const TlsHandshakeOutcome& p_outcome) {

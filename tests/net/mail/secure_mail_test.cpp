@@ -274,6 +274,8 @@ const CertificateCase kCertificateCases[] = {
     {"IssuerMismatch", ServerCertificate::kValid, "", "Another CA", "issuer mismatch", TestCertificates::kCaSubject},
 };
 
+void PrintTo(const CertificateCase& p_case, std::ostream* p_pStream) { *p_pStream << p_case.name; }
+
 using CertificateParam = std::tuple<CertificateCase, Protocol, Transport>;
 
 class ServerCertificateTest : public SecureMailTest, public ::testing::WithParamInterface<CertificateParam> {};
@@ -329,6 +331,8 @@ struct UpgradeCase {
   Records events;
   std::vector<std::string> sentVerbs;
 };
+
+void PrintTo(const UpgradeCase& p_case, std::ostream* p_pStream) { *p_pStream << p_case.name; }
 
 std::string FirstWord(const std::string& p_line) { return p_line.substr(0, p_line.find(' ')); }
 
