@@ -21,6 +21,8 @@ constexpr const char* kClassName = "TcpNonBlockingLineSocket";
 constexpr const char* kListenerClassName = "TcpNonBlockingLineSocket::InternalListener";
 constexpr BYTE kLineFeed = 10;
 constexpr BYTE kCarriageReturn = 13;
+// The most plain text one TLS record carries (RFC 8446 §5.1).
+constexpr DWORD kTlsRecordSize = 16 * 1024;
 
 // A run of sends of more than one chunk: the kernel holds partial segments
 // until the run ends (however it ends), so the chunks leave in full segments
@@ -126,10 +128,17 @@ DWORD TcpNonBlockingLineSocket::Send(const BYTE* p_pData, DWORD p_dwLength) {
     KestMT::AutoLockMutex socketLock(GetSocketMutex(), INFINITE);
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     if (m_pTls) {
-      if (!m_pTls->IsEstablished() || !m_pTls->WritePlain(p_pData, p_dwLength)) {
+      if (!m_pTls->IsEstablished()) {
         return 0;
       }
-      FlushTlsOutgoing();
+      // A record at a time, so that a long message is held once, as
+      // ciphertext in the send buffer, and not also whole inside OpenSSL.
+      for (DWORD offset = 0; offset < p_dwLength; offset += kTlsRecordSize) {
+        if (!m_pTls->WritePlain(p_pData + offset, std::min(kTlsRecordSize, p_dwLength - offset))) {
+          return 0;
+        }
+        FlushTlsOutgoing();
+      }
       return p_dwLength;
     }
     if (!m_sendBuffer.Append(p_pData, p_dwLength)) {
@@ -323,15 +332,18 @@ DWORD TcpNonBlockingLineSocket::ReadTlsChunk(BYTE* p_pBuffer, DWORD p_dwCapacity
 }
 
 void TcpNonBlockingLineSocket::FlushTlsOutgoing() {
-  const std::string bytes = m_pTls->TakeOutgoing();
-  if (bytes.empty()) {
-    return;
-  }
-  if (!m_sendBuffer.Append(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()))) {
+  bool queued = false;
+  const bool drained = m_pTls->DrainOutgoing([&](const unsigned char* p_pData, std::size_t p_length) {
+    queued = m_sendBuffer.Append(p_pData, static_cast<DWORD>(p_length));
+    return queued;
+  });
+  if (!drained) {
     Log(kClassName, kLogLevelWarning, "FlushTlsOutgoing(): Could not queue the TLS data.");
     return;
   }
-  SendData(SOCKET_NO_ERROR);
+  if (queued) {
+    SendData(SOCKET_NO_ERROR);
+  }
 }
 
 void TcpNonBlockingLineSocket::FinishHandshake() {

@@ -157,18 +157,20 @@ bool TlsSession::WritePlain(const unsigned char* p_pData, std::size_t p_length) 
   return true;
 }
 
-std::string TlsSession::TakeOutgoing() {
-  std::string bytes;
+bool TlsSession::DrainOutgoing(const std::function<bool(const unsigned char*, std::size_t)>& p_sink) {
   if (m_pOutgoing == nullptr) {
-    return bytes;
+    return true;
   }
   char* data = nullptr;
   const long length = BIO_get_mem_data(m_pOutgoing, &data);
-  if (length > 0) {
-    bytes.assign(data, static_cast<std::size_t>(length));
-    (void)BIO_reset(m_pOutgoing);
+  if (length <= 0) {
+    return true;
   }
-  return bytes;
+  if (!p_sink(reinterpret_cast<const unsigned char*>(data), static_cast<std::size_t>(length))) {
+    return false;
+  }
+  (void)BIO_reset(m_pOutgoing);
+  return true;
 }
 
 int TlsSession::VerifyCallback(int p_iPreverifyOk, X509_STORE_CTX* p_pStore) {

@@ -18,6 +18,7 @@
 #include <openssl/ssl.h>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,8 +66,9 @@ class TlsSession {
   long ReadPlain(unsigned char* p_pBuffer, std::size_t p_capacity);
   // Encrypts p_length bytes into the outgoing bytes.
   bool WritePlain(const unsigned char* p_pData, std::size_t p_length);
-  // The ciphertext to send, emptied.
-  std::string TakeOutgoing();
+  // Hands the ciphertext to send to p_sink, in place, and drops it once the
+  // sink took it (true); what the sink refuses stays.
+  bool DrainOutgoing(const std::function<bool(const unsigned char*, std::size_t)>& p_sink);
 
  private:
   struct ContextDeleter {
