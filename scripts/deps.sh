@@ -60,8 +60,8 @@ KESTNET_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config
 # What the tests and benchmarks add: test frameworks and the real peers the
 # integration tests start on loopback or in private network namespaces
 # (dnsmasq for DNS; dovecot and postfix for POP3 and SMTP, with libcurl as the
-# mail benchmark's yardstick; the openssl tool makes the TLS tests' CA and
-# certificates).
+# mail benchmark's yardstick; the openssl tool, to look into the certificates
+# the TLS fixtures make).
 KESTNET_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev iproute2 procps dnsmasq-base
   dovecot-core dovecot-pop3d postfix libcurl4-openssl-dev openssl)
 # What the main job adds to show the network objects: a DNS server of its own
