@@ -4,17 +4,20 @@
 //   - retrieving 5 messages of 200 KiB (1 MiB in all) and one of 1 MiB:
 //     log-in, RETR of every message, QUIT, per iteration;
 //   - sending one message of 10 KiB and one of 5 MiB: log-in (AUTH LOGIN),
-//     MAIL, RCPT, DATA, QUIT, per iteration.
+//     MAIL, RCPT, DATA, QUIT, per iteration;
+//   - over TLS from the first byte (POP3S, SMTPS; the servers' test CA is
+//     trusted by both sides): the 5 messages and the 5 MiB message.
 //
 //   mail_bench        (as root: the servers bind, change users and own Maildirs)
 //
 // Wall time is the iteration's. peak_memory is how far the heap in use rose
-// above its size before the run (every C++ allocation and every libcurl
-// allocation is counted), and per_message_byte that rise divided by the
+// above its size before the run (every C++ allocation, every libcurl
+// allocation and every OpenSSL allocation is counted), and per_message_byte that rise divided by the
 // message bytes an iteration moves.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <malloc.h>
+#include <openssl/crypto.h>
 
 #include <algorithm>
 #include <atomic>
@@ -32,6 +35,7 @@
 
 #include "net/mail/mime.h"
 #include "net/mail/pop3_client.h"
+#include "net/mail/mail_transport_security.h"
 #include "net/mail/smtp_client.h"
 #include "net/sockets/set_manager.h"
 #include "tests/support/mail_servers.h"
@@ -171,13 +175,21 @@ struct Mailbox {
 const Mailbox kFive = {kFiveMessages, 5, 1024 * kKiB};
 const Mailbox kOne = {kOneMessage, 1, 1024 * kKiB};
 
-void Pop3Retrieve(benchmark::State& p_state, const Mailbox& p_mailbox) {
+// TLS from the first byte, or none.
+KestNet::MailTransportSecurity Security(bool p_bSecure) {
+  KestNet::MailTransportSecurity security;
+  security.mode = p_bSecure ? KestNet::MailTransportMode::kImplicit : KestNet::MailTransportMode::kNone;
+  return security;
+}
+
+void Pop3Retrieve(benchmark::State& p_state, const Mailbox& p_mailbox, bool p_bSecure) {
   CountingListener listener;
   const PeakMemory peak;
   for (auto _ : p_state) {
     KestNet::Pop3Client client;
     client.SetListener(&listener);
-    client.SetServer("127.0.0.1", g_servers->Pop3Port());
+    client.SetTransportSecurity(Security(p_bSecure));
+    client.SetServer("127.0.0.1", p_bSecure ? g_servers->Pop3sPort() : g_servers->Pop3Port());
     client.SetUser(p_mailbox.user);
     client.SetPassword(kPassword);
     client.Connect();
@@ -195,7 +207,7 @@ void Pop3Retrieve(benchmark::State& p_state, const Mailbox& p_mailbox) {
 
 std::size_t Discard(char*, std::size_t p_size, std::size_t p_count, void*) { return p_size * p_count; }
 
-void CurlPop3Retrieve(benchmark::State& p_state, const Mailbox& p_mailbox) {
+void CurlPop3Retrieve(benchmark::State& p_state, const Mailbox& p_mailbox, bool p_bSecure) {
   const PeakMemory peak;
   for (auto _ : p_state) {
     // One handle for the session: libcurl keeps the connection between the
@@ -204,9 +216,11 @@ void CurlPop3Retrieve(benchmark::State& p_state, const Mailbox& p_mailbox) {
     curl_easy_setopt(curl, CURLOPT_USERNAME, p_mailbox.user);
     curl_easy_setopt(curl, CURLOPT_PASSWORD, kPassword);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Discard);
+    curl_easy_setopt(curl, CURLOPT_CAINFO, g_servers->Certificates().CaFile().c_str());
     for (std::size_t number = 1; number <= p_mailbox.messages; ++number) {
-      const std::string url =
-          "pop3://127.0.0.1:" + std::to_string(g_servers->Pop3Port()) + "/" + std::to_string(number);
+      const std::string url = (p_bSecure ? "pop3s://127.0.0.1:" + std::to_string(g_servers->Pop3sPort())
+                                         : "pop3://127.0.0.1:" + std::to_string(g_servers->Pop3Port())) +
+                              "/" + std::to_string(number);
       curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
       if (curl_easy_perform(curl) != CURLE_OK) {
         curl_easy_cleanup(curl);
@@ -218,7 +232,7 @@ void CurlPop3Retrieve(benchmark::State& p_state, const Mailbox& p_mailbox) {
   peak.Report(p_state, p_mailbox.bytes);
 }
 
-void SmtpSend(benchmark::State& p_state, std::size_t p_bytes) {
+void SmtpSend(benchmark::State& p_state, std::size_t p_bytes, bool p_bSecure) {
   CountingListener listener;
   KestNet::MIME mime;
   mime.SetHeader("From", MailServers::Address(kSender));
@@ -230,7 +244,8 @@ void SmtpSend(benchmark::State& p_state, std::size_t p_bytes) {
   for (auto _ : p_state) {
     KestNet::SmtpClient client;
     client.SetListener(&listener);
-    client.SetServer("127.0.0.1", g_servers->SmtpPort());
+    client.SetTransportSecurity(Security(p_bSecure));
+    client.SetServer("127.0.0.1", p_bSecure ? g_servers->SmtpsPort() : g_servers->SmtpPort());
     client.SetUser(kSender);
     client.SetPassword(kPassword);
     client.Connect();
@@ -258,9 +273,10 @@ std::size_t ReadUpload(char* p_buffer, std::size_t p_size, std::size_t p_count, 
   return length;
 }
 
-void CurlSmtpSend(benchmark::State& p_state, std::size_t p_bytes) {
+void CurlSmtpSend(benchmark::State& p_state, std::size_t p_bytes, bool p_bSecure) {
   const std::string message = Message(p_bytes, "bench");
-  const std::string url = "smtp://127.0.0.1:" + std::to_string(g_servers->SmtpPort());
+  const std::string url = p_bSecure ? "smtps://127.0.0.1:" + std::to_string(g_servers->SmtpsPort())
+                                    : "smtp://127.0.0.1:" + std::to_string(g_servers->SmtpPort());
   const std::string from = "<" + MailServers::Address(kSender) + ">";
   const PeakMemory peak;
   for (auto _ : p_state) {
@@ -276,6 +292,7 @@ void CurlSmtpSend(benchmark::State& p_state, std::size_t p_bytes) {
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadUpload);
     curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+    curl_easy_setopt(curl, CURLOPT_CAINFO, g_servers->Certificates().CaFile().c_str());
     const CURLcode result = curl_easy_perform(curl);
     curl_slist_free_all(recipients);
     curl_easy_cleanup(curl);
@@ -285,14 +302,22 @@ void CurlSmtpSend(benchmark::State& p_state, std::size_t p_bytes) {
   g_servers->EmptyMailbox(kRecipient);
 }
 
-BENCHMARK_CAPTURE(Pop3Retrieve, five_messages_1MiB, kFive)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(CurlPop3Retrieve, five_messages_1MiB, kFive)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Pop3Retrieve, one_message_1MiB, kOne)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(CurlPop3Retrieve, one_message_1MiB, kOne)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(SmtpSend, message_10KiB, 10 * kKiB)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(CurlSmtpSend, message_10KiB, 10 * kKiB)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(SmtpSend, message_5MiB, 5 * 1024 * kKiB)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(CurlSmtpSend, message_5MiB, 5 * 1024 * kKiB)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(Pop3Retrieve, five_messages_1MiB, kFive, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(CurlPop3Retrieve, five_messages_1MiB, kFive, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(Pop3Retrieve, one_message_1MiB, kOne, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(CurlPop3Retrieve, one_message_1MiB, kOne, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(SmtpSend, message_10KiB, 10 * kKiB, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(CurlSmtpSend, message_10KiB, 10 * kKiB, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(SmtpSend, message_5MiB, 5 * 1024 * kKiB, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(CurlSmtpSend, message_5MiB, 5 * 1024 * kKiB, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(Pop3Retrieve, pop3s_five_messages_1MiB, kFive, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(CurlPop3Retrieve, pop3s_five_messages_1MiB, kFive, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(SmtpSend, smtps_message_5MiB, 5 * 1024 * kKiB, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(CurlSmtpSend, smtps_message_5MiB, 5 * 1024 * kKiB, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 
@@ -307,7 +332,16 @@ void operator delete[](void* p_block) noexcept { CountedFree(p_block); }
 void operator delete(void* p_block, std::size_t) noexcept { CountedFree(p_block); }
 void operator delete[](void* p_block, std::size_t) noexcept { CountedFree(p_block); }
 
+// OpenSSL's allocations, both sides' TLS, go through the count as well.
+void* CountedOpenSslMalloc(std::size_t p_size, const char*, int) { return CountedMalloc(p_size); }
+void* CountedOpenSslRealloc(void* p_block, std::size_t p_size, const char*, int) {
+  return CountedRealloc(p_block, p_size);
+}
+void CountedOpenSslFree(void* p_block, const char*, int) { CountedFree(p_block); }
+
 int main(int argc, char** argv) {
+  // Before OpenSSL allocates anything.
+  CRYPTO_set_mem_functions(CountedOpenSslMalloc, CountedOpenSslRealloc, CountedOpenSslFree);
   benchmark::Initialize(&argc, argv);
   if (const std::string reason = MailServers::Unavailable(); !reason.empty()) {
     std::fprintf(stderr, "mail_bench: %s\n", reason.c_str());
@@ -315,6 +349,7 @@ int main(int argc, char** argv) {
   }
   kestnet::testing::TemporaryHome home;
   MailServers servers;
+  servers.EnableTls();
   std::string error;
   if (!servers.Start({{kSender, kPassword}, {kFiveMessages, kPassword}, {kOneMessage, kPassword},
                       {kRecipient, kPassword}},
@@ -327,6 +362,8 @@ int main(int argc, char** argv) {
   }
   servers.SeedMessage(kOne.user, Message(kOne.bytes, "whole"));
   g_servers = &servers;
+  // The client trusts the servers' test CA (curl is told through CAINFO).
+  setenv("SSL_CERT_FILE", servers.Certificates().CaFile().c_str(), 1);
   curl_global_init_mem(CURL_GLOBAL_DEFAULT, CountedMalloc, CountedFree, CountedRealloc, CountedStrdup, CountedCalloc);
   KestNet::InitializeSockets();
   benchmark::RunSpecifiedBenchmarks();

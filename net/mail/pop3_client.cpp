@@ -1,6 +1,7 @@
 #include "net/mail/pop3_client.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <iterator>
 #include <optional>
@@ -8,6 +9,7 @@
 
 #include "net/mail/command_text.h"
 #include "net/sockets/socket_result.h"
+#include "net/sockets/tls_session.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
 
@@ -47,7 +49,18 @@ constexpr Pop3Client::State kWaitingStates[] = {
     Pop3Client::STATE_WAIT_FOR_PASS_RESPONSE, Pop3Client::STATE_WAIT_FOR_STAT_RESPONSE,
     Pop3Client::STATE_WAIT_FOR_RETR_RESPONSE, Pop3Client::STATE_WAIT_FOR_RETR_DATA,
     Pop3Client::STATE_WAIT_FOR_DELE_RESPONSE, Pop3Client::STATE_WAIT_FOR_QUIT_RESPONSE,
+    Pop3Client::STATE_WAIT_FOR_CAPA_RESPONSE, Pop3Client::STATE_WAIT_FOR_CAPA_DATA,
+    Pop3Client::STATE_WAIT_FOR_STLS_RESPONSE, Pop3Client::STATE_WAIT_FOR_TLS_HANDSHAKE,
 };
+
+// RFC 2449 §6: a capability line is its name, then arguments after a space;
+// names are case-insensitive.
+bool NamesCapability(const std::string& p_strLine, const std::string& p_strName) {
+  const std::string name = p_strLine.substr(0, p_strLine.find(' '));
+  return name.size() == p_strName.size() &&
+         std::equal(name.begin(), name.end(), p_strName.begin(),
+                    [](char p_a, char p_b) { return std::toupper(static_cast<unsigned char>(p_a)) == p_b; });
+}
 
 bool AwaitsReply(Pop3Client::State p_state) {
   return std::find(std::begin(kWaitingStates), std::end(kWaitingStates), p_state) != std::end(kWaitingStates);
@@ -79,6 +92,10 @@ const Pop3Client::CommandStep Pop3Client::kCommandSteps[] = {
      "SendWhenYouCan():  Sending DELE, State = STATE_WAIT_FOR_DELE_RESPONSE."},
     {STATE_SEND_QUIT, "QUIT", CommandOperand::kNone, STATE_WAIT_FOR_QUIT_RESPONSE,
      "SendWhenYouCan():  Sending QUIT, State = STATE_WAIT_FOR_QUIT_RESPONSE."},
+    {STATE_SEND_CAPA, "CAPA", CommandOperand::kNone, STATE_WAIT_FOR_CAPA_RESPONSE,
+     "SendWhenYouCan():  Sending CAPA, State = STATE_WAIT_FOR_CAPA_RESPONSE."},
+    {STATE_SEND_STLS, "STLS", CommandOperand::kNone, STATE_WAIT_FOR_STLS_RESPONSE,
+     "SendWhenYouCan():  Sending STLS, State = STATE_WAIT_FOR_STLS_RESPONSE."},
 };
 
 // How OnReceiveLine handles a line in a state that waits for one; in the
@@ -106,6 +123,14 @@ const Pop3Client::ReplyStep Pop3Client::kReplySteps[] = {
      &Pop3Client::OnDeleReply},
     {STATE_WAIT_FOR_QUIT_RESPONSE, "OnReceiveLine(): WAIT_FOR_QUIT_RESPONSE",
      &Pop3Client::OnQuitReply},
+    {STATE_WAIT_FOR_CAPA_RESPONSE, "OnReceiveLine():  STATE_WAIT_FOR_CAPA_RESPONSE",
+     &Pop3Client::OnCapaReply},
+    {STATE_WAIT_FOR_CAPA_DATA, "OnReceiveLine():  STATE_WAIT_FOR_CAPA_DATA",
+     &Pop3Client::OnCapaData},
+    {STATE_WAIT_FOR_STLS_RESPONSE, "OnReceiveLine():  STATE_WAIT_FOR_STLS_RESPONSE",
+     &Pop3Client::OnStlsReply},
+    {STATE_WAIT_FOR_TLS_HANDSHAKE, "OnReceiveLine():  STATE_WAIT_FOR_TLS_HANDSHAKE",
+     &Pop3Client::OnHandshakeLine},
 };
 
 Pop3Client::Pop3Client() : m_replyWatchdog([this] { OnReplyTimeout(); }) {}
@@ -200,6 +225,16 @@ void Pop3Client::GetPassword(std::string& p_strPassword) {
 void Pop3Client::SetTimeouts(const MailTimeouts& p_timeouts) {
   KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
   m_timeouts = p_timeouts;
+}
+
+void Pop3Client::SetTransportSecurity(const MailTransportSecurity& p_security) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  if (m_dwState != STATE_DISCONNECTED) {
+    Log(kClassName, kLogLevelWarning,
+        "SetTransportSecurity():  Error - You may not change the transport security while connected.");
+    throw KestBase::InvalidOperationException();
+  }
+  m_security = p_security;
 }
 
 bool Pop3Client::IsConnected() {
@@ -414,7 +449,12 @@ void Pop3Client::OnConnect(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
     if (p_dwResult == SOCKET_NO_ERROR) {
       SetState(STATE_WAIT_FOR_HEADER);
       m_bConnected = true;
+      m_bStlsOffered = false;
       m_pListener->OnPOP3Connected(POP3_SUCCESS);
+      if (m_security.mode == MailTransportMode::kImplicit) {
+        // The greeting comes through TLS; the wait for it bounds the handshake.
+        StartTls();
+      }
     } else {
       m_pListener->OnPOP3Connected(POP3_CONNECT_ERROR);
       SetState(STATE_DISCONNECTED);
@@ -479,7 +519,7 @@ void Pop3Client::OnGreeting(std::string p_strLine) {
     m_socket.Close(true);
     return;
   }
-  SetState(STATE_SEND_USER);
+  SetState(m_security.mode == MailTransportMode::kStartTlsWhenOffered ? STATE_SEND_CAPA : STATE_SEND_USER);
   try {
     m_pListener->OnPOP3Header(POP3_SUCCESS, p_strLine);
   } catch (...) {
@@ -612,6 +652,75 @@ void Pop3Client::OnQuitReply(std::string p_strLine) {
     Log(kClassName, kLogLevelWarning, "OnReceiveLine():  Error - Unexpected exception in call to OnPOP3Quit.");
   }
   m_socket.Close(true);
+}
+
+void Pop3Client::OnCapaReply(std::string p_strLine) {
+  if (IsPositive(p_strLine)) {
+    SetState(STATE_WAIT_FOR_CAPA_DATA);
+    return;
+  }
+  // A server without CAPA (RFC 1939 only) offers no STLS either.
+  SetState(STATE_SEND_USER);
+  SendWhenYouCan();
+}
+
+void Pop3Client::OnCapaData(std::string p_strLine) {
+  if (p_strLine != ".") {
+    m_bStlsOffered = m_bStlsOffered || NamesCapability(p_strLine, "STLS");
+    SetState(STATE_WAIT_FOR_CAPA_DATA);
+    return;
+  }
+  Log(kClassName, kLogLevelTrace, "OnReceiveLine():  STLS %s.", m_bStlsOffered ? "offered" : "not offered");
+  SetState(m_bStlsOffered ? STATE_SEND_STLS : STATE_SEND_USER);
+  SendWhenYouCan();
+}
+
+void Pop3Client::OnStlsReply(std::string p_strLine) {
+  if (!IsPositive(p_strLine)) {
+    TlsHandshakeOutcome refusal;
+    refusal.failure = "the server refused STLS: " + p_strLine;
+    ReportSecureChannelFailure(refusal);
+    m_socket.Close(true);
+    return;
+  }
+  SetState(STATE_WAIT_FOR_TLS_HANDSHAKE);
+  StartTls();
+}
+
+void Pop3Client::OnHandshakeLine(std::string) {
+  Log(kClassName, kLogLevelInformation, "OnReceiveLine():  Warning - Unexpected data from server.");
+}
+
+void Pop3Client::StartTls() {
+  // A session that cannot be set up is reported through OnTlsHandshake.
+  (void)m_socket.StartTls(TlsSettingsFor(m_strServer, m_security));
+}
+
+void Pop3Client::OnTlsHandshake(TcpNonBlockingLineSocket*, const TlsHandshakeOutcome& p_outcome) {
+  try {
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    if (!p_outcome.established) {
+      ReportSecureChannelFailure(p_outcome);
+      return;  // the socket closes the connection
+    }
+    Log(kClassName, kLogLevelTrace, "OnTlsHandshake():  The connection is encrypted now.");
+    if (m_dwState == STATE_WAIT_FOR_TLS_HANDSHAKE) {
+      SetState(STATE_SEND_USER);
+      SendWhenYouCan();
+    }
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning, "OnTlsHandshake():  Error - Unknown Exception.");
+  }
+}
+
+void Pop3Client::ReportSecureChannelFailure(const TlsHandshakeOutcome& p_outcome) {
+  Log(kClassName, kLogLevelInformation, "OnTlsHandshake():  Error - No secure channel: %s",
+      p_outcome.failure.c_str());
+  try {
+    m_pListener->OnPOP3SecureChannelFailed(p_outcome);
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning, "OnTlsHandshake():  Error - Failed in call listener's OnPOP3SecureChannelFailed.");
+  }
 }
 
 void Pop3Client::OnClose(TcpNonBlockingLineSocket*, DWORD p_dwResult) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "net/sockets/socket_result.h"
+#include "net/sockets/tls_session.h"
 #include "platform/net/winsock_errors.h"
 #include "runtime/exceptions.h"
 #include "runtime/guarded_call.h"
@@ -20,6 +21,8 @@ constexpr const char* kClassName = "TcpNonBlockingLineSocket";
 constexpr const char* kListenerClassName = "TcpNonBlockingLineSocket::InternalListener";
 constexpr BYTE kLineFeed = 10;
 constexpr BYTE kCarriageReturn = 13;
+// The most plain text one TLS record carries (RFC 8446 §5.1).
+constexpr DWORD kTlsRecordSize = 16 * 1024;
 
 // A run of sends of more than one chunk: the kernel holds partial segments
 // until the run ends (however it ends), so the chunks leave in full segments
@@ -74,6 +77,7 @@ DWORD_PTR TcpNonBlockingLineSocket::Create(TcpNonBlockingLineSocketListener* p_p
       return 0;
     }
     m_pLineListener = p_pListener;
+    m_pTls.reset();
     ClearReceiveBuffer();
     m_sendBuffer.Clear();
     m_bLineMode = true;
@@ -123,6 +127,20 @@ DWORD TcpNonBlockingLineSocket::Send(const BYTE* p_pData, DWORD p_dwLength) {
     }
     KestMT::AutoLockMutex socketLock(GetSocketMutex(), INFINITE);
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
+    if (m_pTls) {
+      if (!m_pTls->IsEstablished()) {
+        return 0;
+      }
+      // A record at a time, so that a long message is held once, as
+      // ciphertext in the send buffer, and not also whole inside OpenSSL.
+      for (DWORD offset = 0; offset < p_dwLength; offset += kTlsRecordSize) {
+        if (!m_pTls->WritePlain(p_pData + offset, std::min(kTlsRecordSize, p_dwLength - offset))) {
+          return 0;
+        }
+        FlushTlsOutgoing();
+      }
+      return p_dwLength;
+    }
     if (!m_sendBuffer.Append(p_pData, p_dwLength)) {
       return 0;
     }
@@ -205,7 +223,7 @@ void TcpNonBlockingLineSocket::ReceiveData(DWORD p_dwResult) {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     BYTE chunk[kChunkSize];
     for (;;) {
-      const DWORD received = TcpNonBlockingClientSocket::Receive(chunk, kChunkSize);
+      const DWORD received = ReadChunk(chunk, kChunkSize);
       if (received == 0) {
         return;
       }
@@ -249,6 +267,107 @@ void TcpNonBlockingLineSocket::ReceiveData(DWORD p_dwResult) {
       }
     }
   });
+}
+
+bool TcpNonBlockingLineSocket::StartTls(const TlsSettings& p_settings) {
+  return Guarded<kAbortAware>(kClassName, "StartTls", false, [&] {
+    KestMT::AutoLockMutex socketLock(GetSocketMutex(), INFINITE);
+    KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
+    if (m_pTls || !IsCreated()) {
+      return false;
+    }
+    m_receiveBuffer.Clear();
+    m_dwUnterminatedLength = 0;
+    m_pTls = std::make_unique<TlsSession>(p_settings);
+    FlushTlsOutgoing();  // the ClientHello
+    if (m_pTls->Outcome().failure.empty()) {
+      return true;
+    }
+    FinishHandshake();
+    return false;
+  });
+}
+
+DWORD TcpNonBlockingLineSocket::ReadChunk(BYTE* p_pBuffer, DWORD p_dwCapacity) {
+  if (!m_pTls) {
+    return TcpNonBlockingClientSocket::Receive(p_pBuffer, p_dwCapacity);
+  }
+  return ReadTlsChunk(p_pBuffer, p_dwCapacity);
+}
+
+DWORD TcpNonBlockingLineSocket::ReadTlsChunk(BYTE* p_pBuffer, DWORD p_dwCapacity) {
+  BYTE raw[kChunkSize];
+  for (;;) {
+    if (m_pTls->IsEstablished()) {
+      const long plain = m_pTls->ReadPlain(p_pBuffer, p_dwCapacity);
+      FlushTlsOutgoing();  // a key update may want an answer
+      if (plain > 0) {
+        return static_cast<DWORD>(plain);
+      }
+      if (plain < 0) {
+        CloseOnTlsFailure();
+        return 0;
+      }
+    }
+    const DWORD received = TcpNonBlockingClientSocket::Receive(raw, kChunkSize);
+    if (received == 0 || IsClosing()) {
+      return 0;
+    }
+    if (!m_pTls->Feed(raw, received)) {
+      CloseOnTlsFailure();
+      return 0;
+    }
+    if (!m_pTls->IsEstablished()) {
+      const TlsSession::Progress progress = m_pTls->Handshake();
+      FlushTlsOutgoing();
+      if (progress == TlsSession::Progress::kInProgress) {
+        continue;
+      }
+      FinishHandshake();
+      if (progress == TlsSession::Progress::kFailed || IsClosing()) {
+        return 0;
+      }
+    }
+  }
+}
+
+void TcpNonBlockingLineSocket::FlushTlsOutgoing() {
+  bool queued = false;
+  const bool drained = m_pTls->DrainOutgoing([&](const unsigned char* p_pData, std::size_t p_length) {
+    queued = m_sendBuffer.Append(p_pData, static_cast<DWORD>(p_length));
+    return queued;
+  });
+  if (!drained) {
+    Log(kClassName, kLogLevelWarning, "FlushTlsOutgoing(): Could not queue the TLS data.");
+    return;
+  }
+  if (queued) {
+    SendData(SOCKET_NO_ERROR);
+  }
+}
+
+void TcpNonBlockingLineSocket::FinishHandshake() {
+  const TlsHandshakeOutcome outcome = m_pTls->Outcome();
+  Log(kClassName, outcome.established ? kLogLevelTrace : kLogLevelInformation, "StartTls(): Handshake %s%s",
+      outcome.established ? "done" : "failed: ", outcome.failure.c_str());
+  if (m_pLineListener != nullptr) {
+    m_pLineListener->OnTlsHandshake(this, outcome);
+  }
+  if (!outcome.established) {
+    CloseOnTlsFailure();
+  }
+}
+
+void TcpNonBlockingLineSocket::CloseOnTlsFailure() {
+  {
+    KestMT::AutoLockMutex closeLock(&m_closeMutex, INFINITE);
+    if (m_bClosing.load(std::memory_order_acquire)) {
+      return;
+    }
+    m_bClosing.store(true, std::memory_order_release);
+  }
+  TcpNonBlockingClientSocket::OnClose(kestnet::platform::winsock::kConnectionAborted);
+  m_receiveBuffer.Clear();
 }
 
 void TcpNonBlockingLineSocket::CloseOverlongLine() {
