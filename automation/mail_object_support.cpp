@@ -97,6 +97,20 @@ void CopyHeaders(IKestNetMessageData* message, KestNet::MIME& mime) {
   }
 }
 
+void FillRetrievedMessage(IKestNetMessageData* message, const std::vector<std::string>& headerLines,
+                          const std::vector<std::string>& bodyLines) {
+  for (const std::string& line : headerLines) Check(message->AddHeader(MailEventText(line)));
+  std::string body;
+  for (const std::string& line : bodyLines) {
+    OutputDebugStringA(line.c_str());
+    body += line;
+    body += "\r\n";
+  }
+  ATL::CComBSTR text = MailEventText(body);
+  Check(message->put_TextMessage(text));
+  Check(message->put_HtmlMessage(text));
+}
+
 }  // namespace
 
 ATL::CComBSTR MailEventText(const std::string& narrow) {
@@ -205,20 +219,6 @@ ATL::CComPtr<IKestNetMessageData> RetrievedMessage(const ObjectIdentity& who, IU
   ATL::CComPtr<IKestNetMessageData> message = CreateMessageDataWithSite(who, site);
   if (message != nullptr && status == 0) FillRetrievedMessage(message, headerLines, bodyLines);
   return message;
-}
-
-void FillRetrievedMessage(IKestNetMessageData* message, const std::vector<std::string>& headerLines,
-                          const std::vector<std::string>& bodyLines) {
-  for (const std::string& line : headerLines) Check(message->AddHeader(MailEventText(line)));
-  std::string body;
-  for (const std::string& line : bodyLines) {
-    OutputDebugStringA(line.c_str());
-    body += line;
-    body += "\r\n";
-  }
-  ATL::CComBSTR text = MailEventText(body);
-  Check(message->put_TextMessage(text));
-  Check(message->put_HtmlMessage(text));
 }
 
 void SplitRetrievedLines(const std::vector<std::string>& lines, std::vector<std::string>& headerLines,

@@ -150,16 +150,12 @@ void SendMailMessage(const ObjectIdentity& who, const MailObjectTexts& texts, bo
 ATL::CComPtr<IKestNetMessageData> CreateMessageDataWithSite(const ObjectIdentity& who, IUnknown* site);
 
 // The message a retrieve event hands over: a new KestNetMessageData with
-// site, filled from the lines when status is 0 and left empty otherwise;
-// null after a logged failure to create it.
+// site, left empty unless status is 0; then each header line is added as it
+// stands and the body lines, each followed by CR LF, make both TextMessage
+// and HtmlMessage. Null after a logged failure to create it.
 ATL::CComPtr<IKestNetMessageData> RetrievedMessage(const ObjectIdentity& who, IUnknown* site, DWORD status,
                                                    const std::vector<std::string>& headerLines,
                                                    const std::vector<std::string>& bodyLines);
-
-// Fills a new message: each header line added as it stands, the body lines
-// joined with CR LF after each into both TextMessage and HtmlMessage.
-void FillRetrievedMessage(IKestNetMessageData* message, const std::vector<std::string>& headerLines,
-                          const std::vector<std::string>& bodyLines);
 
 // Splits a retrieved message's lines at the end of its header block: the
 // header lines (those with a colon, and the folded continuations of one),
