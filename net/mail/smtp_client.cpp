@@ -204,6 +204,27 @@ void SmtpClient::SetTimeouts(const MailTimeouts& p_timeouts) {
   m_timeouts = p_timeouts;
 }
 
+void SmtpClient::GetServer(std::string& p_strServer, DWORD& p_dwPort) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  p_strServer = m_strServer;
+  p_dwPort = m_dwPort;
+}
+
+void SmtpClient::GetUser(std::string& p_strUser) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  p_strUser = m_strUser;
+}
+
+void SmtpClient::GetPassword(std::string& p_strPassword) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  p_strPassword = m_strPassword;
+}
+
+bool SmtpClient::IsConnected() {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  return m_bConnected;
+}
+
 bool SmtpClient::IsReady() {
   KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
   return m_dwState == STATE_IDLE;

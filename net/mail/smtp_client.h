@@ -84,11 +84,15 @@ class SmtpClient : public TcpNonBlockingLineSocketListener {
   // NUL (they go on the wire as lines).
   void SetUser(const std::string& p_strUser);
   void SetPassword(const std::string& p_strPassword);
+  void GetServer(std::string& p_strServer, DWORD& p_dwPort);
+  void GetUser(std::string& p_strUser);
+  void GetPassword(std::string& p_strPassword);
   // Only in STATE_IDLE; no CR, LF or NUL.
   void SetSenderName(const std::string& p_strName);
   // Shortens or lengthens the reply limits (tests); takes effect at the next
   // reply waited for.
   void SetTimeouts(const MailTimeouts& p_timeouts);
+  bool IsConnected();
   bool IsReady();
 
   void Connect();

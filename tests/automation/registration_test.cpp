@@ -27,6 +27,9 @@ constexpr const wchar_t* kDnsClsid = L"{7F5EF417-B9EF-4cd1-972F-BAAE33D8523F}";
 constexpr const wchar_t* kMessageDataClsid = L"{D8BBD5A6-E1C1-46b0-B0AA-06312AF38940}";
 // KestNetTcpClientSocket likewise (tcp_client_socket_object.cpp).
 constexpr const wchar_t* kTcpClientSocketClsid = L"{E0537AC6-146B-499e-8680-917BAE9706A1}";
+// And the plain mail objects (pop3_object.cpp, smtp_object.cpp).
+constexpr const wchar_t* kPop3Clsid = L"{63C75619-EC16-4095-9B0A-E615E47B3978}";
+constexpr const wchar_t* kSmtpClsid = L"{08A3018D-4E94-4b14-BE09-E188C04BF3A1}";
 constexpr const wchar_t* kAppId = L"{4D912A20-7BAB-4353-8A03-FEFE588E8503}";
 constexpr const wchar_t* kLibId = L"{E1171533-559F-422a-BF2E-6B624534523D}";
 
@@ -105,6 +108,8 @@ TEST_F(RegistrationTest, WritesExactlyTheKeysOfTheClassScriptsAndTheAppId) {
   expected.merge(ClassLines(L"KestNetDNS", kDnsClsid, modulePath_));
   expected.merge(ClassLines(L"KestNetMessageData", kMessageDataClsid, modulePath_));
   expected.merge(ClassLines(L"KestNetTcpClientSocket", kTcpClientSocketClsid, modulePath_));
+  expected.merge(ClassLines(L"KestNetPOP3", kPop3Clsid, modulePath_));
+  expected.merge(ClassLines(L"KestNetSMTP", kSmtpClsid, modulePath_));
   EXPECT_EQ(ScriptedLines(), expected);
 
   // The type library is registered with the module's path.

@@ -1,0 +1,179 @@
+// What the scriptable mail objects (KestNetPOP3, KestNetSMTP and their
+// secure variants) share: the way a listener callback becomes a posted event
+// record and a posted record becomes a fired event, the texts in which the
+// plain and the secure objects differ, and the conversions between a
+// KestNetMessageData and the mail clients' messages.
+//
+// A callback runs on a client's thread with the client's mutex held: it only
+// copies its arguments into a record and posts it. Everything that touches a
+// KestNetMessageData runs on the object's own thread.
+#pragma once
+
+#include <memory>
+#include <new>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "automation/async_event_window.h"
+#include "automation/interfaces.h"
+#include "automation/method_guard.h"
+#include "net/mail/mime.h"
+#include "platform/com/atl_bstr.h"
+#include "platform/com/atl_ptr.h"
+#include "runtime/log.h"
+
+namespace KestAXLib {
+
+// The log lines in which the plain and the secure objects differ (the
+// secure ones were written without the final full stops).
+struct MailObjectTexts {
+  const char* unknownExceptionFormat;  // a callback's or handler's catch-all, "%s" the method
+  const char* alreadySending;
+  const char* invalidMessage;
+  const char* noSender;
+  const char* noRecipient;
+};
+
+extern const MailObjectTexts kPlainMailObjectTexts;
+extern const MailObjectTexts kSecureMailObjectTexts;
+
+// The body of a listener callback: a new Record filled by fill, posted to
+// window as eventId. A record that cannot be had logs "<callback>():  Error -
+// Failed to get allocate a buffer." and nothing is posted; nothing escapes.
+template <class Record, typename Fill>
+void PostMailEvent(const ObjectIdentity& who, const MailObjectTexts& texts, KestBase::CAsyncEventMgrWnd& window,
+                   const char* callbackName, DWORD eventId, Fill&& fill) noexcept {
+  try {
+    std::unique_ptr<Record> record(new (std::nothrow) Record());
+    if (record != nullptr) {
+      fill(*record);
+      window.PostAsyncEvent(eventId, record.release());
+      return;
+    }
+  } catch (const std::bad_alloc&) {
+  } catch (...) {
+    Log(who.className, kLogLevelError, texts.unknownExceptionFormat, callbackName);
+    return;
+  }
+  Log(who.className, kLogLevelWarning, "%s():  Error - Failed to get allocate a buffer.", callbackName);
+}
+
+// One row of an object's event table: the record's event id and the member
+// that fires its event.
+template <class Object, class Record>
+struct MailEventHandler {
+  DWORD eventId;
+  void (Object::*fire)(Record& record);
+};
+
+// HandleAsyncEventMessage of a mail object: finds eventId in handlers, fires
+// and deletes the record. An unknown id logs "HandleAsyncEventMessage():
+// ERROR - Unknown Event!"; nothing escapes.
+template <class Object, class Record>
+void DispatchMailEvent(const ObjectIdentity& who, const MailObjectTexts& texts,
+                       std::span<const MailEventHandler<Object, Record>> handlers, Object& object, DWORD eventId,
+                       KestBase::CAsyncEventData* record) noexcept {
+  std::unique_ptr<KestBase::CAsyncEventData> owned(record);
+  try {
+    for (const MailEventHandler<Object, Record>& handler : handlers) {
+      if (handler.eventId != eventId) continue;
+      Record* typed = KestBase::AsEventRecord<Record>(who.className, eventId, record);
+      if (typed != nullptr) (object.*handler.fire)(*typed);
+      return;
+    }
+    Log(who.className, kLogLevelWarning, "HandleAsyncEventMessage():  ERROR - Unknown Event!");
+  } catch (...) {
+    Log(who.className, kLogLevelError, texts.unknownExceptionFormat, "HandleAsyncEventMessage");
+  }
+}
+
+// A BSTR event argument; running out of memory throws E_OUTOFMEMORY.
+ATL::CComBSTR MailEventText(const std::string& narrow);
+
+// A getter's new BSTR of a client's narrow text; running out of memory
+// throws KestBase::OutOfMemoryException.
+BSTR NewPropertyText(const std::string& narrow);
+
+// A script's text for a client: narrow (UTF-8).
+std::string NarrowText(BSTR text);
+
+// Server and Port are one setting of the clients: each put keeps the other
+// half as the client holds it.
+template <class Client>
+void PutClientServer(Client& client, BSTR server) {
+  std::string host;
+  DWORD port = 0;
+  client.GetServer(host, port);
+  client.SetServer(NarrowText(server), port);
+}
+
+template <class Client>
+void PutClientPort(Client& client, LONG port) {
+  std::string host;
+  DWORD ignored = 0;
+  client.GetServer(host, ignored);
+  // A negative port becomes a number far beyond 65535, which the client refuses.
+  client.SetServer(host, static_cast<DWORD>(port));
+}
+
+template <class Client>
+std::string ClientHost(Client& client) {
+  std::string host;
+  DWORD port = 0;
+  client.GetServer(host, port);
+  return host;
+}
+
+template <class Client>
+DWORD ClientPort(Client& client) {
+  std::string host;
+  DWORD port = 0;
+  client.GetServer(host, port);
+  return port;
+}
+
+// SendMessage's view of a KestNetMessageData, read in the order the checks
+// need it.
+struct OutgoingMessage {
+  ATL::CComPtr<IKestNetMessageData> message;
+  std::wstring from;
+  std::wstring text;
+  std::wstring html;
+};
+
+// Checks and reads messageData for SendMessage: the interface (else
+// texts.invalidMessage), From (else texts.noSender), then To (else
+// texts.noRecipient), each refusal an InvalidParameterException; then the
+// two bodies.
+OutgoingMessage ReadOutgoingMessage(const ObjectIdentity& who, const MailObjectTexts& texts, IDispatch* messageData);
+
+// The MIME message of an outgoing message: multipart/alternative (HTML part
+// first) when it has both bodies, else the one body, every body UTF-8 in
+// Base64 under a top-level Base64 transfer encoding. A message without a
+// Date or an X-Mailer gets them written into it first. Each header line that
+// parses as "name: value" is copied (Subject as encoded words); other lines
+// are left out.
+std::unique_ptr<KestNet::MIME> ComposeMime(const OutgoingMessage& outgoing);
+
+// The recipients of a message for the client: To, Cc and Bcc, each followed
+// by ";".
+std::string RecipientList(IKestNetMessageData* message);
+
+// A new KestNetMessageData given site (which may be null); null after a
+// logged failure.
+ATL::CComPtr<IKestNetMessageData> CreateMessageDataWithSite(const ObjectIdentity& who, IUnknown* site);
+
+// Fills a new message: each header line added as it stands, the body lines
+// joined with CR LF after each into both TextMessage and HtmlMessage.
+void FillRetrievedMessage(IKestNetMessageData* message, const std::vector<std::string>& headerLines,
+                          const std::vector<std::string>& bodyLines);
+
+// Splits a retrieved message's lines at the end of its header block: the
+// header lines (those with a colon, and the folded continuations of one),
+// then the lines after the first other line, which ends the block and
+// belongs to neither.
+void SplitRetrievedLines(const std::vector<std::string>& lines, std::vector<std::string>& headerLines,
+                         std::vector<std::string>& bodyLines);
+
+}  // namespace KestAXLib

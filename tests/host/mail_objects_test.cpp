@@ -1,0 +1,193 @@
+// The mail objects driven by `kestnet run` scripts against real servers:
+// postfix takes what KestNetSMTP sends (AUTH LOGIN) and delivers it, dovecot
+// hands it back to KestNetPOP3.
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "net/mail/base64.h"
+#include "tests/host/kestnet_process.h"
+#include "tests/support/mail_servers.h"
+
+namespace kestnet::host::testing {
+namespace {
+
+using ::kestnet::testing::MailServers;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr const char* kSenderPassword = "sender-secret";
+constexpr const char* kRecipientPassword = "recipient-secret";
+
+// What every script starts with: waiting without a busy loop, and a send
+// that reports its refusal instead of ending the script.
+constexpr const char* kScriptPrelude = R"JS(
+  var smtpPort = Number(WScript.Arguments(0)), pop3Port = Number(WScript.Arguments(1));
+  function WaitFor(done) { for (var w = 0; !done() && w < 60000; w += 10) WScript.Sleep(10); }
+  function Attempt(call) { try { call(); return "accepted"; } catch (e) { return e.description; } }
+  function Message(subject) {
+    var m = new ActiveXObject("KestNet.KestNetMessageData");
+    m.From = "sender@kestnet.test"; m.To = "recipient@kestnet.test"; m.Subject = subject;
+    return m;
+  }
+  var pop3Ready = false, retrieved = [];
+  function Pop3_OnPOP3Ready() { pop3Ready = true; }
+  function Pop3_OnPOP3RetrieveMessage(status, number, message) { retrieved.push([status, number, message]); }
+  function Fetch(pop3, numbers) {
+    pop3.Server = "127.0.0.1"; pop3.Port = pop3Port; pop3.Username = "recipient"; pop3.Password = "recipient-secret";
+    pop3.Connect();
+    for (var i = 0; i < numbers.length; ++i) {
+      WaitFor(function () { return pop3Ready; });
+      pop3Ready = false;
+      pop3.RetrieveMessage(numbers[i]);
+      WaitFor(function () { return retrieved.length == i + 1; });
+    }
+    pop3.Disconnect();
+  }
+  function Dump(entry) {
+    var m = entry[2];
+    WScript.Echo("message " + entry[1] + " status " + entry[0] + ", " + m.NumHeaders + " header lines, bodies equal: " +
+                 (m.TextMessage == m.HtmlMessage));
+    for (var i = 0; i < m.NumHeaders; ++i) WScript.Echo("H " + m.GetHeader(i));
+    WScript.Echo(m.TextMessage);
+  }
+)JS";
+
+class MailObjectsTest : public KestnetTest {
+ protected:
+  static void SetUpTestSuite() {
+    if (!MailServers::Unavailable().empty()) return;
+    s_servers = new MailServers();
+    s_startError = new std::string();
+    s_servers->Start({{"sender", kSenderPassword}, {"recipient", kRecipientPassword}}, *s_startError);
+  }
+  static void TearDownTestSuite() {
+    delete s_servers;
+    delete s_startError;
+    s_servers = nullptr;
+    s_startError = nullptr;
+  }
+
+  void SetUp() override {
+    if (const std::string reason = MailServers::Unavailable(); !reason.empty()) GTEST_SKIP() << reason;
+    ASSERT_TRUE(s_startError->empty()) << *s_startError;
+    KestnetTest::SetUp();
+    s_servers->EmptyMailbox("recipient");
+    ProcessResult setup = Kestnet({"setup"});
+    ASSERT_EQ(setup.exitCode, 0) << setup.err;
+    // Every log entry and debugger line of the scripts goes to one file.
+    ProcessResult logToDebugger = Kestnet({"reg", "add", "HKCU\\SOFTWARE\\Tolvar\\Pelwick\\Logger", "/v",
+                                           "EnableOutputDebugString", "/t", "REG_DWORD", "/d", "1", "/f"});
+    ASSERT_EQ(logToDebugger.exitCode, 0) << logToDebugger.err;
+    ::setenv("KESTNET_DEBUG_OUTPUT", (scripts_ / "debug-output.log").c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("KESTNET_DEBUG_OUTPUT");
+    KestnetTest::TearDown();
+  }
+
+  std::string DebugOutput() const {
+    std::ifstream in(scripts_ / "debug-output.log", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  ProcessResult RunMailScript(const std::string& body) {
+    return RunScript(std::string(kScriptPrelude) + body, {},
+                     {std::to_string(s_servers->SmtpPort()), std::to_string(s_servers->Pop3Port())});
+  }
+
+  static MailServers* s_servers;
+  static std::string* s_startError;
+};
+
+MailServers* MailObjectsTest::s_servers = nullptr;
+std::string* MailObjectsTest::s_startError = nullptr;
+
+TEST_F(MailObjectsTest, AMessageComposedInAScriptIsSentOneAtATimeAndFetchedBackWhole) {
+  ProcessResult send = RunMailScript(R"JS(
+    var completes = [], closes = 0, smtpReady = false;
+    function Smtp_OnSMTPReady() { smtpReady = true; }
+    function Smtp_OnSMTPSendComplete(status) { completes.push(status); }
+    function Smtp_OnSMTPClose(status) { ++closes; }
+    var smtp = WScript.CreateObject("KestNet.KestNetSMTP", "Smtp_");
+    smtp.Server = "127.0.0.1"; smtp.Port = smtpPort; smtp.Username = "sender"; smtp.Password = "sender-secret";
+    function Open() { smtpReady = false; smtp.Connect(); WaitFor(function () { return smtpReady; }); }
+    Open();
+    var noSender = new ActiveXObject("KestNet.KestNetMessageData");
+    noSender.To = "recipient@kestnet.test";
+    WScript.Echo("without From: " + Attempt(function () { smtp.SendMessage(noSender); }));
+    var both = Message("Both bodies");
+    both.TextMessage = "plain words";
+    both.HtmlMessage = "<p>html words</p>";
+    both.AddHeader("not a header line");
+    WScript.Echo("first: " + Attempt(function () { smtp.SendMessage(both); }));
+    WScript.Echo("second too early: " + Attempt(function () { smtp.SendMessage(Message("Too early")); }));
+    WaitFor(function () { return completes.length == 1; });
+    WScript.Echo("completed " + completes[0] + ", Date given: " + (both.Date != "") + ", X-Mailer: " + both.XMailer);
+    WScript.Echo("after completion: " + Attempt(function () { smtp.SendMessage(Message("In time")); }));
+    WaitFor(function () { return completes.length == 2; });
+    // Dropped while the next message is on its way: the object must still send later.
+    smtp.SendMessage(Message("Cut off"));
+    smtp.Disconnect();
+    WaitFor(function () { return closes == 1; });
+    Open();
+    WScript.Echo("after a lost connection: " + Attempt(function () { smtp.SendMessage(Message("Again")); }));
+    WaitFor(function () { return completes.length == 4; });
+    smtp.Disconnect();
+    WaitFor(function () { return closes == 2; });
+  )JS");
+  ASSERT_EQ(send.exitCode, 0) << send.err;
+  EXPECT_EQ(send.out,
+            "without From: INVALID_ARG_ERROR\n"
+            "first: accepted\n"
+            "second too early: INVALID_OPERATION_ERROR\n"
+            "completed 0, Date given: true, X-Mailer: <AnonymousMailer>\n"
+            "after completion: accepted\n"
+            "after a lost connection: accepted\n");
+
+  const std::string sendLog = DebugOutput();
+  EXPECT_NE(sendLog.find("SendMessage():  Error - Message Object does not contain a valid sender."), std::string::npos);
+  EXPECT_EQ(sendLog.find("valid recipient"), std::string::npos);
+
+  // "Cut off" may or may not have gone out before the connection dropped.
+  ASSERT_TRUE(s_servers->WaitForMessages("recipient", 3)) << s_servers->ReadLogs();
+  ProcessResult fetch = RunMailScript(R"JS(
+    Fetch(WScript.CreateObject("KestNet.KestNetPOP3", "Pop3_"), [1, 99]);
+    Dump(retrieved[0]);
+    Dump(retrieved[1]);
+  )JS");
+  ASSERT_EQ(fetch.exitCode, 0) << fetch.err;
+  const std::string& out = fetch.out;
+  EXPECT_THAT(out, HasSubstr("message 1 status 0, "));
+  EXPECT_THAT(out, HasSubstr("H Subject: =?utf-8?B?" + KestNet::Base64Encode("Both bodies") + "?=\n"));
+  EXPECT_THAT(out, HasSubstr("H X-Mailer: <AnonymousMailer>\n"));
+  EXPECT_THAT(out, HasSubstr("H Content-type: multipart/alternative;"));
+  // After the folded Content-type: the header block goes on past it.
+  EXPECT_THAT(out, HasSubstr("H Content-Transfer-Encoding: base64\n"));
+  EXPECT_THAT(out, Not(HasSubstr("not a header line")));
+  const size_t html = out.find("Content-type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                               KestNet::Base64Encode("<p>html words</p>"));
+  const size_t text = out.find("Content-type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                               KestNet::Base64Encode("plain words"));
+  ASSERT_NE(html, std::string::npos) << out;
+  ASSERT_NE(text, std::string::npos) << out;
+  EXPECT_LT(html, text);
+  EXPECT_THAT(out, HasSubstr("bodies equal: true"));
+  // A message that is not there: a failure status and an empty message.
+  EXPECT_THAT(out, ::testing::ContainsRegex("message 99 status [1-9][0-9]*, 0 header lines, bodies equal: true\n\n$"));
+
+  // The sessions were logged in detail, their passwords never.
+  const std::string debugOutput = DebugOutput();
+  EXPECT_NE(debugOutput.find("Using Authentication with Username <sender>"), std::string::npos);
+  for (const std::string& secret : {std::string(kSenderPassword), KestNet::Base64Encode(kSenderPassword),
+                                   std::string(kRecipientPassword)}) {
+    EXPECT_EQ(debugOutput.find(secret), std::string::npos) << secret;
+  }
+}
+
+}  // namespace
+}  // namespace kestnet::host::testing
