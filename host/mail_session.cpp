@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <iterator>
 
 #include "host/script_apartment.h"
 
@@ -14,14 +15,16 @@ namespace {
 
 constexpr long kDefaultTimeout = 120000;
 
-// The first script arguments, in this order; the verb's own follow.
+// The first script arguments, in this order; the verb's own follow. They are
+// read as the array (args[i]): a call (args(i)) converts the text again, and a
+// message body may be megabytes.
 // Status names come from the object's own constants, so the texts printed
 // are the names scripts compare against.
 constexpr const char* kSessionPrelude = R"JS(
 var args = WScript.Arguments;
 var session = {
-  progid: args(0), server: args(1), port: Number(args(2)), user: args(3), password: args(4),
-  security: args(5), certificateSubject: args(6), certificateIssuer: args(7), timeout: Number(args(8)),
+  progid: args[0], server: args[1], port: Number(args[2]), user: args[3], password: args[4],
+  security: args[5], certificateSubject: args[6], certificateIssuer: args[7], timeout: Number(args[8]),
   ready: false, closed: false, quitting: false, failure: ""
 };
 var kVerbArguments = 9;
@@ -196,7 +199,7 @@ bool ReadMailSession(const ParsedVerbArguments& parsed, const MailProtocol& prot
 }
 
 int RunMailScript(const MailProtocol& protocol, const MailSession& session, const char* verbScript,
-                  const std::vector<std::string>& verbArguments, std::vector<HostFunction> hostFunctions) {
+                  std::vector<std::string> verbArguments, std::vector<HostFunction> hostFunctions) {
   ProgressLine progress(session.progress);
   const char* verb = protocol.verb;
   hostFunctions.push_back({"Report", [&progress, verb](const std::vector<std::string>& texts, std::string&) {
@@ -220,7 +223,8 @@ int RunMailScript(const MailProtocol& protocol, const MailSession& session, cons
                        session.certificateSubject,
                        session.certificateIssuer,
                        std::to_string(session.timeout)};
-  options.arguments.insert(options.arguments.end(), verbArguments.begin(), verbArguments.end());
+  options.arguments.insert(options.arguments.end(), std::make_move_iterator(verbArguments.begin()),
+                           std::make_move_iterator(verbArguments.end()));
   options.hostFunctions = std::move(hostFunctions);
   return RunScriptInApartment(options, verb);
 }

@@ -57,7 +57,7 @@ bool ReadMailSession(const ParsedVerbArguments& parsed, const MailProtocol& prot
 // Host.Report(text) (a failure line on standard error), Host.Progress(text)
 // and whatever `hostFunctions` add.
 int RunMailScript(const MailProtocol& protocol, const MailSession& session, const char* verbScript,
-                  const std::vector<std::string>& verbArguments, std::vector<HostFunction> hostFunctions);
+                  std::vector<std::string> verbArguments, std::vector<HostFunction> hostFunctions);
 
 // Shows one changing progress line on standard error: rewritten in place on
 // a terminal, one line each otherwise. Silent when not enabled.

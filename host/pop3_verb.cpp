@@ -55,10 +55,10 @@ constexpr MailProtocol kPop3 = {"pop3", "KestNet.KestNetPOP3", "KestNet.KestNetP
 // Verb arguments: the action, the output folder ("" for standard output),
 // then the message numbers ("all" for every message).
 constexpr const char* kScript = R"JS(
-var action = args(kVerbArguments);
-var toFolder = args(kVerbArguments + 1) != "";
+var action = args[kVerbArguments];
+var toFolder = args[kVerbArguments + 1] != "";
 var numbers = [];
-for (var i = kVerbArguments + 2; i < args.length; ++i) numbers.push(args(i));
+for (var i = kVerbArguments + 2; i < args.length; ++i) numbers.push(args[i]);
 if (session.security == "plain") {
   NameStatuses(["POP3_SUCCESS", "POP3_SOCKET_FAILURE", "POP3_AUTH_ERROR", "POP3_CONNECT_ERROR", "POP3_TERMINATED",
                 "POP3_INVALID_ARGS", "POP3_BUSY", "POP3_INVALID_STATE", "POP3_UNEXPECTED"]);

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "host/mail_session.h"
 #include "host/verbs.h"
@@ -51,9 +52,9 @@ constexpr MailProtocol kSmtp = {"sendmail", "KestNet.KestNetSMTP", "KestNet.Kest
 // Verb arguments: From, To, Cc, Subject, text body, HTML body, the bodies'
 // size in words.
 constexpr const char* kScript = R"JS(
-var message = {from: args(kVerbArguments), to: args(kVerbArguments + 1), cc: args(kVerbArguments + 2),
-               subject: args(kVerbArguments + 3), text: args(kVerbArguments + 4), html: args(kVerbArguments + 5),
-               size: args(kVerbArguments + 6)};
+var message = {from: args[kVerbArguments], to: args[kVerbArguments + 1], cc: args[kVerbArguments + 2],
+               subject: args[kVerbArguments + 3], text: args[kVerbArguments + 4], html: args[kVerbArguments + 5],
+               size: args[kVerbArguments + 6]};
 if (session.security == "plain") {
   NameStatuses(["SMTP_SUCCESS", "SMTP_SOCKET_FAILURE", "SMTP_CONNECT_ERROR", "SMTP_TERMINATED", "SMTP_INVALID_ARGS",
                 "SMTP_BUSY", "SMTP_INVALID_STATE", "SMTP_UNEXPECTED", "SMTP_AUTH_ERROR"]);
@@ -125,11 +126,14 @@ bool ReadAll(const std::string& path, std::string& content, std::string& error) 
     error = "cannot open '" + path + "'";
     return false;
   }
-  content.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  // One read of the whole file: a body may be many megabytes.
+  std::ostringstream buffer;
+  buffer << file.rdbuf();
   if (file.bad()) {
     error = "cannot read '" + path + "'";
     return false;
   }
+  content = std::move(buffer).str();
   return true;
 }
 
@@ -137,10 +141,13 @@ bool ReadAll(const std::string& path, std::string& content, std::string& error) 
 std::string WithCrLf(const std::string& text) {
   std::string converted;
   converted.reserve(text.size() + text.size() / 32);
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) converted += '\r';
-    converted += text[i];
+  size_t start = 0;
+  for (size_t end = text.find('\n'); end != std::string::npos; start = end + 1, end = text.find('\n', start)) {
+    bool hasCr = end > start && text[end - 1] == '\r';
+    converted.append(text, start, end - start - (hasCr ? 1 : 0));
+    converted += "\r\n";
   }
+  converted.append(text, start, std::string::npos);
   return converted;
 }
 
@@ -213,8 +220,9 @@ int RunSendmailVerb(const VerbArguments& args) {
     return 1;
   }
   std::string size = DescribeSize(text.size() + html.size());
-  std::vector<std::string> verbArguments = {from, to, cc, OptionValue(*parsed, "--subject"), text, html, size};
-  return RunMailScript(kSmtp, session, kScript, verbArguments, {});
+  std::vector<std::string> verbArguments = {from, to, cc, OptionValue(*parsed, "--subject"), std::move(text),
+                                            std::move(html), size};
+  return RunMailScript(kSmtp, session, kScript, std::move(verbArguments), {});
 }
 
 }  // namespace kestnet::host
