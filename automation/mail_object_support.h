@@ -98,41 +98,6 @@ BSTR NewPropertyText(const std::string& narrow);
 // A script's text for a client: narrow (UTF-8).
 std::string NarrowText(BSTR text);
 
-// Server and Port are one setting of the clients: each put keeps the other
-// half as the client holds it.
-template <class Client>
-void PutClientServer(Client& client, BSTR server) {
-  std::string host;
-  DWORD port = 0;
-  client.GetServer(host, port);
-  client.SetServer(NarrowText(server), port);
-}
-
-template <class Client>
-void PutClientPort(Client& client, LONG port) {
-  std::string host;
-  DWORD ignored = 0;
-  client.GetServer(host, ignored);
-  // A negative port becomes a number far beyond 65535, which the client refuses.
-  client.SetServer(host, static_cast<DWORD>(port));
-}
-
-template <class Client>
-std::string ClientHost(Client& client) {
-  std::string host;
-  DWORD port = 0;
-  client.GetServer(host, port);
-  return host;
-}
-
-template <class Client>
-DWORD ClientPort(Client& client) {
-  std::string host;
-  DWORD port = 0;
-  client.GetServer(host, port);
-  return port;
-}
-
 // SendMessage's view of a KestNetMessageData, read in the order the checks
 // need it.
 struct OutgoingMessage {

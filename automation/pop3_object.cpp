@@ -2,7 +2,6 @@
 
 #include "automation/mail_object_support.h"
 #include "automation/module.h"
-#include "net/sockets/set_manager.h"
 #include "platform/com/atl_bstr.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
@@ -13,8 +12,6 @@ namespace {
 // Internal linkage: a program may hold this library twice (linked in and as
 // the loaded module), and each copy keeps its own.
 const ObjectIdentity kIdentity{"KestNetX::CPOP3", "KestNetPOP3", &CLSID_KestNetPOP3};
-
-VARIANT_BOOL AsVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
 
 }  // namespace
 
@@ -28,7 +25,7 @@ const MailEventHandler<CPOP3, CPOP3Event> CPOP3::kEventHandlers[] = {
 
 CPOP3::CPOP3() : CProxy_IKestNetPOP3Events<CPOP3>(static_cast<IConnectionPointContainer*>(this)) {
   GuardedLifecycle(kIdentity, "CPOP3", LifecycleStep::Constructor,
-                   [&] { m_client = std::make_unique<KestNet::Pop3Client>(); });
+                   [&] { m_client.Create(); });
 }
 
 CPOP3::~CPOP3() {
@@ -37,126 +34,34 @@ CPOP3::~CPOP3() {
 
 HRESULT CPOP3::FinalConstruct() {
   HRESULT result = S_OK;
-  GuardedLifecycle(kIdentity, "FinalConstruct", LifecycleStep::FinalConstruct, [&] {
-    m_bSocketsInitialized = KestNet::InitializeSockets();
-    // Without the socket layer the object still exists, but no client
-    // reports to it: every command then fails in the client.
-    if (!m_bSocketsInitialized) {
-      result = S_FALSE;
-      return;
-    }
-    if (m_client != nullptr) m_client->SetListener(this);
-  });
+  GuardedLifecycle(kIdentity, "FinalConstruct", LifecycleStep::FinalConstruct, [&] { result = m_client.Start(this); });
   return result;
 }
 
 void CPOP3::FinalRelease() {
   GuardedLifecycle(kIdentity, "FinalRelease", LifecycleStep::FinalRelease, [&] {
     DestroyAsyncEventWindow();
-    m_client.reset();
-    if (m_bSocketsInitialized) {
-      m_bSocketsInitialized = false;
-      KestNet::UninitializeSockets();
-    }
+    m_client.Stop();
   });
 }
 
-KestNet::Pop3Client& CPOP3::Client() {
-  if (m_client == nullptr) throw KestBase::InvalidObjectException();
-  return *m_client;
-}
+const ObjectIdentity& CPOP3::Identity() { return kIdentity; }
 
 // ---------------------------------------------------------------------------
-// Properties and commands.
-
-STDMETHODIMP CPOP3::get_Server(BSTR* pVal) {
-  return GuardedMethod(kIdentity, "get_ServerAddress", [&] {
-    CheckOutputPointer(kIdentity, "get_ServerAddress", pVal);
-    *pVal = NewPropertyText(ClientHost(Client()));
-  });
-}
-
-STDMETHODIMP CPOP3::put_Server(BSTR newVal) {
-  return GuardedMethod(kIdentity, "put_ServerAddress", [&] { PutClientServer(Client(), newVal); });
-}
-
-STDMETHODIMP CPOP3::get_Port(LONG* pVal) {
-  return GuardedMethod(kIdentity, "get_Port", [&] {
-    CheckOutputPointer(kIdentity, "get_Port", pVal);
-    *pVal = static_cast<LONG>(ClientPort(Client()));
-  });
-}
-
-STDMETHODIMP CPOP3::put_Port(LONG newVal) {
-  return GuardedMethod(kIdentity, "put_Port", [&] { PutClientPort(Client(), newVal); });
-}
-
-STDMETHODIMP CPOP3::get_Username(BSTR* pVal) {
-  return GuardedMethod(kIdentity, "get_Username", [&] {
-    CheckOutputPointer(kIdentity, "get_Username", pVal);
-    std::string user;
-    Client().GetUser(user);
-    *pVal = NewPropertyText(user);
-  });
-}
-
-STDMETHODIMP CPOP3::put_Username(BSTR newVal) {
-  return GuardedMethod(kIdentity, "put_Username", [&] { Client().SetUser(NarrowText(newVal)); });
-}
-
-STDMETHODIMP CPOP3::get_Password(BSTR* pVal) {
-  return GuardedMethod(kIdentity, "get_Password", [&] {
-    CheckOutputPointer(kIdentity, "get_Password", pVal);
-    std::string password;
-    Client().GetPassword(password);
-    *pVal = NewPropertyText(password);
-  });
-}
-
-STDMETHODIMP CPOP3::put_Password(BSTR newVal) {
-  return GuardedMethod(kIdentity, "put_Password", [&] { Client().SetPassword(NarrowText(newVal)); });
-}
-
-STDMETHODIMP CPOP3::get_Connected(VARIANT_BOOL* pVal) {
-  return GuardedMethod(kIdentity, "get_Connected", [&] {
-    CheckOutputPointer(kIdentity, "get_Connected", pVal);
-    *pVal = AsVariantBool(Client().IsConnected());
-  });
-}
-
-STDMETHODIMP CPOP3::get_Ready(VARIANT_BOOL* pVal) {
-  return GuardedMethod(kIdentity, "get_Ready", [&] {
-    CheckOutputPointer(kIdentity, "get_Ready", pVal);
-    *pVal = AsVariantBool(Client().IsReady());
-  });
-}
-
-STDMETHODIMP CPOP3::Connect() {
-  return GuardedMethod(kIdentity, "Connect", [&] { Client().Connect(); });
-}
+// Commands and constants.
 
 STDMETHODIMP CPOP3::GetMessageCount() {
-  return GuardedMethod(kIdentity, "GetMessageCount", [&] { Client().GetMailCount(); });
+  return Run("GetMessageCount", [](KestNet::Pop3Client& client) { client.GetMailCount(); });
 }
 
 STDMETHODIMP CPOP3::RetrieveMessage(LONG MessageNumber) {
-  return GuardedMethod(kIdentity, "RetrieveMessage",
-                       [&] { Client().RetrieveMessage(static_cast<DWORD>(MessageNumber)); });
+  return Run("RetrieveMessage",
+             [&](KestNet::Pop3Client& client) { client.RetrieveMessage(static_cast<DWORD>(MessageNumber)); });
 }
 
 STDMETHODIMP CPOP3::DeleteMessage(LONG MessageNumber) {
-  return GuardedMethod(kIdentity, "DeleteMessage", [&] { Client().DeleteMessage(static_cast<DWORD>(MessageNumber)); });
-}
-
-STDMETHODIMP CPOP3::Disconnect() {
-  return GuardedMethod(kIdentity, "Disconnect", [&] { Client().Disconnect(); });
-}
-
-HRESULT CPOP3::GetConstant(const char* methodName, DWORD value, LONG* pVal) {
-  return GuardedMethod(kIdentity, methodName, [&] {
-    CheckOutputPointer(kIdentity, methodName, pVal);
-    *pVal = static_cast<LONG>(value);
-  });
+  return Run("DeleteMessage",
+             [&](KestNet::Pop3Client& client) { client.DeleteMessage(static_cast<DWORD>(MessageNumber)); });
 }
 
 STDMETHODIMP CPOP3::get_POP3_SUCCESS(LONG* pVal) {

@@ -29,6 +29,7 @@
 #include "automation/interfaces.h"
 #include "automation/kest_coclass.h"
 #include "automation/mail_object_support.h"
+#include "automation/mail_session_members.h"
 #include "automation/method_guard.h"
 #include "automation/object_support.h"
 #include "automation/tol_lock.h"
@@ -63,7 +64,7 @@ class CPOP3Event : public KestBase::CAsyncEventData {
 
 class CPOP3 : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>,
               public ATL::CComCoClass<CPOP3, &CLSID_KestNetPOP3>,
-              public TolLock<CPOP3, IKestNetPOP3, &IID_IKestNetPOP3, &LIBID_KestNet, 1, 0>,
+              public TolLock<CPOP3, MailSessionMembers<CPOP3, IKestNetPOP3>, &IID_IKestNetPOP3, &LIBID_KestNet, 1, 0>,
               public ATL::IObjectWithSiteImpl<CPOP3>,
               public ATL::IObjectSafetyImpl<CPOP3, 3>,
               public ATL::IConnectionPointContainerImpl<CPOP3>,
@@ -90,22 +91,17 @@ class CPOP3 : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>,
   HRESULT FinalConstruct();
   void FinalRelease();
 
-  // IKestNetPOP3
-  STDMETHODIMP get_Server(BSTR* pVal) override;
-  STDMETHODIMP put_Server(BSTR newVal) override;
-  STDMETHODIMP get_Port(LONG* pVal) override;
-  STDMETHODIMP put_Port(LONG newVal) override;
-  STDMETHODIMP get_Username(BSTR* pVal) override;
-  STDMETHODIMP put_Username(BSTR newVal) override;
-  STDMETHODIMP get_Password(BSTR* pVal) override;
-  STDMETHODIMP put_Password(BSTR newVal) override;
-  STDMETHODIMP get_Connected(VARIANT_BOOL* pVal) override;
-  STDMETHODIMP get_Ready(VARIANT_BOOL* pVal) override;
-  STDMETHODIMP Connect() override;
+  // What MailSessionMembers asks of the object.
+  static const ObjectIdentity& Identity();
+  // The client; throws InvalidObjectException when construction failed.
+  KestNet::Pop3Client& Client() { return m_client.Get(); }
+  static constexpr const char* kGetServerName = "get_ServerAddress";
+  static constexpr const char* kPutServerName = "put_ServerAddress";
+
+  // IKestNetPOP3, besides the members of MailSessionMembers.
   STDMETHODIMP GetMessageCount() override;
   STDMETHODIMP RetrieveMessage(LONG MessageNumber) override;
   STDMETHODIMP DeleteMessage(LONG MessageNumber) override;
-  STDMETHODIMP Disconnect() override;
   STDMETHODIMP get_POP3_SUCCESS(LONG* pVal) override;
   STDMETHODIMP get_POP3_SOCKET_FAILURE(LONG* pVal) override;
   STDMETHODIMP get_POP3_AUTH_ERROR(LONG* pVal) override;
@@ -146,12 +142,8 @@ class CPOP3 : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>,
   void FireRetrieve(CPOP3Event& record);
   void FireDelete(CPOP3Event& record);
 
-  HRESULT GetConstant(const char* methodName, DWORD value, LONG* pVal);
-  // The client; throws InvalidObjectException when construction failed.
-  KestNet::Pop3Client& Client();
 
-  std::unique_ptr<KestNet::Pop3Client> m_client;
-  bool m_bSocketsInitialized = false;
+  MailClientHolder<KestNet::Pop3Client> m_client;
 };
 
 }  // namespace KestAXLib

@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "automation/module.h"
-#include "net/sockets/set_manager.h"
 #include "platform/com/atl_bstr.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
@@ -15,8 +14,6 @@ namespace {
 // Internal linkage: a program may hold this library twice (linked in and as
 // the loaded module), and each copy keeps its own.
 const ObjectIdentity kIdentity{"KestNetX::SMTP", "KestNetSMTP", &CLSID_KestNetSMTP};
-
-VARIANT_BOOL AsVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
 
 }  // namespace
 
@@ -36,7 +33,7 @@ const MailEventHandler<CSMTP, CSMTPEvent> CSMTP::kEventHandlers[] = {
 
 CSMTP::CSMTP() : CProxy_IKestNetSMTPEvents<CSMTP>(static_cast<IConnectionPointContainer*>(this)) {
   GuardedLifecycle(kIdentity, "CSMTP", LifecycleStep::Constructor,
-                   [&] { m_client = std::make_unique<KestNet::SmtpClient>(); });
+                   [&] { m_client.Create(); });
 }
 
 CSMTP::~CSMTP() {
@@ -45,108 +42,22 @@ CSMTP::~CSMTP() {
 
 HRESULT CSMTP::FinalConstruct() {
   HRESULT result = S_OK;
-  GuardedLifecycle(kIdentity, "FinalConstruct", LifecycleStep::FinalConstruct, [&] {
-    m_bSocketsInitialized = KestNet::InitializeSockets();
-    // Without the socket layer the object still exists, but no client
-    // reports to it: every command then fails in the client.
-    if (!m_bSocketsInitialized) {
-      result = S_FALSE;
-      return;
-    }
-    if (m_client != nullptr) m_client->SetListener(this);
-  });
+  GuardedLifecycle(kIdentity, "FinalConstruct", LifecycleStep::FinalConstruct, [&] { result = m_client.Start(this); });
   return result;
 }
 
 void CSMTP::FinalRelease() {
   GuardedLifecycle(kIdentity, "FinalRelease", LifecycleStep::FinalRelease, [&] {
     DestroyAsyncEventWindow();
-    m_client.reset();
+    m_client.Stop();
     m_mime.reset();
-    if (m_bSocketsInitialized) {
-      m_bSocketsInitialized = false;
-      KestNet::UninitializeSockets();
-    }
   });
 }
 
-KestNet::SmtpClient& CSMTP::Client() {
-  if (m_client == nullptr) throw KestBase::InvalidObjectException();
-  return *m_client;
-}
+const ObjectIdentity& CSMTP::Identity() { return kIdentity; }
 
 // ---------------------------------------------------------------------------
-// Properties and commands.
-
-STDMETHODIMP CSMTP::get_Server(BSTR* pVal) {
-  return GuardedMethod(kIdentity, "get_Server", [&] {
-    CheckOutputPointer(kIdentity, "get_Server", pVal);
-    *pVal = NewPropertyText(ClientHost(Client()));
-  });
-}
-
-STDMETHODIMP CSMTP::put_Server(BSTR newVal) {
-  return GuardedMethod(kIdentity, "put_Server", [&] { PutClientServer(Client(), newVal); });
-}
-
-STDMETHODIMP CSMTP::get_Port(LONG* pVal) {
-  return GuardedMethod(kIdentity, "get_Port", [&] {
-    CheckOutputPointer(kIdentity, "get_Port", pVal);
-    *pVal = static_cast<LONG>(ClientPort(Client()));
-  });
-}
-
-STDMETHODIMP CSMTP::put_Port(LONG newVal) {
-  return GuardedMethod(kIdentity, "put_Port", [&] { PutClientPort(Client(), newVal); });
-}
-
-STDMETHODIMP CSMTP::get_Username(BSTR* pVal) {
-  return GuardedMethod(kIdentity, "get_Username", [&] {
-    CheckOutputPointer(kIdentity, "get_Username", pVal);
-    std::string user;
-    Client().GetUser(user);
-    *pVal = NewPropertyText(user);
-  });
-}
-
-STDMETHODIMP CSMTP::put_Username(BSTR newVal) {
-  return GuardedMethod(kIdentity, "put_Username", [&] { Client().SetUser(NarrowText(newVal)); });
-}
-
-STDMETHODIMP CSMTP::get_Password(BSTR* pVal) {
-  return GuardedMethod(kIdentity, "get_Password", [&] {
-    CheckOutputPointer(kIdentity, "get_Password", pVal);
-    std::string password;
-    Client().GetPassword(password);
-    *pVal = NewPropertyText(password);
-  });
-}
-
-STDMETHODIMP CSMTP::put_Password(BSTR newVal) {
-  return GuardedMethod(kIdentity, "put_Password", [&] { Client().SetPassword(NarrowText(newVal)); });
-}
-
-STDMETHODIMP CSMTP::Connect() {
-  return GuardedMethod(kIdentity, "Connect", [&] { Client().Connect(); });
-}
-
-STDMETHODIMP CSMTP::get_Connected(VARIANT_BOOL* pVal) {
-  return GuardedMethod(kIdentity, "get_Connected", [&] {
-    CheckOutputPointer(kIdentity, "get_Connected", pVal);
-    *pVal = AsVariantBool(Client().IsConnected());
-  });
-}
-
-STDMETHODIMP CSMTP::get_Ready(VARIANT_BOOL* pVal) {
-  return GuardedMethod(kIdentity, "get_Ready", [&] {
-    CheckOutputPointer(kIdentity, "get_Ready", pVal);
-    *pVal = AsVariantBool(Client().IsReady());
-  });
-}
-
-STDMETHODIMP CSMTP::Disconnect() {
-  return GuardedMethod(kIdentity, "Disconnect", [&] { Client().Disconnect(); });
-}
+// Commands and constants.
 
 STDMETHODIMP CSMTP::SendMessage(IDispatch* MessageData) {
   return GuardedMethod(kIdentity, "SendMessage", [&] {
@@ -163,13 +74,6 @@ STDMETHODIMP CSMTP::SendMessage(IDispatch* MessageData) {
     // refused, is no longer read by anyone.
     m_mime = std::move(mime);
     m_bSending = true;
-  });
-}
-
-HRESULT CSMTP::GetConstant(const char* methodName, DWORD value, LONG* pVal) {
-  return GuardedMethod(kIdentity, methodName, [&] {
-    CheckOutputPointer(kIdentity, methodName, pVal);
-    *pVal = static_cast<LONG>(value);
   });
 }
 

@@ -31,6 +31,7 @@
 #include "automation/interfaces.h"
 #include "automation/kest_coclass.h"
 #include "automation/mail_object_support.h"
+#include "automation/mail_session_members.h"
 #include "automation/method_guard.h"
 #include "automation/object_support.h"
 #include "automation/tol_lock.h"
@@ -62,7 +63,7 @@ class CSMTPEvent : public KestBase::CAsyncEventData {
 
 class CSMTP : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>,
               public ATL::CComCoClass<CSMTP, &CLSID_KestNetSMTP>,
-              public TolLock<CSMTP, IKestNetSMTP, &IID_IKestNetSMTP, &LIBID_KestNet, 1, 0>,
+              public TolLock<CSMTP, MailSessionMembers<CSMTP, IKestNetSMTP>, &IID_IKestNetSMTP, &LIBID_KestNet, 1, 0>,
               public ATL::IObjectWithSiteImpl<CSMTP>,
               public ATL::IObjectSafetyImpl<CSMTP, 3>,
               public ATL::IConnectionPointContainerImpl<CSMTP>,
@@ -89,19 +90,14 @@ class CSMTP : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>,
   HRESULT FinalConstruct();
   void FinalRelease();
 
-  // IKestNetSMTP
-  STDMETHODIMP get_Server(BSTR* pVal) override;
-  STDMETHODIMP put_Server(BSTR newVal) override;
-  STDMETHODIMP get_Port(LONG* pVal) override;
-  STDMETHODIMP put_Port(LONG newVal) override;
-  STDMETHODIMP get_Username(BSTR* pVal) override;
-  STDMETHODIMP put_Username(BSTR newVal) override;
-  STDMETHODIMP get_Password(BSTR* pVal) override;
-  STDMETHODIMP put_Password(BSTR newVal) override;
-  STDMETHODIMP Connect() override;
-  STDMETHODIMP get_Connected(VARIANT_BOOL* pVal) override;
-  STDMETHODIMP get_Ready(VARIANT_BOOL* pVal) override;
-  STDMETHODIMP Disconnect() override;
+  // What MailSessionMembers asks of the object.
+  static const ObjectIdentity& Identity();
+  // The client; throws InvalidObjectException when construction failed.
+  KestNet::SmtpClient& Client() { return m_client.Get(); }
+  static constexpr const char* kGetServerName = "get_Server";
+  static constexpr const char* kPutServerName = "put_Server";
+
+  // IKestNetSMTP, besides the members of MailSessionMembers.
   STDMETHODIMP SendMessage(IDispatch* MessageData) override;
   STDMETHODIMP get_SMTP_SUCCESS(LONG* pVal) override;
   STDMETHODIMP get_SMTP_SOCKET_FAILURE(LONG* pVal) override;
@@ -147,18 +143,14 @@ class CSMTP : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>,
 
   // Posts a record of status and text as eventId.
   void PostStatus(const char* callbackName, DWORD eventId, DWORD status, const std::string& text = std::string());
-  HRESULT GetConstant(const char* methodName, DWORD value, LONG* pVal);
-  // The client; throws InvalidObjectException when construction failed.
-  KestNet::SmtpClient& Client();
 
   // The message the client sends or sent last; not touched while sending.
   // Declared before the client, which may still read it until it is gone.
   std::unique_ptr<KestNet::MIME> m_mime;
-  std::unique_ptr<KestNet::SmtpClient> m_client;
+  MailClientHolder<KestNet::SmtpClient> m_client;
   // Object's thread only: set by SendMessage, cleared by the send-complete
   // and close handlers.
   bool m_bSending = false;
-  bool m_bSocketsInitialized = false;
 };
 
 }  // namespace KestAXLib

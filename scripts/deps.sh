@@ -54,15 +54,16 @@ kestnet_install_packages() {
   done
 }
 
-# What every build needs.
+# What every build needs (OpenSSL: the mail clients' TLS).
 KESTNET_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config
-  libsqlite3-dev libffi-dev libicu-dev duktape-dev)
+  libsqlite3-dev libffi-dev libicu-dev duktape-dev libssl-dev)
 # What the tests and benchmarks add: test frameworks and the real peers the
 # integration tests start on loopback or in private network namespaces
 # (dnsmasq for DNS; dovecot and postfix for POP3 and SMTP, with libcurl as the
-# mail benchmark's yardstick).
+# mail benchmark's yardstick; the openssl tool makes the TLS tests' CA and
+# certificates).
 KESTNET_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev iproute2 procps dnsmasq-base
-  dovecot-core dovecot-pop3d postfix libcurl4-openssl-dev)
+  dovecot-core dovecot-pop3d postfix libcurl4-openssl-dev openssl)
 # What the main job adds to show the network objects: a DNS server of its own
 # inside a private network namespace.
 KESTNET_DEMO_PACKAGES=(iproute2 dnsmasq-base)

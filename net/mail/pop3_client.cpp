@@ -1,6 +1,7 @@
 #include "net/mail/pop3_client.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <iterator>
 #include <optional>
@@ -8,6 +9,7 @@
 
 #include "net/mail/command_text.h"
 #include "net/sockets/socket_result.h"
+#include "net/sockets/tls_session.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
 
@@ -47,7 +49,18 @@ constexpr Pop3Client::State kWaitingStates[] = {
     Pop3Client::STATE_WAIT_FOR_PASS_RESPONSE, Pop3Client::STATE_WAIT_FOR_STAT_RESPONSE,
     Pop3Client::STATE_WAIT_FOR_RETR_RESPONSE, Pop3Client::STATE_WAIT_FOR_RETR_DATA,
     Pop3Client::STATE_WAIT_FOR_DELE_RESPONSE, Pop3Client::STATE_WAIT_FOR_QUIT_RESPONSE,
+    Pop3Client::STATE_WAIT_FOR_CAPA_RESPONSE, Pop3Client::STATE_WAIT_FOR_CAPA_DATA,
+    Pop3Client::STATE_WAIT_FOR_STLS_RESPONSE, Pop3Client::STATE_WAIT_FOR_TLS_HANDSHAKE,
 };
+
+// RFC 2449 §6: a capability line is its name, then arguments after a space;
+// names are case-insensitive.
+bool NamesCapability(const std::string& p_strLine, const std::string& p_strName) {
+  const std::string name = p_strLine.substr(0, p_strLine.find(' '));
+  return name.size() == p_strName.size() &&
+         std::equal(name.begin(), name.end(), p_strName.begin(),
+                    [](char p_a, char p_b) { return std::toupper(static_cast<unsigned char>(p_a)) == p_b; });
+}
 
 bool AwaitsReply(Pop3Client::State p_state) {
   return std::find(std::begin(kWaitingStates), std::end(kWaitingStates), p_state) != std::end(kWaitingStates);
@@ -79,6 +92,10 @@ const Pop3Client::CommandStep Pop3Client::kCommandSteps[] = {
      "SendWhenYouCan():  Sending DELE, State = STATE_WAIT_FOR_DELE_RESPONSE."},
     {STATE_SEND_QUIT, "QUIT", CommandOperand::kNone, STATE_WAIT_FOR_QUIT_RESPONSE,
      "SendWhenYouCan():  Sending QUIT, State = STATE_WAIT_FOR_QUIT_RESPONSE."},
+    {STATE_SEND_CAPA, "CAPA", CommandOperand::kNone, STATE_WAIT_FOR_CAPA_RESPONSE,
+     "SendWhenYouCan():  Sending CAPA, State = STATE_WAIT_FOR_CAPA_RESPONSE."},
+    {STATE_SEND_STLS, "STLS", CommandOperand::kNone, STATE_WAIT_FOR_STLS_RESPONSE,
+     "SendWhenYouCan():  Sending STLS, State = STATE_WAIT_FOR_STLS_RESPONSE."},
 };
 
 // How OnReceiveLine handles a line in a state that waits for one; in the
@@ -86,7 +103,7 @@ const Pop3Client::CommandStep Pop3Client::kCommandSteps[] = {
 struct Pop3Client::ReplyStep {
   State state;
   const char* logPrefix;  // logged with the line's size and the line
-  void (Pop3Client::*handle)(const std::string&);
+  void (Pop3Client::*handle)(std::string);
 };
 
 const Pop3Client::ReplyStep Pop3Client::kReplySteps[] = {
@@ -106,6 +123,14 @@ const Pop3Client::ReplyStep Pop3Client::kReplySteps[] = {
      &Pop3Client::OnDeleReply},
     {STATE_WAIT_FOR_QUIT_RESPONSE, "OnReceiveLine(): WAIT_FOR_QUIT_RESPONSE",
      &Pop3Client::OnQuitReply},
+    {STATE_WAIT_FOR_CAPA_RESPONSE, "OnReceiveLine():  STATE_WAIT_FOR_CAPA_RESPONSE",
+     &Pop3Client::OnCapaReply},
+    {STATE_WAIT_FOR_CAPA_DATA, "OnReceiveLine():  STATE_WAIT_FOR_CAPA_DATA",
+     &Pop3Client::OnCapaData},
+    {STATE_WAIT_FOR_STLS_RESPONSE, "OnReceiveLine():  STATE_WAIT_FOR_STLS_RESPONSE",
+     &Pop3Client::OnStlsReply},
+    {STATE_WAIT_FOR_TLS_HANDSHAKE, "OnReceiveLine():  STATE_WAIT_FOR_TLS_HANDSHAKE",
+     &Pop3Client::OnHandshakeLine},
 };
 
 Pop3Client::Pop3Client() : m_replyWatchdog([this] { OnReplyTimeout(); }) {}
@@ -200,6 +225,16 @@ void Pop3Client::GetPassword(std::string& p_strPassword) {
 void Pop3Client::SetTimeouts(const MailTimeouts& p_timeouts) {
   KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
   m_timeouts = p_timeouts;
+}
+
+void Pop3Client::SetTransportSecurity(const MailTransportSecurity& p_security) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  if (m_dwState != STATE_DISCONNECTED) {
+    Log(kClassName, kLogLevelWarning,
+        "SetTransportSecurity():  Error - You may not change the transport security while connected.");
+    throw KestBase::InvalidOperationException();
+  }
+  m_security = p_security;
 }
 
 bool Pop3Client::IsConnected() {
@@ -414,7 +449,12 @@ void Pop3Client::OnConnect(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
     if (p_dwResult == SOCKET_NO_ERROR) {
       SetState(STATE_WAIT_FOR_HEADER);
       m_bConnected = true;
+      m_bStlsOffered = false;
       m_pListener->OnPOP3Connected(POP3_SUCCESS);
+      if (m_security.mode == MailTransportMode::kImplicit) {
+        // The greeting comes through TLS; the wait for it bounds the handshake.
+        StartTls();
+      }
     } else {
       m_pListener->OnPOP3Connected(POP3_CONNECT_ERROR);
       SetState(STATE_DISCONNECTED);
@@ -458,7 +498,7 @@ void Pop3Client::OnReceiveLine(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
       }
       Log(kClassName, kLogLevelTrace, "%s, Size = %lu, Line = %s", step.logPrefix, AsUnsignedLong(size),
           line.c_str());
-      (this->*step.handle)(line);
+      (this->*step.handle)(std::move(line));
       return;
     }
     // RFC 1939 §3: a server answers commands and says nothing unasked.
@@ -468,7 +508,7 @@ void Pop3Client::OnReceiveLine(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
   }
 }
 
-void Pop3Client::OnGreeting(const std::string& p_strLine) {
+void Pop3Client::OnGreeting(std::string p_strLine) {
   if (!IsPositive(p_strLine)) {
     try {
       m_pListener->OnPOP3Header(POP3_CONNECT_ERROR, p_strLine);
@@ -479,7 +519,7 @@ void Pop3Client::OnGreeting(const std::string& p_strLine) {
     m_socket.Close(true);
     return;
   }
-  SetState(STATE_SEND_USER);
+  SetState(m_security.mode == MailTransportMode::kStartTlsWhenOffered ? STATE_SEND_CAPA : STATE_SEND_USER);
   try {
     m_pListener->OnPOP3Header(POP3_SUCCESS, p_strLine);
   } catch (...) {
@@ -488,7 +528,7 @@ void Pop3Client::OnGreeting(const std::string& p_strLine) {
   SendWhenYouCan();
 }
 
-void Pop3Client::OnUserOrPassReply(const std::string& p_strLine) {
+void Pop3Client::OnUserOrPassReply(std::string p_strLine) {
   const DWORD step = m_dwState == STATE_WAIT_FOR_USER_RESPONSE ? 0 : 1;
   if (!IsPositive(p_strLine)) {
     try {
@@ -523,7 +563,7 @@ void Pop3Client::OnUserOrPassReply(const std::string& p_strLine) {
   }
 }
 
-void Pop3Client::OnStatReply(const std::string& p_strLine) {
+void Pop3Client::OnStatReply(std::string p_strLine) {
   // RFC 1939 §5: "+OK nn mm", the message count and the mailbox size. A
   // positive reply without both is as useless as a negative one.
   std::size_t position = 0;
@@ -547,7 +587,7 @@ void Pop3Client::OnStatReply(const std::string& p_strLine) {
   }
 }
 
-void Pop3Client::OnRetrReply(const std::string& p_strLine) {
+void Pop3Client::OnRetrReply(std::string p_strLine) {
   if (IsPositive(p_strLine)) {
     Log(kClassName, kLogLevelTrace, "OnReceiveLine():  RETR is good.  Moving on to collect the data.");
     m_messageLines.clear();
@@ -564,11 +604,14 @@ void Pop3Client::OnRetrReply(const std::string& p_strLine) {
   }
 }
 
-void Pop3Client::OnRetrData(const std::string& p_strLine) {
+void Pop3Client::OnRetrData(std::string p_strLine) {
   if (p_strLine != ".") {
     // RFC 1939 §3: a line the server began with "." came with one more "."
     // in front; exactly one is removed.
-    m_messageLines.push_back(p_strLine.starts_with('.') ? p_strLine.substr(1) : p_strLine);
+    if (p_strLine.starts_with('.')) {
+      p_strLine.erase(0, 1);
+    }
+    m_messageLines.push_back(std::move(p_strLine));
     // Every line shows the server alive: the idle limit starts again.
     SetState(STATE_WAIT_FOR_RETR_DATA);
     return;
@@ -585,7 +628,7 @@ void Pop3Client::OnRetrData(const std::string& p_strLine) {
   }
 }
 
-void Pop3Client::OnDeleReply(const std::string& p_strLine) {
+void Pop3Client::OnDeleReply(std::string p_strLine) {
   SetState(STATE_READY);
   const bool positive = IsPositive(p_strLine);
   if (!positive) {
@@ -600,7 +643,7 @@ void Pop3Client::OnDeleReply(const std::string& p_strLine) {
   }
 }
 
-void Pop3Client::OnQuitReply(const std::string& p_strLine) {
+void Pop3Client::OnQuitReply(std::string p_strLine) {
   SetState(STATE_READY);
   try {
     m_pListener->OnPOP3Quit(IsPositive(p_strLine) ? POP3_SUCCESS : POP3_UNEXPECTED, p_strLine);
@@ -609,6 +652,79 @@ void Pop3Client::OnQuitReply(const std::string& p_strLine) {
     Log(kClassName, kLogLevelWarning, "OnReceiveLine():  Error - Unexpected exception in call to OnPOP3Quit.");
   }
   m_socket.Close(true);
+}
+
+void Pop3Client::OnCapaReply(std::string p_strLine) {
+  if (IsPositive(p_strLine)) {
+    SetState(STATE_WAIT_FOR_CAPA_DATA);
+    return;
+  }
+  // A server without CAPA (RFC 1939 only) offers no STLS either.
+  SetState(STATE_SEND_USER);
+  SendWhenYouCan();
+}
+
+void Pop3Client::OnCapaData(std::string p_strLine) {
+  if (p_strLine != ".") {
+    m_bStlsOffered = m_bStlsOffered || NamesCapability(p_strLine, "STLS");
+    SetState(STATE_WAIT_FOR_CAPA_DATA);
+    return;
+  }
+  Log(kClassName, kLogLevelTrace, "OnReceiveLine():  STLS %s.", m_bStlsOffered ? "offered" : "not offered");
+  SetState(m_bStlsOffered ? STATE_SEND_STLS : STATE_SEND_USER);
+  SendWhenYouCan();
+}
+
+void Pop3Client::OnStlsReply(std::string p_strLine) {
+  if (!IsPositive(p_strLine)) {
+    TlsHandshakeOutcome refusal;
+    refusal.failure = "the server refused STLS: " + p_strLine;
+    ReportSecureChannelFailure(refusal);
+    m_socket.Close(true);
+    return;
+  }
+  SetState(STATE_WAIT_FOR_TLS_HANDSHAKE);
+  StartTls();
+}
+
+void Pop3Client::OnHandshakeLine(std::string) {
+  Log(kClassName, kLogLevelInformation, "OnReceiveLine():  Warning - Unexpected data from server.");
+}
+
+void Pop3Client::StartTls() {
+  TlsSettings settings;
+  settings.hostName = m_strServer;
+  settings.certificateSubject = m_security.certificateSubject;
+  settings.certificateIssuer = m_security.certificateIssuer;
+  // A session that cannot be set up is reported through OnTlsHandshake.
+  (void)m_socket.StartTls(settings);
+}
+
+void Pop3Client::OnTlsHandshake(TcpNonBlockingLineSocket*, const TlsHandshakeOutcome& p_outcome) {
+  try {
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    if (!p_outcome.established) {
+      ReportSecureChannelFailure(p_outcome);
+      return;  // the socket closes the connection
+    }
+    Log(kClassName, kLogLevelTrace, "OnTlsHandshake():  The connection is encrypted now.");
+    if (m_dwState == STATE_WAIT_FOR_TLS_HANDSHAKE) {
+      SetState(STATE_SEND_USER);
+      SendWhenYouCan();
+    }
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning, "OnTlsHandshake():  Error - Unknown Exception.");
+  }
+}
+
+void Pop3Client::ReportSecureChannelFailure(const TlsHandshakeOutcome& p_outcome) {
+  Log(kClassName, kLogLevelInformation, "OnTlsHandshake():  Error - No secure channel: %s",
+      p_outcome.failure.c_str());
+  try {
+    m_pListener->OnPOP3SecureChannelFailed(p_outcome);
+  } catch (...) {
+    Log(kClassName, kLogLevelWarning, "OnTlsHandshake():  Error - Failed in call listener's OnPOP3SecureChannelFailed.");
+  }
 }
 
 void Pop3Client::OnClose(TcpNonBlockingLineSocket*, DWORD p_dwResult) {

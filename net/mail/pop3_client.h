@@ -8,6 +8,12 @@
 // OnReady. The operations only validate and start; every outcome, success or
 // failure, reaches the listener.
 //
+// With SetTransportSecurity the client speaks TLS: from the first byte, or
+// after STLS when the greeting's CAPA list offers it (RFC 2595 §4). The TLS
+// handshake is bounded like a reply. A refused STLS, a failed handshake or a
+// rejected certificate reaches OnPOP3SecureChannelFailed and ends the
+// connection before USER, reported as a connection lost during log-in.
+//
 // Every reply the client waits for is bounded by the reply watchdog
 // (MailTimeouts::pop3Reply, re-armed by each line of a retrieved message): a
 // server that falls silent has its connection closed, and the listener hears
@@ -36,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "net/mail/mail_transport_security.h"
 #include "net/mail/reply_watchdog.h"
 #include "net/sockets/tcp_non_blocking_line_socket.h"
 #include "platform/os/win_types.h"
@@ -79,6 +86,10 @@ class Pop3ClientListener {
   virtual void OnPOP3Retrieve(DWORD p_dwStatus, DWORD p_dwMessageNumber,
                               const std::vector<std::string>& p_messageLines) = 0;
   virtual void OnPOP3Delete(DWORD p_dwStatus, const std::string& p_strLine, DWORD p_dwMessageNumber) = 0;
+  // TLS could not be set up (refused STLS, failed handshake, rejected
+  // certificate); the connection closes next. Only clients with transport
+  // security call it.
+  virtual void OnPOP3SecureChannelFailed(const TlsHandshakeOutcome&) {}
 
  protected:
   ~Pop3ClientListener() = default;
@@ -104,6 +115,12 @@ class Pop3Client : public TcpNonBlockingLineSocketListener {
     STATE_WAIT_FOR_DELE_RESPONSE = 14,
     STATE_SEND_QUIT = 15,
     STATE_WAIT_FOR_QUIT_RESPONSE = 16,
+    STATE_SEND_CAPA = 17,               // greeted; asking whether STLS is offered
+    STATE_WAIT_FOR_CAPA_RESPONSE = 18,
+    STATE_WAIT_FOR_CAPA_DATA = 19,      // collecting the capability lines
+    STATE_SEND_STLS = 20,
+    STATE_WAIT_FOR_STLS_RESPONSE = 21,
+    STATE_WAIT_FOR_TLS_HANDSHAKE = 22,  // STLS accepted, TLS handshake running
   };
 
   // What the caller waits for; it decides what a lost connection reports.
@@ -130,6 +147,8 @@ class Pop3Client : public TcpNonBlockingLineSocketListener {
   void GetPassword(std::string& p_strPassword);
   // The idle limit applies from the next reply awaited.
   void SetTimeouts(const MailTimeouts& p_timeouts);
+  // Only while disconnected; applies from the next Connect.
+  void SetTransportSecurity(const MailTransportSecurity& p_security);
   bool IsConnected();
   bool IsReady();
 
@@ -147,6 +166,7 @@ class Pop3Client : public TcpNonBlockingLineSocketListener {
   void OnReceive(TcpNonBlockingLineSocket* p_pSocket, DWORD p_dwResult) override;
   void OnSend(TcpNonBlockingLineSocket* p_pSocket, DWORD p_dwResult) override;
   void OnReceiveLine(TcpNonBlockingLineSocket* p_pSocket, DWORD p_dwResult) override;
+  void OnTlsHandshake(TcpNonBlockingLineSocket* p_pSocket, const TlsHandshakeOutcome& p_outcome) override;
 
  private:
   struct CommandStep;
@@ -185,13 +205,23 @@ class Pop3Client : public TcpNonBlockingLineSocketListener {
   void ClaimOperation(const char* p_szMethod, PendingAction p_action, State p_sendState,
                       std::optional<DWORD> p_messageNumber, std::string& p_strCommand);
   // The reply handlers, one per waiting state. Mutex held.
-  void OnGreeting(const std::string& p_strLine);
-  void OnUserOrPassReply(const std::string& p_strLine);
-  void OnStatReply(const std::string& p_strLine);
-  void OnRetrReply(const std::string& p_strLine);
-  void OnRetrData(const std::string& p_strLine);
-  void OnDeleReply(const std::string& p_strLine);
-  void OnQuitReply(const std::string& p_strLine);
+  void OnGreeting(std::string p_strLine);
+  void OnUserOrPassReply(std::string p_strLine);
+  void OnStatReply(std::string p_strLine);
+  void OnRetrReply(std::string p_strLine);
+  void OnRetrData(std::string p_strLine);
+  void OnDeleReply(std::string p_strLine);
+  void OnQuitReply(std::string p_strLine);
+  void OnCapaReply(std::string p_strLine);
+  void OnCapaData(std::string p_strLine);
+  void OnStlsReply(std::string p_strLine);
+  // A line during the handshake: only an unasked plain line can be one.
+  void OnHandshakeLine(std::string p_strLine);
+  // Starts TLS on the socket; its end arrives in OnTlsHandshake. Mutex held.
+  void StartTls();
+  // Reports a failed upgrade; the connection is closed by the caller or, for
+  // a failed handshake, by the socket. Mutex held.
+  void ReportSecureChannelFailure(const TlsHandshakeOutcome& p_outcome);
   // Reports what a close interrupted (OnClose); the status OnPOP3Close gets.
   DWORD ReportInterruptedAction();
   // The watchdog's expiry, on its thread.
@@ -212,6 +242,8 @@ class Pop3Client : public TcpNonBlockingLineSocketListener {
   std::vector<std::string> m_messageLines;
   bool m_bConnected = false;
   MailTimeouts m_timeouts;
+  MailTransportSecurity m_security;
+  bool m_bStlsOffered = false;  // the CAPA list named STLS
   // Last, so it is destroyed first: its thread is joined while everything
   // its expiry touches still exists.
   ReplyWatchdog m_replyWatchdog;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <limits>
 #include <string_view>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "net/mail/command_text.h"
 #include "net/mail/mime.h"
 #include "net/sockets/socket_result.h"
+#include "net/sockets/tls_session.h"
 #include "runtime/exceptions.h"
 #include "runtime/guarded_call.h"
 #include "runtime/log.h"
@@ -50,6 +52,15 @@ void MakeTransparent(std::string& p_strText) {
     lineStart = character == '\n';
   }
   p_strText.swap(transparent);
+}
+
+// RFC 5321 §4.1.1.1: an EHLO reply line after the first names one
+// extension, case-insensitively, then its parameters.
+bool NamesExtension(const std::string& p_strText, const std::string& p_strName) {
+  const std::string name = p_strText.substr(0, p_strText.find(' '));
+  return name.size() == p_strName.size() &&
+         std::equal(name.begin(), name.end(), p_strName.begin(),
+                    [](char p_a, char p_b) { return std::toupper(static_cast<unsigned char>(p_a)) == p_b; });
 }
 
 std::string LocalHostName() {
@@ -98,6 +109,8 @@ const SmtpClient::SendStep SmtpClient::kSendSteps[] = {
      "SendWhenYouCan():  Sending password, State = STATE_WAIT_FOR_SEND_PASSWORD.", &SmtpClient::PasswordCommand},
     {STATE_WAIT_FOR_SEND_RESET, STATE_WAIT_FOR_RESET_RESPONSE,
      "SendWhenYouCan():  Sending RSET, State = STATE_WAIT_FOR_SEND_RESET.", &SmtpClient::ResetCommand},
+    {STATE_WAIT_FOR_SEND_STARTTLS, STATE_WAIT_FOR_STARTTLS_RESPONSE,
+     "SendWhenYouCan():  Sending STARTTLS, State = STATE_WAIT_FOR_SEND_STARTTLS.", &SmtpClient::StartTlsCommand},
 };
 
 const SmtpClient::ReplyHandler SmtpClient::kReplyHandlers[] = {
@@ -113,6 +126,8 @@ const SmtpClient::ReplyHandler SmtpClient::kReplyHandlers[] = {
     {STATE_WAIT_FOR_BODY_RESPONSE, &SmtpClient::OnBodyReply, true},
     {STATE_WAIT_FOR_QUIT_RESPONSE, &SmtpClient::OnQuitReply, true},
     {STATE_WAIT_FOR_RESET_RESPONSE, &SmtpClient::OnResetReply, true},
+    {STATE_WAIT_FOR_STARTTLS_RESPONSE, &SmtpClient::OnStartTlsReply, true},
+    {STATE_WAIT_FOR_TLS_HANDSHAKE, &SmtpClient::OnHandshakeLine, true},
 };
 
 SmtpClient::SmtpClient() = default;
@@ -218,6 +233,16 @@ void SmtpClient::GetUser(std::string& p_strUser) {
 void SmtpClient::GetPassword(std::string& p_strPassword) {
   KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
   p_strPassword = m_strPassword;
+}
+
+void SmtpClient::SetTransportSecurity(const MailTransportSecurity& p_security) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  if (m_dwState != STATE_DISCONNECTED) {
+    Log(kClassName, kLogLevelWarning,
+        "SetTransportSecurity():  Error - Can't change the transport security while connected.");
+    throw KestBase::InvalidOperationException();
+  }
+  m_security = p_security;
 }
 
 bool SmtpClient::IsConnected() {
@@ -375,11 +400,14 @@ SmtpClient::Reply SmtpClient::ReadResponse() {
   // reply's last line decides, and only then is the next command due.
   reply.continued = line.size() >= 4 && line[3] == '-';
   if (reply.positive && line.size() >= 4) m_strLastReply = line.substr(4);
+  m_strLastLine = std::move(line);
   return reply;
 }
 
 std::string SmtpClient::HelloCommand() const {
-  return (m_bUseAuthentication ? "EHLO " : "HELO ") + LocalHostName() + "\r\n";
+  // Only EHLO hears of STARTTLS (RFC 3207 §4).
+  const bool extended = m_bUseAuthentication || m_security.mode == MailTransportMode::kStartTlsWhenOffered;
+  return (extended ? "EHLO " : "HELO ") + LocalHostName() + "\r\n";
 }
 std::string SmtpClient::AuthCommand() const { return "AUTH LOGIN\r\n"; }
 std::string SmtpClient::UserCommand() const { return Base64Encode(m_strUser) + "\r\n"; }
@@ -389,6 +417,7 @@ std::string SmtpClient::RecipientCommand() const { return "RCPT TO: <" + m_strCu
 std::string SmtpClient::DataCommand() const { return "DATA\r\n"; }
 std::string SmtpClient::QuitCommand() const { return "QUIT\r\n"; }
 std::string SmtpClient::ResetCommand() const { return "RSET\r\n"; }
+std::string SmtpClient::StartTlsCommand() const { return "STARTTLS\r\n"; }
 
 void SmtpClient::SendWhenYouCan(std::string* p_pDeferred) {
   if (!m_bCanSend) return;
@@ -454,9 +483,14 @@ void SmtpClient::OnConnect(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
     if (p_dwResult == SOCKET_NO_ERROR) {
       Log(kClassName, kLogLevelTrace, "Connect():  We have received a successful connect event.");
       m_bConnected = true;
+      m_bEncrypted = false;
       SetState(STATE_WAIT_FOR_HEADER);
       Notify(kConnectFailure, "OnSMTPConnected",
              [](SmtpClientListener& p_listener) { p_listener.OnSMTPConnected(SMTP_SUCCESS); });
+      if (m_security.mode == MailTransportMode::kImplicit) {
+        // The greeting comes through TLS; the wait for it bounds the handshake.
+        StartTls();
+      }
     } else {
       Log(kClassName, kLogLevelTrace, "Connect():  We have received a unsuccessful connect event.");
       Notify(kConnectFailure, "OnSMTPConnected",
@@ -486,6 +520,9 @@ void SmtpClient::OnReceiveLine(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
     // Every line is taken, whatever the state, so that the next line read
     // is the next line received.
     const Reply reply = ReadResponse();
+    if (m_dwState == STATE_WAIT_FOR_HELLO_RESPONSE && reply.positive && m_strLastLine.size() >= 4) {
+      m_bStartTlsOffered = m_bStartTlsOffered || NamesExtension(m_strLastLine.substr(4), "STARTTLS");
+    }
     for (const ReplyHandler& handler : kReplyHandlers) {
       if (handler.state != m_dwState) continue;
       if (handler.awaitsReply && reply.continued) {
@@ -530,7 +567,12 @@ void SmtpClient::OnHelloReply(const Reply& p_reply) {
   Log(kClassName, kLogLevelTrace, "OnReceiveLine():  Received a HELO response.");
   Notify(kReceiveLineFailure, "OnSMTPHello",
          [this](SmtpClientListener& p_listener) { p_listener.OnSMTPHello(SMTP_SUCCESS, m_strLastReply); });
-  if (m_bUseAuthentication) {
+  const bool upgrade =
+      m_security.mode == MailTransportMode::kStartTlsWhenOffered && m_bStartTlsOffered && !m_bEncrypted;
+  m_bStartTlsOffered = false;
+  if (upgrade) {
+    SetState(STATE_WAIT_FOR_SEND_STARTTLS);
+  } else if (m_bUseAuthentication) {
     Log(kClassName, kLogLevelTrace,
         "OnReceiveLine():  We need authendication, so we are in STATE_WAIT_FOR_SEND_AUTH.");
     SetState(STATE_WAIT_FOR_SEND_AUTH);
@@ -684,6 +726,56 @@ void SmtpClient::OnQuitReply(const Reply& p_reply) {
            [](SmtpClientListener& p_listener) { p_listener.OnSMTPQuit(SMTP_UNEXPECTED, std::string()); });
   }
   CloseSocket();
+}
+
+void SmtpClient::OnStartTlsReply(const Reply&) {
+  // RFC 3207 §4: only 220 lets the handshake begin.
+  if (m_strLastLine.rfind("220", 0) != 0) {
+    TlsHandshakeOutcome refusal;
+    refusal.failure = "the server refused STARTTLS: " + m_strLastLine;
+    ReportSecureChannelFailure(refusal);
+    CloseSocket();
+    return;
+  }
+  SetState(STATE_WAIT_FOR_TLS_HANDSHAKE);
+  StartTls();
+}
+
+void SmtpClient::OnHandshakeLine(const Reply&) {
+  Log(kClassName, kLogLevelInformation, "OnReceiveLine():  Warning - Unexpected data during the TLS handshake.");
+}
+
+void SmtpClient::StartTls() {
+  TlsSettings settings;
+  settings.hostName = m_strServer;
+  settings.certificateSubject = m_security.certificateSubject;
+  settings.certificateIssuer = m_security.certificateIssuer;
+  // A session that cannot be set up is reported through OnTlsHandshake.
+  (void)m_socket.StartTls(settings);
+}
+
+void SmtpClient::OnTlsHandshake(TcpNonBlockingLineSocket*, const TlsHandshakeOutcome& p_outcome) {
+  KestBase::Guarded(kClassName, "OnTlsHandshake", [&] {
+    KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+    if (!p_outcome.established) {
+      ReportSecureChannelFailure(p_outcome);
+      return;  // the socket closes the connection
+    }
+    m_bEncrypted = true;
+    Log(kClassName, kLogLevelTrace, "OnTlsHandshake():  The connection is encrypted now.");
+    if (m_dwState == STATE_WAIT_FOR_TLS_HANDSHAKE) {
+      // RFC 3207 §4.2: what the server said before TLS no longer counts.
+      SetState(STATE_WAIT_FOR_SEND_HELLO);
+      SendWhenYouCan();
+    }
+  });
+}
+
+void SmtpClient::ReportSecureChannelFailure(const TlsHandshakeOutcome& p_outcome) {
+  Log(kClassName, kLogLevelInformation, "OnTlsHandshake():  Error - No secure channel: %s",
+      p_outcome.failure.c_str());
+  Notify(kReceiveLineFailure, "OnSMTPSecureChannelFailed",
+         [&](SmtpClientListener& p_listener) { p_listener.OnSMTPSecureChannelFailed(p_outcome); });
 }
 
 void SmtpClient::OnClose(TcpNonBlockingLineSocket*, DWORD) {

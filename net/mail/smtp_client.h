@@ -9,6 +9,12 @@
 // outcome reaches the listener once; a lost connection reports the action it
 // interrupted before OnSMTPClose.
 //
+// With SetTransportSecurity the client speaks TLS: from the first byte, or
+// after STARTTLS when the EHLO reply offers it (RFC 3207), followed by a new
+// EHLO (§4.2). A refused STARTTLS, a failed handshake or a rejected
+// certificate reaches OnSMTPSecureChannelFailed and ends the connection
+// before AUTH, reported as a connection lost during the handshake.
+//
 // Every reply the client waits for is bounded by the reply watchdog
 // (MailTimeouts: 5 minutes, 10 after the "." ending a message); when it
 // expires the connection is closed and reported as lost.
@@ -26,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "net/mail/mail_transport_security.h"
 #include "net/mail/reply_watchdog.h"
 #include "net/mail/smtp_client_listener.h"
 #include "net/sockets/tcp_non_blocking_line_socket.h"
@@ -65,6 +72,10 @@ class SmtpClient : public TcpNonBlockingLineSocketListener {
   // accepted first resets the transaction still open on the server.
   static constexpr DWORD STATE_WAIT_FOR_SEND_RESET = 24;
   static constexpr DWORD STATE_WAIT_FOR_RESET_RESPONSE = 25;
+  static constexpr DWORD STATE_WAIT_FOR_SEND_STARTTLS = 26;
+  static constexpr DWORD STATE_WAIT_FOR_STARTTLS_RESPONSE = 27;
+  // STARTTLS accepted, TLS handshake running.
+  static constexpr DWORD STATE_WAIT_FOR_TLS_HANDSHAKE = 28;
 
   // What a lost connection interrupts.
   static constexpr DWORD PENDING_CONNECT = 0;
@@ -92,8 +103,10 @@ class SmtpClient : public TcpNonBlockingLineSocketListener {
   // Shortens or lengthens the reply limits (tests); takes effect at the next
   // reply waited for.
   void SetTimeouts(const MailTimeouts& p_timeouts);
-  bool IsConnected();
+  // Only while disconnected; applies from the next Connect.
+  void SetTransportSecurity(const MailTransportSecurity& p_security);
   bool IsReady();
+  bool IsConnected();
 
   void Connect();
   // p_strRecipients: addresses separated by spaces, "," or ";". The MIME is
@@ -109,6 +122,7 @@ class SmtpClient : public TcpNonBlockingLineSocketListener {
   void OnReceive(TcpNonBlockingLineSocket* p_pSocket, DWORD p_dwResult) override;
   void OnSend(TcpNonBlockingLineSocket* p_pSocket, DWORD p_dwResult) override;
   void OnReceiveLine(TcpNonBlockingLineSocket* p_pSocket, DWORD p_dwResult) override;
+  void OnTlsHandshake(TcpNonBlockingLineSocket* p_pSocket, const TlsHandshakeOutcome& p_outcome) override;
 
  private:
   struct SendStep;
@@ -144,6 +158,7 @@ class SmtpClient : public TcpNonBlockingLineSocketListener {
   std::string DataCommand() const;
   std::string QuitCommand() const;
   std::string ResetCommand() const;
+  std::string StartTlsCommand() const;
 
   // One per wait state; Mutex held, a line read.
   void OnHeaderReply(const Reply& p_reply);
@@ -158,6 +173,13 @@ class SmtpClient : public TcpNonBlockingLineSocketListener {
   void OnBodyReply(const Reply& p_reply);
   void OnQuitReply(const Reply& p_reply);
   void OnResetReply(const Reply& p_reply);
+  void OnStartTlsReply(const Reply& p_reply);
+  // A line during the handshake: only an unasked plain line can be one.
+  void OnHandshakeLine(const Reply& p_reply);
+  // Starts TLS on the socket; its end arrives in OnTlsHandshake. Mutex held.
+  void StartTls();
+  // Reports a failed upgrade. Mutex held.
+  void ReportSecureChannelFailure(const TlsHandshakeOutcome& p_outcome);
   // A send refused at any step: back to idle, OnSMTPMailSent(SMTP_UNEXPECTED).
   void RefuseMail(const char* p_szLogLine);
   // A negative authentication reply: p_report, OnSMTPAuthenticated(8), close.
@@ -198,6 +220,12 @@ class SmtpClient : public TcpNonBlockingLineSocketListener {
   // Connect is closing what a refused attempt left: OnClose reports nothing.
   bool m_bRetiringSocket = false;
   MailTimeouts m_timeouts;
+  MailTransportSecurity m_security;
+  // The EHLO reply under way named STARTTLS; the connection is encrypted.
+  bool m_bStartTlsOffered = false;
+  bool m_bEncrypted = false;
+  // The reply line ReadResponse read last, whole.
+  std::string m_strLastLine;
   // Last: destroyed first, so its thread ends before the fields it reaches.
   ReplyWatchdog m_watchdog{[this] { OnReplyTimeout(); }};
 };

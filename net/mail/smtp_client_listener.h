@@ -8,6 +8,8 @@
 
 namespace KestNet {
 
+struct TlsHandshakeOutcome;
+
 // (name, value): the automation layer exposes the same values.
 #define KESTNET_SMTP_RESULTS(X)  \
   X(SMTP_SUCCESS, 0)             \
@@ -45,6 +47,10 @@ class SmtpClientListener {
   virtual void OnSMTPClose(DWORD p_dwStatus) = 0;
   // The handshake is done: Send and SetSenderName are accepted now.
   virtual void OnSMTPReady() = 0;
+  // TLS could not be set up (refused STARTTLS, failed handshake, rejected
+  // certificate); the connection closes next. Only clients with transport
+  // security call it.
+  virtual void OnSMTPSecureChannelFailed(const TlsHandshakeOutcome&) {}
 
  protected:
   ~SmtpClientListener() = default;

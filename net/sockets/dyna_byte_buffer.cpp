@@ -54,6 +54,10 @@ bool DynaByteBuffer::Remove(DWORD p_dwCount) {
 
 DWORD DynaByteBuffer::Find(BYTE p_byValue) {
   KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  return FindLocked(p_byValue);
+}
+
+DWORD DynaByteBuffer::FindLocked(BYTE p_byValue) const {
   const auto begin = m_data.begin() + static_cast<std::ptrdiff_t>(m_start);
   const auto found = std::find(begin, m_data.end(), p_byValue);
   if (found == m_data.end()) {
@@ -69,7 +73,7 @@ bool DynaByteBuffer::ReadToDelimiter(BYTE p_byDelimiter, BYTE* p_pOut, DWORD p_d
   if (p_pOut == nullptr || p_dwCapacity == 0) {
     return false;
   }
-  const DWORD index = Find(p_byDelimiter);
+  const DWORD index = FindLocked(p_byDelimiter);
   if (index == kNotFound) {
     return false;
   }
@@ -87,6 +91,18 @@ bool DynaByteBuffer::ReadToDelimiter(BYTE p_byDelimiter, BYTE* p_pOut, DWORD p_d
     const bool dropDelimiter = !p_bIncludeDelimiter && p_bRemoveDelimiter;
     RemoveLocked(length + (dropDelimiter ? 1 : 0));
   }
+  return true;
+}
+
+bool DynaByteBuffer::TakeToDelimiter(BYTE p_byDelimiter, std::string& p_strOut) {
+  KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
+  const DWORD index = FindLocked(p_byDelimiter);
+  if (index == kNotFound) {
+    return false;
+  }
+  const auto begin = m_data.begin() + static_cast<std::ptrdiff_t>(m_start);
+  p_strOut.assign(begin, begin + index);
+  RemoveLocked(static_cast<std::size_t>(index) + 1);
   return true;
 }
 

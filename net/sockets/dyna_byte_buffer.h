@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "platform/os/win_types.h"
@@ -48,9 +49,15 @@ class DynaByteBuffer {
   virtual bool ReadToDelimiter(BYTE p_byDelimiter, BYTE* p_pOut, DWORD p_dwCapacity,
                                DWORD* p_pdwLength, bool p_bIncludeDelimiter, bool p_bRemove,
                                bool p_bRemoveDelimiter);
+  // Moves the bytes before the first p_byDelimiter into p_strOut and removes
+  // them together with the delimiter, under one acquisition of the mutex.
+  // False, changing nothing, when the delimiter is not held.
+  virtual bool TakeToDelimiter(BYTE p_byDelimiter, std::string& p_strOut);
   virtual void Clear();
 
  private:
+  // Index of the first byte equal to p_byValue, or kNotFound; m_mutex held.
+  DWORD FindLocked(BYTE p_byValue) const;
   // Drops the first p_count held bytes; m_mutex held.
   void RemoveLocked(std::size_t p_count);
   std::size_t SizeLocked() const { return m_data.size() - m_start; }

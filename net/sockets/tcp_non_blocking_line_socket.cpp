@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "net/sockets/socket_result.h"
+#include "net/sockets/tls_session.h"
 #include "platform/net/winsock_errors.h"
 #include "runtime/exceptions.h"
 #include "runtime/guarded_call.h"
@@ -74,6 +75,7 @@ DWORD_PTR TcpNonBlockingLineSocket::Create(TcpNonBlockingLineSocketListener* p_p
       return 0;
     }
     m_pLineListener = p_pListener;
+    m_pTls.reset();
     ClearReceiveBuffer();
     m_sendBuffer.Clear();
     m_bLineMode = true;
@@ -123,6 +125,13 @@ DWORD TcpNonBlockingLineSocket::Send(const BYTE* p_pData, DWORD p_dwLength) {
     }
     KestMT::AutoLockMutex socketLock(GetSocketMutex(), INFINITE);
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
+    if (m_pTls) {
+      if (!m_pTls->IsEstablished() || !m_pTls->WritePlain(p_pData, p_dwLength)) {
+        return 0;
+      }
+      FlushTlsOutgoing();
+      return p_dwLength;
+    }
     if (!m_sendBuffer.Append(p_pData, p_dwLength)) {
       return 0;
     }
@@ -140,20 +149,12 @@ DWORD TcpNonBlockingLineSocket::ReceiveLine(std::string& p_strLine) {
     if (available == 0) {
       return kNoLine;
     }
-    const DWORD lineFeedIndex = m_receiveBuffer.Find(kLineFeed);
-    if (lineFeedIndex == DynaByteBuffer::kNotFound) {
+    std::string line;
+    if (!m_receiveBuffer.TakeToDelimiter(kLineFeed, line)) {
       Log(kClassName, kLogLevelTrace, "ReceiveLine(): No LF found in available data");
       return kNoLine;
     }
-    // Only the line itself is copied, so a large buffer costs nothing per line.
-    std::string line(static_cast<std::size_t>(lineFeedIndex) + 1, '\0');
-    DWORD length = 0;
-    if (!m_receiveBuffer.ReadToDelimiter(kLineFeed, reinterpret_cast<BYTE*>(line.data()),
-                                         lineFeedIndex + 1, &length, false, true, true)) {
-      Log(kClassName, kLogLevelTrace, "ReceiveLine(): No LF found in available data");
-      return kNoLine;
-    }
-    line.resize(length);
+    const auto length = static_cast<DWORD>(line.size());
     if (length > 0 && static_cast<BYTE>(line[length - 1]) == kCarriageReturn) {
       line.pop_back();
       p_strLine = std::move(line);
@@ -161,8 +162,7 @@ DWORD TcpNonBlockingLineSocket::ReceiveLine(std::string& p_strLine) {
     }
     // A line may also end LF CR: the CR after the LF belongs to this line.
     BYTE next = 0;
-    if (m_receiveBuffer.GetSize() > 0 && m_receiveBuffer.GetData(&next, 1, false) &&
-        next == kCarriageReturn) {
+    if (m_receiveBuffer.GetData(&next, 1, false) && next == kCarriageReturn) {
       m_receiveBuffer.Remove(1);
     }
     p_strLine = std::move(line);
@@ -214,7 +214,7 @@ void TcpNonBlockingLineSocket::ReceiveData(DWORD p_dwResult) {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
     BYTE chunk[kChunkSize];
     for (;;) {
-      const DWORD received = TcpNonBlockingClientSocket::Receive(chunk, kChunkSize);
+      const DWORD received = ReadChunk(chunk, kChunkSize);
       if (received == 0) {
         return;
       }
@@ -258,6 +258,104 @@ void TcpNonBlockingLineSocket::ReceiveData(DWORD p_dwResult) {
       }
     }
   });
+}
+
+bool TcpNonBlockingLineSocket::StartTls(const TlsSettings& p_settings) {
+  return Guarded<kAbortAware>(kClassName, "StartTls", false, [&] {
+    KestMT::AutoLockMutex socketLock(GetSocketMutex(), INFINITE);
+    KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
+    if (m_pTls || !IsCreated()) {
+      return false;
+    }
+    m_receiveBuffer.Clear();
+    m_dwUnterminatedLength = 0;
+    m_pTls = std::make_unique<TlsSession>(p_settings);
+    FlushTlsOutgoing();  // the ClientHello
+    if (m_pTls->Outcome().failure.empty()) {
+      return true;
+    }
+    FinishHandshake();
+    return false;
+  });
+}
+
+DWORD TcpNonBlockingLineSocket::ReadChunk(BYTE* p_pBuffer, DWORD p_dwCapacity) {
+  if (!m_pTls) {
+    return TcpNonBlockingClientSocket::Receive(p_pBuffer, p_dwCapacity);
+  }
+  return ReadTlsChunk(p_pBuffer, p_dwCapacity);
+}
+
+DWORD TcpNonBlockingLineSocket::ReadTlsChunk(BYTE* p_pBuffer, DWORD p_dwCapacity) {
+  BYTE raw[kChunkSize];
+  for (;;) {
+    if (m_pTls->IsEstablished()) {
+      const long plain = m_pTls->ReadPlain(p_pBuffer, p_dwCapacity);
+      FlushTlsOutgoing();  // a key update may want an answer
+      if (plain > 0) {
+        return static_cast<DWORD>(plain);
+      }
+      if (plain < 0) {
+        CloseOnTlsFailure();
+        return 0;
+      }
+    }
+    const DWORD received = TcpNonBlockingClientSocket::Receive(raw, kChunkSize);
+    if (received == 0 || IsClosing()) {
+      return 0;
+    }
+    if (!m_pTls->Feed(raw, received)) {
+      CloseOnTlsFailure();
+      return 0;
+    }
+    if (!m_pTls->IsEstablished()) {
+      const TlsSession::Progress progress = m_pTls->Handshake();
+      FlushTlsOutgoing();
+      if (progress == TlsSession::Progress::kInProgress) {
+        continue;
+      }
+      FinishHandshake();
+      if (progress == TlsSession::Progress::kFailed || IsClosing()) {
+        return 0;
+      }
+    }
+  }
+}
+
+void TcpNonBlockingLineSocket::FlushTlsOutgoing() {
+  const std::string bytes = m_pTls->TakeOutgoing();
+  if (bytes.empty()) {
+    return;
+  }
+  if (!m_sendBuffer.Append(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()))) {
+    Log(kClassName, kLogLevelWarning, "FlushTlsOutgoing(): Could not queue the TLS data.");
+    return;
+  }
+  SendData(SOCKET_NO_ERROR);
+}
+
+void TcpNonBlockingLineSocket::FinishHandshake() {
+  const TlsHandshakeOutcome outcome = m_pTls->Outcome();
+  Log(kClassName, outcome.established ? kLogLevelTrace : kLogLevelInformation, "StartTls(): Handshake %s%s",
+      outcome.established ? "done" : "failed: ", outcome.failure.c_str());
+  if (m_pLineListener != nullptr) {
+    m_pLineListener->OnTlsHandshake(this, outcome);
+  }
+  if (!outcome.established) {
+    CloseOnTlsFailure();
+  }
+}
+
+void TcpNonBlockingLineSocket::CloseOnTlsFailure() {
+  {
+    KestMT::AutoLockMutex closeLock(&m_closeMutex, INFINITE);
+    if (m_bClosing.load(std::memory_order_acquire)) {
+      return;
+    }
+    m_bClosing.store(true, std::memory_order_release);
+  }
+  TcpNonBlockingClientSocket::OnClose(kestnet::platform::winsock::kConnectionAborted);
+  m_receiveBuffer.Clear();
 }
 
 void TcpNonBlockingLineSocket::CloseOverlongLine() {

@@ -14,6 +14,16 @@
 // The line socket is the listener of its own TCP base through
 // InternalListener; its user implements TcpNonBlockingLineSocketListener.
 //
+// TLS: StartTls puts a client TLS session (TlsSession, on memory BIOs)
+// between the socket and the buffers, at once for implicit TLS or after a
+// server's go-ahead to STARTTLS. From then on raw bytes read go into the
+// session and only decrypted bytes reach the receive buffer (lines are
+// announced as before); Send encrypts and queues the ciphertext as before.
+// The session lives under the buffer mutex. Plain text the server sent after
+// its go-ahead is dropped, never taken for protected data (RFC 3207 §4.2).
+// The listener hears the handshake's end through OnTlsHandshake; a failed
+// handshake then closes the connection (OnClose with SOCKET_GENERIC_ERROR).
+//
 // Lock order: socket mutex (the base's), then the buffer mutex, then the close
 // mutex. Every entry point that may reach the base socket takes the socket
 // mutex first, which is also the order of the event thread's notifications,
@@ -23,6 +33,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "net/sockets/dyna_byte_buffer.h"
@@ -34,6 +45,9 @@
 namespace KestNet {
 
 class TcpNonBlockingLineSocket;
+class TlsSession;
+struct TlsSettings;
+struct TlsHandshakeOutcome;
 
 // Result codes are the SOCKET_* codes; the line socket passes itself first.
 class TcpNonBlockingLineSocketListener {
@@ -47,6 +61,9 @@ class TcpNonBlockingLineSocketListener {
   // One call per line feed received (in line mode); the listener is expected
   // to call ReceiveLine once.
   virtual void OnReceiveLine(TcpNonBlockingLineSocket* p_pSocket, DWORD p_dwResult) = 0;
+  // The TLS handshake StartTls began has ended; a failure is followed by
+  // OnClose. Only listeners that start TLS need it.
+  virtual void OnTlsHandshake(TcpNonBlockingLineSocket*, const TlsHandshakeOutcome&) {}
 
  protected:
   ~TcpNonBlockingLineSocketListener() = default;
@@ -111,6 +128,11 @@ class TcpNonBlockingLineSocket : public TcpNonBlockingClientSocket {
   virtual void ClearReceiveBuffer();
   // Bytes handed to Send that have not left yet.
   DWORD GetPendingSendSize();
+  // Starts a client TLS handshake on the connected socket and drops the
+  // plain bytes still unread. false when TLS is on already or the session
+  // could not be set up (the connection is then closed as a failed
+  // handshake). Sends are refused until the handshake has ended.
+  bool StartTls(const TlsSettings& p_settings);
 
  private:
   // Reads the socket dry into the receive buffer and announces lines and
@@ -120,12 +142,27 @@ class TcpNonBlockingLineSocket : public TcpNonBlockingClientSocket {
   // Socket mutex held.
   void SendData(DWORD p_dwResult);
   bool IsClosing();
+  // The next bytes for the receive buffer: read from the socket, or with
+  // TLS on, decrypted from what the socket gives. Socket and buffer mutexes
+  // held.
+  DWORD ReadChunk(BYTE* p_pBuffer, DWORD p_dwCapacity);
+  DWORD ReadTlsChunk(BYTE* p_pBuffer, DWORD p_dwCapacity);
+  // Queues and sends what the TLS session has to send. Buffer mutex held.
+  void FlushTlsOutgoing();
+  // Reports the handshake's end; a failure closes the connection. Socket and
+  // buffer mutexes held.
+  void FinishHandshake();
+  // Ends a connection whose TLS session broke. Socket and buffer mutexes
+  // held (event thread).
+  void CloseOnTlsFailure();
   // Ends a connection whose peer overran kMaxLineLength. Socket and buffer
   // mutexes held (event thread).
   void CloseOverlongLine();
   DWORD CopyReceived(BYTE* p_pBuffer, DWORD p_dwCapacity, bool p_bRemove, const char* p_szWho);
 
   InternalListener m_internalListener;
+  // The TLS session, once StartTls ran; m_bufferMutex.
+  std::unique_ptr<TlsSession> m_pTls;
   TcpNonBlockingLineSocketListener* m_pLineListener = nullptr;  // not owned
   DynaByteBuffer m_receiveBuffer;
   DynaByteBuffer m_sendBuffer;

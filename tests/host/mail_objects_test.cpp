@@ -124,6 +124,7 @@ TEST_F(MailObjectsTest, AMessageComposedInAScriptIsSentOneAtATimeAndFetchedBackW
     both.TextMessage = "plain words";
     both.HtmlMessage = "<p>html words</p>";
     both.AddHeader("not a header line");
+    both.AddHeader("Not a header either: its name has spaces");
     WScript.Echo("first: " + Attempt(function () { smtp.SendMessage(both); }));
     WScript.Echo("second too early: " + Attempt(function () { smtp.SendMessage(Message("Too early")); }));
     WaitFor(function () { return completes.length == 1; });
@@ -152,6 +153,9 @@ TEST_F(MailObjectsTest, AMessageComposedInAScriptIsSentOneAtATimeAndFetchedBackW
   const std::string sendLog = DebugOutput();
   EXPECT_NE(sendLog.find("SendMessage():  Error - Message Object does not contain a valid sender."), std::string::npos);
   EXPECT_EQ(sendLog.find("valid recipient"), std::string::npos);
+  // Refused by the object itself, not only by a client still busy.
+  EXPECT_NE(sendLog.find("SendMessage():  Error - Already sending a message; you can't send two emails simultaneously."),
+            std::string::npos);
 
   // "Cut off" may or may not have gone out before the connection dropped.
   ASSERT_TRUE(s_servers->WaitForMessages("recipient", 3)) << s_servers->ReadLogs();
@@ -169,6 +173,7 @@ TEST_F(MailObjectsTest, AMessageComposedInAScriptIsSentOneAtATimeAndFetchedBackW
   // After the folded Content-type: the header block goes on past it.
   EXPECT_THAT(out, HasSubstr("H Content-Transfer-Encoding: base64\n"));
   EXPECT_THAT(out, Not(HasSubstr("not a header line")));
+  EXPECT_THAT(out, Not(HasSubstr("its name has spaces")));
   const size_t html = out.find("Content-type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
                                KestNet::Base64Encode("<p>html words</p>"));
   const size_t text = out.find("Content-type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" +

@@ -97,16 +97,49 @@ bool IsPlainName(const std::string& p_name) {
   });
 }
 
-std::string DovecotConfiguration(const fs::path& p_root, std::uint16_t p_pop3Port, const Owner& p_mailOwner) {
+// The TLS part of a server's configuration: the ports, and the certificates
+// by address.
+struct TlsSetup {
+  std::uint16_t pop3sPort = 0;
+  std::uint16_t smtpsPort = 0;
+  std::uint16_t submissionPort = 0;
+  const TestCertificates* certificates = nullptr;
+};
+
+std::string ListenAddresses() {
+  std::string addresses;
+  for (ServerCertificate which : kAllServerCertificates) {
+    addresses += (addresses.empty() ? "" : ", ") + TestCertificates::Address(which);
+  }
+  return addresses;
+}
+
+std::string DovecotTlsConfiguration(const TlsSetup& p_tls) {
+  const TestCertificates& certificates = *p_tls.certificates;
+  const auto files = [&](ServerCertificate p_which, const std::string& p_indent) {
+    return p_indent + "ssl_cert = <" + certificates.CertificateFile(p_which).string() + "\n" + p_indent +
+           "ssl_key = <" + certificates.KeyFile(p_which).string() + "\n";
+  };
+  std::string text = "ssl = yes\n" + files(ServerCertificate::kValid, "") + "auth_verbose = yes\n";
+  for (ServerCertificate which : kAllServerCertificates) {
+    if (which == ServerCertificate::kValid) continue;
+    text += "local " + TestCertificates::Address(which) + " {\n" + files(which, "  ") + "}\n";
+  }
+  return text;
+}
+
+std::string DovecotConfiguration(const fs::path& p_root, std::uint16_t p_pop3Port, const Owner& p_mailOwner,
+                                 const TlsSetup* p_pTls) {
   const std::string root = p_root.string();
+  const std::string addresses = p_pTls != nullptr ? ListenAddresses() : "127.0.0.1";
   return "# POP3 on loopback for the accounts of dovecot/passwd, nothing else.\n"
          "base_dir = " + root + "/dovecot/run\n"
          "state_dir = " + root + "/dovecot/state\n"
          "instance_name = kestnet-test-" + std::to_string(p_pop3Port) + "\n"
          "log_path = " + root + "/dovecot.log\n"
          "protocols = pop3\n"
-         "listen = 127.0.0.1\n"
-         "ssl = no\n"
+         "listen = " + addresses + "\n" +
+         (p_pTls != nullptr ? DovecotTlsConfiguration(*p_pTls) : "ssl = no\n") +
          "disable_plaintext_auth = no\n"
          "auth_mechanisms = plain login\n"
          // A refused password is answered at once: tests try wrong ones on purpose.
@@ -123,8 +156,21 @@ std::string DovecotConfiguration(const fs::path& p_root, std::uint16_t p_pop3Por
          "}\n"
          "service pop3-login {\n"
          "  inet_listener pop3 {\n"
-         "    address = 127.0.0.1\n"
+         "    address = " + addresses + "\n"
          "    port = " + std::to_string(p_pop3Port) + "\n"
+         "  }\n" +
+         (p_pTls != nullptr ? "  inet_listener pop3s {\n"
+                              "    address = " + addresses + "\n"
+                              "    port = " + std::to_string(p_pTls->pop3sPort) + "\n"
+                              "    ssl = yes\n"
+                              "  }\n"
+                            : "") +
+         "}\n"
+         // Nor are later log-ins from the same address slowed down (the
+         // authentication penalty is off without its anvil socket).
+         "service anvil {\n"
+         "  unix_listener anvil-auth-penalty {\n"
+         "    mode = 0\n"
          "  }\n"
          "}\n"
          "service auth {\n"
@@ -175,13 +221,33 @@ std::string PostfixMainConfiguration(const fs::path& p_root, const Owner& p_mail
          "smtpd_sasl_type = dovecot\n"
          "smtpd_sasl_path = " + root + "/dovecot/run/auth-postfix\n"
          "smtpd_relay_restrictions = permit_sasl_authenticated, reject_unauth_destination\n"
-         "smtpd_tls_security_level = none\n";
+         "smtpd_tls_security_level = none\n"
+         // A TLS session of the services that have one is logged.
+         "smtpd_tls_loglevel = 1\n";
 }
 
 // Only the services smtpd and virtual delivery need, none chrooted (the
 // chroot would lack the sockets and Maildirs outside the queue).
-std::string PostfixMasterConfiguration(std::uint16_t p_smtpPort) {
-  return "127.0.0.1:" + std::to_string(p_smtpPort) +
+// SMTPS (wrapper mode) and submission with STARTTLS on every address of the
+// test certificates, each with its own certificate.
+std::string PostfixTlsServices(const TlsSetup& p_tls) {
+  const TestCertificates& certificates = *p_tls.certificates;
+  std::string text;
+  for (ServerCertificate which : kAllServerCertificates) {
+    const std::string files = " -o smtpd_tls_cert_file=" + certificates.CertificateFile(which).string() +
+                              " -o smtpd_tls_key_file=" + certificates.KeyFile(which).string() + "\n";
+    const std::string address = TestCertificates::Address(which);
+    text += address + ":" + std::to_string(p_tls.smtpsPort) +
+            " inet n - n - - smtpd -o smtpd_tls_wrappermode=yes -o smtpd_tls_security_level=encrypt" + files;
+    text += address + ":" + std::to_string(p_tls.submissionPort) +
+            " inet n - n - - smtpd -o smtpd_tls_security_level=may" + files;
+  }
+  return text + "tlsmgr    unix - - n 1000? 1 tlsmgr\n";
+}
+
+std::string PostfixMasterConfiguration(std::uint16_t p_smtpPort, const TlsSetup* p_pTls) {
+  return (p_pTls != nullptr ? PostfixTlsServices(*p_pTls) : std::string()) + "127.0.0.1:" +
+         std::to_string(p_smtpPort) +
          " inet n - n - - smtpd\n"
          "cleanup   unix n - n -   0 cleanup\n"
          "qmgr      unix n - n 300 1 qmgr\n"
@@ -222,6 +288,8 @@ bool MailServers::WriteConfiguration(const std::vector<MailAccount>& p_accounts,
     return false;
   }
   const fs::path& root = m_directory.Path();
+  TlsSetup tlsSetup{m_pop3sPort, m_smtpsPort, m_submissionPort, &m_certificates};
+  const TlsSetup* tls = m_bTls ? &tlsSetup : nullptr;
   std::string passwords;
   std::string mailboxes;
   for (const MailAccount& account : p_accounts) {
@@ -252,9 +320,9 @@ bool MailServers::WriteConfiguration(const std::vector<MailAccount>& p_accounts,
     return false;
   }
   if (!WriteFile(root / "dovecot/passwd", passwords) ||
-      !WriteFile(root / "dovecot/dovecot.conf", DovecotConfiguration(root, m_pop3Port, mailOwner)) ||
+      !WriteFile(root / "dovecot/dovecot.conf", DovecotConfiguration(root, m_pop3Port, mailOwner, tls)) ||
       !WriteFile(root / "postfix/conf/main.cf", PostfixMainConfiguration(root, mailOwner)) ||
-      !WriteFile(root / "postfix/conf/master.cf", PostfixMasterConfiguration(m_smtpPort)) ||
+      !WriteFile(root / "postfix/conf/master.cf", PostfixMasterConfiguration(m_smtpPort, tls)) ||
       !WriteFile(root / "postfix/conf/mailboxes", mailboxes)) {
     p_error = "the mail servers' configuration could not be written";
     return false;
@@ -281,6 +349,16 @@ bool MailServers::Start(const std::vector<MailAccount>& p_accounts, std::string&
   }
   m_pop3Port = PickFreePort();
   m_smtpPort = PickFreePort();
+  if (m_bTls) {
+    m_pop3sPort = PickFreePort();
+    m_smtpsPort = PickFreePort();
+    m_submissionPort = PickFreePort();
+    if (m_pop3sPort == 0 || m_smtpsPort == 0 || m_submissionPort == 0 ||
+        !m_certificates.Make(m_directory.Path() / "tls", p_error)) {
+      if (p_error.empty()) p_error = "no free loopback port";
+      return false;
+    }
+  }
   if (m_pop3Port == 0 || m_smtpPort == 0 || !WriteConfiguration(p_accounts, p_error)) {
     if (p_error.empty()) p_error = "no free loopback port";
     return false;
@@ -381,6 +459,15 @@ std::string MailServers::ReadLogs() const {
     logs += std::string("--- ") + name + "\n" + ReadTextFile(m_directory.Path() / name);
   }
   return logs;
+}
+
+bool MailServers::WaitForLogLine(const std::string& p_text, std::chrono::milliseconds p_timeout) const {
+  const auto deadline = std::chrono::steady_clock::now() + p_timeout;
+  while (ReadLogs().find(p_text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return true;
 }
 
 }  // namespace kestnet::testing

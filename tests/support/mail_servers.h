@@ -12,6 +12,14 @@
 // delivers into the same Maildirs. Stop ends both servers and everything they
 // started.
 //
+// With EnableTls the servers also speak TLS, with certificates the fixture
+// makes (TestCertificates): dovecot offers STLS on the POP3 port and TLS from
+// the first byte on the POP3S port; postfix has an SMTPS service (wrapper
+// mode) and a submission service offering STARTTLS, both with AUTH through
+// dovecot. Each of those ports answers on the four loopback addresses of
+// TestCertificates, with the certificate meant for that address. Dovecot then
+// logs every authentication attempt with its user name (auth_verbose).
+//
 // The binaries come from the Debian packages dovecot-core, dovecot-pop3d and
 // postfix (scripts/deps.sh installs them without leaving the machine's own
 // services running).
@@ -26,6 +34,7 @@
 
 #include "tests/support/foreground_process.h"
 #include "tests/support/temporary_directory.h"
+#include "tests/support/test_certificates.h"
 
 namespace kestnet::testing {
 
@@ -48,6 +57,11 @@ class MailServers {
   // Maildirs as root), or empty when they can.
   static std::string Unavailable();
 
+  // Before Start: serve TLS too (see above).
+  void EnableTls() { m_bTls = true; }
+  // The CA the test's client must trust, once Start has made it.
+  const TestCertificates& Certificates() const { return m_certificates; }
+
   // Starts dovecot, then postfix, and returns once both greet a client.
   // False with the reason (the servers' logs included) otherwise.
   bool Start(const std::vector<MailAccount>& p_accounts, std::string& p_error,
@@ -56,6 +70,10 @@ class MailServers {
 
   std::uint16_t Pop3Port() const { return m_pop3Port; }
   std::uint16_t SmtpPort() const { return m_smtpPort; }
+  // With EnableTls.
+  std::uint16_t Pop3sPort() const { return m_pop3sPort; }
+  std::uint16_t SmtpsPort() const { return m_smtpsPort; }
+  std::uint16_t SubmissionPort() const { return m_submissionPort; }
   static std::string Address(const std::string& p_user) { return p_user + "@" + kDomain; }
 
   // Puts p_message (a whole message, CR LF line ends) into the user's Maildir
@@ -73,6 +91,10 @@ class MailServers {
 
   // Both servers' logs so far.
   std::string ReadLogs() const;
+  // Waits until the logs hold p_text: the servers write them through
+  // processes of their own, a moment after what they report.
+  bool WaitForLogLine(const std::string& p_text,
+                      std::chrono::milliseconds p_timeout = std::chrono::seconds(60)) const;
 
  private:
   std::filesystem::path Maildir(const std::string& p_user) const;
@@ -87,6 +109,11 @@ class MailServers {
   ForegroundProcess m_postfix;
   std::uint16_t m_pop3Port = 0;
   std::uint16_t m_smtpPort = 0;
+  std::uint16_t m_pop3sPort = 0;
+  std::uint16_t m_smtpsPort = 0;
+  std::uint16_t m_submissionPort = 0;
+  bool m_bTls = false;
+  TestCertificates m_certificates;
   std::size_t m_seeded = 0;
 };
 

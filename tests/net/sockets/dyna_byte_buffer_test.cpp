@@ -52,13 +52,20 @@ TEST(DynaByteBuffer, RefusesCountsOutsideOneToSizeAndNullArguments) {
   EXPECT_EQ(buffer.GetSize(), 3u);
 }
 
-TEST(DynaByteBuffer, FindsTheFirstOccurrenceRelativeToTheFront) {
+TEST(DynaByteBuffer, FindsAndTakesRelativeToTheFront) {
   DynaByteBuffer buffer;
   AppendText(buffer, "a\nb\nc");
   EXPECT_EQ(buffer.Find('\n'), 1u);
   ASSERT_TRUE(buffer.Remove(2));
   EXPECT_EQ(buffer.Find('\n'), 1u);
   EXPECT_EQ(buffer.Find('z'), DynaByteBuffer::kNotFound);
+
+  std::string line = "stale";
+  ASSERT_TRUE(buffer.TakeToDelimiter('\n', line));
+  EXPECT_EQ(line, "b") << "the delimiter goes with the line, and only it";
+  EXPECT_FALSE(buffer.TakeToDelimiter('\n', line));
+  EXPECT_EQ(line, "b");
+  EXPECT_EQ(Take(buffer, buffer.GetSize(), false), "c");
 }
 
 TEST(DynaByteBuffer, ReadToDelimiterHonoursItsFlags) {
