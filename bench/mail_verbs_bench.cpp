@@ -7,6 +7,9 @@
 //   - `kestnet pop3 retrieve all` of 5 messages of 200 KiB (1 MiB in all)
 //     into .eml files beside one `curl pop3://` run fetching the same five
 //     into files over one connection.
+// Each plain (the KestNetPOP3/KestNetSMTP objects, pop3:// and smtp://) and
+// with TLS from the first byte (--tls: KestNetPOP3Ex/KestNetSMTPEx against
+// pop3s and smtps, pop3s:// and smtps://), both trusting the fixture's CA.
 //
 //   mail_verbs_bench  (as root: the servers bind, change users and own Maildirs)
 //
@@ -47,6 +50,7 @@ constexpr std::size_t kSendBytes = 5 * 1024 * kKiB;
 
 MailServers* g_servers = nullptr;
 fs::path g_work;  // the run's files: bodies, messages, retrieved mail
+std::string g_caFile;  // the fixture's CA, which both sides trust
 
 // Runs a program (found on PATH) with its output discarded; true when it
 // exits with 0.
@@ -83,24 +87,37 @@ void WriteFile(const fs::path& p_path, const std::string& p_text) {
 
 std::string Port(std::uint16_t p_port) { return std::to_string(p_port); }
 
-void KestnetSendmail(benchmark::State& p_state) {
+enum class Transport { kPlain, kTls };
+
+// The verb's options choosing the transport, and its port.
+std::vector<std::string> KestnetTransport(Transport p_transport, std::uint16_t p_plainPort, std::uint16_t p_tlsPort) {
+  if (p_transport == Transport::kPlain) return {"--port", Port(p_plainPort)};
+  return {"--tls", "--port", Port(p_tlsPort)};
+}
+
+void KestnetSendmail(benchmark::State& p_state, Transport p_transport) {
   const fs::path body = g_work / "body.txt";
+  std::vector<std::string> command = {KESTNET_PROGRAM, "sendmail", "--server", "127.0.0.1", "--user", kSender,
+                                      "--from", MailServers::Address(kSender), "--to",
+                                      MailServers::Address(kRecipient), "--subject", "bench", "--text-file",
+                                      body.string()};
+  for (std::string& option : KestnetTransport(p_transport, g_servers->SmtpPort(), g_servers->SmtpsPort())) {
+    command.push_back(std::move(option));
+  }
   for (auto _ : p_state) {
-    if (!Run({KESTNET_PROGRAM, "sendmail", "--server", "127.0.0.1", "--port", Port(g_servers->SmtpPort()), "--user",
-              kSender, "--from", MailServers::Address(kSender), "--to", MailServers::Address(kRecipient),
-              "--subject", "bench", "--text-file", body.string()})) {
-      return p_state.SkipWithError("kestnet sendmail failed");
-    }
+    if (!Run(command)) return p_state.SkipWithError("kestnet sendmail failed");
   }
   p_state.SetBytesProcessed(static_cast<int64_t>(p_state.iterations() * kSendBytes));
   g_servers->EmptyMailbox(kRecipient);
 }
 
-void CurlSendmail(benchmark::State& p_state) {
+void CurlSendmail(benchmark::State& p_state, Transport p_transport) {
   const fs::path message = g_work / "message.eml";
+  const std::string url = p_transport == Transport::kPlain ? "smtp://127.0.0.1:" + Port(g_servers->SmtpPort())
+                                                           : "smtps://127.0.0.1:" + Port(g_servers->SmtpsPort());
   for (auto _ : p_state) {
-    if (!Run({"curl", "--silent", "--show-error", "--url", "smtp://127.0.0.1:" + Port(g_servers->SmtpPort()),
-              "--user", std::string(kSender) + ":" + kPassword, "--login-options", "AUTH=LOGIN", "--mail-from",
+    if (!Run({"curl", "--silent", "--show-error", "--cacert", g_caFile, "--url", url, "--user",
+              std::string(kSender) + ":" + kPassword, "--login-options", "AUTH=LOGIN", "--mail-from",
               MailServers::Address(kSender), "--mail-rcpt", MailServers::Address(kRecipient), "--upload-file",
               message.string()})) {
       return p_state.SkipWithError("curl failed");
@@ -110,25 +127,29 @@ void CurlSendmail(benchmark::State& p_state) {
   g_servers->EmptyMailbox(kRecipient);
 }
 
-void KestnetPop3Retrieve(benchmark::State& p_state) {
+void KestnetPop3Retrieve(benchmark::State& p_state, Transport p_transport) {
   const fs::path folder = g_work / "kestnet-inbox";
+  std::vector<std::string> command = {KESTNET_PROGRAM, "pop3", "retrieve", "all", "--output", folder.string(),
+                                      "--server", "127.0.0.1", "--user", kMailbox};
+  for (std::string& option : KestnetTransport(p_transport, g_servers->Pop3Port(), g_servers->Pop3sPort())) {
+    command.push_back(std::move(option));
+  }
   for (auto _ : p_state) {
-    if (!Run({KESTNET_PROGRAM, "pop3", "retrieve", "all", "--output", folder.string(), "--server", "127.0.0.1",
-              "--port", Port(g_servers->Pop3Port()), "--user", kMailbox})) {
-      return p_state.SkipWithError("kestnet pop3 failed");
-    }
+    if (!Run(command)) return p_state.SkipWithError("kestnet pop3 failed");
   }
   p_state.SetBytesProcessed(static_cast<int64_t>(p_state.iterations() * kMailboxBytes));
 }
 
-void CurlPop3Retrieve(benchmark::State& p_state) {
+void CurlPop3Retrieve(benchmark::State& p_state, Transport p_transport) {
   const fs::path folder = g_work / "curl-inbox";
   fs::create_directories(folder);
   // One run, one connection: every URL names one message, every -o its file.
-  std::vector<std::string> command = {"curl", "--silent", "--show-error", "--user",
+  std::vector<std::string> command = {"curl", "--silent", "--show-error", "--cacert", g_caFile, "--user",
                                       std::string(kMailbox) + ":" + kPassword};
   for (std::size_t number = 1; number <= kMessages; ++number) {
-    command.push_back("pop3://127.0.0.1:" + Port(g_servers->Pop3Port()) + "/" + std::to_string(number));
+    command.push_back(p_transport == Transport::kPlain
+                          ? "pop3://127.0.0.1:" + Port(g_servers->Pop3Port()) + "/" + std::to_string(number)
+                          : "pop3s://127.0.0.1:" + Port(g_servers->Pop3sPort()) + "/" + std::to_string(number));
     command.push_back("--output");
     command.push_back((folder / (std::to_string(number) + ".eml")).string());
   }
@@ -138,10 +159,20 @@ void CurlPop3Retrieve(benchmark::State& p_state) {
   p_state.SetBytesProcessed(static_cast<int64_t>(p_state.iterations() * kMailboxBytes));
 }
 
-BENCHMARK(KestnetSendmail)->Name("kestnet_sendmail/message_5MiB")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(CurlSendmail)->Name("curl_sendmail/message_5MiB")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(KestnetPop3Retrieve)->Name("kestnet_pop3/five_messages_1MiB")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(CurlPop3Retrieve)->Name("curl_pop3/five_messages_1MiB")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(KestnetSendmail, message_5MiB, Transport::kPlain)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(CurlSendmail, message_5MiB, Transport::kPlain)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(KestnetSendmail, message_5MiB_tls, Transport::kTls)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(CurlSendmail, message_5MiB_tls, Transport::kTls)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(KestnetPop3Retrieve, five_messages_1MiB, Transport::kPlain)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(CurlPop3Retrieve, five_messages_1MiB, Transport::kPlain)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(KestnetPop3Retrieve, five_messages_1MiB_tls, Transport::kTls)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(CurlPop3Retrieve, five_messages_1MiB_tls, Transport::kTls)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 
@@ -155,6 +186,7 @@ int main(int argc, char** argv) {
   kestnet::testing::TemporaryDirectory work("kestnet-mail-verbs");
   g_work = work.Path();
   MailServers servers;
+  servers.EnableTls();
   std::string error;
   if (!servers.Start({{kSender, kPassword}, {kMailbox, kPassword}, {kRecipient, kPassword}}, error)) {
     std::fprintf(stderr, "mail_verbs_bench: %s\n", error.c_str());
@@ -168,6 +200,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   ::setenv("KESTNET_MAIL_PASSWORD", kPassword, 1);
+  // kestnet and curl alike trust the fixture's CA through OpenSSL's variable.
+  g_caFile = servers.Certificates().CaFile().string();
+  ::setenv("SSL_CERT_FILE", g_caFile.c_str(), 1);
 
   // The text body kestnet sends, and the message curl sends: the same body
   // as the object encodes it, Base64 in lines of 76.

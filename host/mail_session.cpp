@@ -28,7 +28,8 @@ var session = {
   ready: false, closed: false, quitting: false, failure: ""
 };
 var kVerbArguments = 9;
-var mail = WScript.CreateObject(session.progid, "Mail_");
+var mail = null;
+// Status values by name, from the object's constants `names` (set by Run).
 var statusNames = {};
 function NameStatuses(names) {
   for (var i = 0; i < names.length; ++i) statusNames[mail[names[i]]] = names[i];
@@ -79,7 +80,7 @@ function Open() {
 // Says goodbye when still connected, reports the failure if there was one
 // and ends the run with 0 or 1.
 function Finish() {
-  if (!session.closed && mail.Connected) {
+  if (mail != null && !session.closed && mail.Connected) {
     session.quitting = true;
     try { mail.Disconnect(); } catch (e) { session.closed = true; }
     for (var waited = 0; !session.closed && waited < session.timeout; waited += 10) WScript.Sleep(10);
@@ -87,8 +88,11 @@ function Finish() {
   if (session.failure != "") Host.Report(session.failure);
   WScript.Quit(session.failure == "" ? 0 : 1);
 }
-function Run(main) {
+// Creates the object, learns its status names and runs `main`.
+function Run(statusConstants, main) {
   try {
+    mail = WScript.CreateObject(session.progid, "Mail_");
+    NameStatuses(statusConstants);
     main();
   } catch (e) {
     Fail(e.message || String(e));

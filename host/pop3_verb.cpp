@@ -59,13 +59,11 @@ var action = args[kVerbArguments];
 var toFolder = args[kVerbArguments + 1] != "";
 var numbers = [];
 for (var i = kVerbArguments + 2; i < args.length; ++i) numbers.push(args[i]);
-if (session.security == "plain") {
-  NameStatuses(["POP3_SUCCESS", "POP3_SOCKET_FAILURE", "POP3_AUTH_ERROR", "POP3_CONNECT_ERROR", "POP3_TERMINATED",
-                "POP3_INVALID_ARGS", "POP3_BUSY", "POP3_INVALID_STATE", "POP3_UNEXPECTED"]);
-} else {
-  NameStatuses(["POP3EX_SUCCESS", "POP3EX_CONNECT_ERROR", "POP3EX_TERMINATED", "POP3EX_INVALID_STATE",
-                "POP3EX_UNEXPECTED"]);
-}
+var kStatusConstants = session.security == "plain"
+    ? ["POP3_SUCCESS", "POP3_SOCKET_FAILURE", "POP3_AUTH_ERROR", "POP3_CONNECT_ERROR", "POP3_TERMINATED",
+       "POP3_INVALID_ARGS", "POP3_BUSY", "POP3_INVALID_STATE", "POP3_UNEXPECTED"]
+    : ["POP3EX_SUCCESS", "POP3EX_CONNECT_ERROR", "POP3EX_TERMINATED", "POP3EX_INVALID_STATE",
+       "POP3EX_UNEXPECTED"];
 var login = "logging in to " + session.server + " as " + session.user;
 
 var answer = null;
@@ -136,7 +134,7 @@ function Main() {
     Host.Progress((action == "list" ? "listed " : "retrieved ") + (i + 1) + " of " + wanted.length + " messages");
   }
 }
-Run(Main);
+Run(kStatusConstants, Main);
 )JS";
 
 // Writes (or only measures) one retrieved message; remembers the size so the

@@ -55,13 +55,11 @@ constexpr const char* kScript = R"JS(
 var message = {from: args[kVerbArguments], to: args[kVerbArguments + 1], cc: args[kVerbArguments + 2],
                subject: args[kVerbArguments + 3], text: args[kVerbArguments + 4], html: args[kVerbArguments + 5],
                size: args[kVerbArguments + 6]};
-if (session.security == "plain") {
-  NameStatuses(["SMTP_SUCCESS", "SMTP_SOCKET_FAILURE", "SMTP_CONNECT_ERROR", "SMTP_TERMINATED", "SMTP_INVALID_ARGS",
-                "SMTP_BUSY", "SMTP_INVALID_STATE", "SMTP_UNEXPECTED", "SMTP_AUTH_ERROR"]);
-} else {
-  NameStatuses(["SMTPEX_SUCCESS", "SMTPEX_CONNECT_ERROR", "SMTPEX_TERMINATED", "SMTPEX_INVALID_STATE",
-                "SMTPEX_UNEXPECTED"]);
-}
+var kStatusConstants = session.security == "plain"
+    ? ["SMTP_SUCCESS", "SMTP_SOCKET_FAILURE", "SMTP_CONNECT_ERROR", "SMTP_TERMINATED", "SMTP_INVALID_ARGS",
+       "SMTP_BUSY", "SMTP_INVALID_STATE", "SMTP_UNEXPECTED", "SMTP_AUTH_ERROR"]
+    : ["SMTPEX_SUCCESS", "SMTPEX_CONNECT_ERROR", "SMTPEX_TERMINATED", "SMTPEX_INVALID_STATE",
+       "SMTPEX_UNEXPECTED"];
 var login = "logging in to " + session.server + " as " + session.user;
 
 var sent = null;
@@ -93,7 +91,7 @@ function Main() {
   if (!Check("sending the message", sent, "")) return;
   WScript.Echo("sent to " + [message.to, message.cc].join(", ").replace(/, $/, ""));
 }
-Run(Main);
+Run(kStatusConstants, Main);
 )JS";
 
 // The addresses of a repeatable option, each value possibly a comma list,
