@@ -199,6 +199,14 @@ ATL::CComPtr<IKestNetMessageData> CreateMessageDataWithSite(const ObjectIdentity
   return message;
 }
 
+ATL::CComPtr<IKestNetMessageData> RetrievedMessage(const ObjectIdentity& who, IUnknown* site, DWORD status,
+                                                   const std::vector<std::string>& headerLines,
+                                                   const std::vector<std::string>& bodyLines) {
+  ATL::CComPtr<IKestNetMessageData> message = CreateMessageDataWithSite(who, site);
+  if (message != nullptr && status == 0) FillRetrievedMessage(message, headerLines, bodyLines);
+  return message;
+}
+
 void FillRetrievedMessage(IKestNetMessageData* message, const std::vector<std::string>& headerLines,
                           const std::vector<std::string>& bodyLines) {
   for (const std::string& line : headerLines) Check(message->AddHeader(MailEventText(line)));

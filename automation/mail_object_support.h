@@ -21,6 +21,7 @@
 #include "net/mail/mime.h"
 #include "platform/com/atl_bstr.h"
 #include "platform/com/atl_ptr.h"
+#include "runtime/exceptions.h"
 #include "runtime/log.h"
 
 namespace KestAXLib {
@@ -125,9 +126,35 @@ std::unique_ptr<KestNet::MIME> ComposeMime(const OutgoingMessage& outgoing);
 // by ";".
 std::string RecipientList(IKestNetMessageData* message);
 
+// SendMessage of the SMTP objects: refuses a second message while sending
+// is set (texts.alreadySending, InvalidOperationException), reads and checks
+// messageData, composes its MIME and hands both to start, which starts the
+// client's send. Only once start has returned does the new MIME replace
+// current (the client no longer reads the old one) and sending get set.
+template <typename Start>
+void SendMailMessage(const ObjectIdentity& who, const MailObjectTexts& texts, bool& sending,
+                     std::unique_ptr<KestNet::MIME>& current, IDispatch* messageData, Start&& start) {
+  if (sending) {
+    Log(who.className, kLogLevelWarning, "%s", texts.alreadySending);
+    throw KestBase::InvalidOperationException();
+  }
+  const OutgoingMessage outgoing = ReadOutgoingMessage(who, texts, messageData);
+  std::unique_ptr<KestNet::MIME> mime = ComposeMime(outgoing);
+  start(outgoing, *mime);
+  current = std::move(mime);
+  sending = true;
+}
+
 // A new KestNetMessageData given site (which may be null); null after a
 // logged failure.
 ATL::CComPtr<IKestNetMessageData> CreateMessageDataWithSite(const ObjectIdentity& who, IUnknown* site);
+
+// The message a retrieve event hands over: a new KestNetMessageData with
+// site, filled from the lines when status is 0 and left empty otherwise;
+// null after a logged failure to create it.
+ATL::CComPtr<IKestNetMessageData> RetrievedMessage(const ObjectIdentity& who, IUnknown* site, DWORD status,
+                                                   const std::vector<std::string>& headerLines,
+                                                   const std::vector<std::string>& bodyLines);
 
 // Fills a new message: each header line added as it stands, the body lines
 // joined with CR LF after each into both TextMessage and HtmlMessage.

@@ -182,4 +182,36 @@ class MailSessionMembers : public Interface {
   }
 };
 
+// The secure objects' members besides: the TLS mode and the certificate
+// names the client checks the server's certificate against.
+template <class T, class Interface>
+class SecureMailSessionMembers : public MailSessionMembers<T, Interface> {
+ public:
+  STDMETHODIMP get_UseSSL(VARIANT_BOOL* pVal) override {
+    return this->Get("get_UseSSL", pVal, [](auto& client) { return client.GetUseSSL() ? VARIANT_TRUE : VARIANT_FALSE; });
+  }
+  // TLS from the first byte only for VARIANT_TRUE itself: scripts that pass
+  // 1 for true have always had the plain protocol (upgraded when offered).
+  STDMETHODIMP put_UseSSL(VARIANT_BOOL newVal) override {
+    return this->Run("put_UseSSL", [&](auto& client) { client.SetUseSSL(newVal == VARIANT_TRUE); });
+  }
+  STDMETHODIMP get_CertificateSubject(BSTR* pVal) override {
+    return this->Get("get_CertificateSubject", pVal,
+                     [](auto& client) { return NewPropertyText(client.GetCertificateSubject()); });
+  }
+  STDMETHODIMP put_CertificateSubject(BSTR newVal) override {
+    return this->Run("put_CertificateSubject", [&](auto& client) { client.SetCertificateSubject(NarrowText(newVal)); });
+  }
+  STDMETHODIMP get_CertificateIssuer(BSTR* pVal) override {
+    return this->Get("get_CertificateIssuer", pVal,
+                     [](auto& client) { return NewPropertyText(client.GetCertificateIssuer()); });
+  }
+  STDMETHODIMP put_CertificateIssuer(BSTR newVal) override {
+    return this->Run("put_CertificateIssuer", [&](auto& client) { client.SetCertificateIssuer(NarrowText(newVal)); });
+  }
+
+ protected:
+  ~SecureMailSessionMembers() = default;
+};
+
 }  // namespace KestAXLib

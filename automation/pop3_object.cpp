@@ -201,14 +201,11 @@ void CPOP3::FireMessageCount(CPOP3Event& record) {
 }
 
 void CPOP3::FireRetrieve(CPOP3Event& record) {
-  ATL::CComPtr<IKestNetMessageData> message = CreateMessageDataWithSite(kIdentity, SiteUnknown());
-  // A failed retrieval hands over an empty message.
-  if (message != nullptr && record.m_dwStatus == KestNet::POP3_SUCCESS) {
-    std::vector<std::string> headerLines;
-    std::vector<std::string> bodyLines;
-    SplitRetrievedLines(record.m_messageLines, headerLines, bodyLines);
-    FillRetrievedMessage(message, headerLines, bodyLines);
-  }
+  std::vector<std::string> headerLines;
+  std::vector<std::string> bodyLines;
+  SplitRetrievedLines(record.m_messageLines, headerLines, bodyLines);
+  ATL::CComPtr<IKestNetMessageData> message =
+      RetrievedMessage(kIdentity, SiteUnknown(), record.m_dwStatus, headerLines, bodyLines);
   Fire_OnPOP3RetrieveMessage(static_cast<LONG>(record.m_dwStatus), static_cast<LONG>(record.m_dwMessageNumber),
                              message);
 }

@@ -61,19 +61,12 @@ const ObjectIdentity& CSMTP::Identity() { return kIdentity; }
 
 STDMETHODIMP CSMTP::SendMessage(IDispatch* MessageData) {
   return GuardedMethod(kIdentity, "SendMessage", [&] {
-    if (m_bSending) {
-      Log(kIdentity.className, kLogLevelWarning, "%s", kPlainMailObjectTexts.alreadySending);
-      throw KestBase::InvalidOperationException();
-    }
-    OutgoingMessage outgoing = ReadOutgoingMessage(kIdentity, kPlainMailObjectTexts, MessageData);
-    KestNet::SmtpClient& client = Client();
-    client.SetSenderName(KestUtilsLib::StringConversion::ConvertCAtlStringWToANSI(outgoing.from));
-    std::unique_ptr<KestNet::MIME> mime = ComposeMime(outgoing);
-    client.Send(RecipientList(outgoing.message), mime.get());
-    // The client holds the new message now; the previous one, sent or
-    // refused, is no longer read by anyone.
-    m_mime = std::move(mime);
-    m_bSending = true;
+    SendMailMessage(kIdentity, kPlainMailObjectTexts, m_bSending, m_mime, MessageData,
+                    [&](const OutgoingMessage& outgoing, KestNet::MIME& mime) {
+                      KestNet::SmtpClient& client = Client();
+                      client.SetSenderName(KestUtilsLib::StringConversion::ConvertCAtlStringWToANSI(outgoing.from));
+                      client.Send(RecipientList(outgoing.message), &mime);
+                    });
   });
 }
 

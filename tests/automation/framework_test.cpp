@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "automation/module.h"
+#include "automation/pop3_ex_object.h"
+#include "automation/smtp_ex_object.h"
 #include "tests/automation/probe_object.h"
 
 namespace probe {
@@ -61,6 +63,26 @@ TEST_F(DispatchTest, NamesAndCallsGoThroughTheTypeInformation) {
   ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
   EXPECT_EQ(attributes->guid, IID_IProbe);
   info->ReleaseTypeAttr(attributes);
+}
+
+// A caller passing 1 for true through the secure mail interfaces themselves
+// gets the plain protocol: only VARIANT_TRUE asks for TLS from the first byte.
+template <class Object, class Interface>
+void ExpectTlsOnlyForVariantTrue(const IID& iid) {
+  CComPtr<Interface> object;
+  ASSERT_EQ(Object::_CreatorClass::CreateInstance(nullptr, iid, reinterpret_cast<void**>(&object)), S_OK);
+  VARIANT_BOOL useSsl = VARIANT_TRUE;
+  ASSERT_EQ(object->put_UseSSL(1), S_OK);
+  ASSERT_EQ(object->get_UseSSL(&useSsl), S_OK);
+  EXPECT_EQ(useSsl, VARIANT_FALSE);
+  ASSERT_EQ(object->put_UseSSL(VARIANT_TRUE), S_OK);
+  ASSERT_EQ(object->get_UseSSL(&useSsl), S_OK);
+  EXPECT_EQ(useSsl, VARIANT_TRUE);
+}
+
+TEST_F(DispatchTest, SecureMailObjectsUseTlsOnlyForVariantTrue) {
+  ExpectTlsOnlyForVariantTrue<KestAXLib::CPOP3Ex, IKestNetPOP3Ex>(IID_IKestNetPOP3Ex);
+  ExpectTlsOnlyForVariantTrue<KestAXLib::CSMTPEx, IKestNetSMTPEx>(IID_IKestNetSMTPEx);
 }
 
 TEST_F(DispatchTest, ACallForAnotherInterfaceIdIsRefused) {

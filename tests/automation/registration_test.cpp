@@ -27,9 +27,11 @@ constexpr const wchar_t* kDnsClsid = L"{7F5EF417-B9EF-4cd1-972F-BAAE33D8523F}";
 constexpr const wchar_t* kMessageDataClsid = L"{D8BBD5A6-E1C1-46b0-B0AA-06312AF38940}";
 // KestNetTcpClientSocket likewise (tcp_client_socket_object.cpp).
 constexpr const wchar_t* kTcpClientSocketClsid = L"{E0537AC6-146B-499e-8680-917BAE9706A1}";
-// And the plain mail objects (pop3_object.cpp, smtp_object.cpp).
+// And the mail objects (pop3_object.cpp, smtp_object.cpp and their secure variants).
 constexpr const wchar_t* kPop3Clsid = L"{63C75619-EC16-4095-9B0A-E615E47B3978}";
 constexpr const wchar_t* kSmtpClsid = L"{08A3018D-4E94-4b14-BE09-E188C04BF3A1}";
+constexpr const wchar_t* kPop3ExClsid = L"{07F5B4EE-E21B-49c8-B49F-21D0CE33380D}";
+constexpr const wchar_t* kSmtpExClsid = L"{DC75A096-D389-401b-8601-B2C600E22424}";
 constexpr const wchar_t* kAppId = L"{4D912A20-7BAB-4353-8A03-FEFE588E8503}";
 constexpr const wchar_t* kLibId = L"{E1171533-559F-422a-BF2E-6B624534523D}";
 
@@ -110,6 +112,8 @@ TEST_F(RegistrationTest, WritesExactlyTheKeysOfTheClassScriptsAndTheAppId) {
   expected.merge(ClassLines(L"KestNetTcpClientSocket", kTcpClientSocketClsid, modulePath_));
   expected.merge(ClassLines(L"KestNetPOP3", kPop3Clsid, modulePath_));
   expected.merge(ClassLines(L"KestNetSMTP", kSmtpClsid, modulePath_));
+  expected.merge(ClassLines(L"KestNetPOP3Ex", kPop3ExClsid, modulePath_));
+  expected.merge(ClassLines(L"KestNetSMTPEx", kSmtpExClsid, modulePath_));
   EXPECT_EQ(ScriptedLines(), expected);
 
   // The type library is registered with the module's path.

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@ namespace kestnet::host::testing {
 namespace {
 
 using ::kestnet::testing::MailServers;
+using ::kestnet::testing::TestCertificates;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -27,6 +29,7 @@ constexpr const char* kRecipientPassword = "recipient-secret";
 // that reports its refusal instead of ending the script.
 constexpr const char* kScriptPrelude = R"JS(
   var smtpPort = Number(WScript.Arguments(0)), pop3Port = Number(WScript.Arguments(1));
+  var useSsl = WScript.Arguments.length > 2 && WScript.Arguments(2) == "implicit";
   function WaitFor(done) { for (var w = 0; !done() && w < 60000; w += 10) WScript.Sleep(10); }
   function Attempt(call) { try { call(); return "accepted"; } catch (e) { return e.description; } }
   function Message(subject) {
@@ -63,9 +66,14 @@ class MailObjectsTest : public KestnetTest {
     if (!MailServers::Unavailable().empty()) return;
     s_servers = new MailServers();
     s_startError = new std::string();
-    s_servers->Start({{"sender", kSenderPassword}, {"recipient", kRecipientPassword}}, *s_startError);
+    s_servers->EnableTls();
+    if (s_servers->Start({{"sender", kSenderPassword}, {"recipient", kRecipientPassword}}, *s_startError)) {
+      // The scripts' secure clients trust the test CA in place of the system's.
+      ::setenv("SSL_CERT_FILE", s_servers->Certificates().CaFile().c_str(), 1);
+    }
   }
   static void TearDownTestSuite() {
+    ::unsetenv("SSL_CERT_FILE");
     delete s_servers;
     delete s_startError;
     s_servers = nullptr;
@@ -95,9 +103,16 @@ class MailObjectsTest : public KestnetTest {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
-  ProcessResult RunMailScript(const std::string& body) {
-    return RunScript(std::string(kScriptPrelude) + body, {},
-                     {std::to_string(s_servers->SmtpPort()), std::to_string(s_servers->Pop3Port())});
+  // Runs body after the prelude with the servers' plain ports, or with
+  // those of a TLS mode ("implicit" or "upgrade").
+  ProcessResult RunMailScript(const std::string& body, const std::string& tlsMode = "") {
+    std::vector<std::string> arguments{std::to_string(s_servers->SmtpPort()), std::to_string(s_servers->Pop3Port())};
+    if (tlsMode == "implicit") {
+      arguments = {std::to_string(s_servers->SmtpsPort()), std::to_string(s_servers->Pop3sPort()), tlsMode};
+    } else if (tlsMode == "upgrade") {
+      arguments = {std::to_string(s_servers->SubmissionPort()), std::to_string(s_servers->Pop3Port()), tlsMode};
+    }
+    return RunScript(std::string(kScriptPrelude) + body, {}, arguments);
   }
 
   static MailServers* s_servers;
@@ -193,6 +208,67 @@ TEST_F(MailObjectsTest, AMessageComposedInAScriptIsSentOneAtATimeAndFetchedBackW
     EXPECT_EQ(debugOutput.find(secret), std::string::npos) << secret;
   }
 }
+
+class SecureMailObjectsTest : public MailObjectsTest, public ::testing::WithParamInterface<const char*> {};
+
+// KestNetSMTPEx and KestNetPOP3Ex: TLS from the first byte when UseSSL is
+// true, else STARTTLS / STLS, which these servers offer.
+TEST_P(SecureMailObjectsTest, AMessageGoesOutAndComesBackOverTls) {
+  ProcessResult send = RunMailScript(R"JS(
+    var completes = [], rejected = [], connects = [], closes = 0, smtpReady = false;
+    function Smtp_OnSMTPConnect(status) { connects.push(status); }
+    function Smtp_OnSMTPReady() { smtpReady = true; }
+    function Smtp_OnSMTPSendComplete(status) { completes.push(status); }
+    function Smtp_OnSMTPClose(status) { ++closes; }
+    function Smtp_OnSMTPRejectedServerCertificate(why, issuer, subject) { rejected.push(why + "|" + issuer + "|" + subject); }
+    var smtp = WScript.CreateObject("KestNet.KestNetSMTPEx", "Smtp_");
+    smtp.UseSSL = useSsl;
+    smtp.Server = "127.0.0.4";  // serves a self-signed certificate
+    smtp.Port = smtpPort; smtp.Username = "sender"; smtp.Password = "sender-secret";
+    smtp.Connect();
+    WaitFor(function () { return connects.length == 1; });
+    WScript.Echo("self-signed: " + rejected.join(" ") + ", connect " + connects[0]);
+    smtp.Server = "127.0.0.1";
+    smtp.Connect();
+    WaitFor(function () { return smtpReady; });
+    var both = Message("Over TLS");
+    both.TextMessage = "plain words"; both.HtmlMessage = "<p>html words</p>";
+    WScript.Echo("first: " + Attempt(function () { smtp.SendMessage(both); }));
+    WScript.Echo("second too early: " + Attempt(function () { smtp.SendMessage(Message("Too early")); }));
+    WaitFor(function () { return completes.length == 1; });
+    WScript.Echo("completed " + completes[0]);
+    var closed = closes;
+    smtp.Disconnect();
+    WaitFor(function () { return closes > closed; });
+  )JS", GetParam());
+  ASSERT_EQ(send.exitCode, 0) << send.err;
+  EXPECT_EQ(send.out,
+            "self-signed: self-signed|" + std::string(TestCertificates::kServerSubject) + "|" +
+                TestCertificates::kServerSubject + ", connect 1\n"
+            "first: accepted\n"
+            "second too early: INVALID_OPERATION_ERROR\n"
+            "completed 0\n");
+  EXPECT_NE(DebugOutput().find("SendMessage():  Error - Already sending a message; you can't send two emails "
+                               "simultaneously"),
+            std::string::npos);
+  ASSERT_TRUE(s_servers->WaitForMessages("recipient", 1)) << s_servers->ReadLogs();
+
+  ProcessResult fetch = RunMailScript(R"JS(
+    var pop3 = WScript.CreateObject("KestNet.KestNetPOP3Ex", "Pop3_");
+    pop3.UseSSL = useSsl;
+    Fetch(pop3, [1]);
+    Dump(retrieved[0]);
+  )JS", GetParam());
+  ASSERT_EQ(fetch.exitCode, 0) << fetch.err;
+  EXPECT_THAT(fetch.out, HasSubstr("message 1 status 0, "));
+  EXPECT_THAT(fetch.out, HasSubstr("H Subject: =?utf-8?B?" + KestNet::Base64Encode("Over TLS") + "?=\n"));
+  EXPECT_THAT(fetch.out, HasSubstr(KestNet::Base64Encode("<p>html words</p>")));
+  EXPECT_THAT(fetch.out, HasSubstr(KestNet::Base64Encode("plain words")));
+  EXPECT_THAT(s_servers->ReadLogs(), HasSubstr("TLS connection established"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SecureMailObjectsTest, ::testing::Values("implicit", "upgrade"),
+                         [](const auto& p_info) { return std::string(p_info.param); });
 
 }  // namespace
 }  // namespace kestnet::host::testing
