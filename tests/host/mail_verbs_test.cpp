@@ -1,5 +1,6 @@
 // kestnet sendmail, kestnet pop3 and the mail examples against real servers:
 // postfix takes the message, dovecot hands it back.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -37,10 +38,15 @@ class MailVerbsTest : public KestnetTest {
   static void SetUpTestSuite() {
     if (!MailServers::Unavailable().empty()) return;
     s_servers = new MailServers();
+    s_servers->EnableTls();
     s_startError = new std::string();
-    s_servers->Start({{kSender, kPassword}, {kRecipient, kPassword}}, *s_startError);
+    if (s_servers->Start({{kSender, kPassword}, {kRecipient, kPassword}}, *s_startError)) {
+      // The kestnet processes trust the fixture's CA.
+      ::setenv("SSL_CERT_FILE", s_servers->Certificates().CaFile().c_str(), 1);
+    }
   }
   static void TearDownTestSuite() {
+    ::unsetenv("SSL_CERT_FILE");
     delete s_servers;
     delete s_startError;
     s_servers = nullptr;
@@ -63,14 +69,19 @@ class MailVerbsTest : public KestnetTest {
 
   ProcessResult Pop3(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "pop3");
-    arguments.insert(arguments.end(),
-                     {"--server", "127.0.0.1", "--port", std::to_string(s_servers->Pop3Port()), "--user", kRecipient});
+    arguments.insert(arguments.end(), {"--server", "127.0.0.1", "--user", kRecipient});
+    // An explicit --port (the TLS tests' pop3s port) comes first and wins.
+    if (std::find(arguments.begin(), arguments.end(), "--port") == arguments.end()) {
+      arguments.insert(arguments.end(), {"--port", std::to_string(s_servers->Pop3Port())});
+    }
     return Kestnet(arguments);
   }
   ProcessResult Sendmail(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "sendmail");
-    arguments.insert(arguments.end(), {"--server", "127.0.0.1", "--port", std::to_string(s_servers->SmtpPort()),
-                                       "--user", kSender, "--from", MailServers::Address(kSender)});
+    arguments.insert(arguments.end(), {"--server", "127.0.0.1", "--user", kSender, "--from", MailServers::Address(kSender)});
+    if (std::find(arguments.begin(), arguments.end(), "--port") == arguments.end()) {
+      arguments.insert(arguments.end(), {"--port", std::to_string(s_servers->SmtpPort())});
+    }
     return Kestnet(arguments);
   }
 
@@ -121,6 +132,25 @@ TEST_F(MailVerbsTest, SentMessageComesBackAsAnEmlFileAndDeletionEmptiesTheMailbo
   ProcessResult missing = Pop3({"retrieve", "1"});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_THAT(missing.err, HasSubstr("kestnet pop3: retrieving message 1: POP3_UNEXPECTED"));
+}
+
+// --tls goes through the secure objects with TLS from the first byte,
+// --starttls upgrades the plain port; a certificate that is not the one
+// asked for ends the session before the log-in.
+TEST_F(MailVerbsTest, SecureObjectsCarryTheMessageOverTlsAndStartTls) {
+  ProcessResult sent = Sendmail({"--tls", "--port", std::to_string(s_servers->SmtpsPort()), "--to",
+                                 MailServers::Address(kRecipient), "--subject", "Sealed", "--text", "x"});
+  ASSERT_EQ(sent.exitCode, 0) << sent.err;
+  ASSERT_TRUE(s_servers->WaitForMessages(kRecipient, 1)) << s_servers->ReadLogs();
+
+  ProcessResult upgraded = Pop3({"retrieve", "1", "--starttls"});
+  EXPECT_EQ(upgraded.exitCode, 0) << upgraded.err;
+  EXPECT_THAT(upgraded.out, HasSubstr("\r\nSubject: =?utf-8?B?U2VhbGVk?=\r\n"));
+
+  ProcessResult rejected = Pop3({"count", "--tls", "--port", std::to_string(s_servers->Pop3sPort()),
+                                 "--cert-subject", "mail.other.test"});
+  EXPECT_EQ(rejected.exitCode, 1);
+  EXPECT_THAT(rejected.err, StartsWith("kestnet pop3: the server's certificate was rejected: subject mismatch"));
 }
 
 TEST_F(MailVerbsTest, AWrongPasswordFailsClearlyWithoutShowingIt) {
