@@ -25,6 +25,8 @@ constexpr Verb kVerbs[] = {
     {"ping", kestnet::host::RunPingVerb, "send an ICMP echo request through the KestNetPing object"},
     {"resolve", kestnet::host::RunResolveVerb, "resolve host names through the KestNetDNS object"},
     {"tcptest", kestnet::host::RunTcptestVerb, "test a TCP port through the KestNetTcpClientSocket object"},
+    {"pop3", kestnet::host::RunPop3Verb, "count, list, retrieve or delete mail through the KestNetPOP3 object"},
+    {"sendmail", kestnet::host::RunSendmailVerb, "send a message through the KestNetSMTP object"},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -1,5 +1,6 @@
 // Values crossing between JavaScript and automation, and the errors a script
 // sees when a call fails.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -340,6 +341,16 @@ std::string Utf8(const wchar_t* text, size_t length) {
 
 std::wstring Wide(const char* text) { return platform::WideFromCesu8(text == nullptr ? "" : text); }
 
+namespace {
+
+// ASCII is the same text in UTF-8 and CESU-8: nothing to convert, which
+// matters for the megabytes of a mail body.
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
 std::wstring ScriptText(duk_context* ctx, duk_idx_t index) {
   duk_size_t length = 0;
   const char* text = duk_get_lstring(ctx, index, &length);
@@ -349,7 +360,9 @@ std::wstring ScriptText(duk_context* ctx, duk_idx_t index) {
 std::string ScriptTextUtf8(duk_context* ctx, duk_idx_t index) {
   duk_size_t length = 0;
   const char* text = duk_safe_to_lstring(ctx, index, &length);
-  return platform::Utf8FromWide(platform::WideFromCesu8(std::string_view(text, length)));
+  std::string_view cesu8(text, length);
+  if (IsAscii(cesu8)) return std::string(cesu8);
+  return platform::Utf8FromWide(platform::WideFromCesu8(cesu8));
 }
 
 void PushText(duk_context* ctx, std::wstring_view text) {
@@ -358,6 +371,10 @@ void PushText(duk_context* ctx, std::wstring_view text) {
 }
 
 void PushUtf8Text(duk_context* ctx, std::string_view text) {
+  if (IsAscii(text)) {
+    duk_push_lstring(ctx, text.data(), text.size());
+    return;
+  }
   std::string cesu8 = ScriptForm(text);
   duk_push_lstring(ctx, cesu8.data(), cesu8.size());
 }

@@ -130,6 +130,20 @@ duk_ret_t ArgumentsCountBody(duk_context* ctx) {
   return 1;
 }
 
+// Host.<name>(values...): the verb's function, found by the magic number
+// its duktape function carries.
+duk_ret_t HostFunctionBody(duk_context* ctx) {
+  const RunState& state = StateOf(ctx);
+  const HostFunction& function = (*state.hostFunctions)[static_cast<size_t>(duk_get_current_magic(ctx))];
+  std::vector<std::string> arguments;
+  duk_idx_t count = duk_get_top(ctx);
+  for (duk_idx_t i = 0; i < count; ++i) arguments.push_back(ArgumentText(ctx, i));
+  std::string result;
+  if (!function.call(arguments, result)) Fail("Host." + function.name + ": " + result);
+  PushUtf8Text(ctx, result);
+  return 1;
+}
+
 void PutFunction(duk_context* ctx, const char* name, duk_c_function function, duk_idx_t arguments) {
   duk_push_c_function(ctx, function, arguments);
   duk_put_prop_string(ctx, -2, name);
@@ -170,6 +184,16 @@ void DefineGlobals(duk_context* ctx, const RunState& state, const std::string& f
   duk_put_prop_string(ctx, -2, "WScript");
 
   PutFunction(ctx, "ActiveXObject", Native<ActiveXObjectBody>, 1);
+
+  if (!state.hostFunctions->empty()) {
+    duk_push_object(ctx);  // Host
+    for (size_t i = 0; i < state.hostFunctions->size(); ++i) {
+      duk_push_c_function(ctx, Native<HostFunctionBody>, DUK_VARARGS);
+      duk_set_magic(ctx, -1, static_cast<duk_int_t>(i));
+      duk_put_prop_string(ctx, -2, (*state.hostFunctions)[i].name.c_str());
+    }
+    duk_put_prop_string(ctx, -2, "Host");
+  }
   duk_pop(ctx);
 }
 
@@ -219,6 +243,7 @@ int RunScript(const ScriptOptions& options, std::FILE* out, std::FILE* err) {
   RunState state;
   state.scriptName = options.scriptPath;
   state.arguments = options.arguments;
+  state.hostFunctions = &options.hostFunctions;
   state.out = out;
   state.err = err;
   if (!options.siteUrl.empty()) state.site.Attach(CreateWebPageSite(Wide(options.siteUrl.c_str())));

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/script_host.h"
 #include "platform/com/com.h"
 
 namespace kestnet::host::script {
@@ -31,6 +32,7 @@ struct RunState {
   duk_context* ctx = nullptr;
   std::string scriptName;
   std::vector<std::string> arguments;
+  const std::vector<HostFunction>* hostFunctions = nullptr;  // the verb's, outliving the run
   std::FILE* out = nullptr;
   std::FILE* err = nullptr;
   ATL::CComPtr<IUnknown> site;  // null without --site

@@ -35,7 +35,7 @@ std::optional<ParsedVerbArguments> ParseVerbArguments(const VerbArguments& args,
       error = "unknown option '" + arg + "'";
       return std::nullopt;
     }
-    if (i + 1 >= args.size()) {
+    if (!known->isFlag && i + 1 >= args.size()) {
       error = arg + " needs a value";
       return std::nullopt;
     }
@@ -44,9 +44,16 @@ std::optional<ParsedVerbArguments> ParseVerbArguments(const VerbArguments& args,
       error = arg + " given twice";
       return std::nullopt;
     }
-    values.push_back(args[++i]);
+    values.push_back(known->isFlag ? std::string() : args[++i]);
   }
   return parsed;
+}
+
+bool HasOption(const ParsedVerbArguments& parsed, const char* name) { return parsed.options.contains(name); }
+
+std::string OptionValue(const ParsedVerbArguments& parsed, const char* name, const std::string& fallback) {
+  auto found = parsed.options.find(name);
+  return found == parsed.options.end() ? fallback : found->second.front();
 }
 
 bool IntegerOption(const ParsedVerbArguments& parsed, const char* name, long fallback, long& value,

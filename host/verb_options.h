@@ -13,8 +13,9 @@
 namespace kestnet::host {
 
 struct KnownOption {
-  const char* name;  // "--ttl"
-  bool repeatable;   // may be given more than once (all values kept, in order)
+  const char* name;     // "--ttl"
+  bool repeatable;      // may be given more than once (all values kept, in order)
+  bool isFlag = false;  // takes no value: present means on (kept as one empty value)
 };
 
 struct ParsedVerbArguments {
@@ -28,6 +29,11 @@ struct ParsedVerbArguments {
 // "--" ends the options; "-h"/"--help" sets help.
 std::optional<ParsedVerbArguments> ParseVerbArguments(const VerbArguments& args, std::span<const KnownOption> knownOptions,
                                                       std::string& error);
+
+// Whether a flag (or any option) was given.
+bool HasOption(const ParsedVerbArguments& parsed, const char* name);
+// The (first) value of an option, `fallback` when absent.
+std::string OptionValue(const ParsedVerbArguments& parsed, const char* name, const std::string& fallback = {});
 
 // The value of an integer option, `fallback` when absent. Returns false with
 // `error` set when the text is not a whole decimal number within a 32-bit

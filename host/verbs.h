@@ -20,5 +20,7 @@ int RunTrustVerb(const VerbArguments& args);
 int RunPingVerb(const VerbArguments& args);
 int RunResolveVerb(const VerbArguments& args);
 int RunTcptestVerb(const VerbArguments& args);
+int RunPop3Verb(const VerbArguments& args);
+int RunSendmailVerb(const VerbArguments& args);
 
 }  // namespace kestnet::host

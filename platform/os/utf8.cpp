@@ -12,6 +12,24 @@ bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 bool IsCharacter(char32_t c) { return c <= 0x10FFFF && !IsSurrogate(c); }
 
+// The length of the run of ASCII units of `text` from `at`: mail bodies and
+// most other texts are mostly such runs, which every form here writes as they
+// are, a unit for a unit.
+template <typename Unit>
+std::size_t AsciiRun(std::basic_string_view<Unit> text, std::size_t at) {
+  std::size_t end = at;
+  while (end < text.size() && static_cast<std::uint32_t>(text[end]) < 0x80) ++end;
+  return end - at;
+}
+
+// Appends the ASCII run of `text` at `at` to `out` and moves `at` past it.
+template <typename Out, typename Unit>
+void AppendAsciiRun(Out& out, std::basic_string_view<Unit> text, std::size_t& at) {
+  std::size_t length = AsciiRun(text, at);
+  out.append(text.begin() + static_cast<std::ptrdiff_t>(at), text.begin() + static_cast<std::ptrdiff_t>(at + length));
+  at += length;
+}
+
 // One byte sequence of text at offset `at`. A well-formed sequence gives its
 // value (a surrogate too: whether one is acceptable is the caller's
 // question); a malformed one gives wellFormed false and the bytes to skip.
@@ -75,8 +93,10 @@ void AppendUtf8(std::string& out, char32_t c) {
 std::string Utf8FromWide(std::wstring_view text) {
   std::string out;
   out.reserve(text.size());
-  for (wchar_t wide : text) {
-    auto c = static_cast<char32_t>(static_cast<std::uint32_t>(wide));
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    AppendAsciiRun(out, text, i);
+    if (i == text.size()) break;
+    auto c = static_cast<char32_t>(static_cast<std::uint32_t>(text[i]));
     AppendUtf8(out, IsCharacter(c) ? c : kReplacement);
   }
   return out;
@@ -96,15 +116,20 @@ char32_t NextUtf8Character(std::string_view text, std::size_t* position, Utf8Rep
 std::wstring WideFromUtf8(std::string_view text, Utf8Replacement replacement) {
   std::wstring out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) out += static_cast<wchar_t>(NextUtf8Character(text, &i, replacement));
+  for (std::size_t i = 0; i < text.size();) {
+    AppendAsciiRun(out, text, i);
+    if (i < text.size()) out += static_cast<wchar_t>(NextUtf8Character(text, &i, replacement));
+  }
   return out;
 }
 
 std::string Cesu8FromWide(std::wstring_view text) {
   std::string out;
   out.reserve(text.size());
-  for (wchar_t wide : text) {
-    auto c = static_cast<char32_t>(static_cast<std::uint32_t>(wide));
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    AppendAsciiRun(out, text, i);
+    if (i == text.size()) break;
+    auto c = static_cast<char32_t>(static_cast<std::uint32_t>(text[i]));
     AppendCesu8(out, IsCharacter(c) ? c : kReplacement);
   }
   return out;
@@ -114,6 +139,8 @@ std::wstring WideFromCesu8(std::string_view text) {
   std::wstring out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
+    AppendAsciiRun(out, text, i);
+    if (i == text.size()) break;
     Sequence sequence = DecodeSequence(text, i);
     i += sequence.length;
     char32_t c = sequence.wellFormed ? sequence.value : kReplacement;
