@@ -26,6 +26,8 @@ constexpr const char* kUsage =
     "  --from ADDRESS    the sender, a bare address (required)\n"
     "  --to ADDRESS      a recipient; may be repeated or hold a comma list (required)\n"
     "  --cc ADDRESS      a copy recipient; may be repeated or hold a comma list\n"
+    "  --bcc ADDRESS     a blind copy recipient, named in no header sent; may be\n"
+    "                    repeated or hold a comma list\n"
     "  --subject TEXT    the subject\n"
     "  --text TEXT       the plain-text body\n"
     "  --text-file PATH  the plain-text body read from a file ('-': standard input)\n"
@@ -50,11 +52,11 @@ constexpr const char* kUsage =
 constexpr MailProtocol kSmtp = {"sendmail", "KestNet.KestNetSMTP", "KestNet.KestNetSMTPEx", 25, 587, 465, false};
 
 // Verb arguments: From, To, Cc, Subject, text body, HTML body, the bodies'
-// size in words.
+// size in words, Bcc.
 constexpr const char* kScript = R"JS(
 var message = {from: args[kVerbArguments], to: args[kVerbArguments + 1], cc: args[kVerbArguments + 2],
                subject: args[kVerbArguments + 3], text: args[kVerbArguments + 4], html: args[kVerbArguments + 5],
-               size: args[kVerbArguments + 6]};
+               size: args[kVerbArguments + 6], bcc: args[kVerbArguments + 7]};
 var kStatusConstants = session.security == "plain"
     ? ["SMTP_SUCCESS", "SMTP_SOCKET_FAILURE", "SMTP_CONNECT_ERROR", "SMTP_TERMINATED", "SMTP_INVALID_ARGS",
        "SMTP_BUSY", "SMTP_INVALID_STATE", "SMTP_UNEXPECTED", "SMTP_AUTH_ERROR"]
@@ -80,6 +82,7 @@ function Main() {
   data.From = message.from;
   data.To = message.to;
   if (message.cc != "") data.Cc = message.cc;
+  if (message.bcc != "") data.Bcc = message.bcc;
   if (message.subject != "") data.Subject = message.subject;
   data.TextMessage = message.text;
   data.HtmlMessage = message.html;
@@ -89,7 +92,12 @@ function Main() {
   mail.SendMessage(data);
   if (!Await(function () { return sent != null; }, step)) return;
   if (!Check("sending the message", sent, "")) return;
-  WScript.Echo("sent to " + [message.to, message.cc].join(", ").replace(/, $/, ""));
+  var recipients = [];
+  var lists = [message.to, message.cc, message.bcc];
+  for (var i = 0; i < lists.length; i++) {
+    if (lists[i] != "") recipients.push(lists[i]);
+  }
+  WScript.Echo("sent to " + recipients.join(", "));
 }
 Run(kStatusConstants, Main);
 )JS";
@@ -181,6 +189,7 @@ int RunSendmailVerb(const VerbArguments& args) {
   std::vector<KnownOption> known = MailOptions({{"--from", false},
                                                 {"--to", true},
                                                 {"--cc", true},
+                                                {"--bcc", true},
                                                 {"--subject", false},
                                                 {"--text", false},
                                                 {"--text-file", false},
@@ -199,10 +208,12 @@ int RunSendmailVerb(const VerbArguments& args) {
   std::string from = OptionValue(*parsed, "--from");
   std::string to;
   std::string cc;
+  std::string bcc;
   if (from.empty() || from.find_first_of(" \t,;<>") != std::string::npos) {
     return ReportBadUsage("sendmail", "name the sender's bare address with --from", usage);
   }
-  if (!JoinAddresses(*parsed, "--to", to, error) || !JoinAddresses(*parsed, "--cc", cc, error)) {
+  if (!JoinAddresses(*parsed, "--to", to, error) || !JoinAddresses(*parsed, "--cc", cc, error) ||
+      !JoinAddresses(*parsed, "--bcc", bcc, error)) {
     return ReportBadUsage("sendmail", error, usage);
   }
   if (to.empty()) return ReportBadUsage("sendmail", "name at least one recipient with --to", usage);
@@ -219,7 +230,7 @@ int RunSendmailVerb(const VerbArguments& args) {
   }
   std::string size = DescribeSize(text.size() + html.size());
   std::vector<std::string> verbArguments = {from, to, cc, OptionValue(*parsed, "--subject"), std::move(text),
-                                            std::move(html), size};
+                                            std::move(html), size, bcc};
   return RunMailScript(kSmtp, session, kScript, std::move(verbArguments), {});
 }
 

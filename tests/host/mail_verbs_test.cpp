@@ -24,6 +24,7 @@ using ::testing::StartsWith;
 
 constexpr const char* kSender = "alice";
 constexpr const char* kRecipient = "bob";
+constexpr const char* kBlindCopy = "carol";
 constexpr const char* kPassword = "s3cret-Pa55";
 
 std::string ReadFile(const std::filesystem::path& path) {
@@ -40,7 +41,7 @@ class MailVerbsTest : public KestnetTest {
     s_servers = new MailServers();
     s_servers->EnableTls();
     s_startError = new std::string();
-    if (s_servers->Start({{kSender, kPassword}, {kRecipient, kPassword}}, *s_startError)) {
+    if (s_servers->Start({{kSender, kPassword}, {kRecipient, kPassword}, {kBlindCopy, kPassword}}, *s_startError)) {
       // The kestnet processes trust the fixture's CA.
       ::setenv("SSL_CERT_FILE", s_servers->Certificates().CaFile().c_str(), 1);
     }
@@ -60,6 +61,7 @@ class MailVerbsTest : public KestnetTest {
     ProcessResult setup = Kestnet({"setup"});
     ASSERT_EQ(setup.exitCode, 0) << setup.err;
     s_servers->EmptyMailbox(kRecipient);
+    s_servers->EmptyMailbox(kBlindCopy);
     ::setenv("KESTNET_MAIL_PASSWORD", kPassword, 1);
   }
   void TearDown() override {
@@ -95,11 +97,12 @@ std::string* MailVerbsTest::s_startError = nullptr;
 TEST_F(MailVerbsTest, SentMessageComesBackAsAnEmlFileAndDeletionEmptiesTheMailbox) {
   std::filesystem::path body = scripts_ / "body.txt";
   std::ofstream(body, std::ios::binary) << "First line\nsecond line\n";
-  ProcessResult sent = Sendmail({"--to", MailServers::Address(kRecipient), "--subject", "Round trip",
-                                 "--text-file", body.string()});
+  ProcessResult sent = Sendmail({"--to", MailServers::Address(kRecipient), "--bcc", MailServers::Address(kBlindCopy),
+                                 "--subject", "Round trip", "--text-file", body.string()});
   ASSERT_EQ(sent.exitCode, 0) << sent.err;
-  EXPECT_EQ(sent.out, "sent to " + MailServers::Address(kRecipient) + "\n");
+  EXPECT_EQ(sent.out, "sent to " + MailServers::Address(kRecipient) + ", " + MailServers::Address(kBlindCopy) + "\n");
   ASSERT_TRUE(s_servers->WaitForMessages(kRecipient, 1)) << s_servers->ReadLogs();
+  ASSERT_TRUE(s_servers->WaitForMessages(kBlindCopy, 1)) << "the blind copy";
 
   ProcessResult count = Pop3({"count"});
   EXPECT_EQ(count.exitCode, 0) << count.err;
@@ -116,6 +119,7 @@ TEST_F(MailVerbsTest, SentMessageComesBackAsAnEmlFileAndDeletionEmptiesTheMailbo
   EXPECT_THAT(eml, AllOf(HasSubstr("\r\nSubject: =?utf-8?B?Um91bmQgdHJpcA==?=\r\n"),
                          ::testing::EndsWith("\r\n\r\nRmlyc3QgbGluZQ0Kc2Vjb25kIGxpbmUNCg==\r\n")));
   EXPECT_EQ(eml.find("\n"), eml.find("\r\n") + 1) << "every line ends in CR LF";
+  EXPECT_THAT(eml, Not(HasSubstr(MailServers::Address(kBlindCopy)))) << "no header names the blind copy";
 
   ProcessResult toStdout = Pop3({"retrieve", "1"});
   EXPECT_EQ(toStdout.exitCode, 0) << toStdout.err;
