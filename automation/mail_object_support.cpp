@@ -11,22 +11,6 @@
 
 namespace KestAXLib {
 
-const MailObjectTexts kPlainMailObjectTexts{
-    "%s():  Error - Unknown Exception.",
-    "SendMessage():  Error - Already sending a message; you can't send two emails simultaneously.",
-    "SendMessage():  Error - Invalid Message Object.",
-    "SendMessage():  Error - Message Object does not contain a valid sender.",
-    "SendMessage():  Error - Message Object does not contain a valid recipient.",
-};
-
-const MailObjectTexts kSecureMailObjectTexts{
-    "%s():  Error - Unknown Exception",
-    "SendMessage():  Error - Already sending a message; you can't send two emails simultaneously",
-    "SendMessage():  Error - Invalid Message object",
-    "SendMessage():  Error - Message object does not contain a valid sender",
-    "SendMessage():  Error - Message object does not contain a valid recipient",
-};
-
 namespace {
 
 using KestUtilsLib::StringConversion;

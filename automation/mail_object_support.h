@@ -36,8 +36,22 @@ struct MailObjectTexts {
   const char* noRecipient;
 };
 
-extern const MailObjectTexts kPlainMailObjectTexts;
-extern const MailObjectTexts kSecureMailObjectTexts;
+// Inline: the module and a program linking the framework both hold them.
+inline constexpr MailObjectTexts kPlainMailObjectTexts{
+    "%s():  Error - Unknown Exception.",
+    "SendMessage():  Error - Already sending a message; you can't send two emails simultaneously.",
+    "SendMessage():  Error - Invalid Message Object.",
+    "SendMessage():  Error - Message Object does not contain a valid sender.",
+    "SendMessage():  Error - Message Object does not contain a valid recipient.",
+};
+
+inline constexpr MailObjectTexts kSecureMailObjectTexts{
+    "%s():  Error - Unknown Exception",
+    "SendMessage():  Error - Already sending a message; you can't send two emails simultaneously",
+    "SendMessage():  Error - Invalid Message object",
+    "SendMessage():  Error - Message object does not contain a valid sender",
+    "SendMessage():  Error - Message object does not contain a valid recipient",
+};
 
 // The body of a listener callback: a new Record filled by fill, posted to
 // window as eventId. A record that cannot be had logs "<callback>():  Error -

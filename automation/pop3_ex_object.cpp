@@ -13,17 +13,6 @@ const ObjectIdentity kIdentity{"KestNetX::CPOP3Ex", "KestNetPOP3Ex", &CLSID_Kest
 
 }  // namespace
 
-const MailEventHandler<CPOP3Ex, CPOP3ExEvent> CPOP3Ex::kEventHandlers[] = {
-    {kPop3ExConnectEventId, &CPOP3Ex::FireConnect},
-    {kPop3ExReadyEventId, &CPOP3Ex::FireReady},
-    {kPop3ExQuitEventId, &CPOP3Ex::FireQuit},
-    {kPop3ExDisconnectEventId, &CPOP3Ex::FireDisconnect},
-    {kPop3ExMessageCountEventId, &CPOP3Ex::FireMessageCount},
-    {kPop3ExDeleteEventId, &CPOP3Ex::FireDelete},
-    {kPop3ExRetrieveEventId, &CPOP3Ex::FireRetrieve},
-    {kPop3ExRejectedCertificateEventId, &CPOP3Ex::FireRejectedCertificate},
-};
-
 CPOP3Ex::CPOP3Ex() : CProxy_IKestNetPOP3ExEvents<CPOP3Ex>(static_cast<IConnectionPointContainer*>(this)) {
   GuardedLifecycle(kIdentity, "CPOP3Ex", LifecycleStep::Constructor, [&] { m_client.Create(); });
 }
@@ -156,6 +145,18 @@ void CPOP3Ex::HandleAsyncEventMessage(DWORD eventId, KestBase::CAsyncEventData* 
   // A sink may drop the script's last reference while it runs; the object
   // stays until the event has reached every sink.
   ATL::CComPtr<IKestNetPOP3Ex> keepAlive(static_cast<IKestNetPOP3Ex*>(this));
+  // Function-local: a program may hold this library twice, and each copy
+  // keeps its own table.
+  static const MailEventHandler<CPOP3Ex, CPOP3ExEvent> kEventHandlers[] = {
+    {kPop3ExConnectEventId, &CPOP3Ex::FireConnect},
+    {kPop3ExReadyEventId, &CPOP3Ex::FireReady},
+    {kPop3ExQuitEventId, &CPOP3Ex::FireQuit},
+    {kPop3ExDisconnectEventId, &CPOP3Ex::FireDisconnect},
+    {kPop3ExMessageCountEventId, &CPOP3Ex::FireMessageCount},
+    {kPop3ExDeleteEventId, &CPOP3Ex::FireDelete},
+    {kPop3ExRetrieveEventId, &CPOP3Ex::FireRetrieve},
+    {kPop3ExRejectedCertificateEventId, &CPOP3Ex::FireRejectedCertificate},
+  };
   DispatchMailEvent<CPOP3Ex, CPOP3ExEvent>(kIdentity, kSecureMailObjectTexts, kEventHandlers, *this, eventId, record);
 }
 

@@ -121,9 +121,7 @@ class CPOP3Ex
   void HandleAsyncEventMessage(DWORD eventId, KestBase::CAsyncEventData* record) override;
 
  private:
-  // Each event id with its fire step.
-  static const MailEventHandler<CPOP3Ex, CPOP3ExEvent> kEventHandlers[];
-
+  // The fire steps of the event ids (HandleAsyncEventMessage holds the table).
   void FireConnect(CPOP3ExEvent& record);
   void FireReady(CPOP3ExEvent& record);
   void FireQuit(CPOP3ExEvent& record);

@@ -15,14 +15,6 @@ const ObjectIdentity kIdentity{"KestNetX::CPOP3", "KestNetPOP3", &CLSID_KestNetP
 
 }  // namespace
 
-const MailEventHandler<CPOP3, CPOP3Event> CPOP3::kEventHandlers[] = {
-    {kPop3ConnectEventId, &CPOP3::FireConnect},         {kPop3HeaderEventId, &CPOP3::FireHeader},
-    {kPop3UserNameEventId, &CPOP3::FireUserName},       {kPop3PasswordEventId, &CPOP3::FirePassword},
-    {kPop3QuitEventId, &CPOP3::FireQuit},               {kPop3DisconnectEventId, &CPOP3::FireDisconnect},
-    {kPop3ReadyEventId, &CPOP3::FireReady},             {kPop3MessageCountEventId, &CPOP3::FireMessageCount},
-    {kPop3DeleteEventId, &CPOP3::FireDelete},           {kPop3RetrieveEventId, &CPOP3::FireRetrieve},
-};
-
 CPOP3::CPOP3() : CProxy_IKestNetPOP3Events<CPOP3>(static_cast<IConnectionPointContainer*>(this)) {
   GuardedLifecycle(kIdentity, "CPOP3", LifecycleStep::Constructor,
                    [&] { m_client.Create(); });
@@ -170,6 +162,15 @@ void CPOP3::HandleAsyncEventMessage(DWORD eventId, KestBase::CAsyncEventData* re
   // A sink may drop the script's last reference while it runs; the object
   // stays until the event has reached every sink.
   ATL::CComPtr<IKestNetPOP3> keepAlive(static_cast<IKestNetPOP3*>(this));
+  // Function-local: a program may hold this library twice, and each copy
+  // keeps its own table.
+  static const MailEventHandler<CPOP3, CPOP3Event> kEventHandlers[] = {
+    {kPop3ConnectEventId, &CPOP3::FireConnect},         {kPop3HeaderEventId, &CPOP3::FireHeader},
+    {kPop3UserNameEventId, &CPOP3::FireUserName},       {kPop3PasswordEventId, &CPOP3::FirePassword},
+    {kPop3QuitEventId, &CPOP3::FireQuit},               {kPop3DisconnectEventId, &CPOP3::FireDisconnect},
+    {kPop3ReadyEventId, &CPOP3::FireReady},             {kPop3MessageCountEventId, &CPOP3::FireMessageCount},
+    {kPop3DeleteEventId, &CPOP3::FireDelete},           {kPop3RetrieveEventId, &CPOP3::FireRetrieve},
+  };
   DispatchMailEvent<CPOP3, CPOP3Event>(kIdentity, kPlainMailObjectTexts, kEventHandlers, *this, eventId, record);
 }
 

@@ -128,9 +128,7 @@ class CPOP3 : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>,
   void HandleAsyncEventMessage(DWORD eventId, KestBase::CAsyncEventData* record) override;
 
  private:
-  // Each event id with its fire step.
-  static const MailEventHandler<CPOP3, CPOP3Event> kEventHandlers[];
-
+  // The fire steps of the event ids (HandleAsyncEventMessage holds the table).
   void FireConnect(CPOP3Event& record);
   void FireHeader(CPOP3Event& record);
   void FireUserName(CPOP3Event& record);

@@ -13,15 +13,6 @@ const ObjectIdentity kIdentity{"KestNetX::SMTPEx", "KestNetSMTPEx", &CLSID_KestN
 
 }  // namespace
 
-const MailEventHandler<CSMTPEx, CSMTPExEvent> CSMTPEx::kEventHandlers[] = {
-    {kSmtpExConnectEventId, &CSMTPEx::FireConnect},
-    {kSmtpExReadyEventId, &CSMTPEx::FireReady},
-    {kSmtpExCloseEventId, &CSMTPEx::FireClose},
-    {kSmtpExQuitEventId, &CSMTPEx::FireQuit},
-    {kSmtpExSendCompleteEventId, &CSMTPEx::FireSendComplete},
-    {kSmtpExRejectedCertificateEventId, &CSMTPEx::FireRejectedCertificate},
-};
-
 CSMTPEx::CSMTPEx() : CProxy_IKestNetSMTPExEvents<CSMTPEx>(static_cast<IConnectionPointContainer*>(this)) {
   GuardedLifecycle(kIdentity, "CSMTPEx", LifecycleStep::Constructor, [&] { m_client.Create(); });
 }
@@ -113,6 +104,16 @@ void CSMTPEx::HandleAsyncEventMessage(DWORD eventId, KestBase::CAsyncEventData* 
   // A sink may drop the script's last reference while it runs; the object
   // stays until the event has reached every sink.
   ATL::CComPtr<IKestNetSMTPEx> keepAlive(static_cast<IKestNetSMTPEx*>(this));
+  // Function-local: a program may hold this library twice, and each copy
+  // keeps its own table.
+  static const MailEventHandler<CSMTPEx, CSMTPExEvent> kEventHandlers[] = {
+    {kSmtpExConnectEventId, &CSMTPEx::FireConnect},
+    {kSmtpExReadyEventId, &CSMTPEx::FireReady},
+    {kSmtpExCloseEventId, &CSMTPEx::FireClose},
+    {kSmtpExQuitEventId, &CSMTPEx::FireQuit},
+    {kSmtpExSendCompleteEventId, &CSMTPEx::FireSendComplete},
+    {kSmtpExRejectedCertificateEventId, &CSMTPEx::FireRejectedCertificate},
+  };
   DispatchMailEvent<CSMTPEx, CSMTPExEvent>(kIdentity, kSecureMailObjectTexts, kEventHandlers, *this, eventId, record);
 }
 

@@ -115,9 +115,7 @@ class CSMTPEx
   void HandleAsyncEventMessage(DWORD eventId, KestBase::CAsyncEventData* record) override;
 
  private:
-  // Each event id with its fire step.
-  static const MailEventHandler<CSMTPEx, CSMTPExEvent> kEventHandlers[];
-
+  // The fire steps of the event ids (HandleAsyncEventMessage holds the table).
   void FireConnect(CSMTPExEvent& record);
   void FireReady(CSMTPExEvent& record);
   void FireClose(CSMTPExEvent& record);

@@ -17,20 +17,6 @@ const ObjectIdentity kIdentity{"KestNetX::SMTP", "KestNetSMTP", &CLSID_KestNetSM
 
 }  // namespace
 
-const MailEventHandler<CSMTP, CSMTPEvent> CSMTP::kEventHandlers[] = {
-    {kSmtpConnectEventId, &CSMTP::FireConnect},
-    {kSmtpHeaderEventId, &CSMTP::FireHeader},
-    {kSmtpReadyEventId, &CSMTP::FireReady},
-    {kSmtpHelloEventId, &CSMTP::FireHello},
-    {kSmtpAuthenticationRequestEventId, &CSMTP::FireAuthenticationRequest},
-    {kSmtpUserNameEventId, &CSMTP::FireUserName},
-    {kSmtpPasswordEventId, &CSMTP::FirePassword},
-    {kSmtpAuthenticatedEventId, &CSMTP::FireAuthenticated},
-    {kSmtpCloseEventId, &CSMTP::FireClose},
-    {kSmtpQuitEventId, &CSMTP::FireQuit},
-    {kSmtpSendCompleteEventId, &CSMTP::FireSendComplete},
-};
-
 CSMTP::CSMTP() : CProxy_IKestNetSMTPEvents<CSMTP>(static_cast<IConnectionPointContainer*>(this)) {
   GuardedLifecycle(kIdentity, "CSMTP", LifecycleStep::Constructor,
                    [&] { m_client.Create(); });
@@ -139,6 +125,21 @@ void CSMTP::HandleAsyncEventMessage(DWORD eventId, KestBase::CAsyncEventData* re
   // A sink may drop the script's last reference while it runs; the object
   // stays until the event has reached every sink.
   ATL::CComPtr<IKestNetSMTP> keepAlive(static_cast<IKestNetSMTP*>(this));
+  // Function-local: a program may hold this library twice, and each copy
+  // keeps its own table.
+  static const MailEventHandler<CSMTP, CSMTPEvent> kEventHandlers[] = {
+    {kSmtpConnectEventId, &CSMTP::FireConnect},
+    {kSmtpHeaderEventId, &CSMTP::FireHeader},
+    {kSmtpReadyEventId, &CSMTP::FireReady},
+    {kSmtpHelloEventId, &CSMTP::FireHello},
+    {kSmtpAuthenticationRequestEventId, &CSMTP::FireAuthenticationRequest},
+    {kSmtpUserNameEventId, &CSMTP::FireUserName},
+    {kSmtpPasswordEventId, &CSMTP::FirePassword},
+    {kSmtpAuthenticatedEventId, &CSMTP::FireAuthenticated},
+    {kSmtpCloseEventId, &CSMTP::FireClose},
+    {kSmtpQuitEventId, &CSMTP::FireQuit},
+    {kSmtpSendCompleteEventId, &CSMTP::FireSendComplete},
+  };
   DispatchMailEvent<CSMTP, CSMTPEvent>(kIdentity, kPlainMailObjectTexts, kEventHandlers, *this, eventId, record);
 }
 

@@ -126,9 +126,7 @@ class CSMTP : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>,
   void HandleAsyncEventMessage(DWORD eventId, KestBase::CAsyncEventData* record) override;
 
  private:
-  // Each event id with its fire step.
-  static const MailEventHandler<CSMTP, CSMTPEvent> kEventHandlers[];
-
+  // The fire steps of the event ids (HandleAsyncEventMessage holds the table).
   void FireConnect(CSMTPEvent& record);
   void FireHeader(CSMTPEvent& record);
   void FireReady(CSMTPEvent& record);

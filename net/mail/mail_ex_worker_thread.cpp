@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "net/sockets/tls_session.h"
 #include "platform/msg/message.h"
 #include "platform/os/last_error.h"
 #include "platform/os/module_table.h"
@@ -92,6 +93,7 @@ unsigned MailExWorkerThread::ThreadProc(void* p_pThis) {
     return 1;
   }
   self->Run();
+  KestNet::ReleaseTlsThreadState();
   return 0;
 }
 

@@ -79,24 +79,29 @@ struct Pop3Client::CommandStep {
   const char* log;
 };
 
-const Pop3Client::CommandStep Pop3Client::kCommandSteps[] = {
-    {STATE_SEND_USER, "USER", CommandOperand::kUser, STATE_WAIT_FOR_USER_RESPONSE,
-     "SendWhenYouCan():  Sending USER, State = STATE_WAIT_FOR_USER_RESPONSE."},
-    {STATE_SEND_PASS, "PASS", CommandOperand::kPassword, STATE_WAIT_FOR_PASS_RESPONSE,
-     "SendWhenYouCan():  Sending PASS, State = STATE_WAIT_FOR_PASS_RESPONSE."},
-    {STATE_SEND_STAT, "STAT", CommandOperand::kNone, STATE_WAIT_FOR_STAT_RESPONSE,
-     "SendWhenYouCan():  Sending STAT, State = STATE_WAIT_FOR_STAT_RESPONSE."},
-    {STATE_SEND_RETR, "RETR", CommandOperand::kMessageNumber, STATE_WAIT_FOR_RETR_RESPONSE,
-     "SendWhenYouCan():  Sending RETR, State = STATE_WAIT_FOR_RETR_RESPONSE."},
-    {STATE_SEND_DELE, "DELE", CommandOperand::kMessageNumber, STATE_WAIT_FOR_DELE_RESPONSE,
-     "SendWhenYouCan():  Sending DELE, State = STATE_WAIT_FOR_DELE_RESPONSE."},
-    {STATE_SEND_QUIT, "QUIT", CommandOperand::kNone, STATE_WAIT_FOR_QUIT_RESPONSE,
-     "SendWhenYouCan():  Sending QUIT, State = STATE_WAIT_FOR_QUIT_RESPONSE."},
-    {STATE_SEND_CAPA, "CAPA", CommandOperand::kNone, STATE_WAIT_FOR_CAPA_RESPONSE,
-     "SendWhenYouCan():  Sending CAPA, State = STATE_WAIT_FOR_CAPA_RESPONSE."},
-    {STATE_SEND_STLS, "STLS", CommandOperand::kNone, STATE_WAIT_FOR_STLS_RESPONSE,
-     "SendWhenYouCan():  Sending STLS, State = STATE_WAIT_FOR_STLS_RESPONSE."},
-};
+std::span<const Pop3Client::CommandStep> Pop3Client::CommandSteps() {
+  // Function-local, so of internal linkage: a program may hold this
+  // library twice (linked in and as a loaded module).
+  static const CommandStep kCommandSteps[] = {
+      {STATE_SEND_USER, "USER", CommandOperand::kUser, STATE_WAIT_FOR_USER_RESPONSE,
+       "SendWhenYouCan():  Sending USER, State = STATE_WAIT_FOR_USER_RESPONSE."},
+      {STATE_SEND_PASS, "PASS", CommandOperand::kPassword, STATE_WAIT_FOR_PASS_RESPONSE,
+       "SendWhenYouCan():  Sending PASS, State = STATE_WAIT_FOR_PASS_RESPONSE."},
+      {STATE_SEND_STAT, "STAT", CommandOperand::kNone, STATE_WAIT_FOR_STAT_RESPONSE,
+       "SendWhenYouCan():  Sending STAT, State = STATE_WAIT_FOR_STAT_RESPONSE."},
+      {STATE_SEND_RETR, "RETR", CommandOperand::kMessageNumber, STATE_WAIT_FOR_RETR_RESPONSE,
+       "SendWhenYouCan():  Sending RETR, State = STATE_WAIT_FOR_RETR_RESPONSE."},
+      {STATE_SEND_DELE, "DELE", CommandOperand::kMessageNumber, STATE_WAIT_FOR_DELE_RESPONSE,
+       "SendWhenYouCan():  Sending DELE, State = STATE_WAIT_FOR_DELE_RESPONSE."},
+      {STATE_SEND_QUIT, "QUIT", CommandOperand::kNone, STATE_WAIT_FOR_QUIT_RESPONSE,
+       "SendWhenYouCan():  Sending QUIT, State = STATE_WAIT_FOR_QUIT_RESPONSE."},
+      {STATE_SEND_CAPA, "CAPA", CommandOperand::kNone, STATE_WAIT_FOR_CAPA_RESPONSE,
+       "SendWhenYouCan():  Sending CAPA, State = STATE_WAIT_FOR_CAPA_RESPONSE."},
+      {STATE_SEND_STLS, "STLS", CommandOperand::kNone, STATE_WAIT_FOR_STLS_RESPONSE,
+       "SendWhenYouCan():  Sending STLS, State = STATE_WAIT_FOR_STLS_RESPONSE."},
+  };
+  return kCommandSteps;
+}
 
 // How OnReceiveLine handles a line in a state that waits for one; in the
 // other states the line is unasked for and dropped.
@@ -106,32 +111,37 @@ struct Pop3Client::ReplyStep {
   void (Pop3Client::*handle)(std::string);
 };
 
-const Pop3Client::ReplyStep Pop3Client::kReplySteps[] = {
-    {STATE_WAIT_FOR_HEADER, "OnReceiveLine():  State <WAIT_FOR_HEADER>",
-     &Pop3Client::OnGreeting},
-    {STATE_WAIT_FOR_USER_RESPONSE, "OnReceiveLine():  WAIT_FOR_USER/PASS_RESPONSE",
-     &Pop3Client::OnUserOrPassReply},
-    {STATE_WAIT_FOR_PASS_RESPONSE, "OnReceiveLine():  WAIT_FOR_USER/PASS_RESPONSE",
-     &Pop3Client::OnUserOrPassReply},
-    {STATE_WAIT_FOR_STAT_RESPONSE, "OnReceiveLine():  WAIT_FOR_STAT_RESPONSE",
-     &Pop3Client::OnStatReply},
-    {STATE_WAIT_FOR_RETR_RESPONSE, "OnReceiveLine():  STATE_WAIT_FOR_RETR_RESPONSE",
-     &Pop3Client::OnRetrReply},
-    {STATE_WAIT_FOR_RETR_DATA, "OnReceiveLine():   STATE_WAIT_FOR_RETR_DATA",
-     &Pop3Client::OnRetrData},
-    {STATE_WAIT_FOR_DELE_RESPONSE, "OnReceiveLine():  STATE_WAIT_FOR_DELE_RESPONSE",
-     &Pop3Client::OnDeleReply},
-    {STATE_WAIT_FOR_QUIT_RESPONSE, "OnReceiveLine(): WAIT_FOR_QUIT_RESPONSE",
-     &Pop3Client::OnQuitReply},
-    {STATE_WAIT_FOR_CAPA_RESPONSE, "OnReceiveLine():  STATE_WAIT_FOR_CAPA_RESPONSE",
-     &Pop3Client::OnCapaReply},
-    {STATE_WAIT_FOR_CAPA_DATA, "OnReceiveLine():  STATE_WAIT_FOR_CAPA_DATA",
-     &Pop3Client::OnCapaData},
-    {STATE_WAIT_FOR_STLS_RESPONSE, "OnReceiveLine():  STATE_WAIT_FOR_STLS_RESPONSE",
-     &Pop3Client::OnStlsReply},
-    {STATE_WAIT_FOR_TLS_HANDSHAKE, "OnReceiveLine():  STATE_WAIT_FOR_TLS_HANDSHAKE",
-     &Pop3Client::OnHandshakeLine},
-};
+std::span<const Pop3Client::ReplyStep> Pop3Client::ReplySteps() {
+  // Function-local, so of internal linkage: a program may hold this
+  // library twice (linked in and as a loaded module).
+  static const ReplyStep kReplySteps[] = {
+      {STATE_WAIT_FOR_HEADER, "OnReceiveLine():  State <WAIT_FOR_HEADER>",
+       &Pop3Client::OnGreeting},
+      {STATE_WAIT_FOR_USER_RESPONSE, "OnReceiveLine():  WAIT_FOR_USER/PASS_RESPONSE",
+       &Pop3Client::OnUserOrPassReply},
+      {STATE_WAIT_FOR_PASS_RESPONSE, "OnReceiveLine():  WAIT_FOR_USER/PASS_RESPONSE",
+       &Pop3Client::OnUserOrPassReply},
+      {STATE_WAIT_FOR_STAT_RESPONSE, "OnReceiveLine():  WAIT_FOR_STAT_RESPONSE",
+       &Pop3Client::OnStatReply},
+      {STATE_WAIT_FOR_RETR_RESPONSE, "OnReceiveLine():  STATE_WAIT_FOR_RETR_RESPONSE",
+       &Pop3Client::OnRetrReply},
+      {STATE_WAIT_FOR_RETR_DATA, "OnReceiveLine():   STATE_WAIT_FOR_RETR_DATA",
+       &Pop3Client::OnRetrData},
+      {STATE_WAIT_FOR_DELE_RESPONSE, "OnReceiveLine():  STATE_WAIT_FOR_DELE_RESPONSE",
+       &Pop3Client::OnDeleReply},
+      {STATE_WAIT_FOR_QUIT_RESPONSE, "OnReceiveLine(): WAIT_FOR_QUIT_RESPONSE",
+       &Pop3Client::OnQuitReply},
+      {STATE_WAIT_FOR_CAPA_RESPONSE, "OnReceiveLine():  STATE_WAIT_FOR_CAPA_RESPONSE",
+       &Pop3Client::OnCapaReply},
+      {STATE_WAIT_FOR_CAPA_DATA, "OnReceiveLine():  STATE_WAIT_FOR_CAPA_DATA",
+       &Pop3Client::OnCapaData},
+      {STATE_WAIT_FOR_STLS_RESPONSE, "OnReceiveLine():  STATE_WAIT_FOR_STLS_RESPONSE",
+       &Pop3Client::OnStlsReply},
+      {STATE_WAIT_FOR_TLS_HANDSHAKE, "OnReceiveLine():  STATE_WAIT_FOR_TLS_HANDSHAKE",
+       &Pop3Client::OnHandshakeLine},
+  };
+  return kReplySteps;
+}
 
 Pop3Client::Pop3Client() : m_replyWatchdog([this] { OnReplyTimeout(); }) {}
 
@@ -406,7 +416,7 @@ void Pop3Client::SendWhenYouCan(std::string* p_pDeferred) {
   if (!m_bCanSend) {
     return;
   }
-  for (const CommandStep& step : kCommandSteps) {
+  for (const CommandStep& step : CommandSteps()) {
     if (step.due != m_dwState) {
       continue;
     }
@@ -492,7 +502,7 @@ void Pop3Client::OnReceiveLine(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
     if (size == TcpNonBlockingLineSocket::kNoLine) {
       return;
     }
-    for (const ReplyStep& step : kReplySteps) {
+    for (const ReplyStep& step : ReplySteps()) {
       if (step.state != m_dwState) {
         continue;
       }

@@ -39,6 +39,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -171,8 +172,8 @@ class Pop3Client : public TcpNonBlockingLineSocketListener {
  private:
   struct CommandStep;
   struct ReplyStep;
-  static const CommandStep kCommandSteps[];
-  static const ReplyStep kReplySteps[];
+  static std::span<const CommandStep> CommandSteps();
+  static std::span<const ReplyStep> ReplySteps();
 
   // The one setter of the state; arms the watchdog in the states that wait
   // for a reply and disarms it in the others. Mutex held.

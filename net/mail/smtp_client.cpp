@@ -88,47 +88,57 @@ struct SmtpClient::ReplyHandler {
   bool awaitsReply;
 };
 
-const SmtpClient::SendStep SmtpClient::kSendSteps[] = {
-    {STATE_WAIT_FOR_SEND_HELLO, STATE_WAIT_FOR_HELLO_RESPONSE,
-     "SendWhenYouCan():  Sending HELLO, State = STATE_WAIT_FOR_SEND_HELLO.", &SmtpClient::HelloCommand},
-    {STATE_WAIT_FOR_SEND_FROM, STATE_WAIT_FOR_FROM_RESPONSE,
-     "SendWhenYouCan():  Sending FROM, State = STATE_WAIT_FOR_SEND_FROM.", &SmtpClient::FromCommand},
-    {STATE_WAIT_FOR_SEND_RCPT_TO, STATE_WAIT_FOR_RCPT_TO_RESPONSE,
-     "SendWhenYouCan():  Sending TO, State = STATE_WAIT_FOR_SEND_RCPT_TO.", &SmtpClient::RecipientCommand},
-    {STATE_WAIT_FOR_SEND_DATA, STATE_WAIT_FOR_DATA_RESPONSE,
-     "SendWhenYouCan():  Sending DATA, State = STATE_WAIT_FOR_SEND_DATA.", &SmtpClient::DataCommand},
-    {STATE_WAIT_FOR_SEND_BODY, STATE_WAIT_FOR_BODY_RESPONSE,
-     "SendWhenYouCan():  Sending BODY, State = STATE_WAIT_FOR_SEND_BODY.", nullptr},
-    {STATE_WAIT_FOR_SEND_QUIT, STATE_WAIT_FOR_QUIT_RESPONSE,
-     "SendWhenYouCan():  Sending QUIT, State = STATE_WAIT_FOR_SEND_QUIT.", &SmtpClient::QuitCommand},
-    {STATE_WAIT_FOR_SEND_AUTH, STATE_WAIT_FOR_AUTH_RESPONSE,
-     "SendWhenYouCan():  Sending AUTH, State = STATE_WAIT_FOR_SEND_AUTH.", &SmtpClient::AuthCommand},
-    {STATE_WAIT_FOR_SEND_USER, STATE_WAIT_FOR_USER_RESPONSE,
-     "SendWhenYouCan():  Sending user, State = STATE_WAIT_FOR_SEND_USER.", &SmtpClient::UserCommand},
-    {STATE_WAIT_FOR_SEND_PASSWORD, STATE_WAIT_FOR_PASSWORD_RESPONSE,
-     "SendWhenYouCan():  Sending password, State = STATE_WAIT_FOR_SEND_PASSWORD.", &SmtpClient::PasswordCommand},
-    {STATE_WAIT_FOR_SEND_RESET, STATE_WAIT_FOR_RESET_RESPONSE,
-     "SendWhenYouCan():  Sending RSET, State = STATE_WAIT_FOR_SEND_RESET.", &SmtpClient::ResetCommand},
-    {STATE_WAIT_FOR_SEND_STARTTLS, STATE_WAIT_FOR_STARTTLS_RESPONSE,
-     "SendWhenYouCan():  Sending STARTTLS, State = STATE_WAIT_FOR_SEND_STARTTLS.", &SmtpClient::StartTlsCommand},
-};
+std::span<const SmtpClient::SendStep> SmtpClient::SendSteps() {
+  // Function-local, so of internal linkage: a program may hold this
+  // library twice (linked in and as a loaded module).
+  static const SendStep kSendSteps[] = {
+      {STATE_WAIT_FOR_SEND_HELLO, STATE_WAIT_FOR_HELLO_RESPONSE,
+       "SendWhenYouCan():  Sending HELLO, State = STATE_WAIT_FOR_SEND_HELLO.", &SmtpClient::HelloCommand},
+      {STATE_WAIT_FOR_SEND_FROM, STATE_WAIT_FOR_FROM_RESPONSE,
+       "SendWhenYouCan():  Sending FROM, State = STATE_WAIT_FOR_SEND_FROM.", &SmtpClient::FromCommand},
+      {STATE_WAIT_FOR_SEND_RCPT_TO, STATE_WAIT_FOR_RCPT_TO_RESPONSE,
+       "SendWhenYouCan():  Sending TO, State = STATE_WAIT_FOR_SEND_RCPT_TO.", &SmtpClient::RecipientCommand},
+      {STATE_WAIT_FOR_SEND_DATA, STATE_WAIT_FOR_DATA_RESPONSE,
+       "SendWhenYouCan():  Sending DATA, State = STATE_WAIT_FOR_SEND_DATA.", &SmtpClient::DataCommand},
+      {STATE_WAIT_FOR_SEND_BODY, STATE_WAIT_FOR_BODY_RESPONSE,
+       "SendWhenYouCan():  Sending BODY, State = STATE_WAIT_FOR_SEND_BODY.", nullptr},
+      {STATE_WAIT_FOR_SEND_QUIT, STATE_WAIT_FOR_QUIT_RESPONSE,
+       "SendWhenYouCan():  Sending QUIT, State = STATE_WAIT_FOR_SEND_QUIT.", &SmtpClient::QuitCommand},
+      {STATE_WAIT_FOR_SEND_AUTH, STATE_WAIT_FOR_AUTH_RESPONSE,
+       "SendWhenYouCan():  Sending AUTH, State = STATE_WAIT_FOR_SEND_AUTH.", &SmtpClient::AuthCommand},
+      {STATE_WAIT_FOR_SEND_USER, STATE_WAIT_FOR_USER_RESPONSE,
+       "SendWhenYouCan():  Sending user, State = STATE_WAIT_FOR_SEND_USER.", &SmtpClient::UserCommand},
+      {STATE_WAIT_FOR_SEND_PASSWORD, STATE_WAIT_FOR_PASSWORD_RESPONSE,
+       "SendWhenYouCan():  Sending password, State = STATE_WAIT_FOR_SEND_PASSWORD.", &SmtpClient::PasswordCommand},
+      {STATE_WAIT_FOR_SEND_RESET, STATE_WAIT_FOR_RESET_RESPONSE,
+       "SendWhenYouCan():  Sending RSET, State = STATE_WAIT_FOR_SEND_RESET.", &SmtpClient::ResetCommand},
+      {STATE_WAIT_FOR_SEND_STARTTLS, STATE_WAIT_FOR_STARTTLS_RESPONSE,
+       "SendWhenYouCan():  Sending STARTTLS, State = STATE_WAIT_FOR_SEND_STARTTLS.", &SmtpClient::StartTlsCommand},
+  };
+  return kSendSteps;
+}
 
-const SmtpClient::ReplyHandler SmtpClient::kReplyHandlers[] = {
-    {STATE_WAIT_FOR_HEADER, &SmtpClient::OnHeaderReply, true},
-    {STATE_WAIT_FOR_HELLO_RESPONSE, &SmtpClient::OnHelloReply, true},
-    {STATE_IDLE, &SmtpClient::OnIdleLine, false},
-    {STATE_WAIT_FOR_AUTH_RESPONSE, &SmtpClient::OnAuthReply, true},
-    {STATE_WAIT_FOR_USER_RESPONSE, &SmtpClient::OnUserReply, true},
-    {STATE_WAIT_FOR_PASSWORD_RESPONSE, &SmtpClient::OnPasswordReply, true},
-    {STATE_WAIT_FOR_FROM_RESPONSE, &SmtpClient::OnFromReply, true},
-    {STATE_WAIT_FOR_RCPT_TO_RESPONSE, &SmtpClient::OnRecipientReply, true},
-    {STATE_WAIT_FOR_DATA_RESPONSE, &SmtpClient::OnDataReply, true},
-    {STATE_WAIT_FOR_BODY_RESPONSE, &SmtpClient::OnBodyReply, true},
-    {STATE_WAIT_FOR_QUIT_RESPONSE, &SmtpClient::OnQuitReply, true},
-    {STATE_WAIT_FOR_RESET_RESPONSE, &SmtpClient::OnResetReply, true},
-    {STATE_WAIT_FOR_STARTTLS_RESPONSE, &SmtpClient::OnStartTlsReply, true},
-    {STATE_WAIT_FOR_TLS_HANDSHAKE, &SmtpClient::OnHandshakeLine, true},
-};
+std::span<const SmtpClient::ReplyHandler> SmtpClient::ReplyHandlers() {
+  // Function-local, so of internal linkage: a program may hold this
+  // library twice (linked in and as a loaded module).
+  static const ReplyHandler kReplyHandlers[] = {
+      {STATE_WAIT_FOR_HEADER, &SmtpClient::OnHeaderReply, true},
+      {STATE_WAIT_FOR_HELLO_RESPONSE, &SmtpClient::OnHelloReply, true},
+      {STATE_IDLE, &SmtpClient::OnIdleLine, false},
+      {STATE_WAIT_FOR_AUTH_RESPONSE, &SmtpClient::OnAuthReply, true},
+      {STATE_WAIT_FOR_USER_RESPONSE, &SmtpClient::OnUserReply, true},
+      {STATE_WAIT_FOR_PASSWORD_RESPONSE, &SmtpClient::OnPasswordReply, true},
+      {STATE_WAIT_FOR_FROM_RESPONSE, &SmtpClient::OnFromReply, true},
+      {STATE_WAIT_FOR_RCPT_TO_RESPONSE, &SmtpClient::OnRecipientReply, true},
+      {STATE_WAIT_FOR_DATA_RESPONSE, &SmtpClient::OnDataReply, true},
+      {STATE_WAIT_FOR_BODY_RESPONSE, &SmtpClient::OnBodyReply, true},
+      {STATE_WAIT_FOR_QUIT_RESPONSE, &SmtpClient::OnQuitReply, true},
+      {STATE_WAIT_FOR_RESET_RESPONSE, &SmtpClient::OnResetReply, true},
+      {STATE_WAIT_FOR_STARTTLS_RESPONSE, &SmtpClient::OnStartTlsReply, true},
+      {STATE_WAIT_FOR_TLS_HANDSHAKE, &SmtpClient::OnHandshakeLine, true},
+  };
+  return kReplyHandlers;
+}
 
 SmtpClient::SmtpClient() = default;
 
@@ -377,7 +387,7 @@ void SmtpClient::Disconnect() {
 
 void SmtpClient::SetState(DWORD p_dwState) {
   m_dwState = p_dwState;
-  for (const ReplyHandler& handler : kReplyHandlers) {
+  for (const ReplyHandler& handler : ReplyHandlers()) {
     if (handler.state == p_dwState && handler.awaitsReply) {
       // RFC 5321 §4.5.3.2: the reply to the "." ending the data may take
       // longer than any other.
@@ -421,7 +431,7 @@ std::string SmtpClient::StartTlsCommand() const { return "STARTTLS\r\n"; }
 
 void SmtpClient::SendWhenYouCan(std::string* p_pDeferred) {
   if (!m_bCanSend) return;
-  for (const SendStep& step : kSendSteps) {
+  for (const SendStep& step : SendSteps()) {
     if (step.state != m_dwState) continue;
     Log(kClassName, kLogLevelTrace, "%s", step.logLine);
     SetState(step.nextState);
@@ -523,7 +533,7 @@ void SmtpClient::OnReceiveLine(TcpNonBlockingLineSocket*, DWORD p_dwResult) {
     if (m_dwState == STATE_WAIT_FOR_HELLO_RESPONSE && reply.positive && m_strLastLine.size() >= 4) {
       m_bStartTlsOffered = m_bStartTlsOffered || NamesExtension(m_strLastLine.substr(4), "STARTTLS");
     }
-    for (const ReplyHandler& handler : kReplyHandlers) {
+    for (const ReplyHandler& handler : ReplyHandlers()) {
       if (handler.state != m_dwState) continue;
       if (handler.awaitsReply && reply.continued) {
         if (m_dwState == STATE_WAIT_FOR_HEADER) {

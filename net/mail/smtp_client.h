@@ -29,6 +29,7 @@
 // already and the client sends under its own mutex.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -129,8 +130,8 @@ class SmtpClient : public TcpNonBlockingLineSocketListener {
   struct ReplyHandler;
   // The command sent in each send state, and the handler of each state's
   // replies.
-  static const SendStep kSendSteps[];
-  static const ReplyHandler kReplyHandlers[];
+  static std::span<const SendStep> SendSteps();
+  static std::span<const ReplyHandler> ReplyHandlers();
   // A reply line as ReadResponse sees it.
   struct Reply {
     bool positive = false;

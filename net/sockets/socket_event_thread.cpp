@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 
+#include "net/sockets/tls_session.h"
 #include "platform/net/winsock_errors.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
@@ -131,6 +132,7 @@ void SocketEventThread::ThreadRoutine(std::shared_ptr<State> p_state, SocketEven
   t_bOnSocketEventThread = true;
   p_state->threadId.store(CurrentThreadNumber());
   const DWORD exitCode = p_state->Run();
+  ReleaseTlsThreadState();
   p_state->exitCode.store(exitCode);
   {
     std::lock_guard lock(p_state->finishMutex);

@@ -1,12 +1,15 @@
 #include "net/sockets/tls_session.h"
 
 #include <arpa/inet.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
 #include <climits>
 
 namespace KestNet {
+
+void ReleaseTlsThreadState() { OPENSSL_thread_stop(); }
 namespace {
 
 // The connection's owner, for the verify callback.

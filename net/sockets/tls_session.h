@@ -41,6 +41,12 @@ struct TlsHandshakeOutcome {
   std::optional<TlsCertificateRejection> rejection;
 };
 
+// Frees what OpenSSL keeps for the calling thread (its error queue). Threads
+// that may have made TLS calls run it before they report their end: OpenSSL
+// would otherwise free it in a thread-exit handler, after the report, while a
+// waiter may already be letting the process exit.
+void ReleaseTlsThreadState();
+
 class TlsSession {
  public:
   enum class Progress { kInProgress, kEstablished, kFailed };
