@@ -58,14 +58,9 @@ ThreadLocalState::~ThreadLocalState() {
   t_localStateGone = true;
 }
 
-// The calling thread's kernel id, 0 until asked: gettid is a system call, and
-// every mutex acquisition and release asks who the caller is.
-thread_local pid_t t_threadId = 0;
-
 // A child made by fork has only the forking thread: what that thread owned
 // belongs to the parent, and the parent's other threads do not exist here.
 void ForgetParentThreadsAfterFork() {
-  t_threadId = 0;
   ThreadLocalState& local = Local();
   local.ownedMutexes.clear();
   local.self.reset();
@@ -290,11 +285,8 @@ std::uintptr_t _beginthreadex(void* /*security*/, unsigned stack_size, unsigned 
 
 HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)); }
 
-// Kept per thread; a child made by fork asks again (ForgetParentThreadsAfterFork).
-DWORD GetCurrentThreadId() {
-  if (t_threadId == 0) t_threadId = ::gettid();
-  return static_cast<DWORD>(t_threadId);
-}
+// Not cached: a child made by fork must see its own id.
+DWORD GetCurrentThreadId() { return static_cast<DWORD>(::gettid()); }
 
 namespace {
 // getpid is a system call, and every mutex acquisition records its owner's
