@@ -40,12 +40,6 @@ inline constexpr const char* kBadFormatMessage =
     "Invalid parameter handler invoked:  The original log text contained an invalid sequence.";
 inline constexpr const char* kBadFormatClass = "KestLogLib";
 
-// Formats a log message the way Log does: with the process's narrow code page
-// (UTF-8) for "%S" and "." as the decimal point whatever the caller's locale,
-// without touching the locale of other threads. Returns false when the C
-// library rejects the format; the text is then empty.
-bool FormatLogMessage(std::string& text, const char* format, va_list args);
-
 // The conventions every method boundary follows.
 // "%s():  Exception - %S.  Extended Data = <%s>" at level 1.
 void LogCaughtException(const char* className, const char* methodName,

@@ -120,10 +120,15 @@ HANDLE Mutex::CreateLocked() {
           "was returned.");
   }
   m_hMutex = hMutex;
+  m_resolved = kestnet::platform::ResolvedMutex(m_hMutex);
+  m_bCreated.store(true, std::memory_order_release);
   return m_hMutex;
 }
 
 HANDLE Mutex::GetHandle() {
+  if (HANDLE hMutex = CreatedHandle()) {
+    return hMutex;
+  }
   AutoCriticalSection lock(&m_lock);
   return CreateLocked();
 }
@@ -133,7 +138,18 @@ bool Mutex::Acquire(DWORD p_dwTimeout, Thread* p_pBoundThread) {
   if (hMutex == nullptr) {
     ThrowLogged<KestBase::InvalidObjectException>(kMutexClass);
   }
-  switch (WaitBoundToThread(hMutex, p_dwTimeout, p_pBoundThread, kMutexClass)) {
+  BoundWaitResult result = BoundWaitResult::kFailed;
+  if (p_pBoundThread == nullptr && m_resolved) {
+    const DWORD dwResult = m_resolved.Wait(p_dwTimeout);
+    if (dwResult == WAIT_OBJECT_0 || dwResult == WAIT_ABANDONED_0) {
+      result = BoundWaitResult::kObtained;
+    } else if (dwResult == WAIT_TIMEOUT) {
+      result = BoundWaitResult::kTimeout;
+    }
+  } else {
+    result = WaitBoundToThread(hMutex, p_dwTimeout, p_pBoundThread, kMutexClass);
+  }
+  switch (result) {
     case BoundWaitResult::kObtained:
       return true;
     case BoundWaitResult::kTimeout:
@@ -155,12 +171,12 @@ bool Mutex::Acquire(DWORD p_dwTimeout, Thread* p_pBoundThread) {
 bool Mutex::Acquire(DWORD p_dwTimeout) { return Acquire(p_dwTimeout, nullptr); }
 
 void Mutex::Release() {
-  HANDLE hMutex = nullptr;
-  {
-    AutoCriticalSection lock(&m_lock);
-    hMutex = m_hMutex;
+  HANDLE hMutex = CreatedHandle();
+  if (hMutex == nullptr) {
+    return;
   }
-  if (hMutex != nullptr && !ReleaseMutex(hMutex)) {
+  const BOOL bReleased = m_resolved ? m_resolved.Release() : ReleaseMutex(hMutex);
+  if (!bReleased) {
     MTLog(kMutexClass, 1, "Internel ReleaseMutex call failed. GetLastError = %u.", GetLastError());
   }
 }

@@ -7,13 +7,21 @@
 // KestMT::ThreadAbortException instead of going on. A mutex left by a thread or
 // process that ended while owning it is acquired normally (the state it guards
 // may be half-written; the owner of that state decides what to do about it).
+//
+// Once the OS mutex exists it never changes, so Acquire and Release read it
+// without the object's lock and go to it through its resolved object: taking
+// a free mutex, or one the caller already holds, costs no lock besides the
+// mutex itself. A wait that must sleep, or that is bound to a thread, is an
+// ordinary wait on the handles.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "platform/os/win_types.h"
+#include "platform/sync/mutex.h"
 #include "runtime/critical_section.h"
 
 namespace KestMT {
@@ -66,11 +74,16 @@ class Mutex {
  private:
   // Creates the OS mutex once; m_lock held.
   HANDLE CreateLocked();
+  // The OS mutex once created, else null; without m_lock.
+  HANDLE CreatedHandle() const { return m_bCreated.load(std::memory_order_acquire) ? m_hMutex : nullptr; }
 
-  CriticalSection m_lock;  // guards the fields below
+  CriticalSection m_lock;  // guards the fields below until m_bCreated is set
   std::string m_strName;
   SecurityAttributesCopy m_security;
+  // Written once, under m_lock, before m_bCreated is set; fixed from then on.
   HANDLE m_hMutex = nullptr;
+  kestnet::platform::ResolvedMutex m_resolved;
+  std::atomic<bool> m_bCreated{false};
 };
 
 // How a wait on one object, optionally bound to a thread, ended.

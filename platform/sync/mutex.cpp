@@ -13,6 +13,7 @@
 #include "platform/sync/mutex_object.h"
 #include "platform/sync/thread.h"
 #include "platform/sync/thread_object.h"
+#include "platform/sync/wait_engine.h"
 
 namespace kestnet::platform {
 
@@ -49,53 +50,6 @@ MutexObject::~MutexObject() {
   // Only an unnamed mutex's lock is ours to destroy; it is free by now, since
   // an owning thread keeps the object alive.
   if (ownState_ && state_ != nullptr) pthread_mutex_destroy(&state_->lock);
-}
-
-AcquireOutcome MutexObject::TryAcquire(WaitSlot& slot) {
-  slot.acquiredRecursively = false;
-  slot.taken = false;
-  int rc = pthread_mutex_trylock(&state_->lock);
-  if (rc == EBUSY && ClaimFromVanishedOwner()) rc = pthread_mutex_trylock(&state_->lock);
-  if (rc == ENOTRECOVERABLE) {
-    // Every owner here marks an abandoned mutex consistent again, so only a
-    // hand writing the shared state directly leaves it unrecoverable: start
-    // the lock afresh rather than fail every wait from now on.
-    state_->abandoned.store(1, std::memory_order_release);
-    if (InitializeLock(&state_->lock)) rc = pthread_mutex_trylock(&state_->lock);
-  }
-  switch (rc) {
-    case EDEADLK:  // the caller owns it already
-      ++state_->recursion;
-      slot.acquiredRecursively = true;
-      slot.taken = true;
-      return AcquireOutcome::Acquired;
-    case EOWNERDEAD:  // the owner's process died (or its thread ended unseen)
-      pthread_mutex_consistent(&state_->lock);
-      state_->abandoned.store(1, std::memory_order_release);
-      [[fallthrough]];
-    case 0: {
-      state_->recursion = 0;
-      state_->ownerProcess.store(static_cast<std::int32_t>(GetCurrentProcessId()), std::memory_order_release);
-      NoteMutexOwned(shared_from_this());
-      slot.taken = true;
-      bool abandoned = state_->abandoned.exchange(0, std::memory_order_acq_rel) != 0;
-      return abandoned ? AcquireOutcome::Abandoned : AcquireOutcome::Acquired;
-    }
-    default:  // EBUSY: another thread owns it
-      return AcquireOutcome::NotReady;
-  }
-}
-
-void MutexObject::UndoAcquire(WaitSlot& slot, AcquireOutcome outcome) {
-  slot.taken = false;
-  if (slot.acquiredRecursively) {
-    --state_->recursion;
-    return;
-  }
-  // The abandonment was not reported to anyone: the next owner still sees it.
-  if (outcome == AcquireOutcome::Abandoned) state_->abandoned.store(1, std::memory_order_release);
-  NoteMutexReleased(this);
-  Unlock();
 }
 
 namespace {
@@ -136,6 +90,70 @@ constexpr std::int64_t kSafetyPollNs = 1'000'000'000;
 constexpr std::int64_t kFallbackPollNs = 50'000'000;
 
 }  // namespace
+
+bool MutexObject::LockWordNamesCaller() {
+  if (!LockWordUsable()) return false;
+  // Only the owner writes its own id into the word, so the caller finds its
+  // id there exactly when it holds the lock.
+  return (LockWord(&state_->lock)->load(std::memory_order_relaxed) & kLockTidMask) == GetCurrentThreadId();
+}
+
+AcquireOutcome MutexObject::TryAcquire(WaitSlot& slot) {
+  slot.acquiredRecursively = false;
+  slot.taken = false;
+  if (LockWordNamesCaller()) {
+    // The owner again: a count, without a trip through the C library.
+    ++state_->recursion;
+    slot.acquiredRecursively = true;
+    slot.taken = true;
+    return AcquireOutcome::Acquired;
+  }
+  int rc = pthread_mutex_trylock(&state_->lock);
+  if (rc == EBUSY && ClaimFromVanishedOwner()) rc = pthread_mutex_trylock(&state_->lock);
+  if (rc == ENOTRECOVERABLE) {
+    // Every owner here marks an abandoned mutex consistent again, so only a
+    // hand writing the shared state directly leaves it unrecoverable: start
+    // the lock afresh rather than fail every wait from now on.
+    state_->abandoned.store(1, std::memory_order_release);
+    if (InitializeLock(&state_->lock)) rc = pthread_mutex_trylock(&state_->lock);
+  }
+  switch (rc) {
+    case EDEADLK:  // the caller owns it already
+      ++state_->recursion;
+      slot.acquiredRecursively = true;
+      slot.taken = true;
+      return AcquireOutcome::Acquired;
+    case EOWNERDEAD:  // the owner's process died (or its thread ended unseen)
+      pthread_mutex_consistent(&state_->lock);
+      state_->abandoned.store(1, std::memory_order_release);
+      [[fallthrough]];
+    case 0: {
+      state_->recursion = 0;
+      state_->ownerProcess.store(static_cast<std::int32_t>(GetCurrentProcessId()), std::memory_order_release);
+      NoteMutexOwned(shared_from_this());
+      slot.taken = true;
+      // Only an owner sets the flag, so the new owner reads it before it
+      // pays for a write.
+      const bool abandoned = state_->abandoned.load(std::memory_order_acquire) != 0;
+      if (abandoned) state_->abandoned.store(0, std::memory_order_release);
+      return abandoned ? AcquireOutcome::Abandoned : AcquireOutcome::Acquired;
+    }
+    default:  // EBUSY: another thread owns it
+      return AcquireOutcome::NotReady;
+  }
+}
+
+void MutexObject::UndoAcquire(WaitSlot& slot, AcquireOutcome outcome) {
+  slot.taken = false;
+  if (slot.acquiredRecursively) {
+    --state_->recursion;
+    return;
+  }
+  // The abandonment was not reported to anyone: the next owner still sees it.
+  if (outcome == AcquireOutcome::Abandoned) state_->abandoned.store(1, std::memory_order_release);
+  NoteMutexReleased(this);
+  Unlock();
+}
 
 bool MutexObject::ClaimFromVanishedOwner() {
   if (!section_ || !LockWordUsable()) return false;
@@ -200,6 +218,8 @@ void MutexObject::Unlock() {
 }
 
 bool MutexObject::CallerOwns() {
+  if (LockWordNamesCaller()) return true;
+  if (LockWordUsable()) return false;
   int rc = pthread_mutex_trylock(&state_->lock);
   if (rc == EDEADLK) return true;
   if (rc == 0 || rc == EOWNERDEAD) {
@@ -221,10 +241,15 @@ bool MutexObject::Release() {
   }
   if (state_->recursion > 0) {
     --state_->recursion;
-  } else {
-    NoteMutexReleased(this);
-    Unlock();
+    return true;
   }
+  // The release outlives the unlock: its wake-up still touches the object,
+  // and the thread that takes the mutex next may destroy it (handle and all)
+  // at once, as any mutex's next owner may. The reference this thread kept as
+  // owner keeps it alive until then.
+  std::shared_ptr<MutexObject> keepAlive = NoteMutexReleased(this);
+  if (!keepAlive) keepAlive = shared_from_this();
+  Unlock();
   return true;
 }
 
@@ -277,6 +302,26 @@ HANDLE CreateOrOpenMutex(LPSECURITY_ATTRIBUTES attributes, bool initialOwner, co
 }
 
 }  // namespace
+
+ResolvedMutex::ResolvedMutex(HANDLE handle) : object_(LookupHandleOf<MutexObject>(handle, ObjectKind::Mutex)) {
+  if (object_) handle_ = handle;
+}
+
+DWORD ResolvedMutex::Wait(DWORD milliseconds) {
+  WaitSlot slot;
+  switch (object_->TryAcquire(slot)) {
+    case AcquireOutcome::Acquired:
+      return WAIT_OBJECT_0;
+    case AcquireOutcome::Abandoned:
+      return WAIT_ABANDONED_0;
+    case AcquireOutcome::NotReady:
+      break;
+  }
+  return milliseconds == 0 ? WAIT_TIMEOUT : WaitForObjects(1, &handle_, false, milliseconds, false, nullptr);
+}
+
+BOOL ResolvedMutex::Release() { return object_->Release() ? TRUE : FALSE; }
+
 }  // namespace kestnet::platform
 
 using namespace kestnet::platform;

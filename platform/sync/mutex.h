@@ -12,6 +12,8 @@
 // normally while owning mutexes abandons them on its way out.
 #pragma once
 
+#include <memory>
+
 #include "platform/os/win_types.h"
 #include "platform/sync/wait.h"
 
@@ -26,3 +28,31 @@ HANDLE OpenMutexW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
 HANDLE OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
 
 BOOL ReleaseMutex(HANDLE hMutex);
+
+namespace kestnet::platform {
+
+class MutexObject;
+
+// A mutex handle resolved to its object once, for the owner of the handle
+// (who keeps it open while this is used): a wait that finds the mutex free,
+// abandoned or already held by the caller takes it at once, without a trip
+// through the process's handle table, and a release goes straight to the
+// object. The results, last errors, recursion counts and abandonment are
+// those of WaitForSingleObject and ReleaseMutex on the handle; a wait that
+// must sleep is one.
+class ResolvedMutex {
+ public:
+  ResolvedMutex() = default;
+  // Empty (and false) when the handle does not name a mutex.
+  explicit ResolvedMutex(HANDLE handle);
+
+  explicit operator bool() const { return object_ != nullptr; }
+  DWORD Wait(DWORD milliseconds);
+  BOOL Release();
+
+ private:
+  HANDLE handle_ = nullptr;
+  std::shared_ptr<MutexObject> object_;
+};
+
+}  // namespace kestnet::platform

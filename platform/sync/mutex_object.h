@@ -56,6 +56,9 @@ class MutexObject final : public WaitableObject, public std::enable_shared_from_
  private:
   // Whether the calling thread owns the mutex, asked without changing it.
   bool CallerOwns();
+  // Whether the lock word holds the caller's thread id; false also when the
+  // C library's lock word cannot be read (see LockWordUsable).
+  bool LockWordNamesCaller();
   // A named mutex whose lock word names a thread that no longer exists is
   // marked abandoned, so that the next trylock takes it.
   bool ClaimFromVanishedOwner();

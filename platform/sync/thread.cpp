@@ -58,9 +58,14 @@ ThreadLocalState::~ThreadLocalState() {
   t_localStateGone = true;
 }
 
+// The calling thread's kernel id, 0 until asked: gettid is a system call, and
+// every mutex acquisition and release asks who the caller is.
+thread_local pid_t t_threadId = 0;
+
 // A child made by fork has only the forking thread: what that thread owned
 // belongs to the parent, and the parent's other threads do not exist here.
 void ForgetParentThreadsAfterFork() {
+  t_threadId = 0;
   ThreadLocalState& local = Local();
   local.ownedMutexes.clear();
   local.self.reset();
@@ -222,11 +227,15 @@ void NoteMutexOwned(std::shared_ptr<MutexObject> mutex) {
   Local().ownedMutexes.push_back(std::move(mutex));
 }
 
-void NoteMutexReleased(const MutexObject* mutex) {
-  if (t_localStateGone) return;
+std::shared_ptr<MutexObject> NoteMutexReleased(const MutexObject* mutex) {
+  if (t_localStateGone) return nullptr;
   auto& owned = Local().ownedMutexes;
-  auto found = std::find_if(owned.begin(), owned.end(), [mutex](const auto& entry) { return entry.get() == mutex; });
-  if (found != owned.end()) owned.erase(found);
+  // Mutexes are mostly released in the reverse order of their taking.
+  auto found = std::find_if(owned.rbegin(), owned.rend(), [mutex](const auto& entry) { return entry.get() == mutex; });
+  if (found == owned.rend()) return nullptr;
+  std::shared_ptr<MutexObject> reference = std::move(*found);
+  owned.erase(std::next(found).base());
+  return reference;
 }
 
 std::size_t RunningThreadCount() { return g_runningThreads.load(std::memory_order_acquire); }
@@ -285,8 +294,11 @@ std::uintptr_t _beginthreadex(void* /*security*/, unsigned stack_size, unsigned 
 
 HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)); }
 
-// Not cached: a child made by fork must see its own id.
-DWORD GetCurrentThreadId() { return static_cast<DWORD>(::gettid()); }
+// Kept per thread; a child made by fork asks again (ForgetParentThreadsAfterFork).
+DWORD GetCurrentThreadId() {
+  if (t_threadId == 0) t_threadId = ::gettid();
+  return static_cast<DWORD>(t_threadId);
+}
 
 namespace {
 // getpid is a system call, and every mutex acquisition records its owner's

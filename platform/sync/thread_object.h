@@ -86,6 +86,8 @@ void RunThreadExitHousekeeping();
 // A mutex owned by the calling thread, abandoned if the thread ends owning it.
 class MutexObject;
 void NoteMutexOwned(std::shared_ptr<MutexObject> mutex);
-void NoteMutexReleased(const MutexObject* mutex);
+// Returns the thread's reference to the mutex (null when it kept none), so
+// that a release can keep the object alive until its unlock is done.
+std::shared_ptr<MutexObject> NoteMutexReleased(const MutexObject* mutex);
 
 }  // namespace kestnet::platform

@@ -12,11 +12,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/os/last_error.h"
 #include "runtime/critical_log_file.h"
 #include "runtime/exceptions.h"
+#include "runtime/log_format.h"
 #include "runtime/log_ring_reader.h"
 #include "tests/runtime/log_test_support.h"
 #include "tests/support/log_capture.h"
@@ -202,21 +204,63 @@ TEST(LogFilterTest, AnErrorFilteredFromTheRingIsStillFormattedIntoTheCriticalFil
               ::testing::ExitedWithCode(0), "");
 }
 
-TEST(FormatLogMessageTest, FormatsAnyLengthAndReportsRejection) {
-  std::string text;
-  auto format = [&text](const char* fmt, ...) {
+// The message formatter does the common conversions itself; whatever it
+// makes must be what the C library makes in the C.UTF-8 locale, cut to the
+// buffer on a character boundary.
+class BoundedMessageTest : public ::testing::Test {
+ protected:
+  static std::pair<bool, std::string> Ours(size_t capacity, const char* fmt, ...) {
+    std::vector<char> buffer(capacity, '#');
     va_list args;
     va_start(args, fmt);
-    const bool ok = KestLog::FormatLogMessage(text, fmt, args);
+    const bool ok = KestLog::FormatBoundedMessage(buffer.data(), capacity, fmt, args);
     va_end(args);
-    return ok;
-  };
-  EXPECT_TRUE(format("%s-%d", std::string(3000, 'x').c_str(), 7));
-  EXPECT_EQ(text, std::string(3000, 'x') + "-7");
+    return {ok, buffer.data()};
+  }
+  static std::string Theirs(const char* fmt, ...) {
+    locale_t utf8 = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    locale_t previous = uselocale(utf8);
+    char buffer[2048];
+    va_list args;
+    va_start(args, fmt);
+    const int length = std::vsnprintf(buffer, sizeof buffer, fmt, args);
+    va_end(args);
+    uselocale(previous);
+    freelocale(utf8);
+    return length < 0 ? "<failed>" : std::string(buffer);
+  }
+};
+
+#define EXPECT_FORMATS_AS_C_LIBRARY(...)                   \
+  do {                                                     \
+    const auto ours = Ours(512, __VA_ARGS__);              \
+    EXPECT_TRUE(ours.first);                               \
+    EXPECT_EQ(ours.second, Theirs(__VA_ARGS__)) << #__VA_ARGS__; \
+  } while (false)
+
+TEST_F(BoundedMessageTest, ConversionsMatchTheCLibrary) {
+  EXPECT_FORMATS_AS_C_LIBRARY("%s, Size = %lu, Line = %s", "OnReceiveLine():  WAIT", 76ul, "line");
+  EXPECT_FORMATS_AS_C_LIBRARY("[%5s|%-5s|%.2s|%.*s|%s]", "ab", "ab", "abc", 1, "xyz", static_cast<char*>(nullptr));
+  EXPECT_FORMATS_AS_C_LIBRARY("[%.3s|%.*s]", static_cast<char*>(nullptr), -1, "neg");
+  EXPECT_FORMATS_AS_C_LIBRARY("%d %i %u %ld %lld %zu %hd %hhu", -42, 0, 4294967295u, -9000000000l,
+                              -9223372036854775807ll - 1, static_cast<size_t>(7), 70000, 300);
+  EXPECT_FORMATS_AS_C_LIBRARY("<0x%08.8X> %x %X %08x %-6d| %06d %.0d %.3d %5.3d", 0xBEEFu, 255u, 255u, 1u, -5, -5, 0,
+                              7, -7);
+  EXPECT_FORMATS_AS_C_LIBRARY("%c%3c%-3c| 100%% %p %p", 'a', 'b', 'c', static_cast<void*>(nullptr),
+                              reinterpret_cast<void*>(0x1234));
+  EXPECT_FORMATS_AS_C_LIBRARY("%S <%ls> %.4S %6S %S", L"größe \u20ac\U0001F600", L"", L"\u20ac\u20ac", L"ab",
+                              static_cast<wchar_t*>(nullptr));
+  EXPECT_FORMATS_AS_C_LIBRARY("left to the library: %+d %#x %5.2f %'d", 5, 255u, 3.14159, 1234567);
+}
+
+TEST_F(BoundedMessageTest, LongTextIsCutOnACharacterBoundaryAndNonTextFails) {
+  const std::string euros = std::string(3, 'x') + "\u20ac\u20ac";  // 3 + 2 x 3 bytes
+  EXPECT_EQ(Ours(8, "%s", euros.c_str()).second, "xxx\u20ac");
+  EXPECT_EQ(Ours(8, "%S-%d", L"xxx\u20ac\u20ac", 1).second, "xxx\u20ac");
+  EXPECT_EQ(Ours(4, "abcdef%d", 12345).second, "abc");
   const wchar_t notText[] = {0xDFFF, 0};
-  EXPECT_FALSE(format("%S", notText));
-  EXPECT_EQ(text, "");
-  EXPECT_FALSE(format(nullptr));
+  EXPECT_EQ(Ours(16, "%S", notText), std::make_pair(false, std::string()));
+  EXPECT_FALSE(Ours(16, nullptr).first);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "platform/os/last_error.h"
 #include "platform/os/security.h"
+#include "platform/sync/wait.h"
 #include "runtime/critical_section.h"
 #include "runtime/event.h"
 #include "runtime/exceptions.h"
@@ -52,10 +53,84 @@ TEST_F(MutexTest, OwnerMayAcquireAgainAndOthersWaitUntilLastRelease) {
 
 TEST_F(MutexTest, MutexLeftByEndedOwnerIsAcquired) {
   KestMT::Mutex mutex;
-  std::thread owner([&] { ASSERT_TRUE(mutex.Acquire(0)); });
-  owner.join();
-  EXPECT_TRUE(mutex.Acquire(INFINITE));
-  mutex.Release();
+  for (int round = 0; round < 2; ++round) {
+    std::thread owner([&] { ASSERT_TRUE(mutex.Acquire(0)); });
+    owner.join();
+    if (round == 0) {
+      EXPECT_TRUE(mutex.Acquire(INFINITE));
+    } else {
+      // The OS mutex itself reports the abandonment: the owner really held it.
+      EXPECT_EQ(WaitForSingleObject(mutex.GetHandle(), 0), WAIT_ABANDONED_0);
+    }
+    mutex.Release();
+  }
+}
+
+TEST_F(MutexTest, AcquisitionsBoundToAThreadOrNotAddUpToOneRecursion) {
+  KestMT::Mutex mutex;
+  LambdaThread thread([&](LambdaThread& self) -> DWORD {
+    // Alone, then in a wait on the mutex, the thread and its yield event,
+    // then alone again: three holds to give back.
+    if (!mutex.Acquire(0) || !mutex.Acquire(INFINITE, &self) || !mutex.Acquire(0)) {
+      return 1;
+    }
+    for (int held = 3; held > 0; --held) {
+      if (OtherThreadCanAcquire(mutex, 0)) {
+        return 2;
+      }
+      mutex.Release();
+    }
+    return OtherThreadCanAcquire(mutex, 0) ? 0 : 3;
+  });
+  ASSERT_TRUE(thread.Execute());
+  ASSERT_TRUE(thread.WaitForThreadToEnd(INFINITE));
+  EXPECT_EQ(thread.GetExitCode(), 0u);
+}
+
+TEST_F(MutexTest, NextOwnerMayDestroyTheMutexWhileTheReleaseIsUnderway) {
+  // The thread that takes a mutex may destroy it at once, even while the
+  // thread that gave it up is still inside its release (a socket's mutex freed
+  // by the thread that reaps the socket). A release that touches the mutex
+  // after its unlock fails here under the sanitizers, when the next owner
+  // slips in between.
+  for (int round = 0; round < 200; ++round) {
+    auto* mutex = new KestMT::Mutex();
+    ASSERT_TRUE(mutex->Acquire(0));
+    std::atomic<bool> waiting{false};
+    std::thread nextOwner([&] {
+      waiting.store(true);
+      while (!mutex->Acquire(0)) {
+      }
+      mutex->Release();
+      delete mutex;
+    });
+    while (!waiting.load()) {
+    }
+    mutex->Release();
+    nextOwner.join();
+  }
+}
+
+TEST_F(MutexTest, TwoThreadsTakingTurnsNeverHoldItTogether) {
+  KestMT::Mutex mutex;
+  constexpr int kRounds = 2000;
+  int inside = 0;
+  int entries = 0;
+  bool overlapped = false;
+  auto takeTurns = [&] {
+    for (int round = 0; round < kRounds; ++round) {
+      KestMT::AutoLockMutex lock(&mutex, INFINITE);
+      overlapped |= ++inside != 1;
+      ++entries;
+      --inside;
+    }
+  };
+  std::thread first(takeTurns);
+  std::thread second(takeTurns);
+  first.join();
+  second.join();
+  EXPECT_FALSE(overlapped);
+  EXPECT_EQ(entries, 2 * kRounds);
 }
 
 TEST_F(MutexTest, ReleaseByNonOwnerOnlyFailsQuietly) {
