@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 #include "runtime/log_ring.h"
@@ -18,6 +19,13 @@ size_t CopyBoundedText(char* p_pField, size_t p_capacity, const char* p_szText);
 template <size_t N>
 size_t CopyBoundedText(char (&p_field)[N], const char* p_szText) {
   return CopyBoundedText(p_field, N, p_szText);
+}
+
+// CopyBoundedText, then zeros up to the end of the field.
+template <size_t N>
+void FillText(char (&p_field)[N], const char* p_szText) {
+  const size_t length = CopyBoundedText(p_field, N, p_szText);
+  std::memset(p_field + length, 0, N - length);
 }
 
 // Length of the longest prefix of p_szText[0, p_length) that ends on a UTF-8

@@ -278,24 +278,24 @@ bool Logger::WouldDiscard(BYTE p_level) const {
 void Logger::Write(const char* p_szClassName, BYTE p_level, const char* p_szMessage) {
   CallerErrorStateKeeper keepCallerErrorState;
   try {
-    LogEntry record;
-    std::memset(&record, 0, sizeof record);  // no stale bytes reach shared memory
-    record.threadId = EntryIds::ThreadId();
-    record.time = static_cast<std::uint32_t>(std::time(nullptr));
-    record.level = p_level;
-    CopyBoundedText(record.message, p_szMessage != nullptr ? p_szMessage : "");
-    CopyBoundedText(record.className, p_szClassName != nullptr ? p_szClassName : "");
+    EntryFields fields;
+    fields.className = p_szClassName != nullptr ? p_szClassName : "";
+    fields.message = p_szMessage != nullptr ? p_szMessage : "";
+    fields.time = static_cast<std::uint32_t>(std::time(nullptr));
+    fields.level = p_level;
+    fields.threadId = EntryIds::ThreadId();
+    fields.processId = EntryIds::ProcessId();
 
     bool inRing = false;
     try {
       if (EnsureInitialized()) {
+        fields.processName = m_processName;
         KestMT::AutoLockMutex lock(&m_ringMutex, kWriteLockTimeout);
-        record.processId = EntryIds::ProcessId();
-        std::memcpy(record.processName, m_processName, sizeof record.processName);
         if (RingGeneration(m_pHeader) != m_cachedGeneration.load(std::memory_order_relaxed)) Refresh();
         if (p_level < m_filterLogLevel.load(std::memory_order_relaxed)) {
+          // Written in place: the slot is the only copy the ring needs.
           const std::uint32_t counter = m_pHeader->writeCounter;
-          std::memcpy(&LogRingEntries(m_pHeader)[counter % m_entryCount], &record, sizeof record);
+          FillEntry(LogRingEntries(m_pHeader)[counter % m_entryCount], fields);
           m_pHeader->writeCounter = counter + 1;
           SetNotificationEvents();
         }
@@ -304,25 +304,47 @@ void Logger::Write(const char* p_szClassName, BYTE p_level, const char* p_szMess
     } catch (...) {
       // Mutex time-out or no ring: the entry does not reach the ring.
     }
-    if (!inRing) {
-      record.processId = EntryIds::ProcessId();
-      if (m_bInitialized.load(std::memory_order_acquire)) {
-        std::memcpy(record.processName, m_processName, sizeof record.processName);
-      }
-    }
+    if (!inRing && m_bInitialized.load(std::memory_order_acquire)) fields.processName = m_processName;
 
-    WriteOutsideRing(record, GetSettings());
+    const LoggerSettings settings = GetSettings();
+    if (GoesOutsideRing(p_level, settings)) {
+      LogEntry record;
+      FillEntry(record, fields);
+      WriteOutsideRing(record, settings);
+    }
     if (inRing) WakeReader();
   } catch (...) {
     // Logging never fails its caller.
   }
 }
 
+bool Logger::GoesOutsideRing(BYTE p_level, const LoggerSettings& p_settings) {
+  return (p_settings.enableOutputDebugString != 0 && p_level < p_settings.filterLogLevel) ||
+         (p_level == 0 && p_settings.enableCriticalLogger != 0);
+}
+
+void Logger::FillEntry(LogEntry& p_entry, const EntryFields& p_fields) {
+  // Every byte is written, unused ones as zeros: no stale bytes reach shared
+  // memory.
+  if (p_fields.processName != nullptr) {
+    std::memcpy(p_entry.processName, p_fields.processName, sizeof p_entry.processName);
+  } else {
+    std::memset(p_entry.processName, 0, sizeof p_entry.processName);
+  }
+  FillText(p_entry.className, p_fields.className);
+  std::memset(p_entry.unused1, 0, sizeof p_entry.unused1);
+  p_entry.time = p_fields.time;
+  p_entry.level = p_fields.level;
+  std::memset(p_entry.unused2, 0, sizeof p_entry.unused2);
+  p_entry.threadId = p_fields.threadId;
+  p_entry.processId = p_fields.processId;
+  FillText(p_entry.message, p_fields.message);
+}
+
 void Logger::WriteOutsideRing(const LogEntry& p_record, const LoggerSettings& p_settings) {
   const bool toDebugger =
       p_settings.enableOutputDebugString != 0 && p_record.level < p_settings.filterLogLevel;
   const bool toCriticalFile = p_record.level == 0 && p_settings.enableCriticalLogger != 0;
-  if (!toDebugger && !toCriticalFile) return;
 
   const std::string line = FormatLogLine(p_record);
   if (toDebugger) OutputDebugStringA(line.c_str());

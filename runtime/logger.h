@@ -107,6 +107,19 @@ class Logger : public KestMT::Thread {
   void SetNotificationEvents();  // the ring's mutex held
   void DeliverNewEntries();
   bool ReadWriteCounter(std::uint32_t& p_counter);
+  // What an entry is made of, before it is laid out in a slot.
+  struct EntryFields {
+    const char* processName = nullptr;  // sizeof(LogEntry::processName) bytes, or none
+    const char* className = "";
+    const char* message = "";
+    std::uint32_t time = 0;
+    BYTE level = 0;
+    DWORD threadId = 0;
+    DWORD processId = 0;
+  };
+  static void FillEntry(LogEntry& p_entry, const EntryFields& p_fields);
+  // Whether the entry goes to the debugger output or the critical file.
+  static bool GoesOutsideRing(BYTE p_level, const LoggerSettings& p_settings);
   void WriteOutsideRing(const LogEntry& p_record, const LoggerSettings& p_settings);
 
   KestMT::CriticalSection m_initLock;
