@@ -53,12 +53,14 @@ function Rejected(status, issuer, subject) {
 // Waits for `condition` while the events come in; false (with the failure
 // recorded) on a failure, a lost connection or the time-out.
 function Await(condition, step) {
-  for (var waited = 0; !condition(); waited += 10) {
+  var start = Date.now(), shown = 0;
+  while (!condition()) {
     if (session.failure != "") return false;
     if (session.closed) { Fail(step + ": the connection closed"); return false; }
+    var waited = Date.now() - start;
     if (waited >= session.timeout) { Fail(step + ": no answer within " + session.timeout + " ms"); return false; }
-    if (waited > 0 && waited % 1000 == 0) Host.Progress(step + ", " + waited / 1000 + " s");
-    WScript.Sleep(10);
+    if (Math.floor(waited / 1000) > shown) { shown = Math.floor(waited / 1000); Host.Progress(step + ", " + shown + " s"); }
+    Host.WaitForEvents(Math.min(1000 - waited % 1000, session.timeout - waited));
   }
   return true;
 }
@@ -83,7 +85,9 @@ function Finish() {
   if (mail != null && !session.closed && mail.Connected) {
     session.quitting = true;
     try { mail.Disconnect(); } catch (e) { session.closed = true; }
-    for (var waited = 0; !session.closed && waited < session.timeout; waited += 10) WScript.Sleep(10);
+    for (var start = Date.now(); !session.closed && Date.now() - start < session.timeout;) {
+      Host.WaitForEvents(session.timeout - (Date.now() - start));
+    }
   }
   if (session.failure != "") Host.Report(session.failure);
   WScript.Quit(session.failure == "" ? 0 : 1);

@@ -42,28 +42,49 @@ duk_ret_t EchoBody(duk_context* ctx) {
   return 0;
 }
 
-// WScript.Sleep(ms): waits while dispatching the apartment's messages, so
-// that posted events reach their handlers.
-duk_ret_t SleepBody(duk_context* ctx) {
-  if (!duk_is_number(ctx, 0) || !(duk_get_number(ctx, 0) >= 0)) {
-    Fail("WScript.Sleep: the time must be a number of milliseconds, 0 or more", E_INVALIDARG);
-  }
-  RunState& state = StateOf(ctx);
-  double milliseconds = duk_get_number(ctx, 0);
-  if (milliseconds > 2147483647.0) milliseconds = 2147483647.0;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<long long>(milliseconds));
+// Dispatches the apartment's messages until the deadline, so that posted
+// events reach their handlers; with p_bUntilDispatched, returns as soon as one
+// message has been dispatched. True when one was.
+bool PumpMessages(RunState& state, std::chrono::steady_clock::time_point deadline, bool p_bUntilDispatched) {
+  bool dispatched = false;
   for (;;) {
     MSG message{};
     while (state.ending == RunState::Ending::kNone && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&message);
       DispatchMessageW(&message);
+      dispatched = true;
     }
     if (state.ending != RunState::Ending::kNone) Fail("the script is ending", E_ABORT);
+    if (dispatched && p_bUntilDispatched) return true;
     auto remaining =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (remaining <= 0) return 0;
+    if (remaining <= 0) return dispatched;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(remaining), QS_ALLINPUT);
   }
+}
+
+std::chrono::steady_clock::time_point DeadlineAfter(duk_context* ctx, const char* p_szWho) {
+  if (!duk_is_number(ctx, 0) || !(duk_get_number(ctx, 0) >= 0)) {
+    Fail(std::string(p_szWho) + ": the time must be a number of milliseconds, 0 or more", E_INVALIDARG);
+  }
+  double milliseconds = duk_get_number(ctx, 0);
+  if (milliseconds > 2147483647.0) milliseconds = 2147483647.0;
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<long long>(milliseconds));
+}
+
+// WScript.Sleep(ms): waits while dispatching the apartment's messages.
+duk_ret_t SleepBody(duk_context* ctx) {
+  PumpMessages(StateOf(ctx), DeadlineAfter(ctx, "WScript.Sleep"), false);
+  return 0;
+}
+
+// Host.WaitForEvents(ms): as WScript.Sleep, but back as soon as a message
+// (an event, mostly) has been dispatched; true when one was. A verb's script
+// waits for an outcome with it instead of sleeping in fixed steps, which
+// would add a step's time to every exchange.
+duk_ret_t WaitForEventsBody(duk_context* ctx) {
+  duk_push_boolean(ctx, PumpMessages(StateOf(ctx), DeadlineAfter(ctx, "Host.WaitForEvents"), true) ? 1 : 0);
+  return 1;
 }
 
 duk_ret_t QuitBody(duk_context* ctx) {
@@ -192,6 +213,7 @@ void DefineGlobals(duk_context* ctx, const RunState& state, const std::string& f
       duk_set_magic(ctx, -1, static_cast<duk_int_t>(i));
       duk_put_prop_string(ctx, -2, (*state.hostFunctions)[i].name.c_str());
     }
+    PutFunction(ctx, "WaitForEvents", Native<WaitForEventsBody>, 1);
     duk_put_prop_string(ctx, -2, "Host");
   }
   duk_pop(ctx);
