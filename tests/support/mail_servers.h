@@ -16,7 +16,7 @@
 // makes (TestCertificates): dovecot offers STLS on the POP3 port and TLS from
 // the first byte on the POP3S port; postfix has an SMTPS service (wrapper
 // mode) and a submission service offering STARTTLS, both with AUTH through
-// dovecot. Each of those ports answers on the four loopback addresses of
+// dovecot. Each of those ports answers on every loopback address of
 // TestCertificates, with the certificate meant for that address. Dovecot then
 // logs every authentication attempt with its user name (auth_verbose).
 //

@@ -269,6 +269,8 @@ const CertificateCase kCertificateCases[] = {
     {"Expired", ServerCertificate::kExpired, "", "", "expired", TestCertificates::kCaSubject},
     {"OtherHost", ServerCertificate::kOtherHost, "", "", "host name mismatch", TestCertificates::kCaSubject},
     {"SelfSigned", ServerCertificate::kSelfSigned, "", "", "self-signed", TestCertificates::kServerSubject},
+    {"NotYetValid", ServerCertificate::kNotYetValid, "", "", "not yet valid", TestCertificates::kCaSubject},
+    {"UnknownIssuer", ServerCertificate::kUnknownIssuer, "", "", "unknown issuer", TestCertificates::kUnknownCaSubject},
     {"SubjectMismatch", ServerCertificate::kValid, "CN=mail.other.invalid,O=KestNet Test", "", "subject mismatch",
      TestCertificates::kCaSubject},
     {"IssuerMismatch", ServerCertificate::kValid, "", "Another CA", "issuer mismatch", TestCertificates::kCaSubject},
