@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <thread>
 
 namespace kestnet::testing {
@@ -469,5 +470,34 @@ bool MailServers::WaitForLogLine(const std::string& p_text, std::chrono::millise
   }
   return true;
 }
+
+namespace {
+
+// SharedMailServers': made by Start, ended by Stop.
+std::unique_ptr<MailServers> g_sharedServers;
+std::string g_sharedStartError;
+
+}  // namespace
+
+void SharedMailServers::Start() {
+  if (!MailServers::Unavailable().empty()) return;
+  g_sharedServers = std::make_unique<MailServers>();
+  g_sharedServers->EnableTls();
+  g_sharedStartError.clear();
+  if (g_sharedServers->Start({{kMailSender, kMailPassword}, {kMailRecipient, kMailPassword},
+                              {kMailCopyRecipient, kMailPassword}},
+                             g_sharedStartError)) {
+    setenv("SSL_CERT_FILE", g_sharedServers->Certificates().CaFile().c_str(), 1);
+  }
+}
+
+void SharedMailServers::Stop() {
+  unsetenv("SSL_CERT_FILE");
+  g_sharedServers.reset();
+}
+
+MailServers& SharedMailServers::Servers() { return *g_sharedServers; }
+
+const std::string& SharedMailServers::StartError() { return g_sharedStartError; }
 
 }  // namespace kestnet::testing

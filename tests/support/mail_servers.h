@@ -25,6 +25,8 @@
 // services running).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -115,6 +117,56 @@ class MailServers {
   bool m_bTls = false;
   TestCertificates m_certificates;
   std::size_t m_seeded = 0;
+};
+
+// The accounts of the servers a test suite shares (MailServersTest): a
+// sender, a recipient and another recipient for copies, all with one password
+// so that a command or a script is given it once.
+inline const std::string kMailSender = "alice";
+inline const std::string kMailRecipient = "bob";
+inline const std::string kMailCopyRecipient = "carol";
+inline const std::string kMailPassword = "s3cret-Pa55";
+
+// One MailServers, TLS enabled, for the accounts above, shared by the tests
+// of a suite: started before its first test and stopped after its last.
+// While they run, SSL_CERT_FILE names their CA, so the TLS clients of the
+// test and the programs it starts trust it in place of the system's.
+class SharedMailServers {
+ public:
+  // Does nothing where the servers cannot run.
+  static void Start();
+  static void Stop();
+  static MailServers& Servers();
+  // Why Start failed; empty when it did not.
+  static const std::string& StartError();
+};
+
+// The fixture base of a suite of mail tests over SharedMailServers, on top of
+// the fixture the suite would have had otherwise (Base). A test is skipped
+// where the servers cannot run and fails when they did not start; it begins
+// with every mailbox empty. A derived SetUp goes on only when this one let
+// the test run (neither IsSkipped() nor HasFatalFailure()).
+template <typename Base>
+class MailServersTest : public Base {
+ protected:
+  static void SetUpTestSuite() { SharedMailServers::Start(); }
+  static void TearDownTestSuite() { SharedMailServers::Stop(); }
+
+  void SetUp() override {
+    if (const std::string reason = MailServers::Unavailable(); !reason.empty()) GTEST_SKIP() << reason;
+    ASSERT_TRUE(SharedMailServers::StartError().empty()) << SharedMailServers::StartError();
+    Base::SetUp();
+    m_bBaseSetUp = true;
+    for (const std::string& user : {kMailSender, kMailRecipient, kMailCopyRecipient}) Servers().EmptyMailbox(user);
+  }
+  void TearDown() override {
+    if (m_bBaseSetUp) Base::TearDown();
+  }
+
+  static MailServers& Servers() { return SharedMailServers::Servers(); }
+
+ private:
+  bool m_bBaseSetUp = false;
 };
 
 }  // namespace kestnet::testing
