@@ -64,7 +64,10 @@ class MailServers {
   // The CA the test's client must trust, once Start has made it.
   const TestCertificates& Certificates() const { return m_certificates; }
 
-  // Starts dovecot, then postfix, and returns once both greet a client.
+  // Starts dovecot, then postfix, and returns once both greet a client as
+  // these servers (a greeting of their own, so that another fixture's server
+  // on a port picked here never passes for them). When another process took
+  // a picked port first, starts them again on other ports, a few times.
   // False with the reason (the servers' logs included) otherwise.
   bool Start(const std::vector<MailAccount>& p_accounts, std::string& p_error,
              std::chrono::milliseconds p_readyTimeout = std::chrono::seconds(60));
@@ -101,6 +104,9 @@ class MailServers {
  private:
   std::filesystem::path Maildir(const std::string& p_user) const;
   bool WriteConfiguration(const std::vector<MailAccount>& p_accounts, std::string& p_error) const;
+  // One attempt of Start, on ports picked for it.
+  bool StartOnFreePorts(const std::vector<MailAccount>& p_accounts, const std::string& p_dovecot,
+                        const std::string& p_postfix, std::chrono::milliseconds p_readyTimeout, std::string& p_error);
   bool StartServer(ForegroundProcess& p_process, const std::vector<std::string>& p_arguments,
                    const std::filesystem::path& p_log, std::uint16_t p_port, const std::string& p_greeting,
                    std::chrono::steady_clock::time_point p_deadline, std::string& p_error);
