@@ -52,8 +52,11 @@ constexpr VerifyReason kVerifyReasons[] = {
     {X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, "unknown issuer"},
     {X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT, "unknown issuer"},
     {X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE, "unknown issuer"},
+    // A server that presents its whole chain ends it with its CA's own
+    // self-signed certificate: when that CA is not trusted, the server's
+    // certificate has an unknown issuer, it is not self-signed itself.
+    {X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, "unknown issuer"},
     {X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, "self-signed"},
-    {X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, "self-signed"},
     {kVerifyErrorSubjectMismatch, "subject mismatch"},
     {kVerifyErrorIssuerMismatch, "issuer mismatch"},
 };

@@ -2,8 +2,6 @@
 // postfix takes what KestNetSMTP sends (AUTH LOGIN) and delivers it, dovecot
 // hands it back to KestNetPOP3.
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -17,16 +15,17 @@
 namespace kestnet::host::testing {
 namespace {
 
-using ::kestnet::testing::MailServers;
+using ::kestnet::testing::kMailPassword;
+using ::kestnet::testing::kMailRecipient;
+using ::kestnet::testing::MailServersTest;
 using ::kestnet::testing::TestCertificates;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-constexpr const char* kSenderPassword = "sender-secret";
-constexpr const char* kRecipientPassword = "recipient-secret";
-
 // What every script starts with: waiting without a busy loop, and a send
-// that reports its refusal instead of ending the script.
+// that reports its refusal instead of ending the script. The scripts log in
+// as the shared servers' alice (sending) and bob (receiving), with
+// kMailPassword.
 constexpr const char* kScriptPrelude = R"JS(
   var smtpPort = Number(WScript.Arguments(0)), pop3Port = Number(WScript.Arguments(1));
   var useSsl = WScript.Arguments.length > 2 && WScript.Arguments(2) == "implicit";
@@ -34,14 +33,14 @@ constexpr const char* kScriptPrelude = R"JS(
   function Attempt(call) { try { call(); return "accepted"; } catch (e) { return e.description; } }
   function Message(subject) {
     var m = new ActiveXObject("KestNet.KestNetMessageData");
-    m.From = "sender@kestnet.test"; m.To = "recipient@kestnet.test"; m.Subject = subject;
+    m.From = "alice@kestnet.test"; m.To = "bob@kestnet.test"; m.Subject = subject;
     return m;
   }
   var pop3Ready = false, retrieved = [];
   function Pop3_OnPOP3Ready() { pop3Ready = true; }
   function Pop3_OnPOP3RetrieveMessage(status, number, message) { retrieved.push([status, number, message]); }
   function Fetch(pop3, numbers) {
-    pop3.Server = "127.0.0.1"; pop3.Port = pop3Port; pop3.Username = "recipient"; pop3.Password = "recipient-secret";
+    pop3.Server = "127.0.0.1"; pop3.Port = pop3Port; pop3.Username = "bob"; pop3.Password = "s3cret-Pa55";
     pop3.Connect();
     for (var i = 0; i < numbers.length; ++i) {
       WaitFor(function () { return pop3Ready; });
@@ -60,31 +59,11 @@ constexpr const char* kScriptPrelude = R"JS(
   }
 )JS";
 
-class MailObjectsTest : public KestnetTest {
+class MailObjectsTest : public MailServersTest<KestnetTest> {
  protected:
-  static void SetUpTestSuite() {
-    if (!MailServers::Unavailable().empty()) return;
-    s_servers = new MailServers();
-    s_startError = new std::string();
-    s_servers->EnableTls();
-    if (s_servers->Start({{"sender", kSenderPassword}, {"recipient", kRecipientPassword}}, *s_startError)) {
-      // The scripts' secure clients trust the test CA in place of the system's.
-      ::setenv("SSL_CERT_FILE", s_servers->Certificates().CaFile().c_str(), 1);
-    }
-  }
-  static void TearDownTestSuite() {
-    ::unsetenv("SSL_CERT_FILE");
-    delete s_servers;
-    delete s_startError;
-    s_servers = nullptr;
-    s_startError = nullptr;
-  }
-
   void SetUp() override {
-    if (const std::string reason = MailServers::Unavailable(); !reason.empty()) GTEST_SKIP() << reason;
-    ASSERT_TRUE(s_startError->empty()) << *s_startError;
-    KestnetTest::SetUp();
-    s_servers->EmptyMailbox("recipient");
+    MailServersTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     ProcessResult setup = Kestnet({"setup"});
     ASSERT_EQ(setup.exitCode, 0) << setup.err;
     // Every log entry and debugger line of the scripts goes to one file.
@@ -95,32 +74,23 @@ class MailObjectsTest : public KestnetTest {
   }
   void TearDown() override {
     ::unsetenv("KESTNET_DEBUG_OUTPUT");
-    KestnetTest::TearDown();
+    MailServersTest::TearDown();
   }
 
-  std::string DebugOutput() const {
-    std::ifstream in(scripts_ / "debug-output.log", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string DebugOutput() const { return ::kestnet::testing::ReadTextFile(scripts_ / "debug-output.log"); }
 
   // Runs body after the prelude with the servers' plain ports, or with
   // those of a TLS mode ("implicit" or "upgrade").
   ProcessResult RunMailScript(const std::string& body, const std::string& tlsMode = "") {
-    std::vector<std::string> arguments{std::to_string(s_servers->SmtpPort()), std::to_string(s_servers->Pop3Port())};
+    std::vector<std::string> arguments{std::to_string(Servers().SmtpPort()), std::to_string(Servers().Pop3Port())};
     if (tlsMode == "implicit") {
-      arguments = {std::to_string(s_servers->SmtpsPort()), std::to_string(s_servers->Pop3sPort()), tlsMode};
+      arguments = {std::to_string(Servers().SmtpsPort()), std::to_string(Servers().Pop3sPort()), tlsMode};
     } else if (tlsMode == "upgrade") {
-      arguments = {std::to_string(s_servers->SubmissionPort()), std::to_string(s_servers->Pop3Port()), tlsMode};
+      arguments = {std::to_string(Servers().SubmissionPort()), std::to_string(Servers().Pop3Port()), tlsMode};
     }
     return RunScript(std::string(kScriptPrelude) + body, {}, arguments);
   }
-
-  static MailServers* s_servers;
-  static std::string* s_startError;
 };
-
-MailServers* MailObjectsTest::s_servers = nullptr;
-std::string* MailObjectsTest::s_startError = nullptr;
 
 TEST_F(MailObjectsTest, AMessageComposedInAScriptIsSentOneAtATimeAndFetchedBackWhole) {
   ProcessResult send = RunMailScript(R"JS(
@@ -129,11 +99,11 @@ TEST_F(MailObjectsTest, AMessageComposedInAScriptIsSentOneAtATimeAndFetchedBackW
     function Smtp_OnSMTPSendComplete(status) { completes.push(status); }
     function Smtp_OnSMTPClose(status) { ++closes; }
     var smtp = WScript.CreateObject("KestNet.KestNetSMTP", "Smtp_");
-    smtp.Server = "127.0.0.1"; smtp.Port = smtpPort; smtp.Username = "sender"; smtp.Password = "sender-secret";
+    smtp.Server = "127.0.0.1"; smtp.Port = smtpPort; smtp.Username = "alice"; smtp.Password = "s3cret-Pa55";
     function Open() { smtpReady = false; smtp.Connect(); WaitFor(function () { return smtpReady; }); }
     Open();
     var noSender = new ActiveXObject("KestNet.KestNetMessageData");
-    noSender.To = "recipient@kestnet.test";
+    noSender.To = "bob@kestnet.test";
     WScript.Echo("without From: " + Attempt(function () { smtp.SendMessage(noSender); }));
     var both = Message("Both bodies");
     both.TextMessage = "plain words";
@@ -174,7 +144,7 @@ TEST_F(MailObjectsTest, AMessageComposedInAScriptIsSentOneAtATimeAndFetchedBackW
 
   // "Cut off" may or may not have gone out before the connection dropped,
   // and postfix may deliver the others in any order.
-  ASSERT_TRUE(s_servers->WaitForMessages("recipient", 3)) << s_servers->ReadLogs();
+  ASSERT_TRUE(Servers().WaitForMessages(kMailRecipient, 3)) << Servers().ReadLogs();
   ProcessResult fetch = RunMailScript(R"JS(
     Fetch(WScript.CreateObject("KestNet.KestNetPOP3", "Pop3_"), [1, 2, 3, 99]);
     for (var i = 0; i < retrieved.length; ++i) Dump(retrieved[i]);
@@ -202,9 +172,8 @@ TEST_F(MailObjectsTest, AMessageComposedInAScriptIsSentOneAtATimeAndFetchedBackW
 
   // The sessions were logged in detail, their passwords never.
   const std::string debugOutput = DebugOutput();
-  EXPECT_NE(debugOutput.find("Using Authentication with Username <sender>"), std::string::npos);
-  for (const std::string& secret : {std::string(kSenderPassword), KestNet::Base64Encode(kSenderPassword),
-                                   std::string(kRecipientPassword)}) {
+  EXPECT_NE(debugOutput.find("Using Authentication with Username <alice>"), std::string::npos);
+  for (const std::string& secret : {kMailPassword, KestNet::Base64Encode(kMailPassword)}) {
     EXPECT_EQ(debugOutput.find(secret), std::string::npos) << secret;
   }
 }
@@ -224,7 +193,7 @@ TEST_P(SecureMailObjectsTest, AMessageGoesOutAndComesBackOverTls) {
     var smtp = WScript.CreateObject("KestNet.KestNetSMTPEx", "Smtp_");
     smtp.UseSSL = useSsl;
     smtp.Server = "127.0.0.4";  // serves a self-signed certificate
-    smtp.Port = smtpPort; smtp.Username = "sender"; smtp.Password = "sender-secret";
+    smtp.Port = smtpPort; smtp.Username = "alice"; smtp.Password = "s3cret-Pa55";
     smtp.Connect();
     WaitFor(function () { return connects.length == 1; });
     WScript.Echo("self-signed: " + rejected.join(" ") + ", connect " + connects[0]);
@@ -251,7 +220,7 @@ TEST_P(SecureMailObjectsTest, AMessageGoesOutAndComesBackOverTls) {
   EXPECT_NE(DebugOutput().find("SendMessage():  Error - Already sending a message; you can't send two emails "
                                "simultaneously"),
             std::string::npos);
-  ASSERT_TRUE(s_servers->WaitForMessages("recipient", 1)) << s_servers->ReadLogs();
+  ASSERT_TRUE(Servers().WaitForMessages(kMailRecipient, 1)) << Servers().ReadLogs();
 
   ProcessResult fetch = RunMailScript(R"JS(
     var pop3 = WScript.CreateObject("KestNet.KestNetPOP3Ex", "Pop3_");
@@ -264,7 +233,7 @@ TEST_P(SecureMailObjectsTest, AMessageGoesOutAndComesBackOverTls) {
   EXPECT_THAT(fetch.out, HasSubstr("H Subject: =?utf-8?B?" + KestNet::Base64Encode("Over TLS") + "?=\n"));
   EXPECT_THAT(fetch.out, HasSubstr(KestNet::Base64Encode("<p>html words</p>")));
   EXPECT_THAT(fetch.out, HasSubstr(KestNet::Base64Encode("plain words")));
-  EXPECT_THAT(s_servers->ReadLogs(), HasSubstr("TLS connection established"));
+  EXPECT_THAT(Servers().ReadLogs(), HasSubstr("TLS connection established"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SecureMailObjectsTest, ::testing::Values("implicit", "upgrade"),

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gmock/gmock.h>
@@ -16,93 +15,61 @@
 namespace kestnet::host::testing {
 namespace {
 
+using ::kestnet::testing::kMailCopyRecipient;
+using ::kestnet::testing::kMailPassword;
+using ::kestnet::testing::kMailRecipient;
+using ::kestnet::testing::kMailSender;
 using ::kestnet::testing::MailServers;
+using ::kestnet::testing::MailServersTest;
+using ::kestnet::testing::ReadTextFile;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-constexpr const char* kSender = "alice";
-constexpr const char* kRecipient = "bob";
-constexpr const char* kBlindCopy = "carol";
-constexpr const char* kPassword = "s3cret-Pa55";
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
-
-class MailVerbsTest : public KestnetTest {
+class MailVerbsTest : public MailServersTest<KestnetTest> {
  protected:
-  static void SetUpTestSuite() {
-    if (!MailServers::Unavailable().empty()) return;
-    s_servers = new MailServers();
-    s_servers->EnableTls();
-    s_startError = new std::string();
-    if (s_servers->Start({{kSender, kPassword}, {kRecipient, kPassword}, {kBlindCopy, kPassword}}, *s_startError)) {
-      // The kestnet processes trust the fixture's CA.
-      ::setenv("SSL_CERT_FILE", s_servers->Certificates().CaFile().c_str(), 1);
-    }
-  }
-  static void TearDownTestSuite() {
-    ::unsetenv("SSL_CERT_FILE");
-    delete s_servers;
-    delete s_startError;
-    s_servers = nullptr;
-    s_startError = nullptr;
-  }
-
   void SetUp() override {
-    if (const std::string reason = MailServers::Unavailable(); !reason.empty()) GTEST_SKIP() << reason;
-    ASSERT_TRUE(s_startError->empty()) << *s_startError;
-    KestnetTest::SetUp();
+    MailServersTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     ProcessResult setup = Kestnet({"setup"});
     ASSERT_EQ(setup.exitCode, 0) << setup.err;
-    s_servers->EmptyMailbox(kRecipient);
-    s_servers->EmptyMailbox(kBlindCopy);
-    ::setenv("KESTNET_MAIL_PASSWORD", kPassword, 1);
+    ::setenv("KESTNET_MAIL_PASSWORD", kMailPassword.c_str(), 1);
   }
   void TearDown() override {
     ::unsetenv("KESTNET_MAIL_PASSWORD");
-    KestnetTest::TearDown();
+    MailServersTest::TearDown();
   }
 
   ProcessResult Pop3(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "pop3");
-    arguments.insert(arguments.end(), {"--server", "127.0.0.1", "--user", kRecipient});
+    arguments.insert(arguments.end(), {"--server", "127.0.0.1", "--user", kMailRecipient});
     // An explicit --port (the TLS tests' pop3s port) comes first and wins.
     if (std::find(arguments.begin(), arguments.end(), "--port") == arguments.end()) {
-      arguments.insert(arguments.end(), {"--port", std::to_string(s_servers->Pop3Port())});
+      arguments.insert(arguments.end(), {"--port", std::to_string(Servers().Pop3Port())});
     }
     return Kestnet(arguments);
   }
   ProcessResult Sendmail(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "sendmail");
-    arguments.insert(arguments.end(), {"--server", "127.0.0.1", "--user", kSender, "--from", MailServers::Address(kSender)});
+    arguments.insert(arguments.end(), {"--server", "127.0.0.1", "--user", kMailSender, "--from", MailServers::Address(kMailSender)});
     if (std::find(arguments.begin(), arguments.end(), "--port") == arguments.end()) {
-      arguments.insert(arguments.end(), {"--port", std::to_string(s_servers->SmtpPort())});
+      arguments.insert(arguments.end(), {"--port", std::to_string(Servers().SmtpPort())});
     }
     return Kestnet(arguments);
   }
-
-  static MailServers* s_servers;
-  static std::string* s_startError;
 };
-
-MailServers* MailVerbsTest::s_servers = nullptr;
-std::string* MailVerbsTest::s_startError = nullptr;
 
 TEST_F(MailVerbsTest, SentMessageComesBackAsAnEmlFileAndDeletionEmptiesTheMailbox) {
   std::filesystem::path body = scripts_ / "body.txt";
   std::ofstream(body, std::ios::binary) << "First line\nsecond line\n";
-  ProcessResult sent = Sendmail({"--to", MailServers::Address(kRecipient), "--bcc", MailServers::Address(kBlindCopy),
+  ProcessResult sent = Sendmail({"--to", MailServers::Address(kMailRecipient), "--bcc", MailServers::Address(kMailCopyRecipient),
                                  "--subject", "Round trip", "--text-file", body.string()});
   ASSERT_EQ(sent.exitCode, 0) << sent.err;
-  EXPECT_EQ(sent.out, "sent to " + MailServers::Address(kRecipient) + ", " + MailServers::Address(kBlindCopy) + "\n");
-  ASSERT_TRUE(s_servers->WaitForMessages(kRecipient, 1)) << s_servers->ReadLogs();
-  ASSERT_TRUE(s_servers->WaitForMessages(kBlindCopy, 1)) << "the blind copy";
+  EXPECT_EQ(sent.out, "sent to " + MailServers::Address(kMailRecipient) + ", " + MailServers::Address(kMailCopyRecipient) + "\n");
+  ASSERT_TRUE(Servers().WaitForMessages(kMailRecipient, 1)) << Servers().ReadLogs();
+  ASSERT_TRUE(Servers().WaitForMessages(kMailCopyRecipient, 1)) << "the blind copy";
 
   ProcessResult count = Pop3({"count"});
   EXPECT_EQ(count.exitCode, 0) << count.err;
@@ -111,7 +78,7 @@ TEST_F(MailVerbsTest, SentMessageComesBackAsAnEmlFileAndDeletionEmptiesTheMailbo
   std::filesystem::path folder = scripts_ / "inbox";
   ProcessResult retrieved = Pop3({"retrieve", "all", "--output", folder.string()});
   ASSERT_EQ(retrieved.exitCode, 0) << retrieved.err;
-  std::string eml = ReadFile(folder / "1.eml");
+  std::string eml = ReadTextFile(folder / "1.eml");
   EXPECT_EQ(retrieved.out, "message 1: " + (folder / "1.eml").string() + " (" + std::to_string(eml.size()) +
                                " bytes)\n");
   // Subject and body travel Base64-encoded, the body's line ends made CR LF:
@@ -119,7 +86,7 @@ TEST_F(MailVerbsTest, SentMessageComesBackAsAnEmlFileAndDeletionEmptiesTheMailbo
   EXPECT_THAT(eml, AllOf(HasSubstr("\r\nSubject: =?utf-8?B?Um91bmQgdHJpcA==?=\r\n"),
                          ::testing::EndsWith("\r\n\r\nRmlyc3QgbGluZQ0Kc2Vjb25kIGxpbmUNCg==\r\n")));
   EXPECT_EQ(eml.find("\n"), eml.find("\r\n") + 1) << "every line ends in CR LF";
-  EXPECT_THAT(eml, Not(HasSubstr(MailServers::Address(kBlindCopy)))) << "no header names the blind copy";
+  EXPECT_THAT(eml, Not(HasSubstr(MailServers::Address(kMailCopyRecipient)))) << "no header names the blind copy";
 
   ProcessResult toStdout = Pop3({"retrieve", "1"});
   EXPECT_EQ(toStdout.exitCode, 0) << toStdout.err;
@@ -142,16 +109,16 @@ TEST_F(MailVerbsTest, SentMessageComesBackAsAnEmlFileAndDeletionEmptiesTheMailbo
 // --starttls upgrades the plain port; a certificate that is not the one
 // asked for ends the session before the log-in.
 TEST_F(MailVerbsTest, SecureObjectsCarryTheMessageOverTlsAndStartTls) {
-  ProcessResult sent = Sendmail({"--tls", "--port", std::to_string(s_servers->SmtpsPort()), "--to",
-                                 MailServers::Address(kRecipient), "--subject", "Sealed", "--text", "x"});
+  ProcessResult sent = Sendmail({"--tls", "--port", std::to_string(Servers().SmtpsPort()), "--to",
+                                 MailServers::Address(kMailRecipient), "--subject", "Sealed", "--text", "x"});
   ASSERT_EQ(sent.exitCode, 0) << sent.err;
-  ASSERT_TRUE(s_servers->WaitForMessages(kRecipient, 1)) << s_servers->ReadLogs();
+  ASSERT_TRUE(Servers().WaitForMessages(kMailRecipient, 1)) << Servers().ReadLogs();
 
   ProcessResult upgraded = Pop3({"retrieve", "1", "--starttls"});
   EXPECT_EQ(upgraded.exitCode, 0) << upgraded.err;
   EXPECT_THAT(upgraded.out, HasSubstr("\r\nSubject: =?utf-8?B?U2VhbGVk?=\r\n"));
 
-  ProcessResult rejected = Pop3({"count", "--tls", "--port", std::to_string(s_servers->Pop3sPort()),
+  ProcessResult rejected = Pop3({"count", "--tls", "--port", std::to_string(Servers().Pop3sPort()),
                                  "--cert-subject", "mail.other.test"});
   EXPECT_EQ(rejected.exitCode, 1);
   EXPECT_THAT(rejected.err, StartsWith("kestnet pop3: the server's certificate was rejected: subject mismatch"));
@@ -163,13 +130,13 @@ TEST_F(MailVerbsTest, AWrongPasswordFailsClearlyWithoutShowingIt) {
   ProcessResult pop3 = Pop3({"count"});
   EXPECT_EQ(pop3.exitCode, 1);
   EXPECT_THAT(pop3.err, StartsWith("kestnet pop3: logging in to 127.0.0.1 as bob: POP3_AUTH_ERROR"));
-  ProcessResult smtp = Sendmail({"--to", MailServers::Address(kRecipient), "--text", "x"});
+  ProcessResult smtp = Sendmail({"--to", MailServers::Address(kMailRecipient), "--text", "x"});
   EXPECT_EQ(smtp.exitCode, 1);
   EXPECT_THAT(smtp.err, StartsWith("kestnet sendmail: logging in to 127.0.0.1 as alice: SMTP_AUTH_ERROR"));
   for (const ProcessResult* run : {&pop3, &smtp}) {
     EXPECT_THAT(run->out + run->err, Not(HasSubstr(wrong)));
   }
-  EXPECT_EQ(s_servers->MessageCount(kRecipient), 0u);
+  EXPECT_EQ(Servers().MessageCount(kMailRecipient), 0u);
 }
 
 TEST_F(MailVerbsTest, HelpAndBadUsageNeedNoServer) {
@@ -191,15 +158,15 @@ TEST_F(MailVerbsTest, HelpAndBadUsageNeedNoServer) {
 }
 
 TEST_F(MailVerbsTest, ExamplesSendAndFetchAMessage) {
-  std::string port = std::to_string(s_servers->SmtpPort());
-  ProcessResult sent = Kestnet({"run", std::string(KESTNET_EXAMPLES_DIR) + "/send_mail.js", "127.0.0.1", port, kSender,
-                                kPassword, MailServers::Address(kSender), MailServers::Address(kRecipient), "Hi"});
+  std::string port = std::to_string(Servers().SmtpPort());
+  ProcessResult sent = Kestnet({"run", std::string(KESTNET_EXAMPLES_DIR) + "/send_mail.js", "127.0.0.1", port, kMailSender,
+                                kMailPassword, MailServers::Address(kMailSender), MailServers::Address(kMailRecipient), "Hi"});
   ASSERT_EQ(sent.exitCode, 0) << sent.err;
   EXPECT_EQ(sent.out, "OnSMTPAuthenticated: status 0\nOnSMTPReady\nOnSMTPSendComplete: status 0\nOnSMTPQuit: status 0\n");
-  ASSERT_TRUE(s_servers->WaitForMessages(kRecipient, 1)) << s_servers->ReadLogs();
+  ASSERT_TRUE(Servers().WaitForMessages(kMailRecipient, 1)) << Servers().ReadLogs();
 
   ProcessResult fetched = Kestnet({"run", std::string(KESTNET_EXAMPLES_DIR) + "/fetch_mail.js", "127.0.0.1",
-                                   std::to_string(s_servers->Pop3Port()), kRecipient, kPassword});
+                                   std::to_string(Servers().Pop3Port()), kMailRecipient, kMailPassword});
   EXPECT_EQ(fetched.exitCode, 0) << fetched.err;
   EXPECT_THAT(fetched.out, ::testing::MatchesRegex("OnPOP3GetMessageCount: 1 message\\(s\\), [0-9]+ bytes\n"
                                                    "message 1: from alice@kestnet.test, subject \"=\\?utf-8\\?B\\?SGk=\\?=\", [0-9]+ "

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
+#include <memory>
 #include <thread>
 
 namespace kestnet::testing {
@@ -26,6 +28,8 @@ constexpr const char* kMailOwner = "nobody";
 // directory and reaches dovecot's authentication socket.
 constexpr const char* kPostfixOwner = "postfix";
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
+// Starts on ports another process took in the meantime, before Start gives up.
+constexpr int kStartAttempts = 3;
 
 struct Owner {
   uid_t uid = 0;
@@ -50,23 +54,35 @@ bool ChangeOwner(const fs::path& p_path, const Owner& p_owner) {
   return chown(p_path.c_str(), p_owner.uid, p_owner.gid) == 0;
 }
 
-// A port no one listens on now. Another process could take it before the
-// server binds; the server then fails to start and says so in its log.
-std::uint16_t PickFreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  std::uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
+// Ports no one listens on now, all different: each probe socket stays bound
+// until every port is picked. Another process can still take one before the
+// server binds it (the fixtures of tests run at once pick theirs at the same
+// moment); that server then fails to start, and Start tries again.
+bool PickFreePorts(std::initializer_list<std::uint16_t*> p_ports) {
+  std::vector<int> probes;
+  for (std::uint16_t* port : p_ports) {
+    *port = 0;
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) break;
+    probes.push_back(fd);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      break;
+    }
+    *port = ntohs(address.sin_port);
   }
-  close(fd);
-  return port;
+  for (const int fd : probes) close(fd);
+  return std::none_of(p_ports.begin(), p_ports.end(), [](const std::uint16_t* p_port) { return *p_port == 0; });
 }
+
+// What these servers, and no others, say in their greetings: the name of
+// their directory is unique on the machine. A port taken by another
+// fixture's server then never passes for this fixture's.
+std::string Signature(const fs::path& p_root) { return "KestNet test servers " + p_root.filename().string(); }
 
 // True when a client connecting to the port is greeted with a line that
 // starts with p_greeting ("+OK", "220").
@@ -136,6 +152,7 @@ std::string DovecotConfiguration(const fs::path& p_root, std::uint16_t p_pop3Por
          "base_dir = " + root + "/dovecot/run\n"
          "state_dir = " + root + "/dovecot/state\n"
          "instance_name = kestnet-test-" + std::to_string(p_pop3Port) + "\n"
+         "login_greeting = " + Signature(p_root) + "\n"
          "log_path = " + root + "/dovecot.log\n"
          "protocols = pop3\n"
          "listen = " + addresses + "\n" +
@@ -193,6 +210,7 @@ std::string PostfixMainConfiguration(const fs::path& p_root, const Owner& p_mail
          "maillog_file = " + root + "/postfix.log\n"
          "maillog_file_prefixes = " + root + "\n"
          "myhostname = mail." + domain + "\n"
+         "smtpd_banner = $myhostname ESMTP " + Signature(p_root) + "\n"
          "mydomain = " + domain + "\n"
          "myorigin = " + domain + "\n"
          // The test domain is a virtual mailbox domain: postfix delivers
@@ -347,30 +365,33 @@ bool MailServers::Start(const std::vector<MailAccount>& p_accounts, std::string&
     p_error = "no temporary directory for the mail servers";
     return false;
   }
-  m_pop3Port = PickFreePort();
-  m_smtpPort = PickFreePort();
-  if (m_bTls) {
-    m_pop3sPort = PickFreePort();
-    m_smtpsPort = PickFreePort();
-    m_submissionPort = PickFreePort();
-    if (m_pop3sPort == 0 || m_smtpsPort == 0 || m_submissionPort == 0 ||
-        !m_certificates.Make(m_directory.Path() / "tls", p_error)) {
-      if (p_error.empty()) p_error = "no free loopback port";
-      return false;
-    }
+  if (m_bTls && !m_certificates.Make(m_directory.Path() / "tls", p_error)) return false;
+  for (int attempt = 1;; ++attempt) {
+    p_error.clear();
+    if (StartOnFreePorts(p_accounts, dovecot, postfix, p_readyTimeout, p_error)) return true;
+    if (attempt == kStartAttempts || p_error.find("Address already in use") == std::string::npos) return false;
   }
-  if (m_pop3Port == 0 || m_smtpPort == 0 || !WriteConfiguration(p_accounts, p_error)) {
-    if (p_error.empty()) p_error = "no free loopback port";
+}
+
+bool MailServers::StartOnFreePorts(const std::vector<MailAccount>& p_accounts, const std::string& p_dovecot,
+                                   const std::string& p_postfix, std::chrono::milliseconds p_readyTimeout,
+                                   std::string& p_error) {
+  const fs::path& root = m_directory.Path();
+  std::error_code error;
+  for (const char* log : {"dovecot.log", "postfix.log"}) fs::remove(root / log, error);
+  if (!PickFreePorts({&m_pop3Port, &m_smtpPort, &m_pop3sPort, &m_smtpsPort, &m_submissionPort})) {
+    p_error = "no free loopback port";
     return false;
   }
-  const fs::path& root = m_directory.Path();
+  if (!WriteConfiguration(p_accounts, p_error)) return false;
   const auto deadline = std::chrono::steady_clock::now() + p_readyTimeout;
+  const std::string signature = Signature(root);
   // Dovecot first: postfix asks its authentication socket.
   const bool started =
-      StartServer(m_dovecot, {dovecot, "-F", "-c", (root / "dovecot/dovecot.conf").string()}, root / "dovecot.out",
-                  m_pop3Port, "+OK", deadline, p_error) &&
-      StartServer(m_postfix, {postfix, "-c", (root / "postfix/conf").string(), "start-fg"}, root / "postfix.out",
-                  m_smtpPort, "220", deadline, p_error);
+      StartServer(m_dovecot, {p_dovecot, "-F", "-c", (root / "dovecot/dovecot.conf").string()},
+                  root / "dovecot.out", m_pop3Port, "+OK " + signature, deadline, p_error) &&
+      StartServer(m_postfix, {p_postfix, "-c", (root / "postfix/conf").string(), "start-fg"}, root / "postfix.out",
+                  m_smtpPort, "220 mail." + std::string(kDomain) + " ESMTP " + signature, deadline, p_error);
   if (!started) {
     p_error += "\n" + ReadLogs();
     Stop();
@@ -469,5 +490,34 @@ bool MailServers::WaitForLogLine(const std::string& p_text, std::chrono::millise
   }
   return true;
 }
+
+namespace {
+
+// SharedMailServers': made by Start, ended by Stop.
+std::unique_ptr<MailServers> g_sharedServers;
+std::string g_sharedStartError;
+
+}  // namespace
+
+void SharedMailServers::Start() {
+  if (!MailServers::Unavailable().empty()) return;
+  g_sharedServers = std::make_unique<MailServers>();
+  g_sharedServers->EnableTls();
+  g_sharedStartError.clear();
+  if (g_sharedServers->Start({{kMailSender, kMailPassword}, {kMailRecipient, kMailPassword},
+                              {kMailCopyRecipient, kMailPassword}},
+                             g_sharedStartError)) {
+    setenv("SSL_CERT_FILE", g_sharedServers->Certificates().CaFile().c_str(), 1);
+  }
+}
+
+void SharedMailServers::Stop() {
+  unsetenv("SSL_CERT_FILE");
+  g_sharedServers.reset();
+}
+
+MailServers& SharedMailServers::Servers() { return *g_sharedServers; }
+
+const std::string& SharedMailServers::StartError() { return g_sharedStartError; }
 
 }  // namespace kestnet::testing

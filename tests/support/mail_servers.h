@@ -16,7 +16,7 @@
 // makes (TestCertificates): dovecot offers STLS on the POP3 port and TLS from
 // the first byte on the POP3S port; postfix has an SMTPS service (wrapper
 // mode) and a submission service offering STARTTLS, both with AUTH through
-// dovecot. Each of those ports answers on the four loopback addresses of
+// dovecot. Each of those ports answers on every loopback address of
 // TestCertificates, with the certificate meant for that address. Dovecot then
 // logs every authentication attempt with its user name (auth_verbose).
 //
@@ -24,6 +24,8 @@
 // postfix (scripts/deps.sh installs them without leaving the machine's own
 // services running).
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstddef>
@@ -62,7 +64,10 @@ class MailServers {
   // The CA the test's client must trust, once Start has made it.
   const TestCertificates& Certificates() const { return m_certificates; }
 
-  // Starts dovecot, then postfix, and returns once both greet a client.
+  // Starts dovecot, then postfix, and returns once both greet a client as
+  // these servers (a greeting of their own, so that another fixture's server
+  // on a port picked here never passes for them). When another process took
+  // a picked port first, starts them again on other ports, a few times.
   // False with the reason (the servers' logs included) otherwise.
   bool Start(const std::vector<MailAccount>& p_accounts, std::string& p_error,
              std::chrono::milliseconds p_readyTimeout = std::chrono::seconds(60));
@@ -99,6 +104,9 @@ class MailServers {
  private:
   std::filesystem::path Maildir(const std::string& p_user) const;
   bool WriteConfiguration(const std::vector<MailAccount>& p_accounts, std::string& p_error) const;
+  // One attempt of Start, on ports picked for it.
+  bool StartOnFreePorts(const std::vector<MailAccount>& p_accounts, const std::string& p_dovecot,
+                        const std::string& p_postfix, std::chrono::milliseconds p_readyTimeout, std::string& p_error);
   bool StartServer(ForegroundProcess& p_process, const std::vector<std::string>& p_arguments,
                    const std::filesystem::path& p_log, std::uint16_t p_port, const std::string& p_greeting,
                    std::chrono::steady_clock::time_point p_deadline, std::string& p_error);
@@ -115,6 +123,56 @@ class MailServers {
   bool m_bTls = false;
   TestCertificates m_certificates;
   std::size_t m_seeded = 0;
+};
+
+// The accounts of the servers a test suite shares (MailServersTest): a
+// sender, a recipient and another recipient for copies, all with one password
+// so that a command or a script is given it once.
+inline const std::string kMailSender = "alice";
+inline const std::string kMailRecipient = "bob";
+inline const std::string kMailCopyRecipient = "carol";
+inline const std::string kMailPassword = "s3cret-Pa55";
+
+// One MailServers, TLS enabled, for the accounts above, shared by the tests
+// of a suite: started before its first test and stopped after its last.
+// While they run, SSL_CERT_FILE names their CA, so the TLS clients of the
+// test and the programs it starts trust it in place of the system's.
+class SharedMailServers {
+ public:
+  // Does nothing where the servers cannot run.
+  static void Start();
+  static void Stop();
+  static MailServers& Servers();
+  // Why Start failed; empty when it did not.
+  static const std::string& StartError();
+};
+
+// The fixture base of a suite of mail tests over SharedMailServers, on top of
+// the fixture the suite would have had otherwise (Base). A test is skipped
+// where the servers cannot run and fails when they did not start; it begins
+// with every mailbox empty. A derived SetUp goes on only when this one let
+// the test run (neither IsSkipped() nor HasFatalFailure()).
+template <typename Base>
+class MailServersTest : public Base {
+ protected:
+  static void SetUpTestSuite() { SharedMailServers::Start(); }
+  static void TearDownTestSuite() { SharedMailServers::Stop(); }
+
+  void SetUp() override {
+    if (const std::string reason = MailServers::Unavailable(); !reason.empty()) GTEST_SKIP() << reason;
+    ASSERT_TRUE(SharedMailServers::StartError().empty()) << SharedMailServers::StartError();
+    Base::SetUp();
+    m_bBaseSetUp = true;
+    for (const std::string& user : {kMailSender, kMailRecipient, kMailCopyRecipient}) Servers().EmptyMailbox(user);
+  }
+  void TearDown() override {
+    if (m_bBaseSetUp) Base::TearDown();
+  }
+
+  static MailServers& Servers() { return SharedMailServers::Servers(); }
+
+ private:
+  bool m_bBaseSetUp = false;
 };
 
 }  // namespace kestnet::testing

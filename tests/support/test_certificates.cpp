@@ -28,6 +28,9 @@ struct FileCloser {
 using Key = std::unique_ptr<EVP_PKEY, KeyDeleter>;
 using Certificate = std::unique_ptr<X509, CertificateDeleter>;
 
+// Who signs a server certificate.
+enum class Signer { kTestCa, kItself, kUnknownCa };
+
 struct Profile {
   ServerCertificate which;
   const char* name;
@@ -35,14 +38,19 @@ struct Profile {
   const char* subjectAltName;
   long notBefore;  // seconds from now
   long notAfter;
-  bool selfSigned;
+  Signer signer;
 };
 
 constexpr Profile kProfiles[] = {
-    {ServerCertificate::kValid, "valid", "127.0.0.1", "IP:127.0.0.1", -kHour, kYear, false},
-    {ServerCertificate::kExpired, "expired", "127.0.0.2", "IP:127.0.0.2", -2 * kYear, -kHour, false},
-    {ServerCertificate::kOtherHost, "other-host", "127.0.0.3", "DNS:mail.other.invalid", -kHour, kYear, false},
-    {ServerCertificate::kSelfSigned, "self-signed", "127.0.0.4", "IP:127.0.0.4", -kHour, kYear, true},
+    {ServerCertificate::kValid, "valid", "127.0.0.1", "IP:127.0.0.1", -kHour, kYear, Signer::kTestCa},
+    {ServerCertificate::kExpired, "expired", "127.0.0.2", "IP:127.0.0.2", -2 * kYear, -kHour, Signer::kTestCa},
+    {ServerCertificate::kOtherHost, "other-host", "127.0.0.3", "DNS:mail.other.invalid", -kHour, kYear,
+     Signer::kTestCa},
+    {ServerCertificate::kSelfSigned, "self-signed", "127.0.0.4", "IP:127.0.0.4", -kHour, kYear, Signer::kItself},
+    {ServerCertificate::kNotYetValid, "not-yet-valid", "127.0.0.5", "IP:127.0.0.5", 24 * kHour, kYear,
+     Signer::kTestCa},
+    {ServerCertificate::kUnknownIssuer, "unknown-issuer", "127.0.0.6", "IP:127.0.0.6", -kHour, kYear,
+     Signer::kUnknownCa},
 };
 
 const Profile& ProfileOf(ServerCertificate p_which) {
@@ -99,9 +107,27 @@ Certificate Issue(EVP_PKEY* p_key, const char* p_szCommonName, long p_serial, lo
   return certificate;
 }
 
-bool WriteCertificate(const fs::path& p_path, X509* p_pCertificate) {
+// A certificate file: the certificate, then the issuer a server presents
+// with it, if any.
+bool WriteCertificate(const fs::path& p_path, X509* p_pCertificate, X509* p_pPresentedIssuer = nullptr) {
   std::unique_ptr<FILE, FileCloser> file(std::fopen(p_path.c_str(), "w"));
-  return file && PEM_write_X509(file.get(), p_pCertificate) == 1;
+  return file && PEM_write_X509(file.get(), p_pCertificate) == 1 &&
+         (p_pPresentedIssuer == nullptr || PEM_write_X509(file.get(), p_pPresentedIssuer) == 1);
+}
+
+// A certificate authority: its key and self-signed certificate.
+struct Authority {
+  Key key;
+  Certificate certificate;
+};
+
+Authority NewAuthority(const char* p_szCommonName, long p_serial) {
+  Authority authority{NewKey(), nullptr};
+  if (authority.key) {
+    authority.certificate = Issue(authority.key.get(), p_szCommonName, p_serial, -kHour, kYear, nullptr,
+                                  authority.key.get(), true, nullptr);
+  }
+  return authority;
 }
 
 bool WriteKey(const fs::path& p_path, EVP_PKEY* p_pKey) {
@@ -115,22 +141,27 @@ bool TestCertificates::Make(const fs::path& p_directory, std::string& p_error) {
   m_directory = p_directory;
   std::error_code error;
   fs::create_directories(p_directory, error);
-  Key caKey = NewKey();
-  Certificate ca = caKey ? Issue(caKey.get(), "KestNet Test CA", 1, -kHour, kYear, nullptr, caKey.get(), true, nullptr)
-                         : nullptr;
-  if (error || !ca || !WriteCertificate(CaFile(), ca.get())) {
-    p_error = "the test CA could not be made";
+  const Authority ca = NewAuthority("KestNet Test CA", 1);
+  const Authority unknownCa = NewAuthority("KestNet Unknown CA", 2);
+  if (error || !ca.certificate || !unknownCa.certificate || !WriteCertificate(CaFile(), ca.certificate.get())) {
+    p_error = "the test CAs could not be made";
     return false;
   }
-  long serial = 2;
+  long serial = 3;
   for (const Profile& profile : kProfiles) {
     Key key = NewKey();
+    const Authority* issuer = profile.signer == Signer::kTestCa      ? &ca
+                              : profile.signer == Signer::kUnknownCa ? &unknownCa
+                                                                     : nullptr;
     Certificate certificate =
         key ? Issue(key.get(), "mail.kestnet.test", serial++, profile.notBefore, profile.notAfter,
-                    profile.selfSigned ? nullptr : ca.get(), profile.selfSigned ? key.get() : caKey.get(), false,
-                    profile.subjectAltName)
+                    issuer != nullptr ? issuer->certificate.get() : nullptr,
+                    issuer != nullptr ? issuer->key.get() : key.get(), false, profile.subjectAltName)
             : nullptr;
-    if (!certificate || !WriteCertificate(CertificateFile(profile.which), certificate.get()) ||
+    // The unknown CA travels with its certificate: a whole chain, anchored
+    // nowhere the client trusts.
+    X509* presentedIssuer = profile.signer == Signer::kUnknownCa ? unknownCa.certificate.get() : nullptr;
+    if (!certificate || !WriteCertificate(CertificateFile(profile.which), certificate.get(), presentedIssuer) ||
         !WriteKey(KeyFile(profile.which), key.get())) {
       p_error = std::string("the test certificate ") + profile.name + " could not be made";
       return false;

@@ -30,10 +30,6 @@ using namespace kestnet::testing;
 using Records = RecordLog::Records;
 
 constexpr auto kSafetyTimeout = std::chrono::seconds(120);
-const std::string kSender = "alice";
-const std::string kSenderPassword = "alice-secret";
-const std::string kRecipient = "bob";
-const std::string kRecipientPassword = "bob-secret";
 
 std::string Status(DWORD p_dwStatus) { return std::to_string(p_dwStatus); }
 
@@ -164,8 +160,8 @@ std::unique_ptr<MIME> Compose(const Letter& p_letter, std::size_t p_case) {
     mime->SetTransferEncoding(encoding(content));
     mime->SetBody(WithCrLf(content), !IsAscii(content));
   }
-  mime->SetHeader("From", MailServers::Address(kSender));
-  mime->SetHeader("To", MailServers::Address(kRecipient));
+  mime->SetHeader("From", MailServers::Address(kMailSender));
+  mime->SetHeader("To", MailServers::Address(kMailRecipient));
   mime->SetHeader("X-Test-Case", std::to_string(p_case));
   mime->SetEncodedHeader("Subject", p_letter.subject);
   return mime;
@@ -188,33 +184,13 @@ for path in folder.glob('*.eml'):
         case.with_suffix('.' + ('text' if kind == 'plain' else 'html')).write_text(text, encoding='utf-8')
 )";
 
-class MailRoundTripTest : public SocketLayerTest {
+class MailRoundTripTest : public MailServersTest<SocketLayerTest> {
  protected:
-  static void SetUpTestSuite() {
-    if (!MailServers::Unavailable().empty()) return;
-    s_servers = new MailServers();
-    s_startError = new std::string();
-    s_servers->Start({{kSender, kSenderPassword}, {kRecipient, kRecipientPassword}}, *s_startError);
-  }
-  static void TearDownTestSuite() {
-    delete s_servers;
-    delete s_startError;
-    s_servers = nullptr;
-    s_startError = nullptr;
-  }
-
-  void SetUp() override {
-    if (const std::string reason = MailServers::Unavailable(); !reason.empty()) GTEST_SKIP() << reason;
-    ASSERT_TRUE(s_startError->empty()) << *s_startError;
-    SocketLayerTest::SetUp();
-    m_bSocketsUp = true;
-    s_servers->EmptyMailbox(kRecipient);
-  }
   void TearDown() override {
     // The clients' sockets go before the socket layer does.
     m_smtp.reset();
     m_pop3.reset();
-    if (m_bSocketsUp) SocketLayerTest::TearDown();
+    MailServersTest::TearDown();
   }
 
   // Makes the client, connects as p_user and hands over the first
@@ -231,40 +207,34 @@ class MailRoundTripTest : public SocketLayerTest {
     return p_listener.Take(p_records);
   }
   Records SmtpConnect(const std::string& p_password) {
-    return LogIn(m_smtp, s_servers->SmtpPort(), kSender, p_password, m_smtpListener,
-                 p_password == kSenderPassword ? kSmtpLogIn.size() : 8);
+    return LogIn(m_smtp, Servers().SmtpPort(), kMailSender, p_password, m_smtpListener,
+                 p_password == kMailPassword ? kSmtpLogIn.size() : 8);
   }
   Records Pop3Connect(const std::string& p_password) {
-    return LogIn(m_pop3, s_servers->Pop3Port(), kRecipient, p_password, m_pop3Listener,
-                 p_password == kRecipientPassword ? kPop3LogIn.size() : 5);
+    return LogIn(m_pop3, Servers().Pop3Port(), kMailRecipient, p_password, m_pop3Listener,
+                 p_password == kMailPassword ? kPop3LogIn.size() : 5);
   }
 
-  static MailServers* s_servers;
-  static std::string* s_startError;
   RecordingMailListener m_smtpListener;
   RecordingMailListener m_pop3Listener;
   std::unique_ptr<SmtpClient> m_smtp;
   std::unique_ptr<Pop3Client> m_pop3;
-  bool m_bSocketsUp = false;
 };
-
-MailServers* MailRoundTripTest::s_servers = nullptr;
-std::string* MailRoundTripTest::s_startError = nullptr;
 
 TEST_F(MailRoundTripTest, LettersComeBackAsSentAndDeletionEmptiesTheMailbox) {
   const std::vector<Letter> letters = Letters();
-  ASSERT_EQ(SmtpConnect(kSenderPassword), kSmtpLogIn);
-  m_smtp->SetSenderName(MailServers::Address(kSender));
+  ASSERT_EQ(SmtpConnect(kMailPassword), kSmtpLogIn);
+  m_smtp->SetSenderName(MailServers::Address(kMailSender));
   for (std::size_t i = 0; i < letters.size(); ++i) {
     const std::unique_ptr<MIME> mime = Compose(letters[i], i);
-    m_smtp->Send(MailServers::Address(kRecipient), mime.get());
+    m_smtp->Send(MailServers::Address(kMailRecipient), mime.get());
     ASSERT_EQ(m_smtpListener.Take(1), Records{"MailSent(0)"}) << "letter " << i;
   }
   m_smtp->Disconnect();
   EXPECT_EQ(m_smtpListener.Take(2), (Records{"Quit(0)", "Close(3)"}));
-  ASSERT_TRUE(s_servers->WaitForMessages(kRecipient, letters.size(), kSafetyTimeout)) << s_servers->ReadLogs();
+  ASSERT_TRUE(Servers().WaitForMessages(kMailRecipient, letters.size(), kSafetyTimeout)) << Servers().ReadLogs();
 
-  ASSERT_EQ(Pop3Connect(kRecipientPassword), kPop3LogIn);
+  ASSERT_EQ(Pop3Connect(kMailPassword), kPop3LogIn);
   m_pop3->GetMailCount();
   ASSERT_EQ(m_pop3Listener.Take(2), (Records{"Count(0,20)", "Ready"}));
   for (DWORD number = 1; number <= letters.size(); ++number) {
@@ -293,7 +263,7 @@ TEST_F(MailRoundTripTest, LettersComeBackAsSentAndDeletionEmptiesTheMailbox) {
   }
   m_pop3->Disconnect();
   EXPECT_EQ(m_pop3Listener.Take(2), (Records{"Quit(0)", "Close(4)"}));
-  EXPECT_EQ(s_servers->MessageCount(kRecipient), 0u);
+  EXPECT_EQ(Servers().MessageCount(kMailRecipient), 0u);
 }
 
 // The refusal closes the connection, and the close then reports the log-in
@@ -310,10 +280,10 @@ TEST_F(MailRoundTripTest, WrongPasswordIsRefusedByBothServers) {
 
 TEST_F(MailRoundTripTest, UnknownRecipientEndsTheSendBeforeData) {
   LogCapture capture("KestNet::SmtpClient");
-  ASSERT_EQ(SmtpConnect(kSenderPassword), kSmtpLogIn);
-  m_smtp->SetSenderName(MailServers::Address(kSender));
+  ASSERT_EQ(SmtpConnect(kMailPassword), kSmtpLogIn);
+  m_smtp->SetSenderName(MailServers::Address(kMailSender));
   const std::unique_ptr<MIME> mime = Compose({"Nobody reads this", "text", ""}, 0);
-  m_smtp->Send(MailServers::Address(kRecipient) + ", " + MailServers::Address("carol"), mime.get());
+  m_smtp->Send(MailServers::Address(kMailRecipient) + ", " + MailServers::Address("nobody-here"), mime.get());
   EXPECT_EQ(m_smtpListener.Take(1), Records{"MailSent(7)"});
   m_smtp->Disconnect();
   EXPECT_EQ(m_smtpListener.Take(2), (Records{"Quit(0)", "Close(3)"}));

@@ -33,10 +33,6 @@ using namespace kestnet::testing;
 using Records = RecordLog::Records;
 
 constexpr auto kSafetyTimeout = std::chrono::seconds(60);
-const std::string kSender = "alice";
-const std::string kSenderPassword = "alice-secret";
-const std::string kRecipient = "bob";
-const std::string kRecipientPassword = "bob-secret";
 const std::string kCaCommonName = "KestNet Test CA";
 
 std::string Status(DWORD p_dwStatus) { return std::to_string(p_dwStatus); }
@@ -135,48 +131,23 @@ void Configure(Client& p_client, RecordingExListener& p_listener, Transport p_tr
   p_client.SetPassword(p_password);
 }
 
-class SecureMailTest : public SocketLayerTest {
+class SecureMailTest : public MailServersTest<SocketLayerTest> {
  protected:
-  static void SetUpTestSuite() {
-    if (!MailServers::Unavailable().empty()) return;
-    s_servers = new MailServers();
-    s_startError = new std::string();
-    s_servers->EnableTls();
-    if (s_servers->Start({{kSender, kSenderPassword}, {kRecipient, kRecipientPassword}}, *s_startError)) {
-      // The clients trust the test CA in place of the system's.
-      setenv("SSL_CERT_FILE", s_servers->Certificates().CaFile().c_str(), 1);
-    }
-  }
-  static void TearDownTestSuite() {
-    unsetenv("SSL_CERT_FILE");
-    delete s_servers;
-    delete s_startError;
-    s_servers = nullptr;
-    s_startError = nullptr;
-  }
-
-  void SetUp() override {
-    if (const std::string reason = MailServers::Unavailable(); !reason.empty()) GTEST_SKIP() << reason;
-    ASSERT_TRUE(s_startError->empty()) << *s_startError;
-    SocketLayerTest::SetUp();
-    m_bSocketsUp = true;
-    s_servers->EmptyMailbox(kRecipient);
-  }
   void TearDown() override {
     m_pop3.reset();
     m_smtp.reset();
-    if (m_bSocketsUp) SocketLayerTest::TearDown();
+    MailServersTest::TearDown();
   }
 
   static std::uint16_t Port(Protocol p_protocol, Transport p_transport) {
     if (p_protocol == Protocol::kPop3) {
-      return p_transport == Transport::kImplicit ? s_servers->Pop3sPort() : s_servers->Pop3Port();
+      return p_transport == Transport::kImplicit ? Servers().Pop3sPort() : Servers().Pop3Port();
     }
-    return p_transport == Transport::kImplicit ? s_servers->SmtpsPort() : s_servers->SubmissionPort();
+    return p_transport == Transport::kImplicit ? Servers().SmtpsPort() : Servers().SubmissionPort();
   }
   // Lines of both servers' logs that hold every one of p_parts.
   static std::size_t LoggedLines(const std::vector<std::string>& p_parts) {
-    const std::string logs = s_servers->ReadLogs();
+    const std::string logs = Servers().ReadLogs();
     std::size_t count = 0;
     for (std::size_t start = 0, end = 0; start < logs.size(); start = end + 1) {
       end = std::min(logs.find('\n', start), logs.size());
@@ -187,16 +158,10 @@ class SecureMailTest : public SocketLayerTest {
     return count;
   }
 
-  static MailServers* s_servers;
-  static std::string* s_startError;
   RecordingExListener m_listener;
   std::unique_ptr<Pop3ExClient> m_pop3 = std::make_unique<Pop3ExClient>();
   std::unique_ptr<SmtpExClient> m_smtp = std::make_unique<SmtpExClient>();
-  bool m_bSocketsUp = false;
 };
-
-MailServers* SecureMailTest::s_servers = nullptr;
-std::string* SecureMailTest::s_startError = nullptr;
 
 class SecureRoundTripTest : public SecureMailTest, public ::testing::WithParamInterface<Transport> {};
 
@@ -205,30 +170,30 @@ class SecureRoundTripTest : public SecureMailTest, public ::testing::WithParamIn
 TEST_P(SecureRoundTripTest, MessageSentOverTlsComesBackSplitIntoHeaderAndBody) {
   const Transport transport = GetParam();
   const std::size_t tlsSessionsBefore = LoggedLines({"TLS connection established"});
-  const std::size_t tlsLoginsBefore = LoggedLines({"Login: user=<" + kRecipient + ">", "TLS"});
+  const std::size_t tlsLoginsBefore = LoggedLines({"Login: user=<" + kMailRecipient + ">", "TLS"});
 
-  Configure(*m_smtp, m_listener, transport, "127.0.0.1", Port(Protocol::kSmtp, transport), kSender, kSenderPassword);
+  Configure(*m_smtp, m_listener, transport, "127.0.0.1", Port(Protocol::kSmtp, transport), kMailSender, kMailPassword);
   m_smtp->SetCertificateSubject("mail.kestnet.test");
   m_smtp->SetCertificateIssuer(TestCertificates::kCaSubject);
   m_smtp->Connect();
-  ASSERT_EQ(m_listener.Take(2), (Records{"Connect(0)", "Ready"})) << s_servers->ReadLogs();
+  ASSERT_EQ(m_listener.Take(2), (Records{"Connect(0)", "Ready"})) << Servers().ReadLogs();
   MIME mime;
-  mime.SetHeader("From", "Alice <" + MailServers::Address(kSender) + ">");
-  mime.SetHeader("To", MailServers::Address(kRecipient));
+  mime.SetHeader("From", "Alice <" + MailServers::Address(kMailSender) + ">");
+  mime.SetHeader("To", MailServers::Address(kMailRecipient));
   mime.SetHeader("X-Transport", Name(Protocol::kSmtp, transport));
   mime.SetBody("first line\r\n.dotted line", false);
   m_smtp->Send(&mime);
   ASSERT_EQ(m_listener.Take(1), Records{"MailSent(0)"});
   m_smtp->Disconnect();
   EXPECT_EQ(m_listener.Take(2), (Records{"Quit(0)", "Close(0)"}));
-  ASSERT_TRUE(s_servers->WaitForMessages(kRecipient, 1, kSafetyTimeout)) << s_servers->ReadLogs();
+  ASSERT_TRUE(Servers().WaitForMessages(kMailRecipient, 1, kSafetyTimeout)) << Servers().ReadLogs();
 
-  Configure(*m_pop3, m_listener, transport, "127.0.0.1", Port(Protocol::kPop3, transport), kRecipient,
-            kRecipientPassword);
+  Configure(*m_pop3, m_listener, transport, "127.0.0.1", Port(Protocol::kPop3, transport), kMailRecipient,
+            kMailPassword);
   m_pop3->SetCertificateSubject(TestCertificates::kServerSubject);
   m_pop3->SetCertificateIssuer(kCaCommonName);
   m_pop3->Connect();
-  ASSERT_EQ(m_listener.Take(2), (Records{"Connect(0)", "Ready"})) << s_servers->ReadLogs();
+  ASSERT_EQ(m_listener.Take(2), (Records{"Connect(0)", "Ready"})) << Servers().ReadLogs();
   EXPECT_TRUE(m_pop3->IsReady());
   m_pop3->GetMailCount();
   EXPECT_EQ(m_listener.Take(2), (Records{"Count(0,1)", "Ready"}));
@@ -245,8 +210,8 @@ TEST_P(SecureRoundTripTest, MessageSentOverTlsComesBackSplitIntoHeaderAndBody) {
   EXPECT_FALSE(m_pop3->IsConnected());
 
   // Both sessions were encrypted, and every call came from a worker thread.
-  EXPECT_EQ(LoggedLines({"TLS connection established"}), tlsSessionsBefore + 1) << s_servers->ReadLogs();
-  EXPECT_EQ(LoggedLines({"Login: user=<" + kRecipient + ">", "TLS"}), tlsLoginsBefore + 1) << s_servers->ReadLogs();
+  EXPECT_EQ(LoggedLines({"TLS connection established"}), tlsSessionsBefore + 1) << Servers().ReadLogs();
+  EXPECT_EQ(LoggedLines({"Login: user=<" + kMailRecipient + ">", "TLS"}), tlsLoginsBefore + 1) << Servers().ReadLogs();
   EXPECT_EQ(m_listener.Threads().count(std::this_thread::get_id()), 0u);
   EXPECT_EQ(m_listener.Threads().size(), 2u);  // one worker per client
 }
@@ -269,6 +234,8 @@ const CertificateCase kCertificateCases[] = {
     {"Expired", ServerCertificate::kExpired, "", "", "expired", TestCertificates::kCaSubject},
     {"OtherHost", ServerCertificate::kOtherHost, "", "", "host name mismatch", TestCertificates::kCaSubject},
     {"SelfSigned", ServerCertificate::kSelfSigned, "", "", "self-signed", TestCertificates::kServerSubject},
+    {"NotYetValid", ServerCertificate::kNotYetValid, "", "", "not yet valid", TestCertificates::kCaSubject},
+    {"UnknownIssuer", ServerCertificate::kUnknownIssuer, "", "", "unknown issuer", TestCertificates::kUnknownCaSubject},
     {"SubjectMismatch", ServerCertificate::kValid, "CN=mail.other.invalid,O=KestNet Test", "", "subject mismatch",
      TestCertificates::kCaSubject},
     {"IssuerMismatch", ServerCertificate::kValid, "", "Another CA", "issuer mismatch", TestCertificates::kCaSubject},
@@ -303,14 +270,14 @@ TEST_P(ServerCertificateTest, RejectedCertificateEndsTheSessionBeforeAnyCredenti
   }
   if (*certificate.reason == '\0') {
     EXPECT_EQ(m_listener.Take(1), Records{"Connect(1)"});  // the server refused the unknown user
-    EXPECT_TRUE(s_servers->WaitForLogLine(user, kSafetyTimeout)) << s_servers->ReadLogs();
+    EXPECT_TRUE(Servers().WaitForLogLine(user, kSafetyTimeout)) << Servers().ReadLogs();
     return;
   }
   EXPECT_EQ(m_listener.Take(2),
             (Records{"Rejected(" + std::string(certificate.reason) + "|" + certificate.issuer + "|" +
                          TestCertificates::kServerSubject + ")",
                      "Connect(1)"}));
-  EXPECT_EQ(LoggedLines({user}), 0u) << s_servers->ReadLogs();
+  EXPECT_EQ(LoggedLines({user}), 0u) << Servers().ReadLogs();
 }
 
 INSTANTIATE_TEST_SUITE_P(
