@@ -126,9 +126,16 @@ bool SambaLan::Start() {
   int control[2] = {-1, -1};
   int status[2] = {-1, -1};
   // The guest account reaches the shares through the folder.
-  if (::mkdtemp(pattern.data()) == nullptr || ::chmod(pattern.c_str(), 0755) != 0 ||
-      ::pipe2(control, O_CLOEXEC) != 0 || ::pipe2(status, O_CLOEXEC) != 0) {
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    m_skipReason = std::string("the test LAN's folder cannot be made: ") + std::strerror(errno);
+    return false;
+  }
+  if (::chmod(pattern.c_str(), 0755) != 0 || ::pipe2(control, O_CLOEXEC) != 0 || ::pipe2(status, O_CLOEXEC) != 0) {
     m_skipReason = std::string("the test LAN's folder and pipes cannot be made: ") + std::strerror(errno);
+    for (int fd : {control[0], control[1]}) {
+      if (fd >= 0) ::close(fd);
+    }
+    fs::remove_all(pattern);
     return false;
   }
   m_directory = pattern;
