@@ -3,9 +3,10 @@
 //
 // A path beginning with two backslashes (or two slashes) is a UNC path,
 // "\\SERVER\share\dir\file": it is reached through Samba's libsmbclient in
-// the configured protocol range, logging on as Windows does for an account
-// that has no stored credentials for the server (see smb_session.h). Any
-// other path is a local POSIX path ('\' taken as '/').
+// Samba's default client protocol range, logging on as Windows does for an
+// account that has no stored credentials for the server (smb_session.h says
+// which identity that is). Any other path is a local POSIX path ('\' taken
+// as '/'). Calls on UNC paths are serialised process-wide (smb_session.h).
 //
 // Every failure returns the call's failure value and sets the thread's last
 // error to the Win32 number Windows reports in the same situation:
@@ -20,7 +21,8 @@
 //                                 a temporary name already taken;
 //   ERROR_ALREADY_EXISTS          a folder to create exists;
 //   ERROR_INVALID_PARAMETER       a null or empty argument;
-//   ERROR_INVALID_NAME            a UNC path without a share, or too long;
+//   ERROR_INVALID_NAME            a UNC path without a share, a path of
+//                                 MAX_PATH or more, a name the share refuses;
 //   otherwise the errno mapping of platform/os/last_error.h.
 #pragma once
 
@@ -52,10 +54,13 @@ using LPWIN32_FIND_DATAA = WIN32_FIND_DATAA*;
 
 // lpFileName is a folder and a last element that may hold the wildcards '*'
 // and '?' ("\\SERVER\share\*", "/tmp/x/*.txt"); names compare without regard
-// to case, as on a Windows share. "." and ".." are found as Windows finds them
-// (only in a folder that is not a share's root). The first match fills
-// *lpFindFileData; the handle gives the rest through FindNextFileA. No match
-// in an existing folder: INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND.
+// to case, as on a Windows share, and "*.*" matches names without a dot too.
+// "." and ".." are found where the folder lists them (Samba lists them in a
+// share's root as well). The first match fills *lpFindFileData; the handle
+// gives the rest through FindNextFileA. The folder is read whole here. No
+// match in an existing folder: INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND;
+// a missing folder ERROR_PATH_NOT_FOUND; "\\SERVER\share" with nothing after
+// it ERROR_BAD_NET_NAME (Windows wants "\\SERVER\share\*").
 HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
 // FALSE with ERROR_NO_MORE_FILES at the end, ERROR_INVALID_HANDLE for a
 // handle FindFirstFileA did not give.
@@ -84,9 +89,11 @@ DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 // three characters of lpPrefixString + a hexadecimal number + ".tmp".
 // uUnique 0: numbers are tried from a time-based start until a name is free,
 // and that file is created empty (never replacing one); the number used is
-// returned. uUnique non-zero: the name is made with it, nothing is created,
-// and uUnique is returned. 0 on failure (ERROR_PATH_NOT_FOUND for a missing
-// folder, ERROR_FILE_EXISTS when all 65535 numbers are taken, ERROR_BUFFER_OVERFLOW
-// when the name would exceed MAX_PATH).
+// returned. uUnique non-zero: the name is made with its low 16 bits, nothing
+// is created, and uUnique is returned. 0 on failure: ERROR_INVALID_PARAMETER
+// (null or empty folder, null output), ERROR_PATH_NOT_FOUND (missing folder),
+// ERROR_FILE_EXISTS (all 65535 numbers taken), ERROR_BUFFER_OVERFLOW (a name
+// of MAX_PATH or more), or as a file creation fails. A UNC folder works too
+// (the name then uses '\').
 UINT GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique,
                       LPSTR lpTempFileName);

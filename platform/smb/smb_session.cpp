@@ -233,3 +233,9 @@ std::string SmbClientLease::Workgroup() const {
 }
 
 }  // namespace kestnet::platform::smb
+
+// Samba's debug_set_logfile drops the log file name it held whenever a client
+// library (libsmbclient, libnetapi) first opens its logs, once per process.
+// LeakSanitizer, in the programs built with it, is told so here, where the
+// libraries are linked, rather than in every program that uses them.
+extern "C" const char* __lsan_default_suppressions() { return "leak:debug_set_logfile\n"; }

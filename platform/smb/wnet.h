@@ -14,8 +14,14 @@
 // dwType RESOURCETYPE_DISK or RESOURCETYPE_PRINT; the containers above them
 // RESOURCETYPE_ANY. Hidden shares (a name ending in '$') and IPC are not
 // listed. The workgroup and server levels are read from the browse lists,
-// which answer only over SMB1: those two levels speak NT1 whatever the
-// configured range, the share level and the file calls the configured range.
+// which answer only over SMB1: those two levels speak NT1 only, the share
+// level and the file calls Samba's default client range (smb_session.h).
+//
+// The workgroups are those the first master browser to answer the client's
+// broadcast knows (libsmbclient asks one), a workgroup's servers those its
+// master browser knows; until a browse list has formed (some 20 s after the
+// servers start) a level fails with ERROR_NO_BROWSER_SERVERS_FOUND or lists
+// nothing.
 //
 // Results are Win32 error numbers, also set as the thread's last error.
 #pragma once
