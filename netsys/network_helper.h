@@ -25,10 +25,10 @@ class CNetworkHelper : public KestMT::Thread {
   // The listener is not owned and must outlive the listing.
   void SetListener(CNetworkListener* p_pListener);
   // Stores the workgroup filter (an empty name stands for this machine's
-  // workgroup) and the list type, and starts the thread. Throws
-  // FPSGetWorkgroupException when the local workgroup cannot be read and
-  // InvalidObjectException when the thread cannot be started.
-  void GetNetworkResource(const std::wstring& p_cstrwWorkgroupName, DWORD p_dwListType);
+  // workgroup) and the list type, and starts the thread: true when it
+  // started. Throws FPSGetWorkgroupException when the local workgroup cannot
+  // be read.
+  bool GetNetworkResource(const std::wstring& p_cstrwWorkgroupName, DWORD p_dwListType);
 
   DWORD Run() override;
 
@@ -41,12 +41,14 @@ class CNetworkHelper : public KestMT::Thread {
   // false when a nested enumeration could not be opened.
   bool DisplayResources(HANDLE p_hEnum, const std::wstring& p_cstrwFilter, DWORD p_dwListType,
                         std::vector<std::string>& p_result);
+  // Hands the result to the listener, once per listing.
   void ReportList();
 
   CNetworkListener* m_pListener = nullptr;  // not owned
   std::wstring m_cstrwWorkgroupName;
   DWORD m_dwListType = 0;
   std::vector<std::string> m_result;
+  bool m_bReported = false;
 };
 
 }  // namespace KestSys

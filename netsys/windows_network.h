@@ -9,7 +9,8 @@
 // GetHostInfoListener exactly once. One lookup per name runs at a time.
 //
 // Destroying the object aborts every lookup still running and waits for each
-// worker to end.
+// worker to end; their listeners are not called, except by a worker that was
+// already inside its report.
 #pragma once
 
 #include <string>

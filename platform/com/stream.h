@@ -19,11 +19,6 @@ union ULARGE_INTEGER {
   ULONGLONG QuadPart;
 };
 
-struct FILETIME {
-  DWORD dwLowDateTime;
-  DWORD dwHighDateTime;
-};
-
 struct STATSTG {
   LPOLESTR pwcsName;
   DWORD type;

@@ -36,6 +36,7 @@ using LPCWSTR = const wchar_t*;
 using LPVOID = void*;
 using LPCVOID = const void*;
 using LPDWORD = DWORD*;
+using LPBYTE = BYTE*;
 using PVOID = void*;
 
 // Module handles name a loaded executable or shared library; nullptr is the
@@ -47,6 +48,7 @@ using HMODULE = HINSTANCE;
 // Every kernel object (event, mutex, thread, file mapping, registry key) is
 // reached through an opaque HANDLE owned by the platform layer.
 using HANDLE = void*;
+using LPHANDLE = HANDLE*;
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)))
 
 // Calling-convention markers of the Windows headers; one convention on Linux.
@@ -79,10 +81,18 @@ constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr DWORD ERROR_OUTOFMEMORY = 14;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
 constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_BAD_NETPATH = 53;
+constexpr DWORD ERROR_NETWORK_ACCESS_DENIED = 65;
+constexpr DWORD ERROR_BAD_NET_NAME = 67;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_BUFFER_OVERFLOW = 111;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_INVALID_LEVEL = 124;
+constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
 constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 constexpr DWORD ERROR_BAD_PATHNAME = 161;
@@ -101,6 +111,10 @@ constexpr DWORD ERROR_REGISTRY_CORRUPT = 1015;
 constexpr DWORD ERROR_REGISTRY_IO_FAILED = 1016;
 constexpr DWORD ERROR_CHILD_MUST_BE_VOLATILE = 1021;
 constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;
+constexpr DWORD ERROR_NOT_CONTAINER = 1207;
+constexpr DWORD ERROR_EXTENDED_ERROR = 1208;
+constexpr DWORD ERROR_NO_NETWORK = 1222;
+constexpr DWORD ERROR_NO_BROWSER_SERVERS_FOUND = 6118;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_NOT_LOCKED = 158;
 constexpr DWORD ERROR_TOO_MANY_POSTS = 298;
@@ -118,6 +132,15 @@ constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
 constexpr DWORD ERROR_MAPPED_ALIGNMENT = 1132;
 constexpr DWORD ERROR_INVALID_INDEX = 1413;
 constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;
+
+// The two-DWORD time stamp: 100-nanosecond intervals since 1601-01-01 UTC,
+// low part first.
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+using PFILETIME = FILETIME*;
+using LPFILETIME = FILETIME*;
 
 // Security descriptors are opaque to the callers; platform/os/security.h builds
 // and reads them. A null DACL means every account may open the object.

@@ -44,13 +44,7 @@ using HKEY = HKEY__*;
 using PHKEY = HKEY*;
 using REGSAM = DWORD;
 using LSTATUS = LONG;
-using LPBYTE = BYTE*;
 
-// FILETIME is the Windows SDK's two-DWORD time stamp (100-nanosecond intervals
-// since 1601-01-01 UTC); the registry calls only pass pointers to it, so its
-// one definition stays with the rest of the platform layer.
-struct FILETIME;
-using PFILETIME = FILETIME*;
 
 // Predefined keys: fixed handle values, as in the Windows SDK.
 #define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000000))))

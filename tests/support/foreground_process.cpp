@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -73,8 +75,12 @@ bool ForegroundProcess::Start(const std::vector<std::string>& p_arguments, const
   posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
+  if (m_bOwnSession) {
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  } else {
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+  }
   pid_t pid = -1;
   const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
@@ -123,6 +129,19 @@ std::string ReadTextFile(const std::filesystem::path& p_path) {
   std::stringstream text;
   text << file.rdbuf();
   return text.str();
+}
+
+bool RunCommand(const std::string& p_commandLine, std::string& p_output) {
+  const std::string line = p_commandLine + " 2>&1";
+  FILE* pipe = ::popen(line.c_str(), "r");
+  if (pipe == nullptr) return false;
+  std::array<char, 256> buffer{};
+  p_output.clear();
+  while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe) != nullptr) {
+    p_output += buffer.data();
+  }
+  const int status = ::pclose(pipe);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace kestnet::testing

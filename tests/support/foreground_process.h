@@ -1,8 +1,9 @@
 // A server that a test fixture runs in the foreground: standard input from
 // /dev/null, standard output and error into a fresh log file, no other
-// descriptor of the test process, in a process group of
-// its own. Stopping it signals that group by its id, so helpers the server
-// forked go with it even when the server itself no longer waits for them.
+// descriptor of the test process, in a process group of its own (or, with
+// SetOwnSession, a session of its own, as setsid(1) starts it). Stopping it
+// signals that group by its id, so helpers the server forked go with it even
+// when the server itself no longer waits for them.
 #pragma once
 
 #include <sys/types.h>
@@ -28,6 +29,11 @@ class ForegroundProcess {
   // there is none.
   static std::string FindBinary(const std::string& p_name, const char* p_overrideVariable = nullptr);
 
+  // Before Start: the process leads a new session rather than only a new
+  // process group (a daemon that signals its whole group when it stops must
+  // not share one with anything else).
+  void SetOwnSession() { m_bOwnSession = true; }
+
   // Starts p_arguments (the binary first). False with the reason when the
   // process could not be started.
   bool Start(const std::vector<std::string>& p_arguments, const std::filesystem::path& p_logFile,
@@ -45,9 +51,14 @@ class ForegroundProcess {
 
  private:
   pid_t m_pid = -1;
+  bool m_bOwnSession = false;
 };
 
 // Reads the whole file; empty when it cannot be read.
 std::string ReadTextFile(const std::filesystem::path& p_path);
+
+// Runs a shell command line; true when it exits with 0. Output goes to
+// p_output (standard error included).
+bool RunCommand(const std::string& p_commandLine, std::string& p_output);
 
 }  // namespace kestnet::testing

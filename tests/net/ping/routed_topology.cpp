@@ -5,10 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 #include <vector>
+
+#include "tests/support/foreground_process.h"
 
 namespace kestnet::testing {
 namespace {
@@ -56,19 +56,6 @@ std::string In(pid_t p_pid, const std::string& p_command) {
 }
 
 }  // namespace
-
-bool RunCommand(const std::string& p_commandLine, std::string& p_output) {
-  const std::string line = p_commandLine + " 2>&1";
-  FILE* pipe = ::popen(line.c_str(), "r");
-  if (pipe == nullptr) return false;
-  std::array<char, 256> buffer{};
-  p_output.clear();
-  while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe) != nullptr) {
-    p_output += buffer.data();
-  }
-  const int status = ::pclose(pipe);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 bool WriteNetworkSysctl(const std::string& p_relativePath, const std::string& p_value) {
   std::ofstream file("/proc/sys/net/" + p_relativePath);

@@ -36,10 +36,6 @@ class RoutedTopology {
   pid_t m_farHost = -1;
 };
 
-// Runs a shell command line; true when it exits with 0. Output goes to
-// p_output (standard error included).
-bool RunCommand(const std::string& p_commandLine, std::string& p_output);
-
 // Writes a sysctl of the calling thread's network namespace.
 bool WriteNetworkSysctl(const std::string& p_relativePath, const std::string& p_value);
 

@@ -1,0 +1,116 @@
+// The network neighbourhood of the test LAN: the listings the browse lists
+// give, and the share questions asked of the servers themselves.
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "netsys/net_neighborhood.h"
+#include "runtime/exceptions.h"
+#include "tests/netsys/netsys_test_support.h"
+#include "tests/support/samba_lan.h"
+
+namespace {
+
+using kestnet::netsys::testing::RecordingNetworkListener;
+using kestnet::testing::SambaLan;
+using namespace KestSys;
+
+std::wstring Wide(const std::string& p_text) { return KestUtilsLib::StringConversion::ConvertUTF8ToCAtlStringW(p_text); }
+
+const std::wstring kFirstServer = Wide(std::string("\\\\") + SambaLan::kFirstServer.name);
+
+// A listing's names as a set: the browse lists do not promise an order.
+std::set<std::string> Names(const std::string& p_record, DWORD p_dwListType) {
+  const std::string prefix = std::to_string(p_dwListType) + ":";
+  EXPECT_EQ(p_record.compare(0, prefix.size(), prefix), 0) << p_record;
+  std::set<std::string> names;
+  std::string rest = p_record.substr(prefix.size());
+  for (size_t start = 0; start < rest.size();) {
+    const size_t comma = std::min(rest.find(',', start), rest.size());
+    names.insert(rest.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return names;
+}
+
+class NetNeighborhoodTest : public kestnet::testing::SambaLanTest {
+ protected:
+  void SetUp() override {
+    SambaLanTest::SetUp();
+    if (IsSkipped()) return;
+    std::string error;
+    ASSERT_TRUE(Lan().WaitForBrowseList(SambaLan::kBrowseListBound, error)) << error;
+  }
+
+  std::set<std::string> Listed(DWORD p_dwListType) {
+    const std::vector<std::string> records = m_listener.records.TakeNext(1);
+    return records.size() == 1 ? Names(records.front(), p_dwListType) : std::set<std::string>{};
+  }
+
+  static std::string Share(const char* p_szShare) {
+    return std::string("\\\\") + SambaLan::kFirstServer.name + "\\" + p_szShare;
+  }
+
+  RecordingNetworkListener m_listener;
+  CNetNeighborhood m_neighborhood;
+};
+
+TEST_F(NetNeighborhoodTest, ListsWorkgroupsComputersAndShares) {
+  ASSERT_TRUE(m_neighborhood.GetNetworkWorkgroups(&m_listener));
+  EXPECT_EQ(Listed(kListTypeWorkgroups), (std::set<std::string>{SambaLan::kFirstServer.workgroup,
+                                                                 SambaLan::kSecondServer.workgroup}));
+
+  const std::set<std::string> firstWorkgroupComputers{std::string("\\\\") + SambaLan::kFirstServer.name};
+  // The workgroup matches without regard to case; no name is this machine's.
+  ASSERT_TRUE(m_neighborhood.GetNetworkComputers(L"kestlan", &m_listener));
+  EXPECT_EQ(Listed(kListTypeComputers), firstWorkgroupComputers);
+  ASSERT_TRUE(m_neighborhood.GetNetworkComputers(L"", &m_listener));
+  EXPECT_EQ(Listed(kListTypeComputers), firstWorkgroupComputers);
+
+  ASSERT_TRUE(m_neighborhood.GetFileShareList(Wide(SambaLan::kFirstServer.workgroup), &m_listener));
+  EXPECT_EQ(Listed(kListTypeFileShares),
+            (std::set<std::string>{Share(SambaLan::kReadOnlyShare), Share(SambaLan::kWritableShare),
+                                   Share(SambaLan::kUserShare)}));
+  ASSERT_TRUE(m_neighborhood.GetPrinterShareList(Wide(SambaLan::kFirstServer.workgroup), &m_listener));
+  EXPECT_EQ(Listed(kListTypePrinterShares), std::set<std::string>{Share(SambaLan::kPrinterShare)});
+}
+
+TEST_F(NetNeighborhoodTest, FileSharePermissionTriesAScratchFileAndLeavesNothing) {
+  LONG lPermissions = -1;
+  m_neighborhood.FileSharePermission(kFirstServer, Wide(SambaLan::kReadOnlyShare), &lPermissions);
+  EXPECT_EQ(lPermissions, FS_READ);
+  m_neighborhood.FileSharePermission(kFirstServer, Wide(SambaLan::kWritableShare), &lPermissions);
+  EXPECT_EQ(lPermissions, FS_READ_WRITE);
+  // A guest may not list the user's share.
+  m_neighborhood.FileSharePermission(kFirstServer, Wide(SambaLan::kUserShare), &lPermissions);
+  EXPECT_EQ(lPermissions, FS_UNKNOWN);
+
+  const std::filesystem::path writable = Lan().SharePath(SambaLan::kFirstServer, SambaLan::kWritableShare);
+  EXPECT_TRUE(std::filesystem::is_empty(writable)) << writable;
+}
+
+TEST_F(NetNeighborhoodTest, FileShareExistsAsksTheServer) {
+  EXPECT_TRUE(m_neighborhood.FileShareExists(kFirstServer, Wide(SambaLan::kReadOnlyShare)));
+  EXPECT_FALSE(m_neighborhood.FileShareExists(kFirstServer, L"nosuchshare"));
+}
+
+TEST(NetNeighborhoodArgumentsTest, RefusesMalformedComputerNamesAndMissingArguments) {
+  CNetNeighborhood neighborhood;
+  LONG lPermissions = 0;
+  DWORD dwError = 0;
+  for (const wchar_t* computerName : {L"S", L"\\\\", L"SERVER", L"\\SERVER", L"//SERVER"}) {
+    SCOPED_TRACE(KestUtilsLib::StringConversion::ConvertCAtlStringWToUTF8(computerName));
+    EXPECT_THROW(neighborhood.FileSharePermission(computerName, L"share", &lPermissions),
+                 KestBase::InvalidParameterException);
+    EXPECT_THROW(neighborhood.CopyFileToShare(L"/tmp/file", computerName, L"share", &dwError),
+                 KestBase::InvalidParameterException);
+  }
+  EXPECT_THROW(neighborhood.FileSharePermission(L"\\\\SERVER", L"", &lPermissions), KestBase::InvalidParameterException);
+  EXPECT_THROW(neighborhood.FileSharePermission(L"\\\\SERVER", L"share", nullptr), KestBase::InvalidParameterException);
+  EXPECT_THROW(neighborhood.GetNetworkWorkgroups(nullptr), KestBase::InvalidParameterException);
+}
+
+}  // namespace

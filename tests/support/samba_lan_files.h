@@ -1,0 +1,31 @@
+// The files of the test LAN's Samba machines (samba_lan.h): configuration,
+// state folders and shares, each machine's under a folder of its own that its
+// private /etc/samba is bound to ("etc" below it).
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "tests/support/samba_lan.h"
+
+namespace kestnet::testing {
+
+// The share user's account: known only to the servers' own /etc/passwd.
+inline constexpr unsigned kShareUserId = 64077;
+
+// A server's folder p_root: etc/smb.conf (answering on p_interface only),
+// etc/passwd and etc/group (the machine's, plus the share user), the
+// printcap, the state folders and the shares. False with the reason.
+bool WriteSambaServerFiles(const SambaServer& p_server, const std::string& p_interface,
+                           const std::filesystem::path& p_root, std::string& p_error);
+// The client's folder: etc/smb.conf naming the client and its workgroup,
+// speaking NT1 and later, with its caches in the folder.
+bool WriteSambaClientFiles(const std::filesystem::path& p_root, std::string& p_error);
+
+// The daemon logs of a server's folder, each under a line naming it.
+std::string ReadSambaLogs(const std::filesystem::path& p_serverRoot);
+
+// The folder a share of a server's folder serves.
+std::filesystem::path SambaSharePath(const std::filesystem::path& p_serverRoot, const char* p_share);
+
+}  // namespace kestnet::testing
