@@ -41,7 +41,14 @@ function Network_GetFileShareListComplete(names) { lists.files = names; }
 function Network_GetPrinterShareListComplete(names) { lists.printers = names; }
 
 function Show(title, name, start) {
-  if (!start()) {
+  var started = false;
+  try {
+    started = start();
+  } catch (e) {
+    WScript.Echo(title + ": refused, " + e.description);
+    return [];
+  }
+  if (!started) {
     WScript.Echo(title + ": the listing could not start");
     return [];
   }

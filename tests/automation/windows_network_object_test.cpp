@@ -12,7 +12,6 @@
 #include "automation/windows_network_object.h"
 #include "netsys/get_host_info_result.h"
 #include "netsys/network_listener.h"
-#include "platform/com/safearray.h"
 #include "tests/automation/net_object_support.h"
 
 namespace net_object_test {
@@ -26,26 +25,6 @@ using trust_test::Text;
 
 constexpr const char* kLogClass = "KestNetX::IKestNetWindowsNetwork";
 constexpr DISPID kDispOnGetHostInfoComplete = 1;
-
-// The names of a list event's array, checking its shape on the way.
-std::vector<std::wstring> NamesOf(const VARIANT& list) {
-  std::vector<std::wstring> names;
-  EXPECT_EQ(list.vt, VT_ARRAY | VT_VARIANT) << "a list is an array even when it is empty";
-  if (list.vt != (VT_ARRAY | VT_VARIANT) || list.parray == nullptr) return names;
-  EXPECT_EQ(SafeArrayGetDim(list.parray), 1u);
-  LONG lower = -1;
-  LONG upper = -2;
-  EXPECT_EQ(SafeArrayGetLBound(list.parray, 1, &lower), S_OK);
-  EXPECT_EQ(SafeArrayGetUBound(list.parray, 1, &upper), S_OK);
-  EXPECT_EQ(lower, 0);
-  for (LONG i = lower; i <= upper; ++i) {
-    ATL::CComVariant element;
-    EXPECT_EQ(SafeArrayGetElement(list.parray, &i, &element), S_OK);
-    EXPECT_EQ(element.vt, VT_BSTR);
-    names.push_back(TextOf(element));
-  }
-  return names;
-}
 
 class WindowsNetworkObjectTest : public NetObjectTest {
  protected:
@@ -154,7 +133,7 @@ TEST_F(WindowsNetworkObjectTest, EachListTypeFiresItsEventWithAnArray) {
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(events[i].dispid, expected[i].first);
     ASSERT_EQ(events[i].arguments.size(), 1u);
-    EXPECT_EQ(NamesOf(events[i].arguments[0]), expected[i].second) << "event " << events[i].dispid;
+    EXPECT_EQ(TextsOfArray(events[i].arguments[0]), expected[i].second) << "event " << events[i].dispid;
   }
   EXPECT_EQ(capture.TakeLines(), (std::vector<kestnet::testing::LoggedLine>{
                                      {kLogClass, 1, "HandleAsyncEventMessage():  Error - Unknown list lype <7>."}}));
