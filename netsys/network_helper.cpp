@@ -138,7 +138,10 @@ void CNetworkHelper::ReportList() {
 
 bool CNetworkHelper::DisplayResources(HANDLE p_hEnum, const std::wstring& p_cstrwFilter, DWORD p_dwListType,
                                       std::vector<std::string>& p_result) {
-  std::unique_ptr<NETRESOURCEA[]> buffer(new (std::nothrow) NETRESOURCEA[kEnumBufferSize / sizeof(NETRESOURCEA)]);
+  // Records of NETRESOURCEA alignment, at least kEnumBufferSize bytes: the
+  // enumeration packs strings up to the last byte it is offered.
+  constexpr size_t kRecords = (kEnumBufferSize + sizeof(NETRESOURCEA) - 1) / sizeof(NETRESOURCEA);
+  std::unique_ptr<NETRESOURCEA[]> buffer(new (std::nothrow) NETRESOURCEA[kRecords]);
   if (buffer == nullptr) {
     Log(kClassName, kLogLevelWarning, "%s - Call to malloc failed.", "DisplayResources");
     throw KestBase::OutOfMemoryException();

@@ -1,19 +1,123 @@
 #include "platform/smb/net_api.h"
 
-#include "platform/os/module_table.h"
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
-NET_API_STATUS NetServerGetInfo(LMSTR, DWORD, LPBYTE* bufptr) {
+#include "platform/os/module_table.h"
+#include "platform/os/utf8.h"
+#include "platform/smb/netapi_backend.h"
+#include "platform/smb/smb_session.h"
+#include "platform/smb/unc_path.h"
+
+namespace kestnet::platform::smb {
+namespace {
+
+// Every buffer these calls return is one malloc block: the record, then its
+// wide strings. NetApiBufferFree frees it whole.
+class BufferBuilder {
+ public:
+  BufferBuilder(std::size_t p_recordSize, std::initializer_list<std::wstring_view> p_strings) {
+    std::size_t size = p_recordSize;
+    for (const std::wstring_view text : p_strings) size += (text.size() + 1) * sizeof(wchar_t);
+    m_block = static_cast<char*>(std::calloc(1, size));
+    m_next = p_recordSize;
+  }
+  char* Block() const { return m_block; }
+  LPWSTR Place(std::wstring_view p_text) {
+    auto* target = reinterpret_cast<wchar_t*>(m_block + m_next);
+    std::memcpy(target, p_text.data(), p_text.size() * sizeof(wchar_t));
+    target[p_text.size()] = L'\0';
+    m_next += (p_text.size() + 1) * sizeof(wchar_t);
+    return target;
+  }
+
+ private:
+  char* m_block = nullptr;
+  std::size_t m_next = 0;
+};
+
+// NetBIOS names and DNS names; anything else cannot name a server.
+bool IsServerName(const std::string& p_name) {
+  if (p_name.size() > 255) return false;
+  for (const char c : p_name) {
+    if (c == '\\' || c == '/' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' || c == '>' || c == '|' ||
+        static_cast<unsigned char>(c) < 0x20) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// libnetapi reports every failure to reach the server as one status; Windows
+// tells a server that is not there from one that refuses us, so the server is
+// asked for its share list to see which.
+NET_API_STATUS ServerFailure(SmbClientLease& p_client, const std::string& p_server, std::uint32_t p_status) {
+  if (p_status != kCannotConnect) return p_status;
+  std::vector<SmbDirectoryEntry> shares;
+  const int error = p_client.ListDirectory(ServerUrl(p_server), SmbClientLease::ListingKind::kNetwork, shares);
+  return error == EACCES || error == EPERM ? ERROR_ACCESS_DENIED : ERROR_BAD_NETPATH;
+}
+
+}  // namespace
+}  // namespace kestnet::platform::smb
+
+using namespace kestnet::platform::smb;
+
+NET_API_STATUS NetServerGetInfo(LMSTR servername, DWORD level, LPBYTE* bufptr) {
   if (bufptr == nullptr) return ERROR_INVALID_PARAMETER;
   *bufptr = nullptr;
-  return ERROR_NOT_SUPPORTED;
+  if (level != 101) return ERROR_INVALID_LEVEL;
+  std::wstring_view wide = servername != nullptr ? std::wstring_view(servername) : std::wstring_view{};
+  while (!wide.empty() && wide.front() == L'\\') wide.remove_prefix(1);
+  const std::string server = kestnet::platform::Utf8FromWide(wide);
+  if (!IsServerName(server)) return NERR_InvalidComputer;
+
+  SmbClientLease client(ProtocolRange::kDefault);
+  ServerInformation information;
+  if (const std::uint32_t status = QueryServerInformation(server, information); status != 0) {
+    return ServerFailure(client, server, status);
+  }
+  const std::wstring name = kestnet::platform::WideFromUtf8(information.name);
+  const std::wstring comment = kestnet::platform::WideFromUtf8(information.comment);
+  BufferBuilder builder(sizeof(SERVER_INFO_101), {name, comment});
+  if (builder.Block() == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  auto* record = reinterpret_cast<SERVER_INFO_101*>(builder.Block());
+  record->sv101_platform_id = information.platformId;
+  record->sv101_name = builder.Place(name);
+  record->sv101_version_major = information.versionMajor;
+  record->sv101_version_minor = information.versionMinor;
+  record->sv101_type = information.type;
+  record->sv101_comment = builder.Place(comment);
+  *bufptr = reinterpret_cast<LPBYTE>(record);
+  return NERR_Success;
 }
 
-NET_API_STATUS NetGetJoinInformation(LPCWSTR, LPWSTR* lpNameBuffer, PNETSETUP_JOIN_STATUS BufferType) {
+NET_API_STATUS NetGetJoinInformation(LPCWSTR lpServer, LPWSTR* lpNameBuffer, PNETSETUP_JOIN_STATUS BufferType) {
   if (lpNameBuffer == nullptr || BufferType == nullptr) return ERROR_INVALID_PARAMETER;
-  return ERROR_NOT_SUPPORTED;
+  *lpNameBuffer = nullptr;
+  if (lpServer != nullptr && lpServer[0] != L'\0') return ERROR_NOT_SUPPORTED;
+  std::string workgroup;
+  {
+    SmbClientLease client(ProtocolRange::kDefault);
+    workgroup = client.Workgroup();
+  }
+  // Samba's own default, for a machine whose client cannot start.
+  if (workgroup.empty()) workgroup = "WORKGROUP";
+  const std::wstring name = kestnet::platform::WideFromUtf8(workgroup);
+  BufferBuilder builder(0, {name});
+  if (builder.Block() == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  *lpNameBuffer = builder.Place(name);
+  *BufferType = NetSetupWorkgroupName;
+  return NERR_Success;
 }
 
-NET_API_STATUS NetApiBufferFree(LPVOID) { return NERR_Success; }
+NET_API_STATUS NetApiBufferFree(LPVOID Buffer) {
+  std::free(Buffer);
+  return NERR_Success;
+}
 
 namespace kestnet::platform {
 namespace {

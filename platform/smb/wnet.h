@@ -78,7 +78,8 @@ inline constexpr char kWindowsNetworkProvider[] = "Microsoft Windows Network";
 //                                    Windows does not know;
 //   ERROR_NOT_CONTAINER              lpNetResource is a share;
 //   ERROR_BAD_NETPATH                the server is not found or not answering;
-//   ERROR_ACCESS_DENIED              the server refused to list its shares;
+//   ERROR_ACCESS_DENIED              the server refused to list its shares,
+//                                    or the master browser its list;
 //   ERROR_NO_BROWSER_SERVERS_FOUND   no browse list answers for the network
 //                                    or for that workgroup (yet);
 //   ERROR_NO_NETWORK                 the SMB client cannot start.
@@ -107,9 +108,3 @@ DWORD WNetCloseEnum(HANDLE hEnum);
 // ERROR_INVALID_PARAMETER for null pointers.
 DWORD WNetGetResourceInformationA(LPNETRESOURCEA lpNetResource, LPVOID lpBuffer,
                                   LPDWORD lpcbBuffer, LPSTR* lplpSystem);
-
-// The last ERROR_EXTENDED_ERROR's detail on this thread: the provider's error
-// (an errno value) and its text, and the provider name. NO_ERROR, or
-// ERROR_INVALID_PARAMETER for null pointers.
-DWORD WNetGetLastErrorA(LPDWORD lpError, LPSTR lpErrorBuf, DWORD nErrorBufSize, LPSTR lpNameBuf,
-                        DWORD nNameBufSize);
