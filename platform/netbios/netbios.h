@@ -3,22 +3,31 @@
 // find-name records, with Windows' command numbers and return codes.
 //
 // Adapters (LANA numbers) are the machine's IPv4 interfaces that are up and
-// can broadcast, numbered from 0 in the order of their interface index (then
-// address), so the numbering stays the same while the interfaces do.
-// Commands run synchronously; ASYNCH and the post routine are not offered.
+// can broadcast, numbered from 0 in the order of their interface index, so
+// the numbering stays the same while the interfaces do (lan_adapters.h).
 //
-//   NCBENUM      fills a LANA_ENUM at ncb_buffer with the adapter numbers.
-//   NCBRESET     NRC_GOODRET for an adapter that exists, NRC_BRIDGE otherwise.
+//   NCBENUM      fills the LANA_ENUM at ncb_buffer with the adapter numbers.
+//   NCBRESET     NRC_GOODRET for an adapter that exists.
 //   NCBFINDNAME  asks the adapter's subnet for ncb_callname (16 bytes, the
 //                16th being the service suffix) with an RFC 1002 name query
-//                broadcast from that interface; the answer is a
-//                FIND_NAME_HEADER followed by one FIND_NAME_BUFFER per
+//                broadcast from that interface (name_query.h); the answer is
+//                a FIND_NAME_HEADER followed by one FIND_NAME_BUFFER per
 //                address, each address in the 6-byte form NetBT uses (two
-//                zero bytes, then the IPv4 address in network order). A name
-//                nobody answers for gives NRC_CMDTMO, as Windows does.
+//                zero bytes, then the IPv4 address in network order; the
+//                destination is the adapter's own address), and ncb_length
+//                is set to the bytes written. A name nobody answers for
+//                gives NRC_CMDTMO, as Windows does; more addresses than the
+//                buffer holds, NRC_INCOMP with those that fit; a socket the
+//                system refuses, NRC_SYSTEM.
+//
+// An adapter number that does not exist gives NRC_BRIDGE, a buffer too small
+// for the answer's first record (or for a LANA_ENUM) NRC_BUFLEN, a null NCB
+// NRC_INVADDRESS. Commands run synchronously: ASYNCH, the post routine and
+// the other commands are not offered (NRC_ILLCMD).
 //
 // Netbios returns the code it also stores in ncb_retcode and ncb_cmd_cplt.
-// It is safe to call from several threads at once.
+// It keeps no state between calls and is safe to call from several threads
+// at once.
 #pragma once
 
 #include "platform/os/win_types.h"
