@@ -4,11 +4,12 @@
 set -euo pipefail
 
 # Packages that bring a daemon of the machine, with the service their
-# maintainer scripts start. The mail tests run these servers themselves, in
+# maintainer scripts start. The mail and Windows networking tests run these
+# servers themselves, in
 # the foreground with private configurations; the machine's own service is
 # none of our business, so one that only our installation started is stopped
 # again (the service's own init script, through invoke-rc.d).
-KESTNET_SERVICE_PACKAGES=(dovecot-core:dovecot postfix:postfix)
+KESTNET_SERVICE_PACKAGES=(dovecot-core:dovecot postfix:postfix samba:smbd samba:nmbd)
 
 # Answers the package questions before apt-get asks them. Postfix: "No
 # configuration" writes no main.cf for the machine and starts nothing.
@@ -54,16 +55,18 @@ kestnet_install_packages() {
   done
 }
 
-# What every build needs (OpenSSL: the mail clients' TLS).
+# What every build needs (OpenSSL: the mail clients' TLS; libsmbclient and
+# Samba's libnetapi: the Windows networking calls).
 KESTNET_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config
-  libsqlite3-dev libffi-dev libicu-dev duktape-dev libssl-dev)
+  libsqlite3-dev libffi-dev libicu-dev duktape-dev libssl-dev libsmbclient-dev samba-dev)
 # What the tests and benchmarks add: test frameworks and the real peers the
 # integration tests start on loopback or in private network namespaces
 # (dnsmasq for DNS; dovecot and postfix for POP3 and SMTP, with libcurl as the
 # mail benchmark's yardstick; the openssl tool, to look into the certificates
-# the TLS fixtures make).
+# the TLS fixtures make; samba and smbclient for the Windows networking tests'
+# LAN: smbd, nmbd, samba-dcerpcd, smbpasswd, nmblookup and rpcclient).
 KESTNET_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev iproute2 procps dnsmasq-base
-  dovecot-core dovecot-pop3d postfix libcurl4-openssl-dev openssl)
+  dovecot-core dovecot-pop3d postfix libcurl4-openssl-dev openssl samba smbclient)
 # What the main job adds to show the network objects: a DNS server of its own
 # inside a private network namespace.
 KESTNET_DEMO_PACKAGES=(iproute2 dnsmasq-base)

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/foreground_process.h"
@@ -77,15 +78,26 @@ bool JoinNamespaces(pid_t p_holder, std::string& p_error) {
   return true;
 }
 
-// A browse list holds its master's workgroup and the master itself once
-// nmbd has written them for smbd (the "browse.dat" of its cache folder).
+// A browse list is formed once nmbd, the local master, has written for smbd
+// (the "browse.dat" of its cache folder) its workgroup with itself as the
+// master, and itself as a server:
+//   "KESTLAN"    c0001000 "KESTSRV1"     "KESTLAN"
+//   "KESTSRV1"   40849a03 "<comment>"    "KESTLAN"
+// Before it wins the election the workgroup's master field is empty.
 bool BrowseListHolds(const fs::path& p_serverRoot, const SambaServer& p_server, std::string& p_seen) {
   p_seen = ReadTextFile(p_serverRoot / "cache" / "browse.dat");
-  const auto holds = [&](const char* p_name) {
-    const std::string quoted = "\"" + std::string(p_name) + "\"";
-    return p_seen.compare(0, quoted.size(), quoted) == 0 || p_seen.find("\n" + quoted) != std::string::npos;
-  };
-  return holds(p_server.workgroup) && holds(p_server.name);
+  const auto quoted = [](const char* p_name) { return "\"" + std::string(p_name) + "\""; };
+  bool bWorkgroup = false;
+  bool bServer = false;
+  std::istringstream lines(p_seen);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string name, type, third;
+    fields >> name >> type >> third;
+    bWorkgroup |= name == quoted(p_server.workgroup) && third == quoted(p_server.name);
+    bServer |= name == quoted(p_server.name);
+  }
+  return bWorkgroup && bServer;
 }
 
 }  // namespace

@@ -19,12 +19,16 @@
 // Start runs from main() while the process has one thread: it builds the LAN
 // from a keeper process (forked first, it owns every namespace and daemon)
 // and moves the calling thread into the client's network and mount
-// namespaces (an /etc/samba/smb.conf naming the client, its workgroup and
-// `client min protocol = NT1`, a tmpfs /run/samba), so every thread and
-// child the process starts later is on the LAN. It returns once every
-// server answers its NetBIOS name. The keeper tears everything down when the
-// test process ends in any way (its pipe closes), or at Stop, which waits for
-// the teardown and reports anything left behind.
+// namespaces, so every thread and child the process starts later is on the
+// LAN. There /etc/samba is the client's: smb.conf names the client and its
+// workgroup, speaks NT1 and later, and keeps Samba's client code (which
+// broadcasts on the first interface that answers) on adapter 0, the subnet of
+// the client's workgroup; lmhosts names KESTSRV2, which only the second
+// adapter reaches. /run/samba is a tmpfs of the client's own. Start returns
+// once every server answers its NetBIOS name and its server information.
+// The keeper tears everything down when the test process ends in any way
+// (its pipe closes), or at Stop, which waits for the teardown and reports
+// anything left behind.
 //
 // The binaries come from the Debian packages samba and smbclient
 // (scripts/deps.sh installs them without leaving the machine's own Samba

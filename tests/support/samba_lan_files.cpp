@@ -73,7 +73,6 @@ std::string CommonGlobals(const fs::path& p_root, const char* p_name, const char
   std::string text = "[global]\n";
   text += "  netbios name = " + std::string(p_name) + "\n";
   text += "  workgroup = " + std::string(p_workgroup) + "\n";
-  text += "  name resolve order = bcast\n";
   text += "  client min protocol = NT1\n";
   text += "  log file = " + (p_root / "log" / "log.%m").string() + "\n";
   for (const auto& folder : kStateFolders) {
@@ -133,6 +132,7 @@ bool WriteSambaServerFiles(const SambaServer& p_server, const std::string& p_int
       "  load printers = no\n"
       "  printing = bsd\n"
       "  printcap name = " + (p_root / "printcap").string() + "\n"
+      "  name resolve order = bcast\n"
       "  wins support = no\n"
       "  dns proxy = no\n";
   for (const ShareDefinition& share : kShares) {
@@ -153,11 +153,23 @@ bool WriteSambaServerFiles(const SambaServer& p_server, const std::string& p_int
                    p_error);
 }
 
-bool WriteSambaClientFiles(const fs::path& p_root, std::string& p_error) {
+bool WriteSambaClientFiles(const fs::path& p_root, const std::string& p_homeInterface, std::string& p_error) {
   const fs::path etc = p_root / "etc";
   if (!MakeFolder(etc, fs::perms(0755), p_error)) return false;
-  const std::string text = CommonGlobals(p_root, SambaLan::kClientName, SambaLan::kClientWorkgroup, p_error);
-  return !text.empty() && WriteFile(etc / "smb.conf", text, p_error);
+  std::string text = CommonGlobals(p_root, SambaLan::kClientName, SambaLan::kClientWorkgroup, p_error);
+  if (text.empty()) return false;
+  text += "  interfaces = " + p_homeInterface + "\n  name resolve order = lmhosts bcast\n";
+  // Typed entries (workstation and server service): an untyped one would
+  // also answer for the name as a workgroup's master browser (<1D>), and a
+  // client listing \\SERVER would ask it for a workgroup of that name.
+  std::string lmhosts;
+  for (const SambaServer* server : {&SambaLan::kFirstServer, &SambaLan::kSecondServer}) {
+    if (server->adapter == 0) continue;
+    for (const char* suffix : {"#00", "#20"}) {
+      lmhosts += std::string(server->address) + " " + server->name + suffix + "\n";
+    }
+  }
+  return WriteFile(etc / "smb.conf", text, p_error) && WriteFile(etc / "lmhosts", lmhosts, p_error);
 }
 
 }  // namespace kestnet::testing

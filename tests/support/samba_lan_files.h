@@ -19,8 +19,12 @@ inline constexpr unsigned kShareUserId = 64077;
 bool WriteSambaServerFiles(const SambaServer& p_server, const std::string& p_interface,
                            const std::filesystem::path& p_root, std::string& p_error);
 // The client's folder: etc/smb.conf naming the client and its workgroup,
-// speaking NT1 and later, with its caches in the folder.
-bool WriteSambaClientFiles(const std::filesystem::path& p_root, std::string& p_error);
+// speaking NT1 and later, with its caches in the folder. Samba's client code
+// broadcasts on the first interface it finds answers on, so browsing is kept
+// to p_homeInterface (adapter 0, the subnet of the client's workgroup) and
+// the servers of other subnets are known by etc/lmhosts.
+bool WriteSambaClientFiles(const std::filesystem::path& p_root, const std::string& p_homeInterface,
+                           std::string& p_error);
 
 // The daemon logs of a server's folder, each under a line naming it.
 std::string ReadSambaLogs(const std::filesystem::path& p_serverRoot);

@@ -55,6 +55,9 @@ struct Holder {
   ino_t netInode = 0;
 };
 
+// The client's end of the link to subnet N: its adapter N.
+std::string ClientInterface(int p_adapter) { return "kl" + std::to_string(p_adapter); }
+
 std::string Pid(pid_t p_pid) { return std::to_string(p_pid); }
 
 std::string In(const Holder& p_holder, bool p_bMount, const std::string& p_command) {
@@ -174,7 +177,7 @@ bool LanKeeper::MakeNamespaces(std::string& p_error) {
   const bool bRunSamba = fs::is_directory("/run/samba");
   std::vector<Mount> clientMounts = {{(ClientRoot() / "etc").string(), "/etc/samba"}};
   if (bRunSamba) clientMounts.push_back({"", "/run/samba"});
-  if (!WriteSambaClientFiles(ClientRoot(), p_error) || !StartHolder({}, m_bridge, p_error) ||
+  if (!WriteSambaClientFiles(ClientRoot(), ClientInterface(0), p_error) || !StartHolder({}, m_bridge, p_error) ||
       !StartHolder(clientMounts, m_client, p_error)) {
     return false;
   }
@@ -197,7 +200,7 @@ bool LanKeeper::MakeLinks(std::string& p_error) {
   for (int adapter = 0; adapter < 2; ++adapter) {
     const std::string bridge = "lan" + std::to_string(adapter);
     const std::string port = "bc" + std::to_string(adapter);
-    const std::string leg = "kl" + std::to_string(adapter);
+    const std::string leg = ClientInterface(adapter);
     commands.insert(commands.end(),
                     {In(m_bridge, false, "ip link add " + bridge + " type bridge"),
                      In(m_bridge, false, "ip link set " + bridge + " up"),
