@@ -300,6 +300,10 @@ bool LanKeeper::Build(std::string& p_error) {
 }
 
 std::string LanKeeper::TearDown() {
+  // All are told at once, so their grace times run side by side.
+  for (const auto& daemon : m_daemons) {
+    if (daemon->IsRunning()) ::kill(-daemon->Pid(), SIGTERM);
+  }
   for (const auto& daemon : m_daemons) daemon->Stop();
   m_daemons.clear();
   // Whatever a daemon started outside its group, and anything a test left
