@@ -47,9 +47,12 @@ class WindowsNetworkObjectTest : public NetObjectTest {
 };
 
 struct RefusedHostName {
+  const char* label;
   const wchar_t* name;
   const char* message;
 };
+
+void PrintTo(const RefusedHostName& refused, std::ostream* out) { *out << refused.label; }
 
 class RefusedHostNameTest : public WindowsNetworkObjectTest, public ::testing::WithParamInterface<RefusedHostName> {};
 
@@ -70,9 +73,11 @@ constexpr const char* kNotUnc =
     "charater.";
 
 INSTANTIATE_TEST_SUITE_P(Names, RefusedHostNameTest,
-                         ::testing::Values(RefusedHostName{L"", kEmptyName}, RefusedHostName{L"\\\\", kNotUnc},
-                                           RefusedHostName{L"\\AB", kNotUnc}, RefusedHostName{L"ABC", kNotUnc},
-                                           RefusedHostName{L"A\\\\", kNotUnc}));
+                         ::testing::Values(RefusedHostName{"Empty", L"", kEmptyName},
+                                           RefusedHostName{"TwoBackslashesAlone", L"\\\\", kNotUnc},
+                                           RefusedHostName{"OneBackslash", L"\\AB", kNotUnc},
+                                           RefusedHostName{"NoBackslash", L"ABC", kNotUnc},
+                                           RefusedHostName{"BackslashesAfterTheName", L"A\\\\", kNotUnc}));
 
 // Two backslashes and one character is a name: the lookup starts and ends
 // in exactly one event, which carries a host object even when nothing was found.
