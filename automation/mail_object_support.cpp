@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "automation/created_object.h"
 #include "automation/message_data.h"
 #include "platform/com/atl_bstr.h"
 #include "platform/com/bstr.h"
@@ -172,29 +173,7 @@ std::string RecipientList(IKestNetMessageData* message) {
 }
 
 ATL::CComPtr<IKestNetMessageData> CreateMessageDataWithSite(const ObjectIdentity& who, IUnknown* site) {
-  ATL::CComObject<CMessageData>* created = nullptr;
-  HRESULT hr = ATL::CComObject<CMessageData>::CreateInstance(&created);
-  if (FAILED(hr) || created == nullptr) {
-    Log(who.className, kLogLevelWarning, "CreateInstanceAndSetSite - CreateInstance() failed with hr = [0x%x].",
-        static_cast<unsigned>(hr));
-    return nullptr;
-  }
-  ATL::CComPtr<IKestNetMessageData> message(static_cast<IKestNetMessageData*>(created));
-  ATL::CComPtr<IObjectWithSite> withSite;
-  hr = message->QueryInterface(IID_IObjectWithSite, reinterpret_cast<void**>(&withSite));
-  if (FAILED(hr)) {
-    Log(who.className, kLogLevelWarning,
-        "CreateInstanceAndSetSite - QueryInterface(IID_IObjectWithSite) failed with hr = [0x%x].",
-        static_cast<unsigned>(hr));
-    return nullptr;
-  }
-  hr = withSite->SetSite(site);
-  if (FAILED(hr)) {
-    Log(who.className, kLogLevelWarning, "CreateInstanceAndSetSite - IObjectWithSite::SetSite() failed with hr = [0x%x].",
-        static_cast<unsigned>(hr));
-    return nullptr;
-  }
-  return message;
+  return CreateInstanceWithSite<CMessageData, IKestNetMessageData>(who, site);
 }
 
 ATL::CComPtr<IKestNetMessageData> RetrievedMessage(const ObjectIdentity& who, IUnknown* site, DWORD status,

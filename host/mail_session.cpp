@@ -210,15 +210,7 @@ int RunMailScript(const MailProtocol& protocol, const MailSession& session, cons
                   std::vector<std::string> verbArguments, std::vector<HostFunction> hostFunctions) {
   ProgressLine progress(session.progress);
   const char* verb = protocol.verb;
-  hostFunctions.push_back({"Report", [&progress, verb](const std::vector<std::string>& texts, std::string&) {
-                             progress.Break();
-                             for (const std::string& text : texts) std::fprintf(stderr, "kestnet %s: %s\n", verb, text.c_str());
-                             return true;
-                           }});
-  hostFunctions.push_back({"Progress", [&progress](const std::vector<std::string>& texts, std::string&) {
-                             if (!texts.empty()) progress.Show(texts.front());
-                             return true;
-                           }});
+  for (HostFunction& function : ReportAndProgressFunctions(progress, verb)) hostFunctions.push_back(std::move(function));
   ScriptOptions options;
   options.scriptPath = std::string("kestnet ") + verb;
   options.source = std::string(kSessionPrelude) + verbScript;
@@ -235,28 +227,6 @@ int RunMailScript(const MailProtocol& protocol, const MailSession& session, cons
                            std::make_move_iterator(verbArguments.end()));
   options.hostFunctions = std::move(hostFunctions);
   return RunScriptInApartment(options, verb);
-}
-
-ProgressLine::ProgressLine(bool enabled) : m_enabled(enabled), m_terminal(isatty(STDERR_FILENO) == 1) {}
-
-ProgressLine::~ProgressLine() { Break(); }
-
-void ProgressLine::Show(const std::string& text) {
-  if (!m_enabled) return;
-  if (m_terminal) {
-    // Carriage return, the text, then erase what a longer line left.
-    std::fprintf(stderr, "\r%s\x1b[K", text.c_str());
-    m_lineOpen = true;
-  } else {
-    std::fprintf(stderr, "%s\n", text.c_str());
-  }
-  std::fflush(stderr);
-}
-
-void ProgressLine::Break() {
-  if (!m_lineOpen) return;
-  std::fputc('\n', stderr);
-  m_lineOpen = false;
 }
 
 std::string DescribeSize(std::uint64_t bytes) {

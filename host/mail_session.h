@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/progress_line.h"
 #include "host/script_host.h"
 #include "host/verb_options.h"
 
@@ -58,25 +59,6 @@ bool ReadMailSession(const ParsedVerbArguments& parsed, const MailProtocol& prot
 // and whatever `hostFunctions` add.
 int RunMailScript(const MailProtocol& protocol, const MailSession& session, const char* verbScript,
                   std::vector<std::string> verbArguments, std::vector<HostFunction> hostFunctions);
-
-// Shows one changing progress line on standard error: rewritten in place on
-// a terminal, one line each otherwise. Silent when not enabled.
-class ProgressLine {
- public:
-  explicit ProgressLine(bool enabled);
-  ~ProgressLine();  // ends a line left open on a terminal
-  ProgressLine(const ProgressLine&) = delete;
-  ProgressLine& operator=(const ProgressLine&) = delete;
-
-  void Show(const std::string& text);
-  // Ends an open terminal line so that other output starts on a fresh one.
-  void Break();
-
- private:
-  bool m_enabled;
-  bool m_terminal;
-  bool m_lineOpen = false;
-};
 
 // "1.5 MiB", "812 KiB", "40 bytes".
 std::string DescribeSize(std::uint64_t bytes);

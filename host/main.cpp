@@ -27,6 +27,7 @@ constexpr Verb kVerbs[] = {
     {"tcptest", kestnet::host::RunTcptestVerb, "test a TCP port through the KestNetTcpClientSocket object"},
     {"pop3", kestnet::host::RunPop3Verb, "count, list, retrieve or delete mail through the KestNetPOP3 object"},
     {"sendmail", kestnet::host::RunSendmailVerb, "send a message through the KestNetSMTP object"},
+    {"net", kestnet::host::RunNetVerb, "browse the Windows network and look hosts up through KestNetWindowsNetwork"},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -22,5 +22,6 @@ int RunResolveVerb(const VerbArguments& args);
 int RunTcptestVerb(const VerbArguments& args);
 int RunPop3Verb(const VerbArguments& args);
 int RunSendmailVerb(const VerbArguments& args);
+int RunNetVerb(const VerbArguments& args);
 
 }  // namespace kestnet::host

@@ -56,23 +56,7 @@ Resolution ReadResolution(const FiredEvent& event) {
   resolution.result = event.arguments[0].intVal;
   EXPECT_EQ(event.arguments[1].vt, VT_BSTR);
   resolution.name = TextOf(event.arguments[1]);
-  const VARIANT& ips = event.arguments[2];
-  EXPECT_EQ(ips.vt, VT_ARRAY | VT_VARIANT) << "IPs must be an array even when it is empty";
-  if (ips.vt != (VT_ARRAY | VT_VARIANT) || ips.parray == nullptr) return resolution;
-  EXPECT_EQ(SafeArrayGetDim(ips.parray), 1u);
-  LONG lower = -1;
-  LONG upper = -2;
-  EXPECT_EQ(SafeArrayGetLBound(ips.parray, 1, &lower), S_OK);
-  EXPECT_EQ(SafeArrayGetUBound(ips.parray, 1, &upper), S_OK);
-  EXPECT_EQ(lower, 0);
-  for (LONG i = lower; i <= upper; ++i) {
-    VARIANT element;
-    VariantInit(&element);
-    EXPECT_EQ(SafeArrayGetElement(ips.parray, &i, &element), S_OK);
-    EXPECT_EQ(element.vt, VT_BSTR);
-    resolution.addresses.push_back(TextOf(element));
-    VariantClear(&element);
-  }
+  resolution.addresses = TextsOfArray(event.arguments[2]);
   return resolution;
 }
 

@@ -26,6 +26,7 @@
 #include "net/sockets/socket_event_thread.h"
 #include "platform/com/atl_variant.h"
 #include "platform/com/com.h"
+#include "platform/com/safearray.h"
 #include "tests/automation/apartment_support.h"
 #include "tests/automation/trust_support.h"
 #include "tests/companions/sys_net_module.h"
@@ -78,6 +79,28 @@ inline void ReleaseOnEvent(RecordingSink* sink, IUnknown* object) {
     if (previous) previous(p_event);
     held->Release();
   };
+}
+
+// The texts of a list as the objects hand lists to scripts, checking its
+// shape on the way: VT_ARRAY | VT_VARIANT of one dimension from 0, also when
+// empty, each element a VT_BSTR.
+inline std::vector<std::wstring> TextsOfArray(const VARIANT& list) {
+  std::vector<std::wstring> texts;
+  EXPECT_EQ(list.vt, VT_ARRAY | VT_VARIANT) << "a list is an array even when it is empty";
+  if (list.vt != (VT_ARRAY | VT_VARIANT) || list.parray == nullptr) return texts;
+  EXPECT_EQ(SafeArrayGetDim(list.parray), 1u);
+  LONG lower = -1;
+  LONG upper = -2;
+  EXPECT_EQ(SafeArrayGetLBound(list.parray, 1, &lower), S_OK);
+  EXPECT_EQ(SafeArrayGetUBound(list.parray, 1, &upper), S_OK);
+  EXPECT_EQ(lower, 0);
+  for (LONG i = lower; i <= upper; ++i) {
+    ATL::CComVariant element;
+    EXPECT_EQ(SafeArrayGetElement(list.parray, &i, &element), S_OK);
+    EXPECT_EQ(element.vt, VT_BSTR);
+    texts.push_back(TextOf(element));
+  }
+  return texts;
 }
 
 // An event record of a class no object expects.

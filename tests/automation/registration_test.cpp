@@ -32,6 +32,9 @@ constexpr const wchar_t* kPop3Clsid = L"{63C75619-EC16-4095-9B0A-E615E47B3978}";
 constexpr const wchar_t* kSmtpClsid = L"{08A3018D-4E94-4b14-BE09-E188C04BF3A1}";
 constexpr const wchar_t* kPop3ExClsid = L"{07F5B4EE-E21B-49c8-B49F-21D0CE33380D}";
 constexpr const wchar_t* kSmtpExClsid = L"{DC75A096-D389-401b-8601-B2C600E22424}";
+// And the Windows network object with the host object its lookups hand out.
+constexpr const wchar_t* kWindowsNetworkClsid = L"{1C6FA6AF-3627-4571-A17B-B10C77157EFE}";
+constexpr const wchar_t* kWindowsNetworkHostClsid = L"{3B04BC59-D506-475c-9474-050DF64B13EC}";
 constexpr const wchar_t* kAppId = L"{4D912A20-7BAB-4353-8A03-FEFE588E8503}";
 constexpr const wchar_t* kLibId = L"{E1171533-559F-422a-BF2E-6B624534523D}";
 
@@ -114,6 +117,8 @@ TEST_F(RegistrationTest, WritesExactlyTheKeysOfTheClassScriptsAndTheAppId) {
   expected.merge(ClassLines(L"KestNetSMTP", kSmtpClsid, modulePath_));
   expected.merge(ClassLines(L"KestNetPOP3Ex", kPop3ExClsid, modulePath_));
   expected.merge(ClassLines(L"KestNetSMTPEx", kSmtpExClsid, modulePath_));
+  expected.merge(ClassLines(L"KestNetWindowsNetworkHost", kWindowsNetworkHostClsid, modulePath_));
+  expected.merge(ClassLines(L"KestNetWindowsNetwork", kWindowsNetworkClsid, modulePath_));
   EXPECT_EQ(ScriptedLines(), expected);
 
   // The type library is registered with the module's path.
