@@ -233,11 +233,3 @@ std::string SmbClientLease::Workgroup() const {
 }
 
 }  // namespace kestnet::platform::smb
-
-// Samba's debug_set_logfile drops the log file name it held whenever a client
-// library (libsmbclient, libnetapi) first opens its logs, once per process.
-// LeakSanitizer, in the programs built with it, is told so here, where the
-// libraries are linked, rather than in every program that uses them. Its
-// quick unwinder stops inside libtalloc (built without frame pointers), so
-// the allocation is named by that library: only Samba's code allocates there.
-extern "C" const char* __lsan_default_suppressions() { return "leak:debug_set_logfile\nleak:libtalloc.so\n"; }
