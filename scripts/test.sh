@@ -26,8 +26,11 @@ done
 kestnet_install_packages "${KESTNET_BUILD_PACKAGES[@]}" "${KESTNET_TEST_PACKAGES[@]}"
 
 # TSan reports races only; these options make a report fail the test.
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$top/tests/samba_tsan.supp ${TSAN_OPTIONS:-}"
 export ASAN_OPTIONS="detect_leaks=1 abort_on_error=1 ${ASAN_OPTIONS:-}"
+# What is Samba's own (its client libraries, in every test and kestnet that
+# loads them) is told to the sanitizers in these files.
+export LSAN_OPTIONS="suppressions=$top/tests/samba_lsan.supp ${LSAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1 ${UBSAN_OPTIONS:-}"
 
 run_variant() {
