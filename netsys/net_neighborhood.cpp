@@ -257,24 +257,32 @@ void CNetNeighborhood::FileSharePermission(const std::wstring& p_cstrwComputerNa
   });
 }
 
+std::wstring CNetNeighborhood::ShareFileComputer(const char* p_szOperation, const std::wstring& p_cstrwFile,
+                                                 const std::wstring& p_cstrwComputerName,
+                                                 const std::wstring& p_cstrwShareName, const DWORD* p_pdwError) {
+  if (p_cstrwFile.empty() || p_cstrwShareName.empty()) {
+    RefuseArgument(p_szOperation, "p_cstrwFile or p_cstrwShareName");
+  }
+  if (!IsComputerNameArgument(p_cstrwComputerName)) {
+    RefuseArgument(p_szOperation, "p_cstrwComputerName");
+  }
+  if (p_pdwError == nullptr) {
+    RefuseArgument(p_szOperation, "p_pdwError");
+  }
+  std::wstring computerName = p_cstrwComputerName;
+  if (computerName.empty()) {
+    GetCurrentHostName(computerName);
+  }
+  Log(kClassName, kLogLevelTrace, "%s - ComputerName is %S.", p_szOperation, computerName.c_str());
+  return computerName;
+}
+
 bool CNetNeighborhood::CopyFileToShare(const std::wstring& p_cstrwFile, const std::wstring& p_cstrwComputerName,
                                        const std::wstring& p_cstrwShareName, DWORD* p_pdwError) {
   constexpr const char* kOperation = "CopyFileToShare";
   return Guarded([&] {
-    if (p_cstrwFile.empty() || p_cstrwShareName.empty()) {
-      RefuseArgument(kOperation, "p_cstrwFile or p_cstrwShareName");
-    }
-    if (!IsComputerNameArgument(p_cstrwComputerName)) {
-      RefuseArgument(kOperation, "p_cstrwComputerName");
-    }
-    if (p_pdwError == nullptr) {
-      RefuseArgument(kOperation, "p_pdwError");
-    }
-    std::wstring computerName = p_cstrwComputerName;
-    if (computerName.empty()) {
-      GetCurrentHostName(computerName);
-    }
-    Log(kClassName, kLogLevelTrace, "%s - ComputerName is %S.", kOperation, computerName.c_str());
+    const std::wstring computerName =
+        ShareFileComputer(kOperation, p_cstrwFile, p_cstrwComputerName, p_cstrwShareName, p_pdwError);
     const std::wstring fileName = LastPathElement(p_cstrwFile);
     if (fileName.empty()) {
       Log(kClassName, kLogLevelWarning, "%s - Parse File Path method failed.", kOperation);
@@ -296,20 +304,8 @@ bool CNetNeighborhood::DeleteFileFromShare(const std::wstring& p_cstrwFile, cons
                                            const std::wstring& p_cstrwShareName, DWORD* p_pdwError) {
   constexpr const char* kOperation = "DeleteFileFromShare";
   return Guarded([&] {
-    if (p_cstrwFile.empty() || p_cstrwShareName.empty()) {
-      RefuseArgument(kOperation, "p_cstrwFile or p_cstrwShareName");
-    }
-    if (!IsComputerNameArgument(p_cstrwComputerName)) {
-      RefuseArgument(kOperation, "p_cstrwComputerName");
-    }
-    if (p_pdwError == nullptr) {
-      RefuseArgument(kOperation, "p_pdwError");
-    }
-    std::wstring computerName = p_cstrwComputerName;
-    if (computerName.empty()) {
-      GetCurrentHostName(computerName);
-    }
-    Log(kClassName, kLogLevelTrace, "%s - ComputerName is %S.", kOperation, computerName.c_str());
+    const std::wstring computerName =
+        ShareFileComputer(kOperation, p_cstrwFile, p_cstrwComputerName, p_cstrwShareName, p_pdwError);
     const std::wstring path = computerName + L"\\" + p_cstrwShareName + L"\\" + p_cstrwFile;
     if (!DeleteFileA(Narrow(path).c_str())) {
       const DWORD dwError = GetLastError();

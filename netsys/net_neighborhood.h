@@ -71,6 +71,11 @@ class CNetNeighborhood {
                                    const std::wstring& p_cstrwShareName, DWORD* p_pdwError);
 
  private:
+  // The argument checks CopyFileToShare and DeleteFileFromShare share; returns
+  // the computer name used (this computer's for an empty one), logged.
+  std::wstring ShareFileComputer(const char* p_szOperation, const std::wstring& p_cstrwFile,
+                                 const std::wstring& p_cstrwComputerName, const std::wstring& p_cstrwShareName,
+                                 const DWORD* p_pdwError);
   bool StartListing(const char* p_szOperation, const std::wstring& p_cstrwWorkgroupName, DWORD p_dwListType,
                     CNetworkListener* p_pListener);
   // Destroys the helpers that have reported.

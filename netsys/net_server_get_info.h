@@ -27,6 +27,36 @@ class NetServerGetInfo {
                        LONG& p_lReserved) = 0;
 };
 
+// The library a server-information class asks through, loaded and resolved
+// with the log lines of Initialize under the class's name. Frees the library
+// when it goes.
+class ServerInfoModule {
+ public:
+  explicit ServerInfoModule(const char* p_szClassName) : m_szClassName(p_szClassName) {}
+  ~ServerInfoModule() { Free(); }
+  ServerInfoModule(const ServerInfoModule&) = delete;
+  ServerInfoModule& operator=(const ServerInfoModule&) = delete;
+
+  // False, logged "Initialize() - Error:  Failed to load <name>", when the
+  // library cannot be loaded.
+  bool Load(const char* p_szModuleName);
+  // False, logged "Initialize() - Error:  Failed to get address of <name>.",
+  // when the library has no such entry point.
+  template <typename Function>
+  bool Resolve(const char* p_szProcedureName, Function& p_pfnFunction) {
+    p_pfnFunction = reinterpret_cast<Function>(Procedure(p_szProcedureName));
+    return p_pfnFunction != nullptr;
+  }
+  void Free();
+
+ private:
+  using RawProcedure = void (*)();
+  RawProcedure Procedure(const char* p_szProcedureName);
+
+  const char* m_szClassName;
+  HMODULE m_hModule = nullptr;
+};
+
 // The PLATFORM_* number of a server from its SV_TYPE_* bits and version.
 LONG GetPlatform(DWORD p_dwServerType, DWORD p_dwMajorVersion, DWORD p_dwMinorVersion);
 

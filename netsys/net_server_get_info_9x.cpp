@@ -5,7 +5,6 @@
 #include <new>
 #include <vector>
 
-#include "platform/os/module_table.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
 #include "runtime/mt_log.h"
@@ -41,15 +40,7 @@ bool ReadField(const std::vector<char>& p_record, size_t p_offset, T& p_value) {
 NetServerGetInfo_9x::~NetServerGetInfo_9x() { Release(); }
 
 bool NetServerGetInfo_9x::Initialize() {
-  m_hModule = kestnet::platform::LoadSystemModule(L"svrapi.dll");
-  if (m_hModule == nullptr) {
-    Log(kClassName, kLogLevelWarning, "Initialize() - Error:  Failed to load svrapi.dll");
-    return false;
-  }
-  m_pfnNetServerGetInfo = reinterpret_cast<NetServerGetInfoFunction>(
-      kestnet::platform::GetSystemModuleProcedure(m_hModule, "NetServerGetInfo"));
-  if (m_pfnNetServerGetInfo == nullptr) {
-    Log(kClassName, kLogLevelWarning, "Initialize() - Error:  Failed to get address of NetServerGetInfo.");
+  if (!m_module.Load("svrapi.dll") || !m_module.Resolve("NetServerGetInfo", m_pfnNetServerGetInfo)) {
     Release();
     return false;
   }
@@ -57,10 +48,7 @@ bool NetServerGetInfo_9x::Initialize() {
 }
 
 void NetServerGetInfo_9x::Release() {
-  if (m_hModule != nullptr) {
-    kestnet::platform::FreeSystemModule(m_hModule);
-  }
-  m_hModule = nullptr;
+  m_module.Free();
   m_pfnNetServerGetInfo = nullptr;
 }
 

@@ -31,7 +31,7 @@ class NetServerGetInfo_9x : public NetServerGetInfo {
 
   void Release();
 
-  HMODULE m_hModule = nullptr;
+  ServerInfoModule m_module{"NetServerGetInfo_9x"};
   NetServerGetInfoFunction m_pfnNetServerGetInfo = nullptr;
 };
 

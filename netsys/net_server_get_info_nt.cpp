@@ -1,6 +1,5 @@
 #include "netsys/net_server_get_info_nt.h"
 
-#include "platform/os/module_table.h"
 #include "platform/smb/net_api.h"
 #include "runtime/log.h"
 
@@ -16,22 +15,8 @@ NetServerGetInfo_NT::~NetServerGetInfo_NT() { Release(); }
 
 bool NetServerGetInfo_NT::Initialize() {
   kestnet::platform::RegisterNetapi32Module();
-  m_hModule = kestnet::platform::LoadSystemModule(L"Netapi32.dll");
-  if (m_hModule == nullptr) {
-    Log(kClassName, kLogLevelWarning, "Initialize() - Error:  Failed to load Netapi32.dll");
-    return false;
-  }
-  m_pfnNetServerGetInfo = reinterpret_cast<NetServerGetInfoFunction>(
-      kestnet::platform::GetSystemModuleProcedure(m_hModule, "NetServerGetInfo"));
-  if (m_pfnNetServerGetInfo == nullptr) {
-    Log(kClassName, kLogLevelWarning, "Initialize() - Error:  Failed to get address of NetServerGetInfo.");
-    Release();
-    return false;
-  }
-  m_pfnNetApiBufferFree = reinterpret_cast<NetApiBufferFreeFunction>(
-      kestnet::platform::GetSystemModuleProcedure(m_hModule, "NetApiBufferFree"));
-  if (m_pfnNetApiBufferFree == nullptr) {
-    Log(kClassName, kLogLevelWarning, "Initialize() - Error:  Failed to get address of NetApiBufferFree.");
+  if (!m_module.Load("Netapi32.dll") || !m_module.Resolve("NetServerGetInfo", m_pfnNetServerGetInfo) ||
+      !m_module.Resolve("NetApiBufferFree", m_pfnNetApiBufferFree)) {
     Release();
     return false;
   }
@@ -39,10 +24,7 @@ bool NetServerGetInfo_NT::Initialize() {
 }
 
 void NetServerGetInfo_NT::Release() {
-  if (m_hModule != nullptr) {
-    kestnet::platform::FreeSystemModule(m_hModule);
-  }
-  m_hModule = nullptr;
+  m_module.Free();
   m_pfnNetServerGetInfo = nullptr;
   m_pfnNetApiBufferFree = nullptr;
 }

@@ -28,7 +28,7 @@ class NetServerGetInfo_NT : public NetServerGetInfo {
 
   void Release();
 
-  HMODULE m_hModule = nullptr;
+  ServerInfoModule m_module{"NetServerGetInfo_NT"};
   NetServerGetInfoFunction m_pfnNetServerGetInfo = nullptr;
   NetApiBufferFreeFunction m_pfnNetApiBufferFree = nullptr;
 };
