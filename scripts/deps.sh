@@ -62,11 +62,11 @@ KESTNET_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config
 # What the tests and benchmarks add: test frameworks and the real peers the
 # integration tests start on loopback or in private network namespaces
 # (dnsmasq for DNS; dovecot and postfix for POP3 and SMTP, with libcurl as the
-# mail benchmark's yardstick; the openssl tool, to look into the certificates
+# mail benchmark's yardstick, and c-ares the DNS benchmark's; the openssl tool, to look into the certificates
 # the TLS fixtures make; samba and smbclient for the Windows networking tests'
 # LAN: smbd, nmbd, samba-dcerpcd, smbpasswd, nmblookup and rpcclient).
 KESTNET_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev iproute2 procps dnsmasq-base
-  dovecot-core dovecot-pop3d postfix libcurl4-openssl-dev openssl samba smbclient)
+  dovecot-core dovecot-pop3d postfix libcurl4-openssl-dev libc-ares-dev openssl samba smbclient)
 # What the main job adds to show the network objects: a DNS server of its own
 # inside a private network namespace.
 KESTNET_DEMO_PACKAGES=(iproute2 dnsmasq-base)
