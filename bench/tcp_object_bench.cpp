@@ -4,7 +4,8 @@
 //     the events carried to the script's sink by the hidden window;
 //   - the same cycle on a bare line socket, whose listener is told on the
 //     socket event thread: the difference is the automation layer's share;
-//   - one BlockingSocketTest of a listening port (a connect, a wait, a close).
+//   - one BlockingSocketTest of a listening port (a connect, a wait, a close),
+//     and its yardstick: the same test written in C straight on the kernel.
 // Each iteration also accepts and closes the server's side of the connection.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
@@ -16,6 +17,7 @@
 #include <string>
 
 #include "automation/invoke_gate.h"
+#include "bench/bare_connect.h"
 #include "automation/tcp_client_socket_object.h"
 #include "net/sockets/set_manager.h"
 #include "net/sockets/socket_event_thread.h"
@@ -244,6 +246,15 @@ void ObjectBlockingSocketTest(benchmark::State& state) {
   }
 }
 BENCHMARK(ObjectBlockingSocketTest)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void BareCConnectTest(benchmark::State& state) {
+  LoopbackServer server(1024);
+  for (auto _ : state) {
+    if (!BareConnectTest(server.Port(), 5000)) state.SkipWithError("the port was not accepted");
+    Descriptor accepted = server.Accept();
+  }
+}
+BENCHMARK(BareCConnectTest)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
 

@@ -153,7 +153,7 @@ void NonBlockingSocket::RecoverDroppedNotification(NotificationKind p_kind, int 
 }
 
 void NonBlockingSocket::OnClose(int p_iError) {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
+  NotificationLock lock(&m_mutex, &m_closeInProgress);
   if (!lock.Held()) {
     if (!lock.Abandoned()) {
       RecoverDroppedNotification(kCloseNotification, p_iError);
@@ -166,7 +166,7 @@ void NonBlockingSocket::OnClose(int p_iError) {
       m_closedEvent.Set();
       return;
     }
-    CloseInProgress closing(&m_bCloseInProgress);
+    CloseInProgress closing(&m_closeInProgress);
     const DWORD result = TranslateSocketError(p_iError);
     BeginClose(p_iError, result);
     // The socket counts as closed from here on, so that a Close or a
@@ -213,13 +213,13 @@ void NonBlockingSocket::CloseHandle(platform::SocketHandle p_hSocket) {
 }
 
 void NonBlockingSocket::Detach() {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
+  NotificationLock lock(&m_mutex, &m_closeInProgress);
   m_pEventThread = nullptr;
   m_pNetworkEvent = nullptr;
 }
 
 SocketEventThread* NonBlockingSocket::GetEventThread(int* p_piSlotIndex) {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
+  NotificationLock lock(&m_mutex, &m_closeInProgress);
   if (!lock.Held()) {
     return nullptr;
   }

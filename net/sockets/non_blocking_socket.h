@@ -103,9 +103,10 @@ class NonBlockingSocket : public SocketEventThreadListener {
   std::atomic<SocketEventThread*> m_pEventThread{nullptr};
   std::atomic<int> m_iSlot{-1};
   bool m_bCreated = false;
-  // Set while OnClose runs, so that notifications waiting for the socket
-  // mutex give up instead of holding the slot the close must empty.
-  std::atomic<bool> m_bCloseInProgress{false};
+  // Set while OnClose runs (manual reset), so that notifications waiting for
+  // the socket mutex give up at once instead of holding the slot the close
+  // must empty.
+  KestMT::Event m_closeInProgress;
 
  private:
   // Re-delivers a notification that was dropped because the socket mutex

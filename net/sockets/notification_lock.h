@@ -1,15 +1,14 @@
-// The socket mutex as a notification takes it: tried for up to 500 ms, and
+// The socket mutex as a notification takes it: waited for up to 500 ms, and
 // the notification is dropped (or re-delivered) when it cannot be had.
 //
 // While another thread is closing the socket synchronously it holds the
 // socket mutex and waits for the event thread to leave the socket's slot; a
-// notification waiting for that mutex would only stall both sides, so it
-// gives up as soon as the socket says a close is in progress.
+// notification waiting for that mutex would only stall both sides, so its
+// wait ends as soon as the socket signals that a close is in progress.
 #pragma once
 
-#include <atomic>
-
 #include "platform/os/win_types.h"
+#include "runtime/event.h"
 #include "runtime/mutex.h"
 
 namespace KestNet {
@@ -17,30 +16,11 @@ namespace KestNet {
 class NotificationLock {
  public:
   static constexpr DWORD kTimeout = 500;
-  static constexpr DWORD kSlice = 5;
 
-  NotificationLock(KestMT::Mutex* p_pMutex, const std::atomic<bool>* p_pCloseInProgress)
-      : m_pMutex(p_pMutex) {
-    try {
-      for (DWORD waited = 0; waited < kTimeout; waited += kSlice) {
-        if (m_pMutex->Acquire(kSlice)) {
-          m_bHeld = true;
-          return;
-        }
-        if (p_pCloseInProgress != nullptr && p_pCloseInProgress->load()) {
-          m_bAbandoned = true;
-          return;
-        }
-      }
-    } catch (...) {
-      m_bHeld = false;
-    }
-  }
-  ~NotificationLock() {
-    if (m_bHeld) {
-      m_pMutex->Release();
-    }
-  }
+  // p_pCloseInProgress: a manual-reset event set while the socket closes;
+  // null when nothing closes the socket under its mutex.
+  NotificationLock(KestMT::Mutex* p_pMutex, KestMT::Event* p_pCloseInProgress);
+  ~NotificationLock();
   NotificationLock(const NotificationLock&) = delete;
   NotificationLock& operator=(const NotificationLock&) = delete;
 
@@ -54,16 +34,16 @@ class NotificationLock {
   bool m_bAbandoned = false;
 };
 
-// Marks a close in progress for its lifetime.
+// Signals a close in progress for its lifetime.
 class CloseInProgress {
  public:
-  explicit CloseInProgress(std::atomic<bool>* p_pFlag) : m_pFlag(p_pFlag) { m_pFlag->store(true); }
-  ~CloseInProgress() { m_pFlag->store(false); }
+  explicit CloseInProgress(KestMT::Event* p_pSignal);
+  ~CloseInProgress();
   CloseInProgress(const CloseInProgress&) = delete;
   CloseInProgress& operator=(const CloseInProgress&) = delete;
 
  private:
-  std::atomic<bool>* m_pFlag;
+  KestMT::Event* m_pSignal;
 };
 
 }  // namespace KestNet

@@ -209,7 +209,7 @@ bool TcpNonBlockingClientSocket::FinishConnect(DWORD p_dwAddress) {
 }
 
 void TcpNonBlockingClientSocket::OnPostedConnect(DWORD p_dwAddress) {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
+  NotificationLock lock(&m_mutex, &m_closeInProgress);
   if (!lock.Held()) {
     return;
   }
@@ -341,7 +341,7 @@ void TcpNonBlockingClientSocket::SetListener(TcpNonBlockingSocketListener* p_pLi
 }
 
 void TcpNonBlockingClientSocket::OnAccept(int p_iError) {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
+  NotificationLock lock(&m_mutex, &m_closeInProgress);
   if (!lock.Held() || m_pListener == nullptr) {
     return;
   }
@@ -349,7 +349,7 @@ void TcpNonBlockingClientSocket::OnAccept(int p_iError) {
 }
 
 void TcpNonBlockingClientSocket::OnConnect(int p_iError) {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
+  NotificationLock lock(&m_mutex, &m_closeInProgress);
   if (!EnterNotification(lock, kConnectNotification, p_iError)) {
     return;
   }
@@ -367,7 +367,7 @@ void TcpNonBlockingClientSocket::OnConnect(int p_iError) {
 }
 
 void TcpNonBlockingClientSocket::OnReceive(int p_iError) {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
+  NotificationLock lock(&m_mutex, &m_closeInProgress);
   if (!EnterNotification(lock, kReceiveNotification, p_iError)) {
     return;
   }
@@ -382,7 +382,7 @@ void TcpNonBlockingClientSocket::OnReceive(int p_iError) {
 }
 
 void TcpNonBlockingClientSocket::OnSend(int p_iError) {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
+  NotificationLock lock(&m_mutex, &m_closeInProgress);
   if (!EnterNotification(lock, kSendNotification, p_iError)) {
     return;
   }

@@ -216,7 +216,7 @@ void UdpNonBlockingClientSocket::OnConnect(int) {}
 void UdpNonBlockingClientSocket::OnPostedConnect(DWORD) {}
 
 void UdpNonBlockingClientSocket::OnReceive(int p_iError) {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
+  NotificationLock lock(&m_mutex, &m_closeInProgress);
   if (!EnterNotification(lock, kReceiveNotification, p_iError)) {
     return;
   }
@@ -229,7 +229,7 @@ void UdpNonBlockingClientSocket::OnReceive(int p_iError) {
 }
 
 void UdpNonBlockingClientSocket::OnSend(int p_iError) {
-  NotificationLock lock(&m_mutex, &m_bCloseInProgress);
+  NotificationLock lock(&m_mutex, &m_closeInProgress);
   if (!EnterNotification(lock, kSendNotification, p_iError)) {
     return;
   }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "net/sockets/notification_lock.h"
 #include "net/sockets/set_manager.h"
 #include "net/sockets/socket_result.h"
 #include "net/sockets/tcp_non_blocking_client_socket.h"
@@ -213,6 +214,27 @@ TEST_F(SocketEventThreadTest, InitializeAndUninitializeAreCounted) {
   TcpNonBlockingClientSocket socket;
   EXPECT_NE(socket.Create(&listener), 0u) << "one user is left";
   socket.Close(true);
+}
+
+// A notification waiting for the socket mutex while another thread closes the
+// socket under it gives up when the close begins, without being re-delivered;
+// the owner here lets go of the mutex only once the waiter has given up.
+TEST(NotificationLockTest, WaitForTheSocketMutexEndsWhenACloseBegins) {
+  KestMT::Mutex socketMutex;
+  KestMT::Event closing;
+  ASSERT_TRUE(socketMutex.Acquire(INFINITE));
+  auto waiter = std::async(std::launch::async, [&] {
+    NotificationLock lock(&socketMutex, &closing);
+    return std::make_pair(lock.Held(), lock.Abandoned());
+  });
+  std::pair<bool, bool> outcome;
+  {
+    CloseInProgress close(&closing);
+    outcome = waiter.get();
+  }
+  socketMutex.Release();
+  EXPECT_EQ(outcome, std::make_pair(false, true));
+  EXPECT_FALSE(closing.Wait(0)) << "the close signal outlived the close";
 }
 
 }  // namespace
