@@ -2,21 +2,49 @@
 
 #include <netapi.h>
 
+#include "platform/smb/samba_library.h"
+
 namespace kestnet::platform::smb {
 namespace {
+
+// What Windows answers when a library a call needs cannot be loaded.
+constexpr std::uint32_t kModuleNotFound = 126;  // ERROR_MOD_NOT_FOUND
+
+// libnetapi's entry points, resolved when the library is first needed.
+#define KESTNET_NETAPI_ENTRY_POINTS(X) \
+  X(libnetapi_init)                    \
+  X(libnetapi_set_debuglevel)          \
+  X(libnetapi_set_username)            \
+  X(libnetapi_set_password)            \
+  X(NetServerGetInfo)                  \
+  X(NetApiBufferFree)
+
+struct NetApiCalls {
+  KESTNET_NETAPI_ENTRY_POINTS(KESTNET_SAMBA_ENTRY_POINT_MEMBER)
+};
+
+bool ResolveNetApi(void* library, NetApiCalls& calls) {
+  return true KESTNET_NETAPI_ENTRY_POINTS(KESTNET_SAMBA_RESOLVE_ENTRY_POINT);
+}
+
+// Null when libnetapi or one of its entry points is missing.
+const NetApiCalls* LoadedNetApi() {
+  static const NetApiCalls* const calls = LoadSambaLibrary<NetApiCalls>("libnetapi.so.1", &ResolveNetApi);
+  return calls;
+}
 
 // libnetapi keeps one context per process; it is made on first use, under
 // the caller's lease, and lives until the process ends. It logs on as the SMB
 // client does (smb_session.h): "guest" with an empty password. Without a
 // user set it would prompt on the terminal for the process account's password.
-NET_API_STATUS InitialisedContext() {
+NET_API_STATUS InitialisedContext(const NetApiCalls& p_calls) {
   static libnetapi_ctx* context = nullptr;
   if (context != nullptr) return NET_API_STATUS_SUCCESS;
   libnetapi_ctx* made = nullptr;
-  if (const NET_API_STATUS status = libnetapi_init(&made); status != NET_API_STATUS_SUCCESS) return status;
-  libnetapi_set_debuglevel(made, "0");
-  libnetapi_set_username(made, "guest");
-  libnetapi_set_password(made, "");
+  if (const NET_API_STATUS status = p_calls.libnetapi_init(&made); status != NET_API_STATUS_SUCCESS) return status;
+  p_calls.libnetapi_set_debuglevel(made, "0");
+  p_calls.libnetapi_set_username(made, "guest");
+  p_calls.libnetapi_set_password(made, "");
   context = made;
   return NET_API_STATUS_SUCCESS;
 }
@@ -24,11 +52,13 @@ NET_API_STATUS InitialisedContext() {
 }  // namespace
 
 std::uint32_t QueryServerInformation(const std::string& p_server, ServerInformation& p_information) {
-  if (const NET_API_STATUS status = InitialisedContext(); status != NET_API_STATUS_SUCCESS) return status;
+  const NetApiCalls* calls = LoadedNetApi();
+  if (calls == nullptr) return kModuleNotFound;
+  if (const NET_API_STATUS status = InitialisedContext(*calls); status != NET_API_STATUS_SUCCESS) return status;
   uint8_t* buffer = nullptr;
-  const NET_API_STATUS status = NetServerGetInfo(p_server.empty() ? nullptr : p_server.c_str(), 101, &buffer);
+  const NET_API_STATUS status = calls->NetServerGetInfo(p_server.empty() ? nullptr : p_server.c_str(), 101, &buffer);
   if (status != NET_API_STATUS_SUCCESS) {
-    if (buffer != nullptr) NetApiBufferFree(buffer);
+    if (buffer != nullptr) calls->NetApiBufferFree(buffer);
     return status;
   }
   const auto* info = reinterpret_cast<const SERVER_INFO_101*>(buffer);
@@ -38,7 +68,7 @@ std::uint32_t QueryServerInformation(const std::string& p_server, ServerInformat
   p_information.type = info->sv101_type;
   p_information.name = info->sv101_name != nullptr ? info->sv101_name : "";
   p_information.comment = info->sv101_comment != nullptr ? info->sv101_comment : "";
-  NetApiBufferFree(buffer);
+  calls->NetApiBufferFree(buffer);
   return NET_API_STATUS_SUCCESS;
 }
 

@@ -20,8 +20,9 @@ struct ServerInformation {
 
 // libnetapi's NetServerGetInfo at level 101 over the server's srvsvc pipe
 // (p_server empty: this machine's own configuration). 0 or libnetapi's
-// status: a Win32 number, a NERR_* number, or kCannotConnect when no session
-// with the server could be made.
+// status: a Win32 number (126, ERROR_MOD_NOT_FOUND, when libnetapi cannot be
+// loaded), a NERR_* number, or kCannotConnect when no session with the server
+// could be made.
 inline constexpr std::uint32_t kCannotConnect = 1003;  // WERR_CAN_NOT_COMPLETE
 std::uint32_t QueryServerInformation(const std::string& p_server, ServerInformation& p_information);
 

@@ -6,8 +6,58 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/smb/samba_library.h"
+
 namespace kestnet::platform::smb {
 namespace {
+
+// libsmbclient's entry points, resolved when the first lease starts the client.
+#define KESTNET_SMBCLIENT_ENTRY_POINTS(X)                                                                  \
+  X(smbc_new_context)                                                                                      \
+  X(smbc_init_context)                                                                                     \
+  X(smbc_free_context)                                                                                     \
+  X(smbc_setDebug)                                                                                         \
+  X(smbc_setLogCallback)                                                                                   \
+  X(smbc_setOptionUseCCache)                                                                               \
+  X(smbc_setOptionUseKerberos)                                                                             \
+  X(smbc_setOptionFallbackAfterKerberos)                                                                   \
+  X(smbc_setOptionProtocols)                                                                               \
+  X(smbc_setFunctionAuthDataWithContext)                                                                   \
+  X(smbc_setUser)                                                                                          \
+  X(smbc_getNetbiosName)                                                                                   \
+  X(smbc_getWorkgroup)                                                                                     \
+  X(smbc_getFunctionOpendir)                                                                               \
+  X(smbc_getFunctionReaddir)                                                                               \
+  X(smbc_getFunctionReaddirPlus2)                                                                          \
+  X(smbc_getFunctionClosedir)                                                                              \
+  X(smbc_getFunctionStat)                                                                                  \
+  X(smbc_getFunctionOpen)                                                                                  \
+  X(smbc_getFunctionRead)                                                                                  \
+  X(smbc_getFunctionWrite)                                                                                 \
+  X(smbc_getFunctionClose)                                                                                 \
+  X(smbc_getFunctionUnlink)                                                                                \
+  X(smbc_getFunctionMkdir)                                                                                 \
+  X(smbc_getFunctionRmdir)
+
+struct SmbClientCalls {
+  KESTNET_SMBCLIENT_ENTRY_POINTS(KESTNET_SAMBA_ENTRY_POINT_MEMBER)
+};
+
+bool ResolveSmbClient(void* library, SmbClientCalls& calls) {
+  return true KESTNET_SMBCLIENT_ENTRY_POINTS(KESTNET_SAMBA_RESOLVE_ENTRY_POINT);
+}
+
+// Null when libsmbclient or one of its entry points is missing. Only asked
+// once a context exists or is being made, so m_context != nullptr implies a
+// loaded library.
+const SmbClientCalls* LoadedSmbClient() {
+  static const SmbClientCalls* const calls =
+      LoadSambaLibrary<SmbClientCalls>("libsmbclient.so.0", &ResolveSmbClient);
+  return calls;
+}
+
+// The loaded library, for code that holds a context made through it.
+const SmbClientCalls& SmbClient() { return *LoadedSmbClient(); }
 
 // The account a Windows client presents when it has no credentials stored for
 // the server (see the header).
@@ -50,7 +100,7 @@ class SmbClientState {
     if (m_contexts[index] == nullptr && !Start(index, p_error)) return nullptr;
     if (!m_bRangeSet || m_currentRange != p_range) {
       const RangeNames& names = kRangeNames[index];
-      if (!smbc_setOptionProtocols(m_contexts[index], names.minimum, names.maximum)) {
+      if (!SmbClient().smbc_setOptionProtocols(m_contexts[index], names.minimum, names.maximum)) {
         p_error = EINVAL;
         return nullptr;
       }
@@ -63,7 +113,7 @@ class SmbClientState {
 
   ~SmbClientState() {
     for (SMBCCTX*& context : m_contexts) {
-      if (context != nullptr) smbc_free_context(context, 1);
+      if (context != nullptr) SmbClient().smbc_free_context(context, 1);
       context = nullptr;
     }
   }
@@ -72,22 +122,26 @@ class SmbClientState {
   SmbClientState() = default;
 
   bool Start(std::size_t p_index, int& p_error) {
-    SMBCCTX* context = smbc_new_context();
+    if (LoadedSmbClient() == nullptr) {
+      p_error = ELIBACC;
+      return false;
+    }
+    SMBCCTX* context = SmbClient().smbc_new_context();
     if (context == nullptr) {
       p_error = errno != 0 ? errno : ENOMEM;
       return false;
     }
     // Library code stays silent: Samba's messages would go to our stderr.
-    smbc_setDebug(context, 0);
-    smbc_setLogCallback(context, nullptr, &DiscardLogLine);
-    smbc_setOptionUseCCache(context, 0);
-    smbc_setOptionUseKerberos(context, 0);
-    smbc_setOptionFallbackAfterKerberos(context, 1);
-    smbc_setFunctionAuthDataWithContext(context, &SupplyGuestLogon);
-    smbc_setUser(context, kGuestAccount);
-    if (smbc_init_context(context) == nullptr) {
+    SmbClient().smbc_setDebug(context, 0);
+    SmbClient().smbc_setLogCallback(context, nullptr, &DiscardLogLine);
+    SmbClient().smbc_setOptionUseCCache(context, 0);
+    SmbClient().smbc_setOptionUseKerberos(context, 0);
+    SmbClient().smbc_setOptionFallbackAfterKerberos(context, 1);
+    SmbClient().smbc_setFunctionAuthDataWithContext(context, &SupplyGuestLogon);
+    SmbClient().smbc_setUser(context, kGuestAccount);
+    if (SmbClient().smbc_init_context(context) == nullptr) {
       p_error = errno != 0 ? errno : ENOMEM;
-      smbc_free_context(context, 1);
+      SmbClient().smbc_free_context(context, 1);
       return false;
     }
     m_contexts[p_index] = context;
@@ -106,7 +160,7 @@ int ErrnoOr(int p_fallback) { return errno != 0 ? errno : p_fallback; }
 // and comments; folder listings through readdirplus2, which carries the DOS
 // attributes, sizes and times without a round trip per file.
 int ReadListing(SMBCCTX* p_context, SMBCFILE* p_directory, std::vector<SmbDirectoryEntry>& p_entries) {
-  auto readdir = smbc_getFunctionReaddir(p_context);
+  auto readdir = SmbClient().smbc_getFunctionReaddir(p_context);
   for (;;) {
     errno = 0;
     const smbc_dirent* entry = readdir(p_context, p_directory);
@@ -120,7 +174,7 @@ int ReadListing(SMBCCTX* p_context, SMBCFILE* p_directory, std::vector<SmbDirect
 }
 
 int ReadFolder(SMBCCTX* p_context, SMBCFILE* p_directory, std::vector<SmbDirectoryEntry>& p_entries) {
-  auto readdirPlus = smbc_getFunctionReaddirPlus2(p_context);
+  auto readdirPlus = SmbClient().smbc_getFunctionReaddirPlus2(p_context);
   for (;;) {
     errno = 0;
     struct stat status {};
@@ -152,18 +206,18 @@ int SmbClientLease::ListDirectory(const std::string& p_url, ListingKind p_kind,
   p_entries.clear();
   if (m_context == nullptr) return m_startError;
   errno = 0;
-  SMBCFILE* directory = smbc_getFunctionOpendir(m_context)(m_context, p_url.c_str());
+  SMBCFILE* directory = SmbClient().smbc_getFunctionOpendir(m_context)(m_context, p_url.c_str());
   if (directory == nullptr) return ErrnoOr(EIO);
   const int result = p_kind == ListingKind::kFolder ? ReadFolder(m_context, directory, p_entries)
                                                     : ReadListing(m_context, directory, p_entries);
-  smbc_getFunctionClosedir(m_context)(m_context, directory);
+  SmbClient().smbc_getFunctionClosedir(m_context)(m_context, directory);
   return result;
 }
 
 int SmbClientLease::Stat(const std::string& p_url, struct stat& p_status) {
   if (m_context == nullptr) return m_startError;
   errno = 0;
-  if (smbc_getFunctionStat(m_context)(m_context, p_url.c_str(), &p_status) < 0) return ErrnoOr(EIO);
+  if (SmbClient().smbc_getFunctionStat(m_context)(m_context, p_url.c_str(), &p_status) < 0) return ErrnoOr(EIO);
   return 0;
 }
 
@@ -171,7 +225,7 @@ int SmbClientLease::Open(const std::string& p_url, int p_flags, mode_t p_mode, S
   p_file = nullptr;
   if (m_context == nullptr) return m_startError;
   errno = 0;
-  p_file = smbc_getFunctionOpen(m_context)(m_context, p_url.c_str(), p_flags, p_mode);
+  p_file = SmbClient().smbc_getFunctionOpen(m_context)(m_context, p_url.c_str(), p_flags, p_mode);
   return p_file == nullptr ? ErrnoOr(EIO) : 0;
 }
 
@@ -179,7 +233,7 @@ int SmbClientLease::Read(SmbFile p_file, void* p_buffer, std::size_t p_capacity,
   p_read = 0;
   if (m_context == nullptr) return m_startError;
   errno = 0;
-  const ssize_t got = smbc_getFunctionRead(m_context)(m_context, p_file, p_buffer, p_capacity);
+  const ssize_t got = SmbClient().smbc_getFunctionRead(m_context)(m_context, p_file, p_buffer, p_capacity);
   if (got < 0) return ErrnoOr(EIO);
   p_read = static_cast<std::size_t>(got);
   return 0;
@@ -190,7 +244,7 @@ int SmbClientLease::Write(SmbFile p_file, const void* p_data, std::size_t p_leng
   const auto* bytes = static_cast<const char*>(p_data);
   while (p_length > 0) {
     errno = 0;
-    const ssize_t written = smbc_getFunctionWrite(m_context)(m_context, p_file, bytes, p_length);
+    const ssize_t written = SmbClient().smbc_getFunctionWrite(m_context)(m_context, p_file, bytes, p_length);
     if (written <= 0) return ErrnoOr(EIO);
     bytes += written;
     p_length -= static_cast<std::size_t>(written);
@@ -201,34 +255,34 @@ int SmbClientLease::Write(SmbFile p_file, const void* p_data, std::size_t p_leng
 int SmbClientLease::Close(SmbFile p_file) {
   if (m_context == nullptr) return m_startError;
   errno = 0;
-  return smbc_getFunctionClose(m_context)(m_context, p_file) < 0 ? ErrnoOr(EIO) : 0;
+  return SmbClient().smbc_getFunctionClose(m_context)(m_context, p_file) < 0 ? ErrnoOr(EIO) : 0;
 }
 
 int SmbClientLease::Unlink(const std::string& p_url) {
   if (m_context == nullptr) return m_startError;
   errno = 0;
-  return smbc_getFunctionUnlink(m_context)(m_context, p_url.c_str()) < 0 ? ErrnoOr(EIO) : 0;
+  return SmbClient().smbc_getFunctionUnlink(m_context)(m_context, p_url.c_str()) < 0 ? ErrnoOr(EIO) : 0;
 }
 
 int SmbClientLease::MakeDirectory(const std::string& p_url) {
   if (m_context == nullptr) return m_startError;
   errno = 0;
-  return smbc_getFunctionMkdir(m_context)(m_context, p_url.c_str(), 0755) < 0 ? ErrnoOr(EIO) : 0;
+  return SmbClient().smbc_getFunctionMkdir(m_context)(m_context, p_url.c_str(), 0755) < 0 ? ErrnoOr(EIO) : 0;
 }
 
 int SmbClientLease::RemoveDirectory(const std::string& p_url) {
   if (m_context == nullptr) return m_startError;
   errno = 0;
-  return smbc_getFunctionRmdir(m_context)(m_context, p_url.c_str()) < 0 ? ErrnoOr(EIO) : 0;
+  return SmbClient().smbc_getFunctionRmdir(m_context)(m_context, p_url.c_str()) < 0 ? ErrnoOr(EIO) : 0;
 }
 
 std::string SmbClientLease::NetbiosName() const {
-  const char* name = m_context != nullptr ? smbc_getNetbiosName(m_context) : nullptr;
+  const char* name = m_context != nullptr ? SmbClient().smbc_getNetbiosName(m_context) : nullptr;
   return name != nullptr ? name : "";
 }
 
 std::string SmbClientLease::Workgroup() const {
-  const char* name = m_context != nullptr ? smbc_getWorkgroup(m_context) : nullptr;
+  const char* name = m_context != nullptr ? SmbClient().smbc_getWorkgroup(m_context) : nullptr;
   return name != nullptr ? name : "";
 }
 
