@@ -258,6 +258,10 @@ TEST_F(SharedModuleTest, ExportsRegisterTheModuleWithItsOwnPathAndItsTypeLibrary
   ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&object)),
             S_OK);
   EXPECT_EQ(canUnload(), S_FALSE);
+  // Samba's client libraries wait for a Windows networking call to need them.
+  for (const char* samba : {"libsmbclient.so.0", "libnetapi.so.1"}) {
+    EXPECT_EQ(dlopen(samba, RTLD_NOW | RTLD_NOLOAD), nullptr) << samba << " loaded with the module";
+  }
   object.Release();
   EXPECT_EQ(canUnload(), S_OK);
 
