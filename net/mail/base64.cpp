@@ -25,15 +25,21 @@ constexpr std::array<std::uint8_t, 256> kDecodeTable = MakeDecodeTable();
 std::size_t EncodedLength(std::size_t p_dataLength) { return (p_dataLength + 2) / 3 * 4; }
 
 // Appends the encoding of p_data to p_out, inserting CR LF after every
-// p_lineLength characters except at the very end (0: one line).
+// p_lineLength characters except at the very end (0: one line). The output
+// is sized once and written in place: bodies run to megabytes.
 void AppendEncoded(std::string_view p_data, std::size_t p_lineLength, std::string& p_out) {
+  const std::size_t encodedLength = EncodedLength(p_data.size());
+  const std::size_t lineBreaks = p_lineLength == 0 || encodedLength == 0 ? 0 : (encodedLength - 1) / p_lineLength;
+  std::size_t at = p_out.size();
+  p_out.resize(at + encodedLength + 2 * lineBreaks);
   std::size_t column = 0;
   auto put = [&](char p_character) {
     if (p_lineLength != 0 && column == p_lineLength) {
-      p_out += "\r\n";
+      p_out[at++] = '\r';
+      p_out[at++] = '\n';
       column = 0;
     }
-    p_out += p_character;
+    p_out[at++] = p_character;
     ++column;
   };
   std::size_t index = 0;
@@ -60,15 +66,12 @@ void AppendEncoded(std::string_view p_data, std::size_t p_lineLength, std::strin
 
 std::string Base64Encode(std::string_view p_data) {
   std::string encoded;
-  encoded.reserve(EncodedLength(p_data.size()));
   AppendEncoded(p_data, 0, encoded);
   return encoded;
 }
 
 std::string Base64EncodeLines(std::string_view p_data) {
-  const std::size_t length = EncodedLength(p_data.size());
   std::string encoded;
-  encoded.reserve(length + length / kBase64LineLength * 2);
   AppendEncoded(p_data, kBase64LineLength, encoded);
   return encoded;
 }
