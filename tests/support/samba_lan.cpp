@@ -25,7 +25,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kBrowsePollInterval = std::chrono::milliseconds(250);
 
 // What the keeper runs, besides the shell.
-constexpr const char* kRequiredPrograms[] = {"smbd", "nmbd", "smbpasswd", "nmblookup", "rpcclient", "ip", "nsenter"};
+constexpr const char* kRequiredPrograms[] = {"smbd",      "nmbd",     "smbpasswd", "nmblookup", "rpcclient",
+                                             "smbclient", "cupsd",    "ip",        "nsenter"};
 constexpr const char* kSambaDcerpcd = "/usr/libexec/samba/samba-dcerpcd";
 
 std::string MissingProgram() {
@@ -114,7 +115,7 @@ bool SambaLan::Start() {
     return false;
   }
   if (const std::string missing = MissingProgram(); !missing.empty()) {
-    m_skipReason = "the test LAN needs " + missing + " (scripts/deps.sh installs samba and smbclient)";
+    m_skipReason = "the test LAN needs " + missing + " (scripts/deps.sh installs samba, smbclient and cups-daemon)";
     return false;
   }
   if (!HasOneThread()) {

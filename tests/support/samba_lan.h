@@ -14,7 +14,9 @@
 // temporary directory. Each is the local and preferred master browser of its
 // workgroup and serves NT1 and later. Shares (both servers): a read-only
 // guest share, a writable guest share, a share for one user only and a
-// printer share (printable, BSD printing through the fixture's printcap).
+// printer share: each server runs a CUPS scheduler of its own (cupsd -f, its
+// files under the fixture's folder, a local socket) with one printer, which
+// smbd publishes through [printers] ("printing = cups").
 //
 // Start runs from main() while the process has one thread: it builds the LAN
 // from a keeper process (forked first, it owns every namespace and daemon)
@@ -30,9 +32,10 @@
 // (its pipe closes), or at Stop, which waits for the teardown and reports
 // anything left behind.
 //
-// The binaries come from the Debian packages samba and smbclient
-// (scripts/deps.sh installs them without leaving the machine's own Samba
-// running; nothing of the machine's Samba setup is read or touched).
+// The binaries come from the Debian packages samba, smbclient and
+// cups-daemon (scripts/deps.sh installs them without leaving the machine's
+// own Samba or CUPS running; nothing of the machine's setup of either is read
+// or touched).
 #pragma once
 
 #include <sys/types.h>
@@ -72,7 +75,8 @@ class SambaLan {
   static constexpr const char* kReadOnlyShare = "public";   // guest, read only
   static constexpr const char* kWritableShare = "incoming";  // guest, writable
   static constexpr const char* kUserShare = "private";       // kShareUser only, writable
-  static constexpr const char* kPrinterShare = "laser";      // printable
+  static constexpr const char* kPrinterShare = "laser";      // the server's CUPS printer
+  static constexpr const char* kPrinterComment = "KestNet test laser printer";
   static constexpr const char* kShareUser = "kestlanuser";
   static constexpr const char* kShareUserPassword = "Kest-Lan-1";
 

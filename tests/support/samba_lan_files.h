@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tests/support/samba_lan.h"
 
@@ -14,8 +15,8 @@ namespace kestnet::testing {
 inline constexpr unsigned kShareUserId = 64077;
 
 // A server's folder p_root: etc/smb.conf (answering on p_interface only),
-// etc/passwd and etc/group (the machine's, plus the share user), the
-// printcap, the state folders and the shares. False with the reason.
+// etc/passwd and etc/group (the machine's, plus the share user), the files
+// of its CUPS scheduler, the state folders and the shares. False with the reason.
 bool WriteSambaServerFiles(const SambaServer& p_server, const std::string& p_interface,
                            const std::filesystem::path& p_root, std::string& p_error);
 // The client's folder: etc/smb.conf naming the client and its workgroup,
@@ -25,6 +26,11 @@ bool WriteSambaServerFiles(const SambaServer& p_server, const std::string& p_int
 // the servers of other subnets are known by etc/lmhosts.
 bool WriteSambaClientFiles(const std::filesystem::path& p_root, const std::string& p_homeInterface,
                            std::string& p_error);
+
+// The local socket the server's CUPS scheduler listens on, and the arguments
+// that run the scheduler in the foreground with the server's CUPS files.
+std::filesystem::path SambaCupsSocket(const std::filesystem::path& p_serverRoot);
+std::vector<std::string> SambaCupsdArguments(const std::filesystem::path& p_serverRoot);
 
 // The daemon logs of a server's folder, each under a line naming it.
 std::string ReadSambaLogs(const std::filesystem::path& p_serverRoot);

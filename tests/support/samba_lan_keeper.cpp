@@ -227,8 +227,9 @@ bool LanKeeper::MakeLinks(std::string& p_error) {
   return true;
 }
 
-// smbd, nmbd and samba-dcerpcd in the server's namespaces, each leading a
-// session of its own: smbd signals its whole process group when it stops.
+// The CUPS scheduler, then samba-dcerpcd, smbd and nmbd in the server's
+// namespaces, each leading a session of its own: smbd signals its whole
+// process group when it stops.
 bool LanKeeper::StartServer(std::size_t p_index, std::string& p_error) {
   const SambaServer& server = *kServers[p_index];
   const Holder& holder = m_servers[p_index];
@@ -241,7 +242,10 @@ bool LanKeeper::StartServer(std::size_t p_index, std::string& p_error) {
   }
   const std::vector<std::string> enter = {ForegroundProcess::FindBinary("nsenter"), "--net=/proc/" + Pid(holder.pid) + "/ns/net",
                                           "--mount=/proc/" + Pid(holder.pid) + "/ns/mnt", "--"};
+  std::vector<std::string> cupsd = {ForegroundProcess::FindBinary("cupsd")};
+  for (std::string& argument : SambaCupsdArguments(ServerRoot(server))) cupsd.push_back(std::move(argument));
   const std::vector<std::vector<std::string>> daemons = {
+      cupsd,
       {kSambaDcerpcd, "--libexec-rpcds", "--foreground", "--no-process-group", "--debug-stdout"},
       {ForegroundProcess::FindBinary("smbd"), "-F", "--no-process-group", "--debug-stdout"},
       {ForegroundProcess::FindBinary("nmbd"), "-F", "--no-process-group", "--debug-stdout"},
@@ -258,9 +262,12 @@ bool LanKeeper::StartServer(std::size_t p_index, std::string& p_error) {
   return true;
 }
 
-// Each server answers its NetBIOS name on its subnet and the server
-// information over its srvsvc pipe (smbd and samba-dcerpcd both up), asked
-// from the client as the tests will ask.
+// Each server answers its NetBIOS name on its subnet, the server information
+// over its srvsvc pipe (smbd and samba-dcerpcd both up), and lists its CUPS
+// printer over the spoolss pipe and then among its shares, asked from the
+// client as the tests will ask. Samba asks CUPS for its printers from
+// samba-bgqd, which the spoolss service starts when the first client opens
+// its pipe, as a Windows client browsing printers does.
 bool LanKeeper::WaitForServers(std::string& p_error) {
   const auto deadline = Clock::now() + kServerStartBound;
   for (const SambaServer* server : kServers) {
@@ -270,7 +277,9 @@ bool LanKeeper::WaitForServers(std::string& p_error) {
       std::string command;
       std::string answer;
     } probes[] = {{In(m_client, true, "nmblookup -B " + broadcast + " " + server->name), address},
-                  {In(m_client, true, "rpcclient -U% -c srvinfo " + address), server->name}};
+                  {In(m_client, true, "rpcclient -U% -c srvinfo " + address), server->name},
+                  {In(m_client, true, "rpcclient -U% -c enumprinters " + address), SambaLan::kPrinterComment},
+                  {In(m_client, true, "smbclient -N -L " + address), SambaLan::kPrinterComment}};
     for (const auto& probe : probes) {
       std::string output;
       while (!RunCommand(probe.command, output) || output.find(probe.answer) == std::string::npos) {
