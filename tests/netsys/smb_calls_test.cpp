@@ -193,7 +193,9 @@ TEST_F(SmbCallsTest, BrowsesWorkgroupsServersAndSharesWithWindowsDisplayTypes) {
       EXPECT_EQ(RESOURCEDISPLAYTYPE_SHARE, share->displayType);
       EXPECT_EQ(RESOURCEUSAGE_CONNECTABLE, share->usage);
       // The printer is the server's CUPS queue, described as CUPS describes it.
-      if (type == RESOURCETYPE_PRINT) EXPECT_EQ(SambaLan::kPrinterComment, share->comment);
+      if (type == RESOURCETYPE_PRINT) {
+        EXPECT_EQ(SambaLan::kPrinterComment, share->comment);
+      }
     }
   }
 }
