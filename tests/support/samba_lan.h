@@ -2,17 +2,21 @@
 // Windows networking.
 //
 //   client namespace (the test process)       bridge namespace        servers
-//   adapter 0  kl0  10.77.0.2/24  --veth--  lan0 (bridge)  --veth--  KESTSRV1 10.77.0.10
-//   adapter 1  kl1  10.77.1.2/24  --veth--  lan1 (bridge)  --veth--  KESTSRV2 10.77.1.10
+//   adapter 0  kl0  10.77.0.2/24  --veth--  lan0 10.77.0.1  --veth--  KESTSRV1 10.77.0.10
+//   adapter 1  kl1  10.77.1.2/24  --veth--  lan1 10.77.1.1  --veth--  KESTSRV2 10.77.1.10
 //
-// The two subnets are not joined: KESTSRV1 answers only on the client's first
-// adapter, KESTSRV2 only on its second. Each server is a network namespace of
+// The bridge namespace routes between the two subnets as a LAN's router does
+// (unicast only) and runs the LAN's WINS server (an nmbd, KESTWINS): NetBIOS
+// broadcasts stay on their subnet, so KESTSRV1 answers only on the client's
+// first adapter, KESTSRV2 only on its second. Each server is a network namespace of
 // its own with a private mount namespace (its own /etc/samba, a tmpfs
 // /run/samba, and an /etc/passwd that knows the share user), running smbd,
 // nmbd and samba-dcerpcd in the foreground ("setsid CMD -F
 // --no-process-group") with every directory of theirs under the fixture's
 // temporary directory. Each is the local and preferred master browser of its
-// workgroup and serves NT1 and later. Shares (both servers): a read-only
+// workgroup and its domain master browser, registered with WINS, and serves
+// NT1 and later. KESTSRV1, the client's master browser, learns KESTLAN2
+// through WINS and lists both workgroups. Shares (both servers): a read-only
 // guest share, a writable guest share, a share for one user only and a
 // printer share: each server runs a CUPS scheduler of its own (cupsd -f, its
 // files under the fixture's folder, a local socket) with one printer, which

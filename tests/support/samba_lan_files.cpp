@@ -169,7 +169,8 @@ bool WriteSambaServerFiles(const SambaServer& p_server, const std::string& p_int
       "  printcap name = cups\n"
       "  cups server = " + SambaCupsSocket(p_root).string() + "\n"
       "  name resolve order = bcast\n"
-      "  wins support = no\n"
+      "  domain master = yes\n"
+      "  wins server = " + std::string(kRouterAddresses[p_server.adapter]) + "\n"
       "  dns proxy = no\n";
   for (const ShareDefinition& share : kShares) {
     const fs::path path = SambaSharePath(p_root, share.name);
@@ -185,6 +186,17 @@ bool WriteSambaServerFiles(const SambaServer& p_server, const std::string& p_int
     }
   }
   return WriteFile(etc / "smb.conf", text, p_error) && WriteAccounts(etc, p_error) && WriteCupsFiles(p_root, p_error);
+}
+
+bool WriteSambaRouterFiles(const fs::path& p_root, const std::string& p_interfaces, std::string& p_error) {
+  const fs::path etc = p_root / "etc";
+  if (!MakeFolder(etc, fs::perms(0755), p_error)) return false;
+  std::string text = CommonGlobals(p_root, kRouterName, "KESTINFRA", p_error);
+  if (text.empty()) return false;
+  text += "  interfaces = " + p_interfaces +
+          "\n  bind interfaces only = yes\n  wins support = yes\n  local master = no\n"
+          "  preferred master = no\n  domain master = no\n  os level = 0\n  dns proxy = no\n";
+  return WriteFile(etc / "smb.conf", text, p_error);
 }
 
 bool WriteSambaClientFiles(const fs::path& p_root, const std::string& p_homeInterface, std::string& p_error) {
