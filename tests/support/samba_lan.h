@@ -106,8 +106,8 @@ class SambaLan {
   const std::string& SkipReason() const { return m_skipReason; }
 
   // Waits, polling, until both servers' browse lists hold their own server
-  // and workgroup (which is what listing workgroups, computers and shares
-  // needs). Returns at once once it has succeeded. False with the state last
+  // and workgroup, and the client's master browser (KESTSRV1) also the other
+  // workgroup (which is what listing workgroups, computers and shares needs). Returns at once once it has succeeded. False with the state last
   // seen when p_bound passes.
   bool WaitForBrowseList(std::chrono::milliseconds p_bound, std::string& p_error);
 
