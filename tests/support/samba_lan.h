@@ -31,7 +31,8 @@
 // broadcasts on the first interface that answers) on adapter 0, the subnet of
 // the client's workgroup; lmhosts names KESTSRV2, which only the second
 // adapter reaches. /run/samba is a tmpfs of the client's own. Start returns
-// once every server answers its NetBIOS name and its server information.
+// once every server answers its NetBIOS name and its server information and
+// lists its printer (KESTSRV2, started first, its workgroup too).
 // The keeper tears everything down when the test process ends in any way
 // (its pipe closes), or at Stop, which waits for the teardown and reports
 // anything left behind.

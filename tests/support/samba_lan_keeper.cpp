@@ -30,9 +30,10 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSambaDcerpcd = "/usr/libexec/samba/samba-dcerpcd";
-// Names answer about 4 s after nmbd starts; the bound is for a machine
-// under load, not a measure.
-constexpr auto kServerStartBound = std::chrono::seconds(60);
+// Names answer about 4 s after nmbd starts, a browse list lists the
+// workgroup 20-25 s after; the bound is for a machine under load, not a
+// measure.
+constexpr auto kServerStartBound = std::chrono::seconds(90);
 constexpr auto kStopBound = std::chrono::seconds(10);
 constexpr auto kPollInterval = std::chrono::milliseconds(250);
 
