@@ -9,7 +9,7 @@ set -euo pipefail
 # the foreground with private configurations; the machine's own service is
 # none of our business, so one that only our installation started is stopped
 # again (the service's own init script, through invoke-rc.d).
-KESTNET_SERVICE_PACKAGES=(dovecot-core:dovecot postfix:postfix samba:smbd samba:nmbd)
+KESTNET_SERVICE_PACKAGES=(dovecot-core:dovecot postfix:postfix samba:smbd samba:nmbd cups-daemon:cups)
 
 # Answers the package questions before apt-get asks them. Postfix: "No
 # configuration" writes no main.cf for the machine and starts nothing.
@@ -63,10 +63,12 @@ KESTNET_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config
 # integration tests start on loopback or in private network namespaces
 # (dnsmasq for DNS; dovecot and postfix for POP3 and SMTP, with libcurl as the
 # mail benchmark's yardstick, and c-ares the DNS benchmark's; the openssl tool, to look into the certificates
-# the TLS fixtures make; samba and smbclient for the Windows networking tests'
-# LAN: smbd, nmbd, samba-dcerpcd, smbpasswd, nmblookup and rpcclient).
+# the TLS fixtures make; samba, smbclient and cups-daemon for the Windows
+# networking tests' LAN: smbd, nmbd, samba-dcerpcd, smbpasswd, nmblookup,
+# rpcclient, smbclient and the servers' CUPS schedulers).
 KESTNET_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev iproute2 procps dnsmasq-base
-  dovecot-core dovecot-pop3d postfix libcurl4-openssl-dev libc-ares-dev openssl samba smbclient)
+  dovecot-core dovecot-pop3d postfix libcurl4-openssl-dev libc-ares-dev openssl samba smbclient
+  cups-daemon)
 # What the main job adds to show the network objects: a DNS server of its own
 # inside a private network namespace.
 KESTNET_DEMO_PACKAGES=(iproute2 dnsmasq-base)

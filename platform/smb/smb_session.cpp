@@ -158,13 +158,17 @@ int ErrnoOr(int p_fallback) { return errno != 0 ? errno : p_fallback; }
 
 // Share and browse listings come through readdir, which carries their kinds
 // and comments; folder listings through readdirplus2, which carries the DOS
-// attributes, sizes and times without a round trip per file.
+// attributes, sizes and times without a round trip per file. A browse list
+// entry without a name names nothing and is passed over: Samba's nmbd (4.17)
+// writes one for each domain master browser it learns of through WINS, whose
+// workgroup name it fails to read from the node status answer.
 int ReadListing(SMBCCTX* p_context, SMBCFILE* p_directory, std::vector<SmbDirectoryEntry>& p_entries) {
   auto readdir = SmbClient().smbc_getFunctionReaddir(p_context);
   for (;;) {
     errno = 0;
     const smbc_dirent* entry = readdir(p_context, p_directory);
     if (entry == nullptr) return errno;
+    if (entry->name[0] == '\0') continue;
     SmbDirectoryEntry item;
     item.kind = static_cast<SmbEntryKind>(entry->smbc_type);
     item.name.assign(entry->name);

@@ -59,10 +59,11 @@ class NetNeighborhoodTest : public kestnet::testing::SambaLanTest {
 };
 
 TEST_F(NetNeighborhoodTest, ListsWorkgroupsComputersAndShares) {
-  // The browse list of the client's subnet: its own workgroup (the second
-  // subnet's workgroup only once the masters have exchanged lists).
+  // The client's master browser lists both subnets' workgroups, and nothing
+  // without a name.
   ASSERT_TRUE(m_neighborhood.GetNetworkWorkgroups(&m_listener));
-  EXPECT_TRUE(Listed(kListTypeWorkgroups).contains(SambaLan::kFirstServer.workgroup));
+  EXPECT_EQ(Listed(kListTypeWorkgroups),
+            (std::set<std::string>{SambaLan::kFirstServer.workgroup, SambaLan::kSecondServer.workgroup}));
 
   const std::set<std::string> firstWorkgroupComputers{std::string("\\\\") + SambaLan::kFirstServer.name};
   // The workgroup matches without regard to case; no name is this machine's.

@@ -136,14 +136,13 @@ TEST_F(SmbCallsTest, BrowsesWorkgroupsServersAndSharesWithWindowsDisplayTypes) {
   EXPECT_EQ(RESOURCEDISPLAYTYPE_NETWORK, top[0].displayType);
   EXPECT_EQ(RESOURCEUSAGE_CONTAINER, top[0].usage);
 
-  // The workgroups are those the first master browser to answer knows: the
-  // LAN's two subnets are not joined, so that is one of the two.
+  // The workgroups of both subnets, as the client's master browser knows them.
   NETRESOURCEA provider = Container(top[0].remoteName, RESOURCEDISPLAYTYPE_NETWORK);
   std::vector<Resource> workgroups;
   ASSERT_TRUE(PollBrowseLists([&] {
     return Enumerate(&provider, RESOURCETYPE_ANY, workgroups) == NO_ERROR &&
-           (Find(workgroups, kServer.workgroup) != nullptr ||
-            Find(workgroups, SambaLan::kSecondServer.workgroup) != nullptr);
+           Find(workgroups, kServer.workgroup) != nullptr &&
+           Find(workgroups, SambaLan::kSecondServer.workgroup) != nullptr;
   }));
   for (const Resource& workgroup : workgroups) {
     EXPECT_EQ(RESOURCEDISPLAYTYPE_DOMAIN, workgroup.displayType) << workgroup.remoteName;
@@ -192,6 +191,10 @@ TEST_F(SmbCallsTest, BrowsesWorkgroupsServersAndSharesWithWindowsDisplayTypes) {
       EXPECT_EQ(type, share->type);
       EXPECT_EQ(RESOURCEDISPLAYTYPE_SHARE, share->displayType);
       EXPECT_EQ(RESOURCEUSAGE_CONNECTABLE, share->usage);
+      // The printer is the server's CUPS queue, described as CUPS describes it.
+      if (type == RESOURCETYPE_PRINT) {
+        EXPECT_EQ(SambaLan::kPrinterComment, share->comment);
+      }
     }
   }
 }

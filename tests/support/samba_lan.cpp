@@ -25,7 +25,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kBrowsePollInterval = std::chrono::milliseconds(250);
 
 // What the keeper runs, besides the shell.
-constexpr const char* kRequiredPrograms[] = {"smbd", "nmbd", "smbpasswd", "nmblookup", "rpcclient", "ip", "nsenter"};
+constexpr const char* kRequiredPrograms[] = {"smbd",      "nmbd",     "smbpasswd", "nmblookup", "rpcclient",
+                                             "smbclient", "cupsd",    "ip",        "nsenter"};
 constexpr const char* kSambaDcerpcd = "/usr/libexec/samba/samba-dcerpcd";
 
 std::string MissingProgram() {
@@ -83,12 +84,15 @@ bool JoinNamespaces(pid_t p_holder, std::string& p_error) {
 // master, and itself as a server:
 //   "KESTLAN"    c0001000 "KESTSRV1"     "KESTLAN"
 //   "KESTSRV1"   40849a03 "<comment>"    "KESTLAN"
-// Before it wins the election the workgroup's master field is empty.
+// Before it wins the election the workgroup's master field is empty. The
+// client's own master browser also lists every other workgroup of the LAN,
+// which it learns through WINS as the domain master browser.
 bool BrowseListHolds(const fs::path& p_serverRoot, const SambaServer& p_server, std::string& p_seen) {
   p_seen = ReadTextFile(p_serverRoot / "cache" / "browse.dat");
   const auto quoted = [](const char* p_name) { return "\"" + std::string(p_name) + "\""; };
   bool bWorkgroup = false;
   bool bServer = false;
+  bool bOtherWorkgroups = p_server.adapter != 0;
   std::istringstream lines(p_seen);
   for (std::string line; std::getline(lines, line);) {
     std::istringstream fields(line);
@@ -96,8 +100,9 @@ bool BrowseListHolds(const fs::path& p_serverRoot, const SambaServer& p_server, 
     fields >> name >> type >> third;
     bWorkgroup |= name == quoted(p_server.workgroup) && third == quoted(p_server.name);
     bServer |= name == quoted(p_server.name);
+    bOtherWorkgroups |= name == quoted(SambaLan::kSecondServer.workgroup);
   }
-  return bWorkgroup && bServer;
+  return bWorkgroup && bServer && bOtherWorkgroups;
 }
 
 }  // namespace
@@ -114,7 +119,7 @@ bool SambaLan::Start() {
     return false;
   }
   if (const std::string missing = MissingProgram(); !missing.empty()) {
-    m_skipReason = "the test LAN needs " + missing + " (scripts/deps.sh installs samba and smbclient)";
+    m_skipReason = "the test LAN needs " + missing + " (scripts/deps.sh installs samba, smbclient and cups-daemon)";
     return false;
   }
   if (!HasOneThread()) {

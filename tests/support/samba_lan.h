@@ -2,19 +2,25 @@
 // Windows networking.
 //
 //   client namespace (the test process)       bridge namespace        servers
-//   adapter 0  kl0  10.77.0.2/24  --veth--  lan0 (bridge)  --veth--  KESTSRV1 10.77.0.10
-//   adapter 1  kl1  10.77.1.2/24  --veth--  lan1 (bridge)  --veth--  KESTSRV2 10.77.1.10
+//   adapter 0  kl0  10.77.0.2/24  --veth--  lan0 10.77.0.1  --veth--  KESTSRV1 10.77.0.10
+//   adapter 1  kl1  10.77.1.2/24  --veth--  lan1 10.77.1.1  --veth--  KESTSRV2 10.77.1.10
 //
-// The two subnets are not joined: KESTSRV1 answers only on the client's first
-// adapter, KESTSRV2 only on its second. Each server is a network namespace of
+// The bridge namespace routes between the two subnets as a LAN's router does
+// (unicast only) and runs the LAN's WINS server (an nmbd, KESTWINS): NetBIOS
+// broadcasts stay on their subnet, so KESTSRV1 answers only on the client's
+// first adapter, KESTSRV2 only on its second. Each server is a network namespace of
 // its own with a private mount namespace (its own /etc/samba, a tmpfs
 // /run/samba, and an /etc/passwd that knows the share user), running smbd,
 // nmbd and samba-dcerpcd in the foreground ("setsid CMD -F
 // --no-process-group") with every directory of theirs under the fixture's
 // temporary directory. Each is the local and preferred master browser of its
-// workgroup and serves NT1 and later. Shares (both servers): a read-only
+// workgroup and its domain master browser, registered with WINS, and serves
+// NT1 and later. KESTSRV1, the client's master browser, learns KESTLAN2
+// through WINS and lists both workgroups. Shares (both servers): a read-only
 // guest share, a writable guest share, a share for one user only and a
-// printer share (printable, BSD printing through the fixture's printcap).
+// printer share: each server runs a CUPS scheduler of its own (cupsd -f, its
+// files under the fixture's folder, a local socket) with one printer, which
+// smbd publishes through [printers] ("printing = cups").
 //
 // Start runs from main() while the process has one thread: it builds the LAN
 // from a keeper process (forked first, it owns every namespace and daemon)
@@ -25,14 +31,16 @@
 // broadcasts on the first interface that answers) on adapter 0, the subnet of
 // the client's workgroup; lmhosts names KESTSRV2, which only the second
 // adapter reaches. /run/samba is a tmpfs of the client's own. Start returns
-// once every server answers its NetBIOS name and its server information.
+// once every server answers its NetBIOS name and its server information and
+// lists its printer (KESTSRV2, started first, its workgroup too).
 // The keeper tears everything down when the test process ends in any way
 // (its pipe closes), or at Stop, which waits for the teardown and reports
 // anything left behind.
 //
-// The binaries come from the Debian packages samba and smbclient
-// (scripts/deps.sh installs them without leaving the machine's own Samba
-// running; nothing of the machine's Samba setup is read or touched).
+// The binaries come from the Debian packages samba, smbclient and
+// cups-daemon (scripts/deps.sh installs them without leaving the machine's
+// own Samba or CUPS running; nothing of the machine's setup of either is read
+// or touched).
 #pragma once
 
 #include <sys/types.h>
@@ -72,7 +80,8 @@ class SambaLan {
   static constexpr const char* kReadOnlyShare = "public";   // guest, read only
   static constexpr const char* kWritableShare = "incoming";  // guest, writable
   static constexpr const char* kUserShare = "private";       // kShareUser only, writable
-  static constexpr const char* kPrinterShare = "laser";      // printable
+  static constexpr const char* kPrinterShare = "laser";      // the server's CUPS printer
+  static constexpr const char* kPrinterComment = "KestNet test laser printer";
   static constexpr const char* kShareUser = "kestlanuser";
   static constexpr const char* kShareUserPassword = "Kest-Lan-1";
 
@@ -98,8 +107,8 @@ class SambaLan {
   const std::string& SkipReason() const { return m_skipReason; }
 
   // Waits, polling, until both servers' browse lists hold their own server
-  // and workgroup (which is what listing workgroups, computers and shares
-  // needs). Returns at once once it has succeeded. False with the state last
+  // and workgroup, and the client's master browser (KESTSRV1) also the other
+  // workgroup (which is what listing workgroups, computers and shares needs). Returns at once once it has succeeded. False with the state last
   // seen when p_bound passes.
   bool WaitForBrowseList(std::chrono::milliseconds p_bound, std::string& p_error);
 

@@ -31,8 +31,10 @@ struct ShareDefinition {
   bool bOwnedByShareUser;
 };
 
-// The printer's spool folder is world-writable and sticky, as /var/spool/samba
-// is; the user share belongs to its user alone.
+// The printer spool folder is world-writable and sticky, as /var/spool/samba
+// is; the user share belongs to its user alone. The printer shares are not
+// here: smbd publishes each printer of the server's CUPS as a share of its
+// own, modelled on [printers].
 const ShareDefinition kShares[] = {
     {SambaLan::kReadOnlyShare, "Read-only guest share", "read only = yes\n  guest ok = yes\n",
      fs::perms(0755), false},
@@ -40,8 +42,7 @@ const ShareDefinition kShares[] = {
      fs::perms(0777), false},
     {SambaLan::kUserShare, "One user's share",
      "read only = no\n  guest ok = no\n", fs::perms(0700), true},
-    {SambaLan::kPrinterShare, "Laser printer", "printable = yes\n  guest ok = yes\n  printer name = laser\n",
-     fs::perms(01777), false},
+    {"printers", "All printers", "printable = yes\n  guest ok = yes\n  browseable = no\n", fs::perms(01777), false},
 };
 
 bool WriteFile(const fs::path& p_path, const std::string& p_text, std::string& p_error) {
@@ -64,6 +65,33 @@ bool MakeFolder(const fs::path& p_path, fs::perms p_permissions, std::string& p_
     return false;
   }
   return true;
+}
+
+// The server's CUPS: a scheduler of its own (cupsd -f) with every folder under
+// the server's "cups" folder and one printer, a raw queue that prints into
+// /dev/null. It listens on a local socket only, which smbd names as its CUPS
+// server; nothing reaches the machine's own CUPS or its /run/cups.
+constexpr const char* kCupsFolders[] = {"etc", "spool", "cache", "state", "tmp"};
+
+bool WriteCupsFiles(const fs::path& p_root, std::string& p_error) {
+  const fs::path cups = p_root / "cups";
+  for (const char* folder : kCupsFolders) {
+    if (!MakeFolder(cups / folder, fs::perms(0755), p_error)) return false;
+  }
+  const std::string files = "ServerRoot " + (cups / "etc").string() + "\nRequestRoot " + (cups / "spool").string() +
+                            "\nCacheDir " + (cups / "cache").string() + "\nStateDir " + (cups / "state").string() +
+                            "\nTempDir " + (cups / "tmp").string() + "\nPrintcap " + (cups / "printcap").string() +
+                            "\nAccessLog stderr\nErrorLog stderr\nPageLog stderr\nFileDevice Yes\n"
+                            "User lp\nGroup lp\nSystemGroup root\n";
+  const std::string scheduler = "Listen " + SambaCupsSocket(p_root).string() +
+                                "\nBrowsing No\nWebInterface No\nLogLevel info\n"
+                                "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n";
+  const std::string printers = "<Printer " + std::string(SambaLan::kPrinterShare) + ">\nInfo " +
+                               SambaLan::kPrinterComment + "\nDeviceURI file:///dev/null\nState Idle\n"
+                               "Accepting Yes\nShared No\n</Printer>\n";
+  return WriteFile(cups / "cups-files.conf", files, p_error) &&
+         WriteFile(cups / "etc" / "cupsd.conf", scheduler, p_error) &&
+         WriteFile(cups / "etc" / "printers.conf", printers, p_error);
 }
 
 // The [global] lines every machine shares: its folders and NT1 as the least
@@ -106,6 +134,13 @@ std::string ReadSambaLogs(const fs::path& p_serverRoot) {
   return text;
 }
 
+fs::path SambaCupsSocket(const fs::path& p_serverRoot) { return p_serverRoot / "cups" / "cups.sock"; }
+
+std::vector<std::string> SambaCupsdArguments(const fs::path& p_serverRoot) {
+  const fs::path cups = p_serverRoot / "cups";
+  return {"-f", "-c", (cups / "etc" / "cupsd.conf").string(), "-s", (cups / "cups-files.conf").string()};
+}
+
 fs::path SambaSharePath(const fs::path& p_serverRoot, const char* p_share) {
   return p_serverRoot / "shares" / p_share;
 }
@@ -129,11 +164,13 @@ bool WriteSambaServerFiles(const SambaServer& p_server, const std::string& p_int
       "  guest account = nobody\n"
       "  passdb backend = tdbsam\n"
       "  rpc start on demand helpers = no\n"
-      "  load printers = no\n"
-      "  printing = bsd\n"
-      "  printcap name = " + (p_root / "printcap").string() + "\n"
+      "  load printers = yes\n"
+      "  printing = cups\n"
+      "  printcap name = cups\n"
+      "  cups server = " + SambaCupsSocket(p_root).string() + "\n"
       "  name resolve order = bcast\n"
-      "  wins support = no\n"
+      "  domain master = yes\n"
+      "  wins server = " + std::string(kRouterAddresses[p_server.adapter]) + "\n"
       "  dns proxy = no\n";
   for (const ShareDefinition& share : kShares) {
     const fs::path path = SambaSharePath(p_root, share.name);
@@ -148,9 +185,18 @@ bool WriteSambaServerFiles(const SambaServer& p_server, const std::string& p_int
       text += "  valid users = " + std::string(SambaLan::kShareUser) + "\n";
     }
   }
-  return WriteFile(etc / "smb.conf", text, p_error) && WriteAccounts(etc, p_error) &&
-         WriteFile(p_root / "printcap", std::string(SambaLan::kPrinterShare) + "|KestNet test laser printer:\n",
-                   p_error);
+  return WriteFile(etc / "smb.conf", text, p_error) && WriteAccounts(etc, p_error) && WriteCupsFiles(p_root, p_error);
+}
+
+bool WriteSambaRouterFiles(const fs::path& p_root, const std::string& p_interfaces, std::string& p_error) {
+  const fs::path etc = p_root / "etc";
+  if (!MakeFolder(etc, fs::perms(0755), p_error)) return false;
+  std::string text = CommonGlobals(p_root, kRouterName, "KESTINFRA", p_error);
+  if (text.empty()) return false;
+  text += "  interfaces = " + p_interfaces +
+          "\n  bind interfaces only = yes\n  wins support = yes\n  local master = no\n"
+          "  preferred master = no\n  domain master = no\n  os level = 0\n  dns proxy = no\n";
+  return WriteFile(etc / "smb.conf", text, p_error);
 }
 
 bool WriteSambaClientFiles(const fs::path& p_root, const std::string& p_homeInterface, std::string& p_error) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tests/support/samba_lan.h"
 
@@ -13,11 +14,22 @@ namespace kestnet::testing {
 // The share user's account: known only to the servers' own /etc/passwd.
 inline constexpr unsigned kShareUserId = 64077;
 
+// The router between the two subnets (the bridge namespace, on each bridge):
+// its address on subnet N, the servers' gateway and WINS server there. It
+// forwards unicast only, so NetBIOS broadcasts stay on their subnet.
+inline constexpr const char* kRouterAddresses[] = {"10.77.0.1", "10.77.1.1"};
+inline constexpr const char* kRouterName = "KESTWINS";
+
 // A server's folder p_root: etc/smb.conf (answering on p_interface only),
-// etc/passwd and etc/group (the machine's, plus the share user), the
-// printcap, the state folders and the shares. False with the reason.
+// etc/passwd and etc/group (the machine's, plus the share user), the files
+// of its CUPS scheduler, the state folders and the shares. False with the reason.
 bool WriteSambaServerFiles(const SambaServer& p_server, const std::string& p_interface,
                            const std::filesystem::path& p_root, std::string& p_error);
+// The router's folder p_root: etc/smb.conf for an nmbd that is the LAN's
+// WINS server on p_interfaces and nothing else (no master browser, in a
+// workgroup of its own, so no browse list shows it).
+bool WriteSambaRouterFiles(const std::filesystem::path& p_root, const std::string& p_interfaces,
+                           std::string& p_error);
 // The client's folder: etc/smb.conf naming the client and its workgroup,
 // speaking NT1 and later, with its caches in the folder. Samba's client code
 // broadcasts on the first interface it finds answers on, so browsing is kept
@@ -25,6 +37,11 @@ bool WriteSambaServerFiles(const SambaServer& p_server, const std::string& p_int
 // the servers of other subnets are known by etc/lmhosts.
 bool WriteSambaClientFiles(const std::filesystem::path& p_root, const std::string& p_homeInterface,
                            std::string& p_error);
+
+// The local socket the server's CUPS scheduler listens on, and the arguments
+// that run the scheduler in the foreground with the server's CUPS files.
+std::filesystem::path SambaCupsSocket(const std::filesystem::path& p_serverRoot);
+std::vector<std::string> SambaCupsdArguments(const std::filesystem::path& p_serverRoot);
 
 // The daemon logs of a server's folder, each under a line naming it.
 std::string ReadSambaLogs(const std::filesystem::path& p_serverRoot);

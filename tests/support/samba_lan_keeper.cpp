@@ -30,9 +30,10 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSambaDcerpcd = "/usr/libexec/samba/samba-dcerpcd";
-// Names answer about 4 s after nmbd starts; the bound is for a machine
-// under load, not a measure.
-constexpr auto kServerStartBound = std::chrono::seconds(60);
+// Names answer about 4 s after nmbd starts, a browse list lists the
+// workgroup 20-25 s after; the bound is for a machine under load, not a
+// measure.
+constexpr auto kServerStartBound = std::chrono::seconds(90);
 constexpr auto kStopBound = std::chrono::seconds(10);
 constexpr auto kPollInterval = std::chrono::milliseconds(250);
 
@@ -150,15 +151,23 @@ class LanKeeper {
  private:
   fs::path ServerRoot(const SambaServer& p_server) const { return m_directory / p_server.name; }
   fs::path ClientRoot() const { return m_directory / "client"; }
+  fs::path RouterRoot() const { return m_directory / "router"; }
   bool MakeNamespaces(std::string& p_error);
   bool MakeLinks(std::string& p_error);
+  bool StartDaemon(const Holder& p_holder, std::vector<std::string> p_command, const fs::path& p_log,
+                   std::string& p_error);
   bool StartServer(std::size_t p_index, std::string& p_error);
+  // Runs p_command in the client's namespaces until its output holds
+  // p_answer; false with the output and p_logRoot's logs at p_deadline or
+  // when a daemon has ended.
+  bool WaitForAnswer(const std::string& p_command, const std::string& p_answer, const fs::path& p_logRoot,
+                     Clock::time_point p_deadline, std::string& p_error);
   bool WaitForServers(std::string& p_error);
   std::vector<Holder*> Holders();
 
   const fs::path m_directory;
   const pid_t m_testProcess;
-  Holder m_bridge;
+  Holder m_bridge;  // the bridges, and the router between them
   Holder m_client;
   std::array<Holder, kServerCount> m_servers;
   std::vector<std::unique_ptr<ForegroundProcess>> m_daemons;
@@ -177,7 +186,10 @@ bool LanKeeper::MakeNamespaces(std::string& p_error) {
   const bool bRunSamba = fs::is_directory("/run/samba");
   std::vector<Mount> clientMounts = {{(ClientRoot() / "etc").string(), "/etc/samba"}};
   if (bRunSamba) clientMounts.push_back({"", "/run/samba"});
-  if (!WriteSambaClientFiles(ClientRoot(), ClientInterface(0), p_error) || !StartHolder({}, m_bridge, p_error) ||
+  std::vector<Mount> routerMounts = {{(RouterRoot() / "etc").string(), "/etc/samba"}};
+  if (bRunSamba) routerMounts.push_back({"", "/run/samba"});
+  if (!WriteSambaClientFiles(ClientRoot(), ClientInterface(0), p_error) ||
+      !WriteSambaRouterFiles(RouterRoot(), "lan0 lan1", p_error) || !StartHolder(routerMounts, m_bridge, p_error) ||
       !StartHolder(clientMounts, m_client, p_error)) {
     return false;
   }
@@ -195,14 +207,19 @@ bool LanKeeper::MakeNamespaces(std::string& p_error) {
 
 // One bridge per subnet in the bridge namespace; the client has a leg on
 // each (adapter N on bridge lanN), each server on its adapter's bridge only.
+// The bridge namespace routes between the subnets (each bridge has the
+// router's address there, the servers' gateway), as a LAN's router does:
+// unicast crosses, NetBIOS broadcasts do not.
 bool LanKeeper::MakeLinks(std::string& p_error) {
-  std::vector<std::string> commands = {In(m_bridge, false, "ip link set lo up"), In(m_client, false, "ip link set lo up")};
+  std::vector<std::string> commands = {In(m_bridge, false, "ip link set lo up"), In(m_client, false, "ip link set lo up"),
+                                       In(m_bridge, false, "sysctl -q -w net.ipv4.ip_forward=1")};
   for (int adapter = 0; adapter < 2; ++adapter) {
     const std::string bridge = "lan" + std::to_string(adapter);
     const std::string port = "bc" + std::to_string(adapter);
     const std::string leg = ClientInterface(adapter);
     commands.insert(commands.end(),
                     {In(m_bridge, false, "ip link add " + bridge + " type bridge"),
+                     In(m_bridge, false, "ip addr add " + std::string(kRouterAddresses[adapter]) + "/24 brd + dev " + bridge),
                      In(m_bridge, false, "ip link set " + bridge + " up"),
                      In(m_bridge, false, "ip link add " + port + " type veth peer name " + leg + " netns " + Pid(m_client.pid)),
                      In(m_bridge, false, "ip link set " + port + " master " + bridge + " up"),
@@ -219,7 +236,8 @@ bool LanKeeper::MakeLinks(std::string& p_error) {
                      In(holder, false, "ip link set lo up"),
                      In(holder, false, std::string("ip link set ") + kServerInterface + " address " + server.mac),
                      In(holder, false, "ip addr add " + std::string(server.address) + "/24 brd + dev " + kServerInterface),
-                     In(holder, false, std::string("ip link set ") + kServerInterface + " up")});
+                     In(holder, false, std::string("ip link set ") + kServerInterface + " up"),
+                     In(holder, false, "ip route add default via " + std::string(kRouterAddresses[server.adapter]))});
   }
   for (const std::string& command : commands) {
     if (!Run(command, p_error)) return false;
@@ -227,8 +245,22 @@ bool LanKeeper::MakeLinks(std::string& p_error) {
   return true;
 }
 
-// smbd, nmbd and samba-dcerpcd in the server's namespaces, each leading a
-// session of its own: smbd signals its whole process group when it stops.
+// A daemon in p_holder's namespaces, leading a session of its own: smbd
+// signals its whole process group when it stops.
+bool LanKeeper::StartDaemon(const Holder& p_holder, std::vector<std::string> p_command, const fs::path& p_log,
+                            std::string& p_error) {
+  std::vector<std::string> arguments = {ForegroundProcess::FindBinary("nsenter"), "--net=/proc/" + Pid(p_holder.pid) + "/ns/net",
+                                        "--mount=/proc/" + Pid(p_holder.pid) + "/ns/mnt", "--"};
+  arguments.insert(arguments.end(), std::make_move_iterator(p_command.begin()), std::make_move_iterator(p_command.end()));
+  auto process = std::make_unique<ForegroundProcess>();
+  process->SetOwnSession();
+  if (!process->Start(arguments, p_log, p_error)) return false;
+  m_daemons.push_back(std::move(process));
+  return true;
+}
+
+// The CUPS scheduler, then samba-dcerpcd, smbd and nmbd in the server's
+// namespaces.
 bool LanKeeper::StartServer(std::size_t p_index, std::string& p_error) {
   const SambaServer& server = *kServers[p_index];
   const Holder& holder = m_servers[p_index];
@@ -239,28 +271,49 @@ bool LanKeeper::StartServer(std::size_t p_index, std::string& p_error) {
            p_error)) {
     return false;
   }
-  const std::vector<std::string> enter = {ForegroundProcess::FindBinary("nsenter"), "--net=/proc/" + Pid(holder.pid) + "/ns/net",
-                                          "--mount=/proc/" + Pid(holder.pid) + "/ns/mnt", "--"};
+  std::vector<std::string> cupsd = {ForegroundProcess::FindBinary("cupsd")};
+  for (std::string& argument : SambaCupsdArguments(ServerRoot(server))) cupsd.push_back(std::move(argument));
   const std::vector<std::vector<std::string>> daemons = {
+      cupsd,
       {kSambaDcerpcd, "--libexec-rpcds", "--foreground", "--no-process-group", "--debug-stdout"},
       {ForegroundProcess::FindBinary("smbd"), "-F", "--no-process-group", "--debug-stdout"},
       {ForegroundProcess::FindBinary("nmbd"), "-F", "--no-process-group", "--debug-stdout"},
   };
   for (const std::vector<std::string>& daemon : daemons) {
-    std::vector<std::string> arguments = enter;
-    arguments.insert(arguments.end(), daemon.begin(), daemon.end());
-    auto process = std::make_unique<ForegroundProcess>();
-    process->SetOwnSession();
     const fs::path log = ServerRoot(server) / "log" / (fs::path(daemon.front()).filename().string() + ".out");
-    if (!process->Start(arguments, log, p_error)) return false;
-    m_daemons.push_back(std::move(process));
+    if (!StartDaemon(holder, daemon, log, p_error)) return false;
   }
   return true;
 }
 
-// Each server answers its NetBIOS name on its subnet and the server
-// information over its srvsvc pipe (smbd and samba-dcerpcd both up), asked
-// from the client as the tests will ask.
+bool LanKeeper::WaitForAnswer(const std::string& p_command, const std::string& p_answer, const fs::path& p_logRoot,
+                              Clock::time_point p_deadline, std::string& p_error) {
+  const std::string command = In(m_client, true, p_command);
+  std::string output;
+  while (!RunCommand(command, output) || output.find(p_answer) == std::string::npos) {
+    for (const auto& daemon : m_daemons) {
+      if (!daemon->IsRunning()) {
+        p_error = "a Samba daemon of the test LAN ended at start:\n" + ReadSambaLogs(p_logRoot);
+        return false;
+      }
+    }
+    if (Clock::now() >= p_deadline) {
+      p_error = "\"" + command + "\" did not answer in time: " + output + "\n" + ReadSambaLogs(p_logRoot);
+      return false;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return true;
+}
+
+// Each server answers its NetBIOS name on its subnet, the server information
+// over its srvsvc pipe (smbd and samba-dcerpcd both up), and lists its CUPS
+// printer among its shares, asked from the client as the tests will ask.
+// Samba asks CUPS for its printers from samba-bgqd, which the spoolss service
+// starts when a client first opens its pipe, as a Windows client looking for
+// printers does: one such question (answered before the list has come) starts
+// it. A spoolss worker keeps the printers it started with, so the share list
+// is what is awaited.
 bool LanKeeper::WaitForServers(std::string& p_error) {
   const auto deadline = Clock::now() + kServerStartBound;
   for (const SambaServer* server : kServers) {
@@ -269,32 +322,42 @@ bool LanKeeper::WaitForServers(std::string& p_error) {
     const struct {
       std::string command;
       std::string answer;
-    } probes[] = {{In(m_client, true, "nmblookup -B " + broadcast + " " + server->name), address},
-                  {In(m_client, true, "rpcclient -U% -c srvinfo " + address), server->name}};
+    } probes[] = {{"nmblookup -B " + broadcast + " " + server->name, address},
+                  {"rpcclient -U% -c srvinfo " + address, server->name},
+                  {"rpcclient -U% -c enumprinters " + address, ""},
+                  {"smbclient -N -L " + address, SambaLan::kPrinterComment}};
     for (const auto& probe : probes) {
-      std::string output;
-      while (!RunCommand(probe.command, output) || output.find(probe.answer) == std::string::npos) {
-        for (const auto& daemon : m_daemons) {
-          if (!daemon->IsRunning()) {
-            p_error = "a Samba daemon of the test LAN ended at start:\n" + ReadSambaLogs(ServerRoot(*server));
-            return false;
-          }
-        }
-        if (Clock::now() >= deadline) {
-          p_error = "\"" + probe.command + "\" did not answer in time: " + output + "\n" + ReadSambaLogs(ServerRoot(*server));
-          return false;
-        }
-        std::this_thread::sleep_for(kPollInterval);
-      }
+      if (!WaitForAnswer(probe.command, probe.answer, ServerRoot(*server), deadline, p_error)) return false;
     }
   }
   return true;
 }
 
+// Browsing across the two subnets is Samba's through WINS: the router's nmbd
+// is the WINS server, each server the domain master browser of its workgroup
+// (it registers WORKGROUP<1b> there). A domain master browser asks WINS for
+// the others when it takes the role and pulls their browse lists at once,
+// then only every 5 and 15 minutes; so the servers start in reverse order,
+// each once the WINS server knows the ones before it and their browse lists
+// hold their workgroups: the client's own, started last, lists every
+// workgroup of the LAN.
 bool LanKeeper::Build(std::string& p_error) {
-  if (!MakeNamespaces(p_error) || !MakeLinks(p_error)) return false;
-  for (std::size_t index = 0; index < kServerCount; ++index) {
+  if (!MakeNamespaces(p_error) || !MakeLinks(p_error) ||
+      !StartDaemon(m_bridge, {ForegroundProcess::FindBinary("nmbd"), "-F", "--no-process-group", "--debug-stdout"},
+                   RouterRoot() / "log" / "nmbd.out", p_error)) {
+    return false;
+  }
+  const auto deadline = Clock::now() + kServerStartBound;
+  for (std::size_t index = kServerCount; index-- > 0;) {
+    const SambaServer& server = *kServers[index];
     if (!StartServer(index, p_error)) return false;
+    if (index > 0 && (!WaitForAnswer("nmblookup -U " + std::string(kRouterAddresses[server.adapter]) +
+                                          " --recursion " + server.workgroup + "#1b",
+                                      server.address, ServerRoot(server), deadline, p_error) ||
+                      !WaitForAnswer("smbclient -N -L " + std::string(server.address), server.workgroup,
+                                     ServerRoot(server), deadline, p_error))) {
+      return false;
+    }
   }
   return WaitForServers(p_error);
 }
