@@ -28,6 +28,17 @@ void FillText(char (&p_field)[N], const char* p_szText) {
   std::memset(p_field + length, 0, N - length);
 }
 
+// CopyBoundedText into a field that holds a NUL-padded text already (a ring
+// slot: zeros when the ring is made, NUL-padded by every entry since): only
+// the bytes of the old text beyond the new one are zeroed, the rest are zero
+// already. A short entry so touches a few cache lines of its slot, not all.
+template <size_t N>
+void OverwritePaddedText(char (&p_field)[N], const char* p_szText) {
+  const size_t oldLength = strnlen(p_field, N);
+  const size_t length = CopyBoundedText(p_field, N, p_szText);
+  if (oldLength > length + 1) std::memset(p_field + length + 1, 0, oldLength - length - 1);
+}
+
 // Length of the longest prefix of p_szText[0, p_length) that ends on a UTF-8
 // character boundary.
 size_t Utf8BoundaryAtOrBefore(const char* p_szText, size_t p_length);

@@ -96,6 +96,9 @@ Logger::Logger() {
   try {
     EveryoneSecurityAttributes everyone;
     m_ringMutex.Config(kLogMutexName, everyone.Get());
+    // Every take is a scoped lock inside one call of this logger, and a
+    // logger outlives its calls.
+    m_ringMutex.DeclareScopedTakesOnly();
   } catch (...) {
     OutputDebugStringA("Logger::Logger(void) - Unknown Exception.");
   }
@@ -295,7 +298,7 @@ void Logger::Write(const char* p_szClassName, BYTE p_level, const char* p_szMess
         if (p_level < m_filterLogLevel.load(std::memory_order_relaxed)) {
           // Written in place: the slot is the only copy the ring needs.
           const std::uint32_t counter = m_pHeader->writeCounter;
-          FillEntry(LogRingEntries(m_pHeader)[counter % m_entryCount], fields);
+          WriteSlot(LogRingEntries(m_pHeader)[counter % m_entryCount], fields);
           m_pHeader->writeCounter = counter + 1;
           SetNotificationEvents();
         }
@@ -324,21 +327,25 @@ bool Logger::GoesOutsideRing(BYTE p_level, const LoggerSettings& p_settings) {
 }
 
 void Logger::FillEntry(LogEntry& p_entry, const EntryFields& p_fields) {
-  // Every byte is written, unused ones as zeros: no stale bytes reach shared
-  // memory.
+  // A record of its own: every byte is written, unused ones as zeros.
+  std::memset(&p_entry, 0, sizeof p_entry);
+  WriteSlot(p_entry, p_fields);
+}
+
+void Logger::WriteSlot(LogEntry& p_slot, const EntryFields& p_fields) {
+  // The fields the layout leaves unwritten stay as the ring was made (zero),
+  // and the texts stay NUL-padded, so no stale bytes of an older entry remain.
   if (p_fields.processName != nullptr) {
-    std::memcpy(p_entry.processName, p_fields.processName, sizeof p_entry.processName);
+    std::memcpy(p_slot.processName, p_fields.processName, sizeof p_slot.processName);
   } else {
-    std::memset(p_entry.processName, 0, sizeof p_entry.processName);
+    std::memset(p_slot.processName, 0, sizeof p_slot.processName);
   }
-  FillText(p_entry.className, p_fields.className);
-  std::memset(p_entry.unused1, 0, sizeof p_entry.unused1);
-  p_entry.time = p_fields.time;
-  p_entry.level = p_fields.level;
-  std::memset(p_entry.unused2, 0, sizeof p_entry.unused2);
-  p_entry.threadId = p_fields.threadId;
-  p_entry.processId = p_fields.processId;
-  FillText(p_entry.message, p_fields.message);
+  OverwritePaddedText(p_slot.className, p_fields.className);
+  p_slot.time = p_fields.time;
+  p_slot.level = p_fields.level;
+  p_slot.threadId = p_fields.threadId;
+  p_slot.processId = p_fields.processId;
+  OverwritePaddedText(p_slot.message, p_fields.message);
 }
 
 void Logger::WriteOutsideRing(const LogEntry& p_record, const LoggerSettings& p_settings) {

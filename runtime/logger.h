@@ -117,7 +117,11 @@ class Logger : public KestMT::Thread {
     DWORD threadId = 0;
     DWORD processId = 0;
   };
+  // A whole record, every byte written.
   static void FillEntry(LogEntry& p_entry, const EntryFields& p_fields);
+  // A ring slot in place: only the bytes an entry carries (see
+  // OverwritePaddedText), so a short entry touches few of the slot's bytes.
+  static void WriteSlot(LogEntry& p_slot, const EntryFields& p_fields);
   // Whether the entry goes to the debugger output or the critical file.
   static bool GoesOutsideRing(BYTE p_level, const LoggerSettings& p_settings);
   void WriteOutsideRing(const LogEntry& p_record, const LoggerSettings& p_settings);

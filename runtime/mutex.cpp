@@ -140,7 +140,7 @@ bool Mutex::Acquire(DWORD p_dwTimeout, Thread* p_pBoundThread) {
   }
   BoundWaitResult result = BoundWaitResult::kFailed;
   if (p_pBoundThread == nullptr && m_resolved) {
-    const DWORD dwResult = m_resolved.Wait(p_dwTimeout);
+    const DWORD dwResult = m_bScopedTakesOnly ? m_resolved.WaitScoped(p_dwTimeout) : m_resolved.Wait(p_dwTimeout);
     if (dwResult == WAIT_OBJECT_0 || dwResult == WAIT_ABANDONED_0) {
       result = BoundWaitResult::kObtained;
     } else if (dwResult == WAIT_TIMEOUT) {
@@ -175,7 +175,12 @@ void Mutex::Release() {
   if (hMutex == nullptr) {
     return;
   }
-  const BOOL bReleased = m_resolved ? m_resolved.Release() : ReleaseMutex(hMutex);
+  BOOL bReleased = FALSE;
+  if (!m_resolved) {
+    bReleased = ReleaseMutex(hMutex);
+  } else {
+    bReleased = m_bScopedTakesOnly ? m_resolved.ReleaseScoped() : m_resolved.Release();
+  }
   if (!bReleased) {
     MTLog(kMutexClass, 1, "Internel ReleaseMutex call failed. GetLastError = %u.", GetLastError());
   }

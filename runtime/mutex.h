@@ -71,6 +71,13 @@ class Mutex {
   // The OS mutex, created if needed; null when it cannot be created.
   HANDLE GetHandle();
 
+  // Declares that every take of this mutex is released by the thread that
+  // took it, before that thread ends, and that this object outlives every
+  // release: the scoped locks of an owner that lives as long as the process
+  // (the logger's ring mutex). Takes then leave out the bookkeeping a thread
+  // keeps of the mutexes it owns. Call before the first Acquire.
+  void DeclareScopedTakesOnly() { m_bScopedTakesOnly = true; }
+
  private:
   // Creates the OS mutex once; m_lock held.
   HANDLE CreateLocked();
@@ -84,6 +91,7 @@ class Mutex {
   HANDLE m_hMutex = nullptr;
   kestnet::platform::ResolvedMutex m_resolved;
   std::atomic<bool> m_bCreated{false};
+  bool m_bScopedTakesOnly = false;  // set before the first Acquire, then fixed
 };
 
 // How a wait on one object, optionally bound to a thread, ended.

@@ -98,7 +98,11 @@ bool MutexObject::LockWordNamesCaller() {
   return (LockWord(&state_->lock)->load(std::memory_order_relaxed) & kLockTidMask) == GetCurrentThreadId();
 }
 
-AcquireOutcome MutexObject::TryAcquire(WaitSlot& slot) {
+AcquireOutcome MutexObject::TryAcquire(WaitSlot& slot) { return Take(slot, true); }
+
+AcquireOutcome MutexObject::TryAcquireUnrecorded(WaitSlot& slot) { return Take(slot, false); }
+
+AcquireOutcome MutexObject::Take(WaitSlot& slot, bool recordOwner) {
   slot.acquiredRecursively = false;
   slot.taken = false;
   if (LockWordNamesCaller()) {
@@ -130,7 +134,7 @@ AcquireOutcome MutexObject::TryAcquire(WaitSlot& slot) {
     case 0: {
       state_->recursion = 0;
       state_->ownerProcess.store(static_cast<std::int32_t>(GetCurrentProcessId()), std::memory_order_release);
-      NoteMutexOwned(shared_from_this());
+      if (recordOwner) NoteMutexOwned(shared_from_this());
       slot.taken = true;
       // Only an owner sets the flag, so the new owner reads it before it
       // pays for a write.
@@ -234,7 +238,11 @@ bool MutexObject::CallerOwns() {
   return false;
 }
 
-bool MutexObject::Release() {
+bool MutexObject::Release() { return Give(false); }
+
+bool MutexObject::ReleaseUnrecorded() { return Give(true); }
+
+bool MutexObject::Give(bool keptAliveByCaller) {
   if (!CallerOwns()) {
     SetLastError(ERROR_NOT_OWNER);
     return false;
@@ -246,9 +254,10 @@ bool MutexObject::Release() {
   // The release outlives the unlock: its wake-up still touches the object,
   // and the thread that takes the mutex next may destroy it (handle and all)
   // at once, as any mutex's next owner may. The reference this thread kept as
-  // owner keeps it alive until then.
+  // owner keeps it alive until then. A take that had to wait went through
+  // the wait engine, which records every owner: its record goes here too.
   std::shared_ptr<MutexObject> keepAlive = NoteMutexReleased(this);
-  if (!keepAlive) keepAlive = shared_from_this();
+  if (!keepAlive && !keptAliveByCaller) keepAlive = shared_from_this();
   Unlock();
   return true;
 }
@@ -307,9 +316,10 @@ ResolvedMutex::ResolvedMutex(HANDLE handle) : object_(LookupHandleOf<MutexObject
   if (object_) handle_ = handle;
 }
 
-DWORD ResolvedMutex::Wait(DWORD milliseconds) {
-  WaitSlot slot;
-  switch (object_->TryAcquire(slot)) {
+namespace {
+
+DWORD WaitResult(AcquireOutcome outcome, HANDLE handle, DWORD milliseconds) {
+  switch (outcome) {
     case AcquireOutcome::Acquired:
       return WAIT_OBJECT_0;
     case AcquireOutcome::Abandoned:
@@ -317,10 +327,24 @@ DWORD ResolvedMutex::Wait(DWORD milliseconds) {
     case AcquireOutcome::NotReady:
       break;
   }
-  return milliseconds == 0 ? WAIT_TIMEOUT : WaitForObjects(1, &handle_, false, milliseconds, false, nullptr);
+  return milliseconds == 0 ? WAIT_TIMEOUT : WaitForObjects(1, &handle, false, milliseconds, false, nullptr);
+}
+
+}  // namespace
+
+DWORD ResolvedMutex::Wait(DWORD milliseconds) {
+  WaitSlot slot;
+  return WaitResult(object_->TryAcquire(slot), handle_, milliseconds);
 }
 
 BOOL ResolvedMutex::Release() { return object_->Release() ? TRUE : FALSE; }
+
+DWORD ResolvedMutex::WaitScoped(DWORD milliseconds) {
+  WaitSlot slot;
+  return WaitResult(object_->TryAcquireUnrecorded(slot), handle_, milliseconds);
+}
+
+BOOL ResolvedMutex::ReleaseScoped() { return object_->ReleaseUnrecorded() ? TRUE : FALSE; }
 
 }  // namespace kestnet::platform
 

@@ -49,6 +49,12 @@ class ResolvedMutex {
   explicit operator bool() const { return object_ != nullptr; }
   DWORD Wait(DWORD milliseconds);
   BOOL Release();
+  // Wait and Release for a holder whose every take is released by the
+  // taking thread before that thread can end, with this object alive until
+  // then: the take is not entered in the thread's list of owned mutexes (see
+  // MutexObject::TryAcquireUnrecorded). Results are those of Wait and Release.
+  DWORD WaitScoped(DWORD milliseconds);
+  BOOL ReleaseScoped();
 
  private:
   HANDLE handle_ = nullptr;

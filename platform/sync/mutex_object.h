@@ -50,10 +50,21 @@ class MutexObject final : public WaitableObject, public std::enable_shared_from_
 
   // ReleaseMutex: false with ERROR_NOT_OWNER when the caller is not the owner.
   bool Release();
+
+  // TryAcquire and Release for a take that the calling thread gives back
+  // before it can end, while the caller's own reference keeps the object
+  // alive: the take is not entered in the thread's list of owned mutexes
+  // (which abandons them at thread end and keeps each alive through its
+  // release). A thread killed while holding it still leaves a named mutex
+  // abandoned: the kernel marks the robust lock of any thread that dies.
+  AcquireOutcome TryAcquireUnrecorded(WaitSlot& slot);
+  bool ReleaseUnrecorded();
   // The owning thread is ending: the mutex becomes free and abandoned.
   void AbandonByExitingThread();
 
  private:
+  AcquireOutcome Take(WaitSlot& slot, bool recordOwner);
+  bool Give(bool keptAliveByCaller);
   // Whether the calling thread owns the mutex, asked without changing it.
   bool CallerOwns();
   // Whether the lock word holds the caller's thread id; false also when the

@@ -15,6 +15,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -117,13 +118,23 @@ TEST_F(LoggerTest, WithNoSettingsTheRingHas512SlotsAndTheEntryIsComplete) {
 
 TEST_F(LoggerTest, Entry513GoesToSlot0AndTheNewest512Remain) {
   Logger logger;
-  for (int i = 0; i < 513; ++i)
+  // The first entry is the longest, so that the 513th overwrites more text
+  // than it brings.
+  logger.Write("Test::Ring::First", 3, ("entry 0 " + std::string(300, 'x')).c_str());
+  for (int i = 1; i < 513; ++i)
     logger.Write("Test::Ring", 3, ("entry " + std::to_string(i)).c_str());
 
   RawRing ring;
   ASSERT_NE(ring.Header(), nullptr);
   EXPECT_EQ(ring.Header()->writeCounter, 513u);
-  EXPECT_STREQ(ring.Slot(0).message, "entry 512");
+  const LogEntry& reused = ring.Slot(0);
+  EXPECT_STREQ(reused.message, "entry 512");
+  EXPECT_STREQ(reused.className, "Test::Ring");
+  // Nothing of the overwritten entry is left behind the new texts.
+  EXPECT_EQ(std::string_view(reused.message, sizeof reused.message).find_first_not_of('\0', 9),
+            std::string_view::npos);
+  EXPECT_EQ(std::string_view(reused.className, sizeof reused.className).find_first_not_of('\0', 10),
+            std::string_view::npos);
   EXPECT_STREQ(ring.Slot(1).message, "entry 1");
   EXPECT_STREQ(ring.Slot(511).message, "entry 511");
 
