@@ -13,10 +13,17 @@
 // write transaction (taken at the start, so two writers never deadlock on an
 // upgrade); a busy database is waited for and retried, never reported. A
 // read-only hive runs writes as reads, in which SQLite refuses any change.
+//
+// Durability follows the Windows registry: a commit is consistent at once (a
+// process killed at any point leaves every committed change and a whole
+// file) and durable against power loss once flushed: by Flush (RegFlushKey),
+// by the first write a few seconds after the oldest unflushed one, when the
+// hive is closed, and at process exit (KeyTable).
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -88,6 +95,10 @@ class Hive {
   const std::string& File() const { return file_; }
   bool ReadOnly() const { return mode_ == Mode::kReadOnly; }
 
+  // Makes every change this process committed to the hive so far durable
+  // against power loss; throws StoreError.
+  void Flush();
+
   // Runs body inside one transaction. body may run more than once when the
   // database was busy, so it must assign its results rather than append.
   void Read(const std::function<void()>& body);
@@ -126,6 +137,10 @@ class Hive {
   void OpenDatabase();
   void EnsureOwnConnection();
   void Transaction(bool write, const std::function<void()>& body);
+  // After a commit that changed the database (mutex_ held): starts the lazy
+  // flush period, or flushes when it has passed.
+  void NoteCommit();
+  void FlushLocked();
   sqlite3_stmt* Prepare(const char* sql);
   [[noreturn]] void Fail(int sqliteCode) const;
 
@@ -149,6 +164,9 @@ class Hive {
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
   pid_t ownerPid_ = 0;
+  // Whether this connection committed changes not yet flushed, and since when.
+  bool unflushed_ = false;
+  std::chrono::steady_clock::time_point unflushedSince_;
   std::unordered_map<const char*, sqlite3_stmt*> statements_;
   std::map<KeyId, CachedListing<SubkeyList>> subkeyListings_;
   std::map<KeyId, CachedListing<ValueList>> valueListings_;
