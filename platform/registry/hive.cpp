@@ -1,11 +1,14 @@
 #include "platform/registry/hive.h"
 
+#include "platform/registry/lazy_flusher.h"
+
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace kestnet::platform::registry_store {
 namespace {
@@ -15,11 +18,6 @@ namespace {
 // caller only sees a failure after kBusyAttempts full waits (about a minute).
 constexpr int kBusyTimeoutMs = 5000;
 constexpr int kBusyAttempts = 12;
-
-// How long a committed change may stay unsynced before the next write of
-// this connection makes it durable, as the Windows registry's lazy flusher
-// writes a hive back a few seconds after it changed.
-constexpr std::chrono::seconds kLazyFlushDelay{5};
 
 // Seconds between 1601-01-01 (FILETIME epoch) and 1970-01-01, in 100 ns ticks.
 constexpr std::int64_t kFileTimeUnixEpoch = 116444736000000000LL;
@@ -163,6 +161,7 @@ void Hive::Fail(int sqliteCode) const {
 void Hive::Connect() {
   ownerPid_ = ::getpid();
   unflushed_ = false;
+  flushDue_ = false;
   statements_.clear();
   subkeyListings_.clear();
   valueListings_.clear();
@@ -201,7 +200,7 @@ void Hive::OpenDatabase() {
     }
     // NORMAL: a commit is written to the WAL but not synced, which keeps the
     // store consistent through any crash and loses at most the changes not
-    // yet flushed (Flush, or the lazy flush of NoteCommit) on a power loss.
+    // yet flushed (Flush, and the lazy flush after a write) on a power loss.
     sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
   }
   if (mode_ == Mode::kShared) {
@@ -247,7 +246,10 @@ void Hive::Transaction(bool write, const std::function<void()>& body) {
       const std::int64_t changesBefore = sqlite3_total_changes64(db_);
       body();
       Statement(*this, "COMMIT").Run();
-      if (sqlite3_total_changes64(db_) != changesBefore) NoteCommit();
+      if (sqlite3_total_changes64(db_) != changesBefore && !unflushed_) {
+        unflushed_ = true;
+        flushDue_ = true;
+      }
       return;
     } catch (const BusySignal&) {
       if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -257,21 +259,6 @@ void Hive::Transaction(bool write, const std::function<void()>& body) {
       if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
       throw;
     }
-  }
-}
-
-void Hive::NoteCommit() {
-  const auto now = std::chrono::steady_clock::now();
-  if (!unflushed_) {
-    unflushed_ = true;
-    unflushedSince_ = now;
-    return;
-  }
-  if (now - unflushedSince_ < kLazyFlushDelay) return;
-  try {
-    FlushLocked();
-  } catch (const StoreError&) {
-    // The change itself is committed; the flush is tried again next time.
   }
 }
 
@@ -308,9 +295,13 @@ void Hive::Read(const std::function<void()>& body) {
 }
 
 void Hive::Write(const std::function<void()>& body) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  EnsureOwnConnection();
-  Transaction(true, body);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    EnsureOwnConnection();
+    Transaction(true, body);
+    if (!std::exchange(flushDue_, false)) return;
+  }
+  LazyFlusher::Instance().Schedule(weak_from_this());
 }
 
 bool Hive::KeyExists(KeyId id) {

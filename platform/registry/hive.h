@@ -17,13 +17,12 @@
 // Durability follows the Windows registry: a commit is consistent at once (a
 // process killed at any point leaves every committed change and a whole
 // file) and durable against power loss once flushed: by Flush (RegFlushKey),
-// by the first write a few seconds after the oldest unflushed one, when the
+// by the lazy flusher a few seconds after the first unflushed write, when the
 // hive is closed, and at process exit (KeyTable).
 #pragma once
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -73,7 +72,7 @@ struct KeyInfo {
   std::optional<std::string> security;
 };
 
-class Hive {
+class Hive : public std::enable_shared_from_this<Hive> {
  public:
   static constexpr KeyId kRootId = 1;
 
@@ -137,9 +136,6 @@ class Hive {
   void OpenDatabase();
   void EnsureOwnConnection();
   void Transaction(bool write, const std::function<void()>& body);
-  // After a commit that changed the database (mutex_ held): starts the lazy
-  // flush period, or flushes when it has passed.
-  void NoteCommit();
   void FlushLocked();
   sqlite3_stmt* Prepare(const char* sql);
   [[noreturn]] void Fail(int sqliteCode) const;
@@ -164,9 +160,10 @@ class Hive {
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
   pid_t ownerPid_ = 0;
-  // Whether this connection committed changes not yet flushed, and since when.
+  // Whether this connection committed changes not yet flushed, and whether
+  // the write that made the first of them must still schedule their flush.
   bool unflushed_ = false;
-  std::chrono::steady_clock::time_point unflushedSince_;
+  bool flushDue_ = false;
   std::unordered_map<const char*, sqlite3_stmt*> statements_;
   std::map<KeyId, CachedListing<SubkeyList>> subkeyListings_;
   std::map<KeyId, CachedListing<ValueList>> valueListings_;
