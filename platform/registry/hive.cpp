@@ -222,7 +222,8 @@ void Hive::OpenDatabase() {
 void Hive::EnsureOwnConnection() {
   if (ownerPid_ == ::getpid()) return;
   // Forked: the inherited connection and its statements stay with the parent
-  // (never used or closed here); this process opens its own.
+  // (never used or closed here, only kept reachable); this process opens its own.
+  inheritedConnection_ = db_;
   Connect();
 }
 

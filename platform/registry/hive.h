@@ -160,6 +160,7 @@ class Hive : public std::enable_shared_from_this<Hive> {
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
   pid_t ownerPid_ = 0;
+  sqlite3* inheritedConnection_ = nullptr;  // the parent's, in a forked child
   // Whether this connection committed changes not yet flushed, and whether
   // the write that made the first of them must still schedule their flush.
   bool unflushed_ = false;

@@ -2,38 +2,28 @@
 
 #include <pthread.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
 #include "platform/registry/hive.h"
 
 namespace kestnet::platform::registry_store {
-namespace {
-
-// The instance in use; a forked child replaces it (see ChildAfterFork).
-LazyFlusher* g_instance = nullptr;
-// The parent's instance in a forked child: unusable there (its mutex may be
-// held by a thread that was not copied), kept reachable on purpose.
-LazyFlusher* g_abandonedInParent = nullptr;
-
-}  // namespace
 
 LazyFlusher& LazyFlusher::Instance() {
-  static const bool registered = [] {
-    g_instance = new LazyFlusher();
+  // Never destroyed: hives are flushed by it up to the end of the process.
+  static LazyFlusher* const instance = [] {
+    auto* created = new LazyFlusher();
     std::atexit(&LazyFlusher::StopAtExit);
-    pthread_atfork(&LazyFlusher::PrepareFork, &LazyFlusher::ParentAfterFork, &LazyFlusher::ChildAfterFork);
-    return true;
+    pthread_atfork(&LazyFlusher::PrepareFork, &LazyFlusher::AfterFork, &LazyFlusher::AfterFork);
+    return created;
   }();
-  (void)registered;
-  return *g_instance;
+  return *instance;
 }
 
 void LazyFlusher::Schedule(std::weak_ptr<Hive> hive) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!stopped_) {
+    if (!paused_) {
       pending_.push_back(Pending{Clock::now() + kDelay, std::move(hive)});
       if (!running_) {
         // A thread that ran out of work has ended or is about to: joining it
@@ -50,31 +40,32 @@ void LazyFlusher::Schedule(std::weak_ptr<Hive> hive) {
 
 void LazyFlusher::Run() {
   std::unique_lock<std::mutex> lock(mutex_);
-  while (!pending_.empty() && !stopped_) {
-    const auto earliest = std::min_element(pending_.begin(), pending_.end(),
-                                           [](const Pending& a, const Pending& b) { return a.due < b.due; });
-    if (Clock::now() < earliest->due) {
-      wake_.wait_until(lock, earliest->due);
+  while (!pending_.empty() && !paused_) {
+    // Every entry waits the same delay, so the first one is due first. Its
+    // time is copied: the queue may grow while the lock is released.
+    const Clock::time_point due = pending_.front().due;
+    if (Clock::now() < due) {
+      wake_.wait_until(lock, due);
       continue;
     }
-    std::weak_ptr<Hive> due = std::move(earliest->hive);
-    pending_.erase(earliest);
+    const std::weak_ptr<Hive> hive = std::move(pending_.front().hive);
+    pending_.pop_front();
     lock.unlock();
-    Flush(due);
+    Flush(hive);
     lock.lock();
   }
   running_ = false;
 }
 
-void LazyFlusher::Stop() {
-  std::vector<Pending> left;
+void LazyFlusher::Drain() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    stopped_ = true;
+    paused_ = true;
     wake_.notify_all();
   }
-  // Run ends at its next look at stopped_; nothing else starts it now.
+  // Run ends at its next look at paused_, and nothing starts another.
   if (thread_.joinable()) thread_.join();
+  std::deque<Pending> left;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     left.swap(pending_);
@@ -92,17 +83,30 @@ void LazyFlusher::Flush(const std::weak_ptr<Hive>& hive) {
   }
 }
 
-void LazyFlusher::StopAtExit() { g_instance->Stop(); }
+void LazyFlusher::StopAtExit() {
+  LazyFlusher& flusher = Instance();
+  std::lock_guard<std::mutex> drain(flusher.drainMutex_);
+  {
+    std::lock_guard<std::mutex> lock(flusher.mutex_);
+    flusher.exiting_ = true;
+  }
+  flusher.Drain();
+}
 
-void LazyFlusher::PrepareFork() { g_instance->mutex_.lock(); }
+// Both locks are held across the fork, so the child's copy of the flusher is
+// whole: no thread, nothing pending, both locks held by the thread that forked.
+void LazyFlusher::PrepareFork() {
+  LazyFlusher& flusher = Instance();
+  flusher.drainMutex_.lock();
+  flusher.Drain();
+  flusher.mutex_.lock();
+}
 
-void LazyFlusher::ParentAfterFork() { g_instance->mutex_.unlock(); }
-
-void LazyFlusher::ChildAfterFork() {
-  // The thread was not copied into the child, and the std::thread object
-  // that names it must never be joined or destroyed here.
-  g_abandonedInParent = g_instance;
-  g_instance = new LazyFlusher();
+void LazyFlusher::AfterFork() {
+  LazyFlusher& flusher = Instance();
+  flusher.paused_ = flusher.exiting_;
+  flusher.mutex_.unlock();
+  flusher.drainMutex_.unlock();
 }
 
 }  // namespace kestnet::platform::registry_store

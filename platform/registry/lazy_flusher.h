@@ -4,22 +4,23 @@
 //
 // One process-wide instance with at most one thread, started when a flush is
 // scheduled and ending as soon as nothing is left to flush; no thread runs
-// while no hive has unflushed changes. At process exit the thread is stopped
-// and whatever it was waiting for is flushed at once; a flush scheduled after
-// that is done by the caller's thread. A forked child starts with an empty
-// flusher of its own (the parent's thread does not exist there).
+// while no hive has unflushed changes. Before a fork, and at process exit,
+// the thread is ended and whatever it waited for is flushed at once, so a
+// child starts with nothing it lacks (and the parent is not made
+// multi-threaded by us at a fork); after exit has begun a flush scheduled is
+// done on the caller's thread.
 //
-// The flusher's mutex is never held while a hive is flushed or while a
-// hive's own mutex is held by the same thread (Schedule is called after
-// Hive::Write has released it).
+// Lock order: drainMutex_ before mutex_. Neither is held while a hive is
+// flushed (a hive's own mutex is taken then), and Schedule is called after
+// Hive::Write has released the hive's mutex.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 namespace kestnet::platform::registry_store {
 
@@ -44,20 +45,22 @@ class LazyFlusher {
 
   LazyFlusher() = default;
   void Run();
-  // At exit: ends the thread and flushes everything pending now.
-  void Stop();
+  // Ends the thread and flushes what it waited for on the caller's thread;
+  // drainMutex_ held. Leaves paused_ set.
+  void Drain();
   static void Flush(const std::weak_ptr<Hive>& hive);
   static void StopAtExit();
   static void PrepareFork();
-  static void ParentAfterFork();
-  static void ChildAfterFork();
+  static void AfterFork();
 
+  std::mutex drainMutex_;
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::vector<Pending> pending_;  // mutex_
-  std::thread thread_;            // started and joined under mutex_
+  std::deque<Pending> pending_;   // mutex_, in the order they are due
+  std::thread thread_;            // mutex_ to start; joined under drainMutex_ once paused_
   bool running_ = false;          // mutex_: thread_ is working through pending_
-  bool stopped_ = false;          // mutex_: the process is exiting
+  bool paused_ = false;           // mutex_: no thread may run (draining, forking or exiting)
+  bool exiting_ = false;          // mutex_: the process is exiting
 };
 
 }  // namespace kestnet::platform::registry_store
