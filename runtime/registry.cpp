@@ -45,21 +45,7 @@ DWORD EnumerationOf(DWORD registryType) {
   return Registry::REG_VALUE_TYPE_UNSUPPORTED;
 }
 
-// Closes the key it received when it goes out of scope, on every path out.
-class OpenedKey {
- public:
-  OpenedKey() = default;
-  ~OpenedKey() {
-    if (m_hKey != nullptr) RegCloseKey(m_hKey);
-  }
-  OpenedKey(const OpenedKey&) = delete;
-  OpenedKey& operator=(const OpenedKey&) = delete;
-  HKEY* Receive() { return &m_hKey; }
-  HKEY Get() const { return m_hKey; }
-
- private:
-  HKEY m_hKey = nullptr;
-};
+using OpenedKey = Registry::OpenedKey;
 
 // What differs between the wide and the narrow form: the registry calls, the
 // text type, how a text is quoted in log lines (always as wide text, %S) and
@@ -212,29 +198,8 @@ class Operations {
   static bool GetValueRegType(HKEY root, const String& path, const String& name, DWORD& type) {
     const std::string op = Name("GetValueRegType");
     if (!Prologue(op, root, path)) return false;
-    RefuseEmbeddedNul(op, name, "value name");
-    if (!KeyExistsQuietly(root, path)) {
-      LogMissingKey(op, path);
-      return false;
-    }
     OpenedKey key;
-    OpenOrThrow(op, root, path, KEY_READ, key);
-    DWORD registryType = REG_NONE;
-    const LONG rc = F::Query(key.Get(), name, &registryType, nullptr, nullptr);
-    if (rc == static_cast<LONG>(ERROR_FILE_NOT_FOUND)) {
-      LogQueryFailure(op, path, name, rc, kLogLevelTrace);
-      return false;
-    }
-    if (rc != ERROR_SUCCESS) {
-      LogQueryFailure(op, path, name, rc, kLogLevelWarning);
-      throw KestUtils::RegQueryValueException();
-    }
-    type = EnumerationOf(registryType);
-    if (type == Registry::REG_VALUE_TYPE_UNSUPPORTED) {
-      Log(kClassName, kLogLevelWarning, "%s - Invalid type %d for registry key %S value name %S", op.c_str(),
-          static_cast<int>(registryType), F::ForLog(path).c_str(), F::ForLog(name).c_str());
-    }
-    return true;
+    return OpenForTypeQuery(op, root, path, name, key) && QueryType(op, key.Get(), path, name, type);
   }
 
   static bool GetKeyVal(HKEY openKey, const String& name, String& value) {
@@ -298,17 +263,66 @@ class Operations {
                         LogQueryFailure(op, path, name, rc, kLogLevelWarning);
                         return false;
                       }
-                      // Each text ends at its terminator; the first empty one ends the list.
-                      for (std::size_t start = 0; start < block.size();) {
-                        const std::size_t end = block.find(CharT(0), start);
-                        String item = block.substr(start, end == String::npos ? String::npos : end - start);
-                        if (item.empty()) break;
-                        values.push_back(std::move(item));
-                        if (end == String::npos) break;
-                        start = end + 1;
-                      }
+                      values = SplitMultiString(block);
                       return true;
                     });
+  }
+
+  // The open-key forms: one query or one write on the caller's key, no walk
+  // from a root. Failures are logged with the key's display path.
+  static bool GetDwordVal(HKEY key, const String& name, DWORD& value) {
+    const std::string op = Name("GetDwordVal");
+    RequireOpenKey(op, key, name);
+    DWORD type = REG_NONE;
+    DWORD data = 0;
+    DWORD size = sizeof data;
+    // A value of another type and size answers ERROR_MORE_DATA with its type.
+    LONG rc = F::Query(key, name, &type, reinterpret_cast<BYTE*>(&data), &size);
+    if (rc == ERROR_SUCCESS || rc == static_cast<LONG>(ERROR_MORE_DATA)) {
+      RequireType(op, key, name, type, Registry::REG_VALUE_TYPE_DWORD,
+                  "%s - Registry key %S value name %S type %d is not a DWORD type");
+      if (rc == ERROR_SUCCESS && size != sizeof data) rc = kErrorInvalidData;
+    }
+    if (rc != ERROR_SUCCESS) {
+      LogOpenKeyQueryFailure(op, key, name, rc);
+      return false;
+    }
+    value = data;
+    return true;
+  }
+
+  static bool GetMultiStringVal(HKEY key, const String& name, std::vector<String>& values) {
+    const std::string op = Name("GetMultiStringVal");
+    values.clear();
+    RequireOpenKey(op, key, name);
+    String block;
+    DWORD type = REG_NONE;
+    const LONG rc = ReadText(key, name, block, &type);
+    if (rc != ERROR_SUCCESS) {
+      LogOpenKeyQueryFailure(op, key, name, rc);
+      return false;
+    }
+    RequireType(op, key, name, type, Registry::REG_VALUE_TYPE_MULTI_STRING,
+                "%s - Registry key %S value name %S type %d is not a multi string type");
+    values = SplitMultiString(block);
+    return true;
+  }
+
+  static bool SetDwordVal(HKEY key, const String& name, DWORD value) {
+    const std::string op = Name("SetDwordVal");
+    RequireOpenKey(op, key, name);
+    ValidateKeyPathLength(name);
+    WriteOrThrow(op, key, DisplayPathOf(key), name, REG_DWORD,
+                 std::string(reinterpret_cast<const char*>(&value), sizeof value));
+    return true;
+  }
+
+  static bool SetMultiStringVal(HKEY key, const String& name, const std::vector<String>& values) {
+    const std::string op = Name("SetMultiStringVal");
+    RequireOpenKey(op, key, name);
+    ValidateKeyPathLength(name);
+    WriteOrThrow(op, key, DisplayPathOf(key), name, REG_MULTI_SZ, F::Bytes(MultiStringBlock(op, values)));
+    return true;
   }
 
   static void GetSubKeyNames(HKEY root, const String& path, std::vector<String>& names) {
@@ -349,20 +363,7 @@ class Operations {
 
   static bool SetMultiStringKeyVal(HKEY root, const String& path, const String& name,
                                    const std::vector<String>& values) {
-    // An empty text, or one holding a terminator, would end the stored list
-    // early and every later text would be lost on reading: refused instead.
-    for (const String& item : values) {
-      if (item.empty() || item.find(CharT(0)) != String::npos) {
-        KestLog::LogInvalidArgument(kClassName, Name("SetMultiStringKeyVal").c_str(), "p_vecValues");
-        throw KestBase::InvalidParameterException();
-      }
-    }
-    String block;
-    for (const String& item : values) {
-      block += item;
-      block.push_back(CharT(0));
-    }
-    block.push_back(CharT(0));
+    const String block = MultiStringBlock(Name("SetMultiStringKeyVal"), values);
     return SetValue("SetMultiStringKeyVal", root, path, name, REG_MULTI_SZ, F::Bytes(block));
   }
 
@@ -430,6 +431,34 @@ class Operations {
     return PathConverts(op, path);
   }
 
+  // GetValueRegType's first steps: a missing key is logged and reported as false.
+  static bool OpenForTypeQuery(const std::string& op, HKEY root, const String& path, const String& name,
+                               OpenedKey& key) {
+    RefuseEmbeddedNul(op, name, "value name");
+    if (F::Open(root, path, KEY_READ, key.Receive()) == ERROR_SUCCESS) return true;
+    LogMissingKey(op, path);
+    return false;
+  }
+
+  static bool QueryType(const std::string& op, HKEY key, const String& path, const String& name, DWORD& type) {
+    DWORD registryType = REG_NONE;
+    const LONG rc = F::Query(key, name, &registryType, nullptr, nullptr);
+    if (rc == static_cast<LONG>(ERROR_FILE_NOT_FOUND)) {
+      LogQueryFailure(op, path, name, rc, kLogLevelTrace);
+      return false;
+    }
+    if (rc != ERROR_SUCCESS) {
+      LogQueryFailure(op, path, name, rc, kLogLevelWarning);
+      throw KestUtils::RegQueryValueException();
+    }
+    type = EnumerationOf(registryType);
+    if (type == Registry::REG_VALUE_TYPE_UNSUPPORTED) {
+      Log(kClassName, kLogLevelWarning, "%s - Invalid type %d for registry key %S value name %S", op.c_str(),
+          static_cast<int>(registryType), F::ForLog(path).c_str(), F::ForLog(name).c_str());
+    }
+    return true;
+  }
+
   static bool KeyExistsQuietly(HKEY root, const String& path) {
     OpenedKey key;
     return F::Open(root, path, KEY_READ, key.Receive()) == ERROR_SUCCESS;
@@ -473,14 +502,76 @@ class Operations {
     throw KestUtils::RegSetValueException();
   }
 
+  // The stored form of a multi-string: each text with its terminator, then
+  // one more. An empty text, or one holding a terminator, would end the list
+  // early and every later text would be lost on reading: refused instead.
+  static String MultiStringBlock(const std::string& op, const std::vector<String>& values) {
+    String block;
+    for (const String& item : values) {
+      if (item.empty() || item.find(CharT(0)) != String::npos) {
+        KestLog::LogInvalidArgument(kClassName, op.c_str(), "p_vecValues");
+        throw KestBase::InvalidParameterException();
+      }
+      block += item;
+      block.push_back(CharT(0));
+    }
+    block.push_back(CharT(0));
+    return block;
+  }
+
+  // Each text ends at its terminator; the first empty one ends the list.
+  static std::vector<String> SplitMultiString(const String& block) {
+    std::vector<String> values;
+    for (std::size_t start = 0; start < block.size();) {
+      const std::size_t end = block.find(CharT(0), start);
+      String item = block.substr(start, end == String::npos ? String::npos : end - start);
+      if (item.empty()) break;
+      values.push_back(std::move(item));
+      if (end == String::npos) break;
+      start = end + 1;
+    }
+    return values;
+  }
+
+  static void RequireOpenKey(const std::string& op, HKEY key, const String& name) {
+    if (key == nullptr) {
+      KestLog::LogInvalidArgument(kClassName, op.c_str(), "hKey");
+      throw KestBase::InvalidParameterException();
+    }
+    RefuseEmbeddedNul(op, name, "value name");
+  }
+
+  // The key's path as the log lines of the path forms show it, in this form's text.
+  static String DisplayPathOf(HKEY key) {
+    const std::wstring path = kestnet::platform::RegKeyPathForDisplay(key);
+    if constexpr (sizeof(CharT) == 1) {
+      return StringConversion::ConvertCAtlStringWToANSI(path);
+    } else {
+      return path;
+    }
+  }
+
+  static void LogOpenKeyQueryFailure(const std::string& op, HKEY key, const String& name, LONG rc) {
+    LogQueryFailure(op, DisplayPathOf(key), name, rc, LevelForMissing(rc));
+  }
+
+  static void RequireType(const std::string& op, HKEY key, const String& name, DWORD registryType, DWORD expected,
+                          const char* mismatchFormat) {
+    const DWORD type = EnumerationOf(registryType);
+    if (type == expected) return;
+    Log(kClassName, kLogLevelWarning, mismatchFormat, op.c_str(), F::ForLog(DisplayPathOf(key)).c_str(),
+        F::ForLog(name).c_str(), static_cast<int>(type));
+    throw KestUtils::RegValueTypeMismatch();
+  }
+
   // Reads a text value whole: a first try with kFirstReadCharacters, then with
   // the size the store reports (again if the value grew meanwhile).
-  static LONG ReadText(HKEY key, const String& name, String& text) {
+  static LONG ReadText(HKEY key, const String& name, String& text, DWORD* type = nullptr) {
     std::vector<BYTE> buffer(kFirstReadCharacters * sizeof(CharT));
     LONG rc = ERROR_SUCCESS;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
       DWORD size = static_cast<DWORD>(buffer.size());
-      rc = F::Query(key, name, nullptr, buffer.data(), &size);
+      rc = F::Query(key, name, type, buffer.data(), &size);
       if (rc == static_cast<LONG>(ERROR_MORE_DATA)) {
         buffer.resize(size);
         continue;
@@ -500,14 +591,18 @@ class Operations {
     const std::string op = Name(operation);
     if (!Prologue(op, root, path)) return false;
     DWORD type = Registry::REG_VALUE_TYPE_UNSUPPORTED;
-    if (!GetValueRegType(root, path, name, type)) return false;
+    // The key is opened once for the type and the read (GetValueRegType's
+    // rules and log lines, without walking to the key three times).
+    const std::string typeOp = Name("GetValueRegType");
+    OpenedKey key;
+    if (!OpenForTypeQuery(typeOp, root, path, name, key) || !QueryType(typeOp, key.Get(), path, name, type)) {
+      return false;
+    }
     if (type != expected) {
       Log(kClassName, kLogLevelWarning, mismatchFormat, op.c_str(), F::ForLog(path).c_str(), F::ForLog(name).c_str(),
           static_cast<int>(type));
       throw KestUtils::RegValueTypeMismatch();
     }
-    OpenedKey key;
-    OpenOrThrow(op, root, path, KEY_READ, key);
     return read(op, key.Get());
   }
 
@@ -554,6 +649,39 @@ bool Registry::GetValueRegType(HKEY p_hKey, const std::wstring& p_cstrwSubKeyPat
 }
 bool Registry::GetKeyVal(HKEY p_hOpenKey, const std::wstring& p_cstrwValueName, std::wstring& p_cstrwValue) {
   return Wide::GetKeyVal(p_hOpenKey, p_cstrwValueName, p_cstrwValue);
+}
+Registry::OpenedKey::~OpenedKey() { Reset(); }
+void Registry::OpenedKey::Reset() {
+  if (m_hKey != nullptr) RegCloseKey(m_hKey);
+  m_hKey = nullptr;
+}
+bool Registry::GetDwordVal(HKEY p_hOpenKey, const std::wstring& p_cstrwValueName, DWORD& p_dwValue) {
+  return Wide::GetDwordVal(p_hOpenKey, p_cstrwValueName, p_dwValue);
+}
+bool Registry::GetMultiStringVal(HKEY p_hOpenKey, const std::wstring& p_cstrwValueName,
+                                 std::vector<std::wstring>& p_vecValues) {
+  return Wide::GetMultiStringVal(p_hOpenKey, p_cstrwValueName, p_vecValues);
+}
+bool Registry::SetDwordVal(HKEY p_hOpenKey, const std::wstring& p_cstrwValueName, DWORD p_dwValue) {
+  return Wide::SetDwordVal(p_hOpenKey, p_cstrwValueName, p_dwValue);
+}
+bool Registry::SetMultiStringVal(HKEY p_hOpenKey, const std::wstring& p_cstrwValueName,
+                                 const std::vector<std::wstring>& p_vecValues) {
+  return Wide::SetMultiStringVal(p_hOpenKey, p_cstrwValueName, p_vecValues);
+}
+bool Registry::GetDwordValA(HKEY p_hOpenKey, const std::string& p_strValueName, DWORD& p_dwValue) {
+  return Narrow::GetDwordVal(p_hOpenKey, p_strValueName, p_dwValue);
+}
+bool Registry::GetMultiStringValA(HKEY p_hOpenKey, const std::string& p_strValueName,
+                                 std::vector<std::string>& p_vecValues) {
+  return Narrow::GetMultiStringVal(p_hOpenKey, p_strValueName, p_vecValues);
+}
+bool Registry::SetDwordValA(HKEY p_hOpenKey, const std::string& p_strValueName, DWORD p_dwValue) {
+  return Narrow::SetDwordVal(p_hOpenKey, p_strValueName, p_dwValue);
+}
+bool Registry::SetMultiStringValA(HKEY p_hOpenKey, const std::string& p_strValueName,
+                                 const std::vector<std::string>& p_vecValues) {
+  return Narrow::SetMultiStringVal(p_hOpenKey, p_strValueName, p_vecValues);
 }
 bool Registry::GetDwordKeyVal(HKEY p_hKey, const std::wstring& p_cstrwSubKeyPath,
                               const std::wstring& p_cstrwValueName, DWORD& p_dwValue) {

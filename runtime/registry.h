@@ -45,6 +45,23 @@ class Registry {
   // The longest sub-key path (and setter value name) accepted, in characters.
   static constexpr int kMaxKeyPathLength = 254;
 
+  // A key handle that is closed when this goes out of scope, on every path out.
+  class OpenedKey {
+   public:
+    OpenedKey() = default;
+    ~OpenedKey();
+    OpenedKey(const OpenedKey&) = delete;
+    OpenedKey& operator=(const OpenedKey&) = delete;
+    // For the call that opens the key; the handle must be empty.
+    HKEY* Receive() { return &m_hKey; }
+    HKEY Get() const { return m_hKey; }
+    // Closes the key now, so that the object may receive another.
+    void Reset();
+
+   private:
+    HKEY m_hKey = nullptr;
+  };
+
   static bool DoesKeyExist(HKEY p_hKey, const std::wstring& p_cstrwSubKeyPath);
   static bool DoesValNameExist(HKEY p_hKey, const std::wstring& p_cstrwSubKeyPath,
                                const std::wstring& p_cstrwValueName);
@@ -82,6 +99,24 @@ class Registry {
   // Deletes the key with everything below it, depth first.
   static bool DeleteKey(HKEY p_hKey, const std::wstring& p_cstrwSubKeyPath);
   static void ValidateKeyPathLength(const std::wstring& p_cstrwSubKeyPath);
+
+  // The typed forms on a key the caller has open: one call of the store each,
+  // where the path forms open the key (and walk to it) again for every step.
+  // A null key or a value name holding a NUL throws InvalidParameterException;
+  // a value of another type throws RegValueTypeMismatch; a missing value or a
+  // failed read gives false; a failed write throws RegSetValueException.
+  static bool GetDwordVal(HKEY p_hOpenKey, const std::wstring& p_cstrwValueName, DWORD& p_dwValue);
+  static bool GetMultiStringVal(HKEY p_hOpenKey, const std::wstring& p_cstrwValueName,
+                                std::vector<std::wstring>& p_vecValues);
+  static bool SetDwordVal(HKEY p_hOpenKey, const std::wstring& p_cstrwValueName, DWORD p_dwValue);
+  static bool SetMultiStringVal(HKEY p_hOpenKey, const std::wstring& p_cstrwValueName,
+                                const std::vector<std::wstring>& p_vecValues);
+  static bool GetDwordValA(HKEY p_hOpenKey, const std::string& p_strValueName, DWORD& p_dwValue);
+  static bool GetMultiStringValA(HKEY p_hOpenKey, const std::string& p_strValueName,
+                                std::vector<std::string>& p_vecValues);
+  static bool SetDwordValA(HKEY p_hOpenKey, const std::string& p_strValueName, DWORD p_dwValue);
+  static bool SetMultiStringValA(HKEY p_hOpenKey, const std::string& p_strValueName,
+                                const std::vector<std::string>& p_vecValues);
 
   // Narrow (UTF-8) forms.
   static bool DoesKeyExistA(HKEY p_hKey, const std::string& p_strSubKeyPath);

@@ -55,6 +55,20 @@ class CacheLockHold {
   const bool m_bHeld;
 };
 
+// Opens the cache key with full access into p_key (empty); false when it
+// cannot be opened, a missing key included.
+bool OpenCacheKey(const std::wstring& p_cstrwPath, Registry::OpenedKey& p_key) {
+  return RegOpenKeyExW(HKEY_CURRENT_USER, p_cstrwPath.c_str(), 0, KEY_ALL_ACCESS, p_key.Receive()) == ERROR_SUCCESS;
+}
+
+// Creates the cache key (the wrapper logs and throws what fails) and opens it
+// into p_key in place of what it held.
+void CreateCacheKey(const std::wstring& p_cstrwPath, Registry::OpenedKey& p_key) {
+  Registry::CreateKey(HKEY_CURRENT_USER, p_cstrwPath);
+  p_key.Reset();
+  if (!OpenCacheKey(p_cstrwPath, p_key)) throw KestUtils::RegOpenKeyException();
+}
+
 // A name holding a key separator would be stored as a path of keys, outside
 // its own entry; such names are never cached.
 bool IsCacheableName(const std::string& p_strName) {
@@ -102,28 +116,28 @@ DWORD DnsCache::Now() const {
   return clock();
 }
 
-DWORD DnsCache::CheckClock(const std::wstring& p_cstrwPath, const char* p_szReadError) {
+DWORD DnsCache::CheckClock(const std::wstring& p_cstrwPath, Registry::OpenedKey& p_cache, const char* p_szReadError) {
   const DWORD dwNow = Now();
-  if (Registry::DoesValNameExist(HKEY_CURRENT_USER, p_cstrwPath, kLastLocalTime)) {
-    DWORD dwLast = 0;
-    bool bRead = false;
-    try {
-      bRead = Registry::GetDwordKeyVal(HKEY_CURRENT_USER, p_cstrwPath, kLastLocalTime, dwLast);
-    } catch (const KestBase::BaseException&) {
-      bRead = false;  // a value of another type
-    }
-    if (!bRead) {
-      // A damaged time stamp would otherwise fail every resolution from now
-      // on: nothing in the cache can be trusted, so it starts again empty.
-      Log(kClassName, kLogLevelWarning, p_szReadError);
-      Clear();
-      Registry::CreateKey(HKEY_CURRENT_USER, p_cstrwPath);
-    } else if (dwNow < dwLast) {
-      Clear();
-      Registry::CreateKey(HKEY_CURRENT_USER, p_cstrwPath);
-    }
+  DWORD dwLast = 0;
+  bool bRead = false;
+  try {
+    bRead = Registry::GetDwordVal(p_cache.Get(), kLastLocalTime, dwLast);
+  } catch (const KestBase::BaseException&) {
+    bRead = false;  // a value of another type
   }
-  Registry::SetDwordKeyVal(HKEY_CURRENT_USER, p_cstrwPath, kLastLocalTime, dwNow);
+  if (!bRead && RegQueryValueExW(p_cache.Get(), kLastLocalTime, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+    // A damaged time stamp would otherwise fail every resolution from now
+    // on: nothing in the cache can be trusted, so it starts again empty.
+    Log(kClassName, kLogLevelWarning, p_szReadError);
+    Clear();
+    CreateCacheKey(p_cstrwPath, p_cache);
+  } else if (bRead && dwNow < dwLast) {
+    Clear();
+    CreateCacheKey(p_cstrwPath, p_cache);
+    bRead = false;
+  }
+  // Rewriting the same second would change nothing but cost a write.
+  if (!bRead || dwLast != dwNow) Registry::SetDwordVal(p_cache.Get(), kLastLocalTime, dwNow);
   return dwNow;
 }
 
@@ -138,22 +152,27 @@ bool DnsCache::Lookup(const std::string& p_strLowerName, DnsRecordList& p_record
     if (!lock.IsHeld()) {
       return false;
     }
-    if (!Registry::DoesKeyExist(HKEY_CURRENT_USER, path)) {
+    // The cache key and the entry are opened once each, and every read and
+    // write below is one call on them.
+    Registry::OpenedKey cache;
+    if (!OpenCacheKey(path, cache)) {
       Registry::CreateKey(HKEY_CURRENT_USER, path);
       return false;
     }
     const DWORD dwNow =
-        CheckClock(path, "ResolveNameFromCache():  Error - Failed to read local time from the registry.");
+        CheckClock(path, cache, "ResolveNameFromCache():  Error - Failed to read local time from the registry.");
 
-    const std::wstring entry = path + L"\\" + KestUtilsLib::StringConversion::ConvertANSIToCAtlStringW(p_strLowerName);
-    if (!Registry::DoesKeyExist(HKEY_CURRENT_USER, entry)) {
+    const std::wstring name = KestUtilsLib::StringConversion::ConvertANSIToCAtlStringW(p_strLowerName);
+    Registry::ValidateKeyPathLength(path + L"\\" + name);
+    Registry::OpenedKey entry;
+    if (RegOpenKeyExW(cache.Get(), name.c_str(), 0, KEY_ALL_ACCESS, entry.Receive()) != ERROR_SUCCESS) {
       return false;
     }
     DWORD dwExpiry = 0;
     std::vector<std::wstring> addresses;
     try {
-      if (!Registry::GetDwordKeyVal(HKEY_CURRENT_USER, entry, kExpirationDate, dwExpiry) || dwExpiry < dwNow ||
-          !Registry::GetMultiStringKeyVal(HKEY_CURRENT_USER, entry, kAddresses, addresses) || addresses.empty()) {
+      if (!Registry::GetDwordVal(entry.Get(), kExpirationDate, dwExpiry) || dwExpiry < dwNow ||
+          !Registry::GetMultiStringVal(entry.Get(), kAddresses, addresses) || addresses.empty()) {
         return false;
       }
     } catch (const KestBase::BaseException&) {
@@ -169,7 +188,10 @@ bool DnsCache::Lookup(const std::string& p_strLowerName, DnsRecordList& p_record
       record.address.Set(KestUtilsLib::StringConversion::ConvertCAtlStringWToANSI(address));
       records.push_back(std::move(record));
     }
-    Registry::SetMultiStringKeyVal(HKEY_CURRENT_USER, entry, kAddresses, addresses);
+    // One address rotates onto itself: there is nothing to write back.
+    if (addresses.size() > 1) {
+      Registry::SetMultiStringVal(entry.Get(), kAddresses, addresses);
+    }
     Log(kClassName, kLogLevelDetail, "ResolveNameFromCache():  Resolved name from cache.");
     p_records = std::move(records);
     return true;
@@ -210,17 +232,28 @@ void DnsCache::Store(const std::string& p_strLowerName, const DnsRecordList& p_r
     if (!lock.IsHeld()) {
       return;
     }
-    if (!Registry::DoesKeyExist(HKEY_CURRENT_USER, path)) {
-      Registry::CreateKey(HKEY_CURRENT_USER, path);
+    Registry::OpenedKey cache;
+    if (!OpenCacheKey(path, cache)) {
+      CreateCacheKey(path, cache);
     }
-    const DWORD dwNow = CheckClock(path, "SaveResolvedNameInCache():  Error - Unable to read the last local time.");
-    const std::wstring entry = path + L"\\" + KestUtilsLib::StringConversion::ConvertANSIToCAtlStringW(p_strLowerName);
-    if (!Registry::DoesKeyExist(HKEY_CURRENT_USER, entry) && !Registry::CreateKey(HKEY_CURRENT_USER, entry)) {
+    const DWORD dwNow =
+        CheckClock(path, cache, "SaveResolvedNameInCache():  Error - Unable to read the last local time.");
+    const std::wstring name = KestUtilsLib::StringConversion::ConvertANSIToCAtlStringW(p_strLowerName);
+    Registry::ValidateKeyPathLength(path + L"\\" + name);
+    Registry::OpenedKey entry;
+    if (RegCreateKeyExW(cache.Get(), name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                        entry.Receive(), nullptr) != ERROR_SUCCESS) {
       return;
     }
     Log(kClassName, kLogLevelDetail, "SaveResolvedNameInCache():  Caching response for <%s> for <%u> seconds.",
         p_strLowerName.c_str(), static_cast<unsigned>(dwLifetime));
-    if (!Registry::SetMultiStringKeyVal(HKEY_CURRENT_USER, entry, kAddresses, addresses)) {
+    bool bWritten = false;
+    try {
+      bWritten = Registry::SetMultiStringVal(entry.Get(), kAddresses, addresses);
+    } catch (const KestBase::BaseException&) {
+      bWritten = false;  // logged by the wrapper; the line below says what it meant
+    }
+    if (!bWritten) {
       Log(kClassName, kLogLevelWarning,
           "SaveResolvedNameInCache():  Error - Failed to write the addresses to the registry.");
       return;
@@ -228,8 +261,8 @@ void DnsCache::Store(const std::string& p_strLowerName, const DnsRecordList& p_r
     // The expiry saturates rather than wrapping into the past.
     const unsigned long long ullExpiry = static_cast<unsigned long long>(dwNow) + dwLifetime;
     const DWORD dwExpiry = ullExpiry > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(ullExpiry);
-    Registry::SetDwordKeyVal(HKEY_CURRENT_USER, entry, kExpirationDate, dwExpiry);
-    Registry::SetDwordKeyVal(HKEY_CURRENT_USER, entry, kTtl, dwLifetime);
+    Registry::SetDwordVal(entry.Get(), kExpirationDate, dwExpiry);
+    Registry::SetDwordVal(entry.Get(), kTtl, dwLifetime);
   } catch (const KestBase::BaseException& e) {
     KestLog::LogCaughtException(kClassName, "SaveResolvedNameInCache", e);
   }

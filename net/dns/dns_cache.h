@@ -24,6 +24,7 @@
 #include "net/dns/dns_record.h"
 #include "platform/os/win_types.h"
 #include "runtime/mutex.h"
+#include "runtime/registry.h"
 
 namespace KestNet {
 
@@ -70,10 +71,12 @@ class DnsCache {
 
  private:
   DWORD Now() const;
-  // Reads and updates "LastLocalTime" (m_cacheMutex held): clears the cache
-  // when the clock went back or the value cannot be read. p_szReadError is
-  // the line logged for an unreadable value. Returns now.
-  DWORD CheckClock(const std::wstring& p_cstrwPath, const char* p_szReadError);
+  // Reads and updates "LastLocalTime" of the open cache key (m_cacheMutex
+  // held): clears the cache when the clock went back or the value cannot be
+  // read, leaving p_cache open on the new, empty key. p_szReadError is the
+  // line logged for an unreadable value. Returns now.
+  DWORD CheckClock(const std::wstring& p_cstrwPath, KestUtilsLib::Registry::OpenedKey& p_cache,
+                   const char* p_szReadError);
 
   KestMT::Mutex m_cacheMutex;
   mutable std::mutex m_pathLock;

@@ -1,11 +1,14 @@
 #include "platform/registry/hive.h"
 
+#include "platform/registry/lazy_flusher.h"
+
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace kestnet::platform::registry_store {
 namespace {
@@ -139,6 +142,12 @@ Hive::~Hive() {
   // A connection inherited through fork belongs to the parent; closing it here
   // could disturb the parent's locks, so it is left alone.
   if (ownerPid_ != ::getpid()) return;
+  try {
+    FlushLocked();
+  } catch (const StoreError&) {
+    // What stays unsynced is still committed: a crash of the process loses
+    // nothing, only a power loss before the system writes it back could.
+  }
   for (auto& entry : statements_) sqlite3_finalize(entry.second);
   sqlite3_close_v2(db_);
 }
@@ -151,6 +160,8 @@ void Hive::Fail(int sqliteCode) const {
 
 void Hive::Connect() {
   ownerPid_ = ::getpid();
+  unflushed_ = false;
+  flushDue_ = false;
   statements_.clear();
   subkeyListings_.clear();
   valueListings_.clear();
@@ -187,8 +198,10 @@ void Hive::OpenDatabase() {
       if (walRc == SQLITE_OK) break;
       if ((walRc & 0xFF) != SQLITE_BUSY || attempt + 1 >= kBusyAttempts) throw StoreError{Win32ErrorFromSqlite(walRc)};
     }
-    // FULL: a write reported done survives a crash of the machine, not only of the process.
-    sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    // NORMAL: a commit is written to the WAL but not synced, which keeps the
+    // store consistent through any crash and loses at most the changes not
+    // yet flushed (Flush, and the lazy flush after a write) on a power loss.
+    sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
   }
   if (mode_ == Mode::kShared) {
     int persist = 1;
@@ -209,7 +222,8 @@ void Hive::OpenDatabase() {
 void Hive::EnsureOwnConnection() {
   if (ownerPid_ == ::getpid()) return;
   // Forked: the inherited connection and its statements stay with the parent
-  // (never used or closed here); this process opens its own.
+  // (never used or closed here, only kept reachable); this process opens its own.
+  inheritedConnection_ = db_;
   Connect();
 }
 
@@ -226,12 +240,17 @@ sqlite3_stmt* Hive::Prepare(const char* sql) {
 void Hive::Transaction(bool write, const std::function<void()>& body) {
   for (int attempt = 0;; ++attempt) {
     try {
+      // Prepared once like every other statement: parsing them anew took a
+      // good part of a short read.
       const bool immediate = write && mode_ != Mode::kReadOnly;
-      const int rc = sqlite3_exec(db_, immediate ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr);
-      if (rc != SQLITE_OK) Fail(rc);
+      Statement(*this, immediate ? "BEGIN IMMEDIATE" : "BEGIN").Run();
+      const std::int64_t changesBefore = sqlite3_total_changes64(db_);
       body();
-      const int commitRc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-      if (commitRc != SQLITE_OK) Fail(commitRc);
+      Statement(*this, "COMMIT").Run();
+      if (sqlite3_total_changes64(db_) != changesBefore && !unflushed_) {
+        unflushed_ = true;
+        flushDue_ = true;
+      }
       return;
     } catch (const BusySignal&) {
       if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -244,6 +263,32 @@ void Hive::Transaction(bool write, const std::function<void()>& body) {
   }
 }
 
+void Hive::Flush() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  FlushLocked();
+}
+
+void Hive::FlushLocked() {
+  if (!unflushed_ || ownerPid_ != ::getpid()) return;
+  // A passive checkpoint syncs the WAL, copies it into the database file and
+  // syncs that. It copies only what no reader of another process still needs
+  // from the WAL, and syncs nothing when it can copy nothing at all; the WAL
+  // is then synced here, which is as durable.
+  int walFrames = 0;
+  int copiedFrames = 0;
+  const int rc = sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_PASSIVE, &walFrames, &copiedFrames);
+  if (rc != SQLITE_OK || copiedFrames < walFrames) {
+    sqlite3_file* wal = nullptr;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_JOURNAL_POINTER, &wal) != SQLITE_OK || wal == nullptr ||
+        wal->pMethods == nullptr) {
+      throw StoreError{static_cast<LONG>(ERROR_REGISTRY_IO_FAILED)};
+    }
+    const int syncRc = wal->pMethods->xSync(wal, SQLITE_SYNC_NORMAL);
+    if (syncRc != SQLITE_OK) throw StoreError{Win32ErrorFromSqlite(syncRc)};
+  }
+  unflushed_ = false;
+}
+
 void Hive::Read(const std::function<void()>& body) {
   std::lock_guard<std::mutex> lock(mutex_);
   EnsureOwnConnection();
@@ -251,9 +296,13 @@ void Hive::Read(const std::function<void()>& body) {
 }
 
 void Hive::Write(const std::function<void()>& body) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  EnsureOwnConnection();
-  Transaction(true, body);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    EnsureOwnConnection();
+    Transaction(true, body);
+    if (!std::exchange(flushDue_, false)) return;
+  }
+  LazyFlusher::Instance().Schedule(weak_from_this());
 }
 
 bool Hive::KeyExists(KeyId id) {

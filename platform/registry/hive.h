@@ -13,6 +13,12 @@
 // write transaction (taken at the start, so two writers never deadlock on an
 // upgrade); a busy database is waited for and retried, never reported. A
 // read-only hive runs writes as reads, in which SQLite refuses any change.
+//
+// Durability follows the Windows registry: a commit is consistent at once (a
+// process killed at any point leaves every committed change and a whole
+// file) and durable against power loss once flushed: by Flush (RegFlushKey),
+// by the lazy flusher a few seconds after the first unflushed write, when the
+// hive is closed, and at process exit (KeyTable).
 #pragma once
 
 #include <sys/types.h>
@@ -66,7 +72,7 @@ struct KeyInfo {
   std::optional<std::string> security;
 };
 
-class Hive {
+class Hive : public std::enable_shared_from_this<Hive> {
  public:
   static constexpr KeyId kRootId = 1;
 
@@ -87,6 +93,10 @@ class Hive {
 
   const std::string& File() const { return file_; }
   bool ReadOnly() const { return mode_ == Mode::kReadOnly; }
+
+  // Makes every change this process committed to the hive so far durable
+  // against power loss; throws StoreError.
+  void Flush();
 
   // Runs body inside one transaction. body may run more than once when the
   // database was busy, so it must assign its results rather than append.
@@ -126,6 +136,7 @@ class Hive {
   void OpenDatabase();
   void EnsureOwnConnection();
   void Transaction(bool write, const std::function<void()>& body);
+  void FlushLocked();
   sqlite3_stmt* Prepare(const char* sql);
   [[noreturn]] void Fail(int sqliteCode) const;
 
@@ -149,6 +160,11 @@ class Hive {
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
   pid_t ownerPid_ = 0;
+  sqlite3* inheritedConnection_ = nullptr;  // the parent's, in a forked child
+  // Whether this connection committed changes not yet flushed, and whether
+  // the write that made the first of them must still schedule their flush.
+  bool unflushed_ = false;
+  bool flushDue_ = false;
   std::unordered_map<const char*, sqlite3_stmt*> statements_;
   std::map<KeyId, CachedListing<SubkeyList>> subkeyListings_;
   std::map<KeyId, CachedListing<ValueList>> valueListings_;

@@ -341,8 +341,10 @@ LONG QueryValue(const KeyTarget& key, std::string_view name, ValueRecord* value)
     };
     if (key.kind == KeyTarget::Kind::kPlain) {
       key.hive->Read([&] {
-        RequireKey(*key.hive, key.id);
+        // Values are deleted with their key, so one found proves the key is
+        // still there; only a miss must tell a deleted key from a missing value.
         lookup(*key.hive, key.id);
+        if (!found) RequireKey(*key.hive, key.id);
       });
       return found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     }

@@ -1,5 +1,9 @@
 #include "platform/registry/key_table.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
+
 #include "platform/os/home.h"
 
 namespace kestnet::platform::registry_store {
@@ -22,6 +26,20 @@ constexpr GenericRight kGenericRights[] = {
 };
 
 std::uintptr_t HandleValue(HKEY key) { return reinterpret_cast<std::uintptr_t>(key); }
+
+// Everything the hive directories are chosen by (home.h): while it stays the
+// same, a predefined root names the same hive as last time.
+std::string DataDirectoryInputs() {
+  std::string inputs = std::to_string(::geteuid());
+  for (const char* variable : {"KESTNET_HOME", "XDG_DATA_HOME", "HOME"}) {
+    const char* value = std::getenv(variable);
+    inputs += '\0';
+    if (value != nullptr) inputs += value;
+  }
+  return inputs;
+}
+
+void FlushHivesAtExit() { KeyTable::Instance().FlushAll(); }
 
 }  // namespace
 
@@ -51,10 +69,31 @@ std::shared_ptr<Hive> KeyTable::HiveIn(const std::string& directory, Hive::Mode 
   std::shared_ptr<Hive> hive = hives_[file].lock();
   if (!hive) {
     hive = std::make_shared<Hive>(file, mode);
+    // The table outlives every static destructor, so its hives are never
+    // closed: what they have not flushed yet is flushed when the process exits.
+    static const bool flushAtExit = std::atexit(&FlushHivesAtExit) == 0;
+    (void)flushAtExit;
     hives_[file] = hive;
     std::erase_if(hives_, [](const auto& entry) { return entry.second.expired(); });
   }
   return hive;
+}
+
+void KeyTable::FlushAll() {
+  std::vector<std::shared_ptr<Hive>> open;
+  {
+    std::lock_guard<std::mutex> lock(hivesMutex_);
+    for (const auto& entry : hives_) {
+      if (std::shared_ptr<Hive> hive = entry.second.lock()) open.push_back(std::move(hive));
+    }
+  }
+  for (const std::shared_ptr<Hive>& hive : open) {
+    try {
+      hive->Flush();
+    } catch (const StoreError&) {
+      // Committed all the same; nothing more can be done at exit.
+    }
+  }
 }
 
 LONG KeyTable::ResolvePredefined(HKEY key, KeyTargetPtr* target) {
@@ -64,6 +103,23 @@ LONG KeyTable::ResolvePredefined(HKEY key, KeyTargetPtr* target) {
     if (found != overrides_.end()) {
       *target = found->second;
       return ERROR_SUCCESS;
+    }
+  }
+  // Finding the directories makes sure they exist, a few system calls per
+  // call; while their inputs are unchanged the last answer stands.
+  const std::string inputs = DataDirectoryInputs();
+  {
+    std::lock_guard<std::mutex> lock(hivesMutex_);
+    if (inputs == predefinedInputs_) {
+      for (const auto& [predefined, resolved] : predefinedTargets_) {
+        if (predefined == HandleValue(key)) {
+          *target = resolved;
+          return ERROR_SUCCESS;
+        }
+      }
+    } else {
+      predefinedInputs_ = inputs;
+      predefinedTargets_.clear();
     }
   }
   auto resolved = std::make_shared<KeyTarget>();
@@ -89,6 +145,8 @@ LONG KeyTable::ResolvePredefined(HKEY key, KeyTargetPtr* target) {
     // HKEY_USERS and the other predefined roots have no store here.
     return ERROR_INVALID_HANDLE;
   }
+  std::lock_guard<std::mutex> lock(hivesMutex_);
+  if (inputs == predefinedInputs_) predefinedTargets_.emplace_back(HandleValue(key), resolved);
   *target = std::move(resolved);
   return ERROR_SUCCESS;
 }

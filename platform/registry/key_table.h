@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/registry/hive.h"
@@ -49,6 +50,8 @@ class KeyTable {
   HKEY Insert(KeyTargetPtr target);
   LONG Close(HKEY key);
   LONG Override(HKEY predefined, HKEY replacement);
+  // Flushes every open hive (Hive::Flush), ignoring failures.
+  void FlushAll();
 
  private:
   KeyTable() = default;
@@ -67,6 +70,10 @@ class KeyTable {
   // with no handle on them; a changed KESTNET_HOME replaces them.
   std::shared_ptr<Hive> recentMachine_;
   std::shared_ptr<Hive> recentUser_;
+  // The predefined roots resolved since the directories' inputs (environment
+  // and effective user) were last seen to change.
+  std::string predefinedInputs_;
+  std::vector<std::pair<std::uintptr_t, KeyTargetPtr>> predefinedTargets_;
 };
 
 // Standard, generic and special access bits with their Windows values; kept

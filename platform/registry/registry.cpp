@@ -387,7 +387,12 @@ LSTATUS RegCloseKey(HKEY hKey) { return KeyTable::Instance().Close(hKey); }
 LSTATUS RegFlushKey(HKEY hKey) {
   return Api([&]() -> LONG {
     KeyTargetPtr key;
-    return Resolve(hKey, &key);
+    if (const LONG rc = Resolve(hKey, &key); rc != ERROR_SUCCESS) return rc;
+    // As on Windows, the whole hive is flushed, not only the key.
+    for (const std::shared_ptr<store::Hive>& hive : {key->hive, key->user, key->machine}) {
+      if (hive) hive->Flush();
+    }
+    return ERROR_SUCCESS;
   });
 }
 

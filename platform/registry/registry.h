@@ -144,7 +144,9 @@ LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD 
 
 LSTATUS RegCloseKey(HKEY hKey);
 
-// Every write is already durable when its call returns; this only checks the handle.
+// Every write is consistent when its call returns and durable against power
+// loss after a lazy flush a few seconds later; this makes everything written
+// to the key's hive so far durable now.
 LSTATUS RegFlushKey(HKEY hKey);
 
 // The descriptor is one built with platform/os/security.h; its self-relative

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -183,6 +185,49 @@ std::string IntegrityCheck(const std::string& file) {
   sqlite3_finalize(statement);
   sqlite3_close(db);
   return result;
+}
+
+// Values of that (case-folded) name in the database file alone, read from a
+// copy without its WAL: a flushed change is there whatever becomes of the WAL.
+int ValuesInDatabaseFileAlone(const std::string& file, const std::string& folded) {
+  const std::string copy = file + ".alone";
+  std::filesystem::copy_file(file, copy, std::filesystem::copy_options::overwrite_existing);
+  sqlite3* db = nullptr;
+  int count = -1;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_open_v2(copy.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, "SELECT count(*) FROM vals WHERE folded = ?1", -1, &statement, nullptr) == SQLITE_OK) {
+    sqlite3_bind_text(statement, 1, folded.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(statement) == SQLITE_ROW) count = sqlite3_column_int(statement, 0);
+  }
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  std::filesystem::remove(copy);
+  return count;
+}
+
+// Commits are not synced one by one; RegFlushKey and the end of a process
+// flush whatever was written before them.
+TEST_F(MultiProcessTest, FlushKeyAndProcessExitPutEveryWriteIntoTheDatabaseFile) {
+  HKEY key = Create(HKEY_CURRENT_USER, L"Software\\Flushed");
+  const std::string file = home_ + "/user/registry.sqlite3";
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const DWORD value = 1;
+    std::exit(RegSetValueExW(key, L"Exited", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
+                      ERROR_SUCCESS
+                  ? 0
+                  : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ValuesInDatabaseFileAlone(file, "exited"), 1);
+
+  SetDword(key, L"Flushed", 1);
+  ASSERT_EQ(RegFlushKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(ValuesInDatabaseFileAlone(file, "flushed"), 1);
 }
 
 TEST_F(MultiProcessTest, WriterKilledMidSeriesLeavesEveryCompletedWriteAndAWholeStore) {
