@@ -108,7 +108,6 @@ SocketEventThread* SETManager::Attach(SocketEventThreadListener* p_pListener,
 }
 
 void SETManager::ReleaseThread(SocketEventThread* p_pThread) {
-  SocketEventThread* doomed = nullptr;
   try {
     std::lock_guard release(m_releaseMutex);
     if (m_bShuttingDown) {
@@ -117,8 +116,7 @@ void SETManager::ReleaseThread(SocketEventThread* p_pThread) {
     std::lock_guard pool(m_poolMutex);
     // Only a thread still in the pool is touched: another release may have
     // deleted this one already.
-    const auto found = std::find(m_pool.begin(), m_pool.end(), p_pThread);
-    if (found == m_pool.end()) {
+    if (std::find(m_pool.begin(), m_pool.end(), p_pThread) == m_pool.end()) {
       return;
     }
     const DWORD count = p_pThread->GetSocketCount();
@@ -128,24 +126,28 @@ void SETManager::ReleaseThread(SocketEventThread* p_pThread) {
           static_cast<unsigned>(p_pThread->GetThreadId()));
       return;
     }
-    m_pool.erase(found);
-    if (p_pThread->IsCurrentThread()) {
-      Log(kClassName, kLogLevelTrace,
-          "ReleaseThread(): Marking thread for self-destruct.  Thread: %0x, Count: %d.",
-          static_cast<unsigned>(p_pThread->GetThreadId()), static_cast<int>(count));
-      p_pThread->MarkForSelfDestruct();
-      return;
-    }
-    Log(kClassName, kLogLevelTrace, "ReleaseThread(): Deleting thread.  Thread: %0x, Count: %d.",
-        static_cast<unsigned>(p_pThread->GetThreadId()), static_cast<int>(count));
-    doomed = p_pThread;
+    p_pThread->StartIdleGrace(kIdleThreadGrace);
   } catch (...) {
     Log(kClassName, kLogLevelWarning, "ReleaseThread(): Unhandled exception");
-    return;
   }
-  // Out of the pool, nobody else reaches it: delete without holding a lock,
-  // since stopping it waits for its current notification.
-  delete doomed;
+}
+
+bool SETManager::RetireIdleThread(SocketEventThread* p_pThread) {
+  std::lock_guard release(m_releaseMutex);
+  if (m_bShuttingDown) {
+    return false;
+  }
+  std::lock_guard pool(m_poolMutex);
+  const auto found = std::find(m_pool.begin(), m_pool.end(), p_pThread);
+  if (found == m_pool.end() || p_pThread->GetSocketCount() != 0) {
+    return false;
+  }
+  m_pool.erase(found);
+  Log(kClassName, kLogLevelTrace,
+      "ReleaseThread(): Marking thread for self-destruct.  Thread: %0x, Count: %d.",
+      static_cast<unsigned>(p_pThread->GetThreadId()), 0);
+  p_pThread->MarkForSelfDestruct();
+  return true;
 }
 
 std::size_t SETManager::GetThreadCount() {

@@ -5,7 +5,9 @@
 // the first starts the socket service and the pool, the last deletes every
 // event thread and stops the service. Between them, Attach gives each new
 // socket a slot on the first event thread with room (starting a thread when
-// all are full) and ReleaseThread deletes a thread that lost its last socket.
+// all are full). A thread that lost its last socket stays pooled for a short
+// grace (kIdleThreadGrace), so that the next socket finds it running, and is
+// deleted when the grace runs out with no socket come back (RetireIdleThread).
 //
 // The manager is one object for the life of the process; "destroying" it on
 // the last UninitializeSockets means shutting the pool down, so that a late
@@ -24,6 +26,9 @@
 
 namespace KestNet {
 
+// How long an event thread without sockets waits for the next one.
+inline constexpr DWORD kIdleThreadGrace = 1000;
+
 class SETManager {
  public:
   static SETManager& Instance();
@@ -35,6 +40,10 @@ class SETManager {
   SocketEventThread* Attach(SocketEventThreadListener* p_pListener, SocketHandle p_hSocket,
                             NetworkEvent** p_ppEvent, int* p_piSlot);
   void ReleaseThread(SocketEventThread* p_pThread);
+  // Called by an idle thread whose grace ran out: true when it left the pool
+  // and must delete itself, false when it has a socket again or the pool is
+  // shutting down (and will stop it).
+  bool RetireIdleThread(SocketEventThread* p_pThread);
 
   // Event threads in the pool now.
   std::size_t GetThreadCount();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 
+#include "net/sockets/set_manager.h"
 #include "net/sockets/tls_session.h"
 #include "platform/net/winsock_errors.h"
 #include "runtime/exceptions.h"
@@ -131,7 +132,12 @@ bool SocketEventThread::Start() {
 void SocketEventThread::ThreadRoutine(std::shared_ptr<State> p_state, SocketEventThread* p_pSelf) {
   t_bOnSocketEventThread = true;
   p_state->threadId.store(CurrentThreadNumber());
-  const DWORD exitCode = p_state->Run();
+  DWORD exitCode = p_state->Run();
+  // An idle thread whose grace ran out is retired by the manager, unless a
+  // socket came meanwhile or the pool is shutting down (which stops it).
+  while (exitCode == kIdleGraceOver && !SETManager::Instance().RetireIdleThread(p_pSelf)) {
+    exitCode = p_state->Run();
+  }
   ReleaseTlsThreadState();
   p_state->exitCode.store(exitCode);
   {
@@ -242,6 +248,7 @@ bool SocketEventThread::AddSocket(SocketEventThreadListener* p_pListener, Socket
       std::lock_guard lock(state.countMutex);
       count = ++state.socketCount;
     }
+    state.idleDeadline.store(0);
     Log(kClassName, kLogLevelTrace,
         "AddSocket():Adding socket #%d from listener: %zu with event: %zu to thread: %0x count: %lu",
         index, static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(p_pListener)),
@@ -337,6 +344,13 @@ DWORD SocketEventThread::GetThreadId() const { return m_state ? m_state->threadI
 
 DWORD SocketEventThread::GetExitCode() const { return m_state ? m_state->exitCode.load() : 0; }
 
+void SocketEventThread::StartIdleGrace(DWORD p_dwMilliseconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(p_dwMilliseconds);
+  m_state->idleDeadline.store(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count());
+  m_state->waitSet.SignalChange();
+}
+
 void SocketEventThread::MarkForSelfDestruct() {
   m_state->selfDestruct.store(true);
   m_state->waitSet.SignalStop();
@@ -363,6 +377,14 @@ SocketEventThread::State::~State() {
   }
 }
 
+int SocketEventThread::State::IdleWaitMilliseconds() const {
+  const long long deadline = idleDeadline.load();
+  if (deadline == 0) return -1;
+  const long long now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch()).count();
+  return deadline <= now ? 0 : static_cast<int>((deadline - now + 999999) / 1000000);
+}
+
 DWORD SocketEventThread::State::Run() {
   for (;;) {
     try {
@@ -383,7 +405,11 @@ DWORD SocketEventThread::State::Run() {
       Log(kClassName, kLogLevelTrace, "Run(): Waiting for socket events with %d sockets",
           static_cast<int>(entries));
 
-      const auto outcome = waitSet.Wait(std::span<NetworkEvent* const>(waitList, entries));
+      const auto outcome = waitSet.Wait(std::span<NetworkEvent* const>(waitList, entries), IdleWaitMilliseconds());
+      if (outcome.result == platform::SocketWaitSet::WaitResult::kTimeout && idleDeadline.load() != 0) {
+        idleDeadline.store(0);
+        return kIdleGraceOver;
+      }
       switch (outcome.result) {
         case platform::SocketWaitSet::WaitResult::kStop:
           return 1;

@@ -57,6 +57,8 @@ inline constexpr DWORD kNoPostedValue = 0xFFFFFFFFu;
 class SocketEventThread {
  public:
   static constexpr int kSlotCount = 5;
+  // What Run returns when an idle thread's grace has run out.
+  static constexpr DWORD kIdleGraceOver = 2;
 
   SocketEventThread();
   // Terminate: stops the thread (waiting up to 500 ms), tells every socket
@@ -88,6 +90,10 @@ class SocketEventThread {
   // Called by the thread itself when it loses its last socket inside a
   // notification: its loop ends and it deletes this object.
   void MarkForSelfDestruct();
+  // Keeps a thread without sockets for p_dwMilliseconds, so that the next
+  // socket finds it running; then the thread asks the manager to retire it
+  // (SETManager::RetireIdleThread). A socket added meanwhile ends the grace.
+  void StartIdleGrace(DWORD p_dwMilliseconds);
 
   // True on any socket event thread of the process.
   static bool IsCallerAnEventThread();
@@ -111,7 +117,10 @@ class SocketEventThread {
   // Everything the OS thread touches; shared by the object and its thread.
   struct State {
     ~State();
+    // Returns kIdleGraceOver when an idle thread's grace ran out.
     DWORD Run();
+    // The wait's time-out: until the idle deadline, or none (-1).
+    int IdleWaitMilliseconds() const;
     void ProcessPostedEvents();
     void DestroyAllEventsToClose();
     void DispatchNetworkEvents(int p_iSlot, NetworkEvent* p_pEvent,
@@ -126,6 +135,9 @@ class SocketEventThread {
     std::atomic<DWORD> threadId{0};
     std::atomic<DWORD> exitCode{0};
     std::atomic<bool> selfDestruct{false};
+    // Steady-clock time (ns) at which an idle thread retires; 0 while it has
+    // sockets or is not idling.
+    std::atomic<long long> idleDeadline{0};
     std::atomic<bool> finished{false};
     std::mutex finishMutex;
     std::condition_variable finishSignal;

@@ -62,7 +62,7 @@ class RawSlotListener : public SocketEventThreadListener {
 
 class SocketEventThreadTest : public SocketLayerTest {};
 
-TEST_F(SocketEventThreadTest, SixthSocketStartsASecondThreadAndClosingItsOnlySocketDeletesIt) {
+TEST_F(SocketEventThreadTest, SixthSocketStartsASecondThreadThatOutlivesItsOnlySocketForTheNext) {
   RecordingTcpListener listener;
   std::vector<std::unique_ptr<TcpNonBlockingClientSocket>> sockets;
   for (int i = 0; i < 5; ++i) {
@@ -82,15 +82,22 @@ TEST_F(SocketEventThreadTest, SixthSocketStartsASecondThreadAndClosingItsOnlySoc
   EXPECT_NE(sixth.GetEventThread(&slot), first);
   EXPECT_EQ(slot, 0);
 
+  SocketEventThread* second = sixth.GetEventThread(&slot);
   sixth.Close(true);
-  EXPECT_EQ(SETManager::Instance().GetThreadCount(), 1u);
+  TcpNonBlockingClientSocket seventh;
+  ASSERT_NE(seventh.Create(&listener), 0u);
+  EXPECT_EQ(seventh.GetEventThread(&slot), second);
+  EXPECT_EQ(SETManager::Instance().GetThreadCount(), 2u);
+  seventh.Close(true);
+  // Without a socket for its grace, the thread ends.
   EXPECT_TRUE(Eventually([] { return SocketEventThread::GetLiveThreadCount() == 1; }));
+  EXPECT_EQ(SETManager::Instance().GetThreadCount(), 1u);
 
   for (auto& socket : sockets) {
     socket->Close(true);
   }
   EXPECT_TRUE(Eventually(NoEventThreads));
-  EXPECT_EQ(listener.log.Count("close"), 6u);
+  EXPECT_EQ(listener.log.Count("close"), 7u);
 }
 
 TEST_F(SocketEventThreadTest, FreedSlotIsReusedBeforeANewThreadStarts) {
