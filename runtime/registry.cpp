@@ -669,20 +669,6 @@ bool Registry::SetMultiStringVal(HKEY p_hOpenKey, const std::wstring& p_cstrwVal
                                  const std::vector<std::wstring>& p_vecValues) {
   return Wide::SetMultiStringVal(p_hOpenKey, p_cstrwValueName, p_vecValues);
 }
-bool Registry::GetDwordValA(HKEY p_hOpenKey, const std::string& p_strValueName, DWORD& p_dwValue) {
-  return Narrow::GetDwordVal(p_hOpenKey, p_strValueName, p_dwValue);
-}
-bool Registry::GetMultiStringValA(HKEY p_hOpenKey, const std::string& p_strValueName,
-                                 std::vector<std::string>& p_vecValues) {
-  return Narrow::GetMultiStringVal(p_hOpenKey, p_strValueName, p_vecValues);
-}
-bool Registry::SetDwordValA(HKEY p_hOpenKey, const std::string& p_strValueName, DWORD p_dwValue) {
-  return Narrow::SetDwordVal(p_hOpenKey, p_strValueName, p_dwValue);
-}
-bool Registry::SetMultiStringValA(HKEY p_hOpenKey, const std::string& p_strValueName,
-                                 const std::vector<std::string>& p_vecValues) {
-  return Narrow::SetMultiStringVal(p_hOpenKey, p_strValueName, p_vecValues);
-}
 bool Registry::GetDwordKeyVal(HKEY p_hKey, const std::wstring& p_cstrwSubKeyPath,
                               const std::wstring& p_cstrwValueName, DWORD& p_dwValue) {
   return Wide::GetDwordKeyVal(p_hKey, p_cstrwSubKeyPath, p_cstrwValueName, p_dwValue);

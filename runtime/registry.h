@@ -111,12 +111,6 @@ class Registry {
   static bool SetDwordVal(HKEY p_hOpenKey, const std::wstring& p_cstrwValueName, DWORD p_dwValue);
   static bool SetMultiStringVal(HKEY p_hOpenKey, const std::wstring& p_cstrwValueName,
                                 const std::vector<std::wstring>& p_vecValues);
-  static bool GetDwordValA(HKEY p_hOpenKey, const std::string& p_strValueName, DWORD& p_dwValue);
-  static bool GetMultiStringValA(HKEY p_hOpenKey, const std::string& p_strValueName,
-                                std::vector<std::string>& p_vecValues);
-  static bool SetDwordValA(HKEY p_hOpenKey, const std::string& p_strValueName, DWORD p_dwValue);
-  static bool SetMultiStringValA(HKEY p_hOpenKey, const std::string& p_strValueName,
-                                const std::vector<std::string>& p_vecValues);
 
   // Narrow (UTF-8) forms.
   static bool DoesKeyExistA(HKEY p_hKey, const std::string& p_strSubKeyPath);
