@@ -1,11 +1,10 @@
 // KestNetDNS through IDispatch, as a script uses it, against dnsmasq in a
 // private network namespace: the time-out and server-list rules, the
 // OnResolveNameComplete event and its array of addresses (also when empty),
-// many names through one object, abort, the cache flags, and the companion
-// that supplies the machine's servers.
+// abort, the cache flags, and the companion that supplies the machine's
+// servers. Many names through one object run end to end in the host tests.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <set>
 
 #include "automation/dns_object.h"
@@ -271,35 +270,6 @@ TEST_F(DnsObjectTest, AnotherDelimiterAndABadEntryKeepThePreviousList) {
   EXPECT_EQ(FailureOf(dns, L"SetDNSServers", DISPATCH_METHOD, {Text(L"127.0.0.99, bogus")}), L"INVALID_ARG_ERROR");
   ASSERT_EQ(Resolve(dns, L"kept.kestnet.test"), S_OK);
   EXPECT_EQ(AwaitResolutions(sink, 1), (std::vector<Resolution>{{kResolved, L"kept.kestnet.test", {L"10.3.0.4"}}}));
-}
-
-TEST_F(DnsObjectTest, TwoHundredNamesThroughOneObjectGiveTwoHundredEventsWithTheirAddresses) {
-  constexpr int kNames = 200;
-  std::vector<std::pair<std::string, std::string>> hosts;
-  std::map<std::wstring, std::wstring> expected;
-  for (int i = 0; i < kNames; ++i) {
-    std::string address = "10.4." + std::to_string(i / 100) + "." + std::to_string(i % 100 + 1);
-    std::string name = "host" + std::to_string(i) + ".kestnet.test";
-    hosts.emplace_back(address, name);
-    expected[std::wstring(name.begin(), name.end())] = std::wstring(address.begin(), address.end());
-  }
-  StartDnsmasq(hosts);
-  ATL::CComPtr<RecordingSink> sink;
-  ATL::CComPtr<IDispatch> dns = MakeDns(sink);
-  ASSERT_EQ(SetServers(dns, L"127.0.0.53"), S_OK);
-  for (const auto& [name, address] : expected) ASSERT_EQ(Resolve(dns, name.c_str()), S_OK) << address;
-
-  std::vector<Resolution> resolutions = AwaitResolutions(sink, kNames);
-  PumpFor(200ms);
-  ASSERT_EQ(sink->Count(), static_cast<size_t>(kNames));
-  std::map<std::wstring, int> seen;
-  for (const Resolution& resolution : resolutions) {
-    seen[resolution.name]++;
-    EXPECT_EQ(resolution.result, kResolved) << resolution.name;
-    EXPECT_EQ(resolution.addresses, std::vector<std::wstring>{expected[resolution.name]}) << resolution.name;
-  }
-  EXPECT_EQ(seen.size(), static_cast<size_t>(kNames));
-  for (const auto& [name, count] : seen) EXPECT_EQ(count, 1) << std::string(name.begin(), name.end());
 }
 
 TEST_F(DnsObjectTest, AbortEndsAPendingResolutionWithOneAbortEvent) {
