@@ -122,28 +122,5 @@ TEST_F(DnsThreadDnsmasqTest, ASilentServerFirstInTheListDoesNotHideTheAnswer) {
   EXPECT_EQ(Addresses(call.records).size(), 2u);
 }
 
-TEST_F(DnsThreadDnsmasqTest, ManyQueriesAtOnceEachReportOnce) {
-  // More queries than one socket event thread serves, all in flight together.
-  constexpr int kQueries = 12;
-  std::vector<std::unique_ptr<RecordingListener>> listeners;
-  std::vector<std::unique_ptr<DNSThread>> queries;
-  for (int i = 0; i < kQueries; ++i) {
-    listeners.push_back(std::make_unique<RecordingListener>());
-    queries.push_back(std::make_unique<DNSThread>());
-    queries.back()->RunQuery({kDnsmasqAddress}, i % 2 == 0 ? "alpha.test" : "alias.test", 5000, false,
-                             false, 0, listeners.back().get());
-  }
-  for (int i = 0; i < kQueries; ++i) {
-    ASSERT_TRUE(listeners[i]->WaitForCalls(1, 10s)) << "query " << i;
-    ASSERT_TRUE(queries[i]->WaitForThreadToEnd(10000));
-  }
-  queries.clear();
-  for (int i = 0; i < kQueries; ++i) {
-    const auto calls = listeners[i]->Calls();
-    ASSERT_EQ(calls.size(), 1u) << "query " << i;
-    EXPECT_EQ(calls[0].result, DNS_SUCCESS) << "query " << i;
-  }
-}
-
 }  // namespace
 }  // namespace KestNet::testing
