@@ -122,26 +122,22 @@ TEST_F(PrivilegesTest, LowIntegrityProfileDoesNotLowerRoot) {
   EXPECT_EQ(Ask().integrity, L"S-1-16-12288");
 }
 
-TEST_F(PrivilegesTest, OrdinaryUserIsMediumIntegrityAndNotAdministrator) {
+TEST_F(PrivilegesTest, OrdinaryUserIsMediumIntegrityNotAdministratorAndLowOnlyWhenTheProfileSaysSo) {
   RunAsNobody(0, false, [](ChildChecks& p_checks) {
-    const Answers answers = Ask();
+    Answers answers = Ask();
     p_checks.Expect(!answers.administrator, "not an administrator");
     p_checks.Expect(!answers.powerUser, "not a power user");
     p_checks.Expect(answers.integrity == L"S-1-16-8192", "medium integrity");
     p_checks.Expect(!answers.low, "not low integrity");
     p_checks.Expect(!answers.elevated, "not elevated");
-  });
-}
 
-TEST_F(PrivilegesTest, OrdinaryUserAtLowIntegrityWhenTheProfileSaysSo) {
-  RunAsNobody(0, false, [](ChildChecks& p_checks) {
     VersionProfile profile;
     profile.Integrity = static_cast<DWORD>(kestnet::platform::ProfileIntegrity::Low);
     p_checks.Expect(kestnet::platform::WriteVersionProfile(profile) == 0, "the low-integrity profile is written");
-    const Answers answers = Ask();
+    answers = Ask();
     p_checks.Expect(answers.integrity == L"S-1-16-4096", "low integrity");
     p_checks.Expect(answers.low, "a low-integrity process");
-    p_checks.Expect(!answers.elevated, "not elevated");
+    p_checks.Expect(!answers.elevated, "not elevated at low integrity");
     // Before XP there are no integrity levels to be low at.
     profile.MajorVersion = 5;
     profile.MinorVersion = 0;
