@@ -35,13 +35,13 @@ class LineSocketTest : public SocketLayerTest {
   TcpNonBlockingLineSocket m_socket;
 };
 
-TEST_F(LineSocketTest, TwoLinesInOneChunkGiveTwoLineNotificationsThenOneReceive) {
+TEST_F(LineSocketTest, EveryLineOfAChunkIsANotificationEmptyOnesTooThenOneReceive) {
   Connect(m_server);
-  PeerSends("+OK one\r\n+OK two\r\n", 1);
-  EXPECT_EQ(m_listener.log.Sequence(), "connect,send,line,line,receive");
-  EXPECT_EQ(m_listener.Lines(), (std::vector<std::string>{"+OK one", "+OK two"}));
+  PeerSends("\r\n+OK one\r\n\r\n+OK two\r\n", 1);
+  EXPECT_EQ(m_listener.log.Sequence(), "connect,send,line,line,line,line,receive");
+  EXPECT_EQ(m_listener.Lines(), (std::vector<std::string>{"", "+OK one", "", "+OK two"}));
   EXPECT_EQ(m_socket.GetReceivedSize(), 0u);
-  EXPECT_EQ(m_socket.GetReceivedByteCount(), 18u);
+  EXPECT_EQ(m_socket.GetReceivedByteCount(), 22u);
 }
 
 TEST_F(LineSocketTest, LineSplitAcrossChunksIsAnnouncedWhenItsLineFeedArrives) {
@@ -96,12 +96,6 @@ INSTANTIATE_TEST_SUITE_P(
                       TerminatorCase{"a\rb\r\n", "a\rb", 3, 0},
                       TerminatorCase{std::string("a\0b\r\n", 5), std::string("a\0b", 3), 3, 0}));
 
-TEST_F(LineSocketTest, EmptyLinesAreLinesToo) {
-  Connect(m_server);
-  PeerSends("\r\n\r\nend\r\n", 1);
-  EXPECT_EQ(m_listener.Lines(), (std::vector<std::string>{"", "", "end"}));
-}
-
 TEST_F(LineSocketTest, LineModeOffAnnouncesDataOnlyAndKeepsItForReceive) {
   Connect(m_server);
   m_socket.SetLineMode(false);
@@ -119,35 +113,29 @@ TEST_F(LineSocketTest, LineModeOffAnnouncesDataOnlyAndKeepsItForReceive) {
   EXPECT_EQ(m_socket.GetReceivedByteCount(), 0u);
 }
 
-TEST_F(LineSocketTest, CloseInsideALineNotificationStopsFurtherLines) {
+// Close(false) and Close(true) alike, from inside the first line's notification.
+class CloseInsideALine : public LineSocketTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CloseInsideALine, StopsFurtherLinesAndEndsTheConnection) {
   m_listener.action = [&](const std::string& p_kind) {
     if (p_kind == "line") {
-      m_socket.Close(false);
+      m_socket.Close(GetParam());
     }
   };
   Connect(m_server);
   ASSERT_TRUE(SendAll(m_peer.Get(), "one\r\ntwo\r\nthree\r\n"));
   ASSERT_TRUE(m_listener.log.WaitFor("close", 1));
-  ASSERT_TRUE(SendAll(m_peer.Get(), "four\r\n") || true);
+  SendAll(m_peer.Get(), "four\r\n");
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(m_listener.log.Sequence(), "connect,send,line,close");
   EXPECT_EQ(m_listener.Lines(), (std::vector<std::string>{"one"}));
   EXPECT_TRUE(Eventually(NoEventThreads));
 }
 
-TEST_F(LineSocketTest, ImmediateCloseInsideALineNotificationEndsAtOnce) {
-  m_listener.action = [&](const std::string& p_kind) {
-    if (p_kind == "line") {
-      m_socket.Close(true);
-    }
-  };
-  Connect(m_server);
-  ASSERT_TRUE(SendAll(m_peer.Get(), "one\r\ntwo\r\n"));
-  ASSERT_TRUE(m_listener.log.WaitFor("close", 1));
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(m_listener.log.Sequence(), "connect,send,line,close");
-  EXPECT_TRUE(Eventually(NoEventThreads));
-}
+INSTANTIATE_TEST_SUITE_P(Waiting, CloseInsideALine, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& p_info) {
+                           return std::string(p_info.param ? "Immediate" : "Deferred");
+                         });
 
 // The peer's small window and a late reader force the send buffer to hold
 // data across several send notifications; everything must arrive in order.
