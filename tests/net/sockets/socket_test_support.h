@@ -99,16 +99,16 @@ class LoopbackServer {
   USHORT m_port = 0;
 };
 
-// A port on 127.0.0.1 where nothing listens.
-inline USHORT ClosedLoopbackPort() {
-  Descriptor probe(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+// A port on 127.0.0.1 that no socket of p_type holds: nothing listens there.
+inline USHORT ClosedLoopbackPort(int p_type = SOCK_STREAM) {
+  Descriptor probe(socket(AF_INET, p_type | SOCK_CLOEXEC, 0));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   bind(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
   socklen_t length = sizeof(address);
   getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &length);
-  // Bound but never listening: connects to it are refused.
+  // The probe closes on return, so a connect to the port is refused.
   return ntohs(address.sin_port);
 }
 

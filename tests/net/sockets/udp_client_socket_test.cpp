@@ -25,16 +25,8 @@ class UdpClientSocketTest : public SocketLayerTest {
  protected:
   // Binds to an ephemeral loopback port and returns it.
   static USHORT BindLoopback(UdpNonBlockingClientSocket& p_socket) {
-    // Find a free port first: Bind takes an explicit one.
-    Descriptor probe(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    socklen_t length = sizeof(address);
-    getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &length);
-    const USHORT port = ntohs(address.sin_port);
-    probe.Reset();
+    // Bind takes an explicit port.
+    const USHORT port = ClosedLoopbackPort(SOCK_DGRAM);
     return p_socket.Bind(port, IPAddress("127.0.0.1")) ? port : 0;
   }
 };
