@@ -708,22 +708,6 @@ class TcpClientSocketObjectDnsTest : public TcpClientSocketObjectNetworkTest {
   kestnet::companions::testing::SysNetModule module_;
 };
 
-TEST_F(TcpClientSocketObjectDnsTest, ConnectByNameReportsTheNameAndTheAddressItReached) {
-  LoopbackServer listener;
-  TcpObject tcp;
-  ASSERT_EQ(tcp.Connect(L"loop.test", listener.Port()).hr, S_OK);
-  ASSERT_TRUE(tcp.WaitForEvents(1));
-  const HeardEvent connected = tcp.Sink().Events()[0];
-  EXPECT_EQ(connected.dispid, kDispOnConnect);
-  EXPECT_EQ(connected.result, 0);
-  EXPECT_EQ(connected.targetHost, L"loop.test");
-  EXPECT_EQ(connected.targetAddress, L"127.0.0.1");
-  Descriptor accepted = listener.Accept();
-  EXPECT_TRUE(accepted.Valid());
-  ASSERT_EQ(tcp.Close().hr, S_OK);
-  EXPECT_TRUE(tcp.HeardExactly(2, 50ms));
-}
-
 TEST_F(TcpClientSocketObjectDnsTest, ConnectToANameThatDoesNotResolveFiresOneFailedOnConnect) {
   TcpObject tcp;
   ASSERT_EQ(tcp.Connect(L"nowhere.test", 80).hr, S_OK);
