@@ -553,15 +553,5 @@ TEST_F(DnsThreadTest, WithoutAListenerTheOutcomeIsKeptForGetResults) {
   EXPECT_TRUE(m_listener.Calls().empty());
 }
 
-TEST_F(DnsThreadTest, KeepsTheCachingSettingsForTheResolver) {
-  StartPeer(kServerA, AnswerWithAddress("10.1.2.3"));
-  m_query = std::make_unique<DNSThread>();
-  m_query->RunQuery({kServerA}, "settings.test", 5000, true, true, 77, &m_listener);
-  SingleReport();
-  EXPECT_TRUE(m_query->GetDontCache());
-  EXPECT_TRUE(m_query->GetSpecifyCacheTime());
-  EXPECT_EQ(m_query->GetCacheTime(), 77u);
-}
-
 }  // namespace
 }  // namespace KestNet::testing
