@@ -87,7 +87,9 @@ TEST_F(DnsResolverTest, NamesThatCannotBeQueriedAreRefusedAtTheCall) {
   EXPECT_TRUE(m_listener.Calls().empty());
 }
 
+// Nothing registered the companion in this fresh home, so there are no servers.
 TEST_F(DnsResolverTest, NoServersGivesFiveSynchronouslyAndOneCallbackWithFive) {
+  EXPECT_TRUE(m_dns.GetDnsServers().empty());
   std::vector<std::wstring> addresses{L"stale"};
   EXPECT_EQ(m_dns.ResolveName(L"host.test", 5000, addresses, 0, 0), DNS_ERROR_NO_SERVERS);
   EXPECT_TRUE(addresses.empty());
@@ -112,11 +114,6 @@ TEST_F(DnsResolverTest, OneBadServerLeavesThePreviousListInForce) {
   m_dns.SetDnsServers({"10.0.0.3"});
   EXPECT_EQ(m_dns.GetDnsServers(), (std::vector<std::string>{"10.0.0.3"}));
   m_dns.SetDnsServers({});
-  EXPECT_TRUE(m_dns.GetDnsServers().empty());
-}
-
-TEST_F(DnsResolverTest, WithoutTheCompanionTheResolverStartsWithNoServers) {
-  // Nothing registered the companion in this fresh home.
   EXPECT_TRUE(m_dns.GetDnsServers().empty());
 }
 
