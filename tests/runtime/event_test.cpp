@@ -3,17 +3,15 @@
 #include "runtime/event.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <future>
 #include <thread>
 
 #include "platform/os/security.h"
 #include "platform/sync/wait.h"
 #include "runtime/exceptions.h"
 #include "tests/runtime/kestmt_test_support.h"
+#include "tests/support/second_account.h"
 
 namespace {
 
@@ -21,18 +19,6 @@ using kestmt_test::LambdaThread;
 using kestmt_test::TemporaryHomeTest;
 
 class EventTest : public TemporaryHomeTest {};
-
-// Runs p_child in a forked process and returns its exit status (0 = passed).
-template <typename Child>
-int RunInChildProcess(Child p_child) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::_exit(p_child() ? 0 : 1);
-  }
-  int status = -1;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 TEST_F(EventTest, StaysSignalledForEveryWaiterUntilReset) {
   KestMT::Event event;
@@ -42,19 +28,6 @@ TEST_F(EventTest, StaysSignalledForEveryWaiterUntilReset) {
   EXPECT_TRUE(event.Wait(INFINITE));
   ASSERT_TRUE(event.Reset());
   EXPECT_FALSE(event.Wait(10));
-}
-
-TEST_F(EventTest, SetReleasesWaiterOnAnotherThread) {
-  KestMT::Event event;
-  std::atomic<int> released{0};
-  std::thread waiter([&] {
-    if (event.Wait(INFINITE)) {
-      ++released;
-    }
-  });
-  event.Set();
-  waiter.join();
-  EXPECT_EQ(released.load(), 1);
 }
 
 TEST_F(EventTest, PulseReleasesWaiterAndLeavesEventReset) {
@@ -103,12 +76,12 @@ TEST_F(EventTest, NamedEventSignalledByAnotherProcessWakesWaiter) {
   ASSERT_TRUE(event.Config("KestMT::Test::CrossProcess", &attributes));
   ASSERT_NE(event.GetHandle(), nullptr);
 
-  const int childStatus = RunInChildProcess([] {
+  const pid_t child = kestnet::testing::StartChild([] {
     KestMT::Event opened;
     opened.Config("KestMT::Test::CrossProcess", nullptr);
-    return opened.GetHandle() != nullptr && opened.AlreadyExisted() && opened.Set();
+    return opened.GetHandle() != nullptr && opened.AlreadyExisted() && opened.Set() ? 0 : 1;
   });
-  EXPECT_EQ(childStatus, 0);
+  EXPECT_EQ(kestnet::testing::WaitForChild(child), 0);
   EXPECT_TRUE(event.Wait(0));
 }
 

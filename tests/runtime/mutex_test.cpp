@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +17,7 @@
 #include "runtime/event.h"
 #include "runtime/exceptions.h"
 #include "tests/runtime/kestmt_test_support.h"
+#include "tests/support/second_account.h"
 
 namespace {
 
@@ -206,19 +206,13 @@ TEST_F(MutexTest, NamedMutexExcludesAnotherProcessUntilReleased) {
   ASSERT_TRUE(mutex.Acquire(0));
 
   auto childCanAcquire = [](DWORD p_dwTimeout) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      KestMT::Mutex opened;
-      opened.Config("KestMT::Test::CrossProcess", nullptr);
-      const bool bObtained = opened.Acquire(p_dwTimeout);
-      if (bObtained) {
-        opened.Release();
-      }
-      ::_exit(bObtained ? 0 : 1);
-    }
-    int status = -1;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return kestnet::testing::WaitForChild(kestnet::testing::StartChild([p_dwTimeout] {
+             KestMT::Mutex opened;
+             opened.Config("KestMT::Test::CrossProcess", nullptr);
+             const bool bObtained = opened.Acquire(p_dwTimeout);
+             if (bObtained) opened.Release();
+             return bObtained ? 0 : 1;
+           })) == 0;
   };
   EXPECT_FALSE(childCanAcquire(20));
   mutex.Release();
@@ -229,25 +223,19 @@ TEST_F(MutexTest, NamedMutexLeftByKilledProcessIsAcquired) {
   KestMT::Mutex mutex;
   ASSERT_TRUE(mutex.Config("KestMT::Test::Abandoned", nullptr));
   ASSERT_NE(mutex.GetHandle(), nullptr);
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  kestnet::testing::Handshake handshake;
+  const pid_t pid = kestnet::testing::StartChild([&handshake] {
     KestMT::Mutex opened;
     opened.Config("KestMT::Test::Abandoned", nullptr);
-    const char acquired = opened.Acquire(INFINITE) ? 1 : 0;
-    (void)!::write(ready[1], &acquired, 1);
-    ::pause();  // killed while owning the mutex
-    ::_exit(0);
-  }
-  char acquired = 0;
-  ASSERT_EQ(::read(ready[0], &acquired, 1), 1);
-  ASSERT_EQ(acquired, 1);
+    if (!opened.Acquire(INFINITE)) return 1;
+    handshake.SignalReady();
+    for (;;) ::pause();  // killed while owning the mutex
+  });
+  handshake.KeepParentEnds();
+  ASSERT_TRUE(handshake.WaitReady());
   EXPECT_FALSE(mutex.Acquire(0));
   ::kill(pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
-  ::close(ready[0]);
-  ::close(ready[1]);
+  kestnet::testing::WaitForChild(pid);
   EXPECT_TRUE(mutex.Acquire(INFINITE));
   mutex.Release();
 }

@@ -13,19 +13,25 @@ constexpr uid_t kNobody = 65534;
 // Whether this process may become another account (tests skip without it).
 inline bool CanActAsSecondAccount() { return ::geteuid() == 0; }
 
-// Forks; the child drops to nobody (groups, gid, uid) and exits with body()'s
-// result (100 if it could not drop its rights). Returns the child's pid.
+// Forks; the child exits with body()'s result. Returns the child's pid.
+template <typename Body>
+pid_t StartChild(Body body) {
+  pid_t child = ::fork();
+  if (child == 0) ::_exit(body());
+  return child;
+}
+
+// As StartChild, the child first dropping to nobody (groups, gid, uid); 100
+// if it could not drop its rights.
 template <typename Body>
 pid_t StartAsNobody(Body body) {
-  pid_t child = ::fork();
-  if (child == 0) {
+  return StartChild([&body] {
     if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
         ::setresuid(kNobody, kNobody, kNobody) != 0) {
-      ::_exit(100);
+      return 100;
     }
-    ::_exit(body());
-  }
-  return child;
+    return body();
+  });
 }
 
 // The exit status of a child, 128 + signal when a signal ended it.

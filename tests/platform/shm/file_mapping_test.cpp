@@ -21,7 +21,7 @@ TEST_F(FileMappingTest, SecondCreatorGetsTheFirstCreatorsSectionAndSize) {
   constexpr DWORD kCreatorSize = 8192;
   HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"mapping ready");
   HANDLE done = CreateEventW(nullptr, TRUE, FALSE, L"mapping done");
-  pid_t child = Fork([] {
+  pid_t child = StartChild([] {
     HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kCreatorSize,
                                        L"KestLogger::Logger::Mapping::3.0");
     if (mapping == nullptr || GetLastError() != ERROR_SUCCESS) return 1;
@@ -45,7 +45,7 @@ TEST_F(FileMappingTest, SecondCreatorGetsTheFirstCreatorsSectionAndSize) {
   EXPECT_EQ(view[kCreatorSize - 1], 0xA5);
   view[0] = 0x5A;
   SetEvent(done);
-  EXPECT_EQ(ExitStatus(child), 0);
+  EXPECT_EQ(WaitForChild(child), 0);
   EXPECT_TRUE(UnmapViewOfFile(view));
   CloseHandle(mapping);
   CloseHandle(ready);
@@ -53,14 +53,14 @@ TEST_F(FileMappingTest, SecondCreatorGetsTheFirstCreatorsSectionAndSize) {
 }
 
 TEST_F(FileMappingTest, SectionLeftByAProcessThatExitedWithItOpenStartsAfresh) {
-  pid_t child = Fork([] {
+  pid_t child = StartChild([] {
     HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"left open");
     auto* view = static_cast<char*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
     if (view == nullptr) return 1;
     view[0] = 'x';
     ::_exit(0);  // handle and view never closed
   });
-  ASSERT_EQ(ExitStatus(child), 0);
+  ASSERT_EQ(WaitForChild(child), 0);
   HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8192, L"left open");
   EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
   auto* view = static_cast<char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 8192));  // the new size
@@ -73,7 +73,7 @@ TEST_F(FileMappingTest, SectionLeftByAProcessThatExitedWithItOpenStartsAfresh) {
 // What another account may do to a machine-wide section: cut its file short
 // while this process has it mapped. The process lives on, on private pages.
 TEST_F(FileMappingTest, ViewOfASectionCutShortUnderItKeepsTheProcessAlive) {
-  pid_t child = Fork([] {
+  pid_t child = StartChild([] {
     HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16384, L"cut short");
     auto* view = static_cast<volatile char*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     if (view == nullptr) return 1;
@@ -91,7 +91,7 @@ TEST_F(FileMappingTest, ViewOfASectionCutShortUnderItKeepsTheProcessAlive) {
     CloseHandle(mapping);  // the header page is gone too: closing still works
     return 0;
   });
-  EXPECT_EQ(ExitStatus(child), 0);
+  EXPECT_EQ(WaitForChild(child), 0);
 }
 
 TEST_F(FileMappingTest, ViewsOfOneSectionShareMemoryAndOutliveTheHandle) {

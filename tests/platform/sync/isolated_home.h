@@ -1,11 +1,9 @@
 // A test fixture that gives each test its own KESTNET_HOME (so its named
 // objects are private to it) and checks that the test leaves no open handle
-// and no running thread behind.
+// and no running thread behind. Its tests fork children with StartChild.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -13,6 +11,7 @@
 
 #include "platform/sync/kernel_object.h"
 #include "platform/sync/thread.h"
+#include "tests/support/second_account.h"
 #include "tests/support/temporary_directory.h"
 
 namespace kestnet::testing {
@@ -37,20 +36,6 @@ class IsolatedHome : public ::testing::Test {
     WaitUntil([] { return platform::RunningThreadCount() == 0; });
     EXPECT_EQ(platform::RunningThreadCount(), 0u) << "a thread outlived the test";
     EXPECT_EQ(platform::OpenHandleCount(), handlesAtStart_) << "a handle was left open";
-  }
-
-  // Runs body in a child process; the child's exit status is body's result.
-  template <typename Body>
-  static pid_t Fork(Body body) {
-    pid_t child = ::fork();
-    if (child == 0) ::_exit(body());
-    return child;
-  }
-
-  static int ExitStatus(pid_t child) {
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 
   const std::string& Home() const { return home_; }

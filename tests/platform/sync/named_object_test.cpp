@@ -36,7 +36,7 @@ class NamedObjectTest : public IsolatedHome {
   // object directory, which goes with the parent's last handle.
   pid_t ForkHolder(Held held, const wchar_t* name) {
     HANDLE ready = holderReady_ = CreateEventW(nullptr, TRUE, FALSE, L"holder ready");
-    pid_t child = Fork([held, name] {
+    pid_t child = StartChild([held, name] {
       HANDLE object = held == Held::kOwnedMutex ? CreateMutexW(nullptr, TRUE, name)
                                                 : CreateEventW(nullptr, TRUE, TRUE, name);
       HANDLE signal = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"holder ready");
@@ -304,7 +304,7 @@ TEST_F(NamedObjectTest, NullDaclMakesTheObjectOpenToEveryAccount) {
 
 TEST_F(NamedObjectTest, EventSetInAnotherProcessWakesAWaiter) {
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, L"cross process event");
-  pid_t child = Fork([] {
+  pid_t child = StartChild([] {
     HANDLE theirs = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"cross process event");
     if (theirs == nullptr) return 1;
     Sleep(50);
@@ -313,7 +313,7 @@ TEST_F(NamedObjectTest, EventSetInAnotherProcessWakesAWaiter) {
     return 0;
   });
   EXPECT_EQ(WaitForSingleObject(event, 10000), WAIT_OBJECT_0);
-  EXPECT_EQ(ExitStatus(child), 0);
+  EXPECT_EQ(WaitForChild(child), 0);
   CloseHandle(event);
 }
 
@@ -333,7 +333,7 @@ TEST_F(NamedObjectTest, MutexOfAKilledProcessIsObtainedAsAbandoned) {
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   ::kill(child, SIGKILL);
-  EXPECT_EQ(ExitStatus(child), 128 + SIGKILL);
+  EXPECT_EQ(WaitForChild(child), 128 + SIGKILL);
   waiter.join();
   EXPECT_EQ(result.load(), WAIT_ABANDONED_0 + 1);
   // Released normally, it is an ordinary mutex again.
@@ -359,7 +359,7 @@ TEST_F(NamedObjectTest, EveryWaiterGetsTheMutexOfAKilledProcessInTurn) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   ::kill(child, SIGKILL);
-  ExitStatus(child);
+  WaitForChild(child);
   for (auto& waiter : waiters) waiter.join();
   EXPECT_EQ(abandoned.load(), 1);
   EXPECT_EQ(obtained.load(), 2);
@@ -371,7 +371,7 @@ TEST_F(NamedObjectTest, KilledHolderDoesNotKeepTheObjectAlive) {
   HANDLE event = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"left behind");
   ASSERT_NE(event, nullptr);
   ::kill(child, SIGKILL);
-  ExitStatus(child);
+  WaitForChild(child);
   CloseHandle(event);
   EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, L"left behind"), nullptr);
 }
@@ -379,7 +379,7 @@ TEST_F(NamedObjectTest, KilledHolderDoesNotKeepTheObjectAlive) {
 TEST_F(NamedObjectTest, ObjectWhoseEveryHolderDiedIsGone) {
   pid_t child = ForkHolder(Held::kSetEvent, L"orphan");
   ::kill(child, SIGKILL);
-  ExitStatus(child);
+  WaitForChild(child);
   EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, L"orphan"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   HANDLE fresh = CreateEventW(nullptr, TRUE, FALSE, L"orphan");
@@ -391,7 +391,7 @@ TEST_F(NamedObjectTest, ObjectWhoseEveryHolderDiedIsGone) {
 TEST_F(NamedObjectTest, MutexReleasedInAnotherProcessWakesAWaiterPromptly) {
   HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"taken");
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, L"go");
-  pid_t child = Fork([] {
+  pid_t child = StartChild([] {
     HANDLE mutex = CreateMutexW(nullptr, TRUE, L"passed mutex");
     HANDLE taken = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"taken");
     HANDLE release = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"go");
@@ -405,7 +405,7 @@ TEST_F(NamedObjectTest, MutexReleasedInAnotherProcessWakesAWaiterPromptly) {
   HANDLE mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"passed mutex");
   SetEvent(go);
   EXPECT_EQ(WaitForSingleObject(mutex, 10000), WAIT_OBJECT_0);
-  EXPECT_EQ(ExitStatus(child), 0);
+  EXPECT_EQ(WaitForChild(child), 0);
   ReleaseMutex(mutex);
   CloseHandle(mutex);
   CloseHandle(go);
@@ -415,14 +415,14 @@ TEST_F(NamedObjectTest, MutexReleasedInAnotherProcessWakesAWaiterPromptly) {
 TEST_F(NamedObjectTest, ForkedChildNeitherOwnsNorAbandonsTheParentsMutex) {
   HANDLE mutex = CreateMutexW(nullptr, TRUE, L"parent's mutex");
   DWORD parentThread = GetCurrentThreadId();
-  pid_t child = Fork([parentThread] {
+  pid_t child = StartChild([parentThread] {
     if (GetCurrentThreadId() == parentThread) return 1;
     HANDLE theirs = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"parent's mutex");
     if (theirs == nullptr) return 2;
     if (ReleaseMutex(theirs)) return 3;  // the child's thread is not the owner
     return WaitForSingleObject(theirs, 0) == WAIT_TIMEOUT ? 0 : 4;
   });
-  EXPECT_EQ(ExitStatus(child), 0);
+  EXPECT_EQ(WaitForChild(child), 0);
   EXPECT_TRUE(ReleaseMutex(mutex));
   DWORD result = WAIT_FAILED;
   std::thread other([&] {
