@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "platform/msg/message.h"
 #include "platform/sync/event.h"
@@ -84,20 +85,33 @@ class MsgWaitTest : public TemporaryHomeTest {
   HWND m_hWindow = nullptr;
 };
 
-TEST_F(MsgWaitTest, CountOutsideOneToFiveIsRefusedWith8) {
-  SetEvent(m_events[0]);
-  EXPECT_EQ(KestMT::MsgWait(6, m_events.data(), INFINITE, FALSE), KestMT::MSGWAIT_COUNT_OUT_OF_RANGE);
-  EXPECT_EQ(KestMT::MsgWait(0, m_events.data(), INFINITE, FALSE), KestMT::MSGWAIT_COUNT_OUT_OF_RANGE);
-  EXPECT_EQ(KestMT::MsgWait(5, m_events.data(), INFINITE, FALSE), KestMT::MSGWAIT_OBJECT_0);
-}
-
-TEST_F(MsgWaitTest, SignalledHandleIsReportedAsThreePlusItsIndex) {
-  SetEvent(m_events[1]);
-  EXPECT_EQ(KestMT::MsgWait(2, m_events.data(), INFINITE, FALSE), 4u);
-  SetEvent(m_events[4]);
-  EXPECT_EQ(KestMT::MsgWait(5, m_events.data(), 1000, FALSE), 4u);  // lowest signalled index wins
-  ResetEvent(m_events[1]);
-  EXPECT_EQ(KestMT::MsgWait(5, m_events.data(), 1000, FALSE), 7u);
+// Results read as MsgWaitForMultipleObjects' plus 3: 0 for the time-out, 3
+// plus the lowest signalled index, 8 for a count outside 1..5.
+TEST_F(MsgWaitTest, ResultIsThreePlusTheLowestSignalledIndexOrTimeoutOr8) {
+  struct Case {
+    const char* name;
+    std::vector<int> signalled;
+    DWORD count;
+    DWORD timeout;
+    DWORD expected;
+  };
+  const Case cases[] = {
+      {"six handles", {0}, 6, INFINITE, KestMT::MSGWAIT_COUNT_OUT_OF_RANGE},
+      {"no handle", {0}, 0, INFINITE, KestMT::MSGWAIT_COUNT_OUT_OF_RANGE},
+      {"five handles", {0}, 5, INFINITE, KestMT::MSGWAIT_OBJECT_0},
+      {"second of two", {1}, 2, INFINITE, 4u},
+      {"lowest signalled index wins", {1, 4}, 5, 1000, 4u},
+      {"last of five", {4}, 5, 1000, 7u},
+      {"nothing signalled", {}, 2, 20, KestMT::MSGWAIT_TIMEOUT},
+      {"zero time-out still sees a signalled handle", {0}, 1, 0, KestMT::MSGWAIT_OBJECT_0},
+      {"zero time-out with nothing signalled", {}, 1, 0, KestMT::MSGWAIT_TIMEOUT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (HANDLE hEvent : m_events) ResetEvent(hEvent);
+    for (int index : c.signalled) SetEvent(m_events[static_cast<size_t>(index)]);
+    EXPECT_EQ(KestMT::MsgWait(c.count, m_events.data(), c.timeout, FALSE), c.expected);
+  }
 }
 
 TEST_F(MsgWaitTest, HandleSignalledByAnotherThreadEndsInfiniteWait) {
@@ -106,33 +120,8 @@ TEST_F(MsgWaitTest, HandleSignalledByAnotherThreadEndsInfiniteWait) {
   signaller.join();
 }
 
-TEST_F(MsgWaitTest, NothingSignalledTimesOutWith0) {
-  EXPECT_EQ(KestMT::MsgWait(2, m_events.data(), 20, FALSE), KestMT::MSGWAIT_TIMEOUT);
-}
-
-TEST_F(MsgWaitTest, ZeroTimeoutStillReportsSignalledHandle) {
-  SetEvent(m_events[0]);
-  EXPECT_EQ(KestMT::MsgWait(1, m_events.data(), 0, FALSE), KestMT::MSGWAIT_OBJECT_0);
-  ResetEvent(m_events[0]);
-  EXPECT_EQ(KestMT::MsgWait(1, m_events.data(), 0, FALSE), KestMT::MSGWAIT_TIMEOUT);
-}
-
 TEST_F(MsgWaitTest, NullHandleArrayThrowsInvalidParameter) {
   EXPECT_THROW(KestMT::MsgWait(1, nullptr, 0, FALSE), KestBase::InvalidParameterException);
-}
-
-TEST_F(MsgWaitTest, MessagePostedFromWorkerIsDispatchedWhileWaiting) {
-  WindowRecord record;
-  record.hSetOnPing = m_events[0];
-  HWND hWindow = CreateTestWindow(&record);
-  ASSERT_NE(hWindow, nullptr);
-
-  // The event only gets signalled by the window procedure, so the wait can
-  // only end by dispatching the posted message.
-  std::thread poster([hWindow] { PostMessageW(hWindow, kPingMessage, 0, 0); });
-  EXPECT_EQ(KestMT::MsgWait(1, m_events.data(), INFINITE, FALSE), KestMT::MSGWAIT_OBJECT_0);
-  poster.join();
-  EXPECT_EQ(record.pings, 1);
 }
 
 TEST_F(MsgWaitTest, EndlessMessageStreamDoesNotOutliveTheTimeout) {
@@ -157,30 +146,38 @@ TEST_F(MsgWaitTest, WaitAllReturnsOnceEveryHandleIsSignalledWithoutAnyMessage) {
   signaller.join();
 }
 
-TEST_F(MsgWaitTest, WaitAllKeepsDispatchingMessages) {
+// The event under test is set only by the window procedure, so each wait can
+// only end by dispatching the posted message: alone, in a wait-all beside a
+// handle already signalled, and past an accelerator table (Linux has none, so
+// the table is consulted and declines).
+TEST_F(MsgWaitTest, MessagesPostedWhileWaitingAreDispatched) {
+  struct Case {
+    const char* name;
+    BOOL waitAll;
+    HACCEL accelerators;
+  };
+  const Case cases[] = {
+      {"wait for any", FALSE, nullptr},
+      {"wait for all", TRUE, nullptr},
+      {"accelerator table declines", FALSE, reinterpret_cast<HACCEL>(static_cast<LONG_PTR>(1))},
+  };
   WindowRecord record;
   record.hSetOnPing = m_events[1];
   HWND hWindow = CreateTestWindow(&record);
   ASSERT_NE(hWindow, nullptr);
   SetEvent(m_events[0]);
-
-  std::thread poster([hWindow] { PostMessageW(hWindow, kPingMessage, 0, 0); });
-  EXPECT_EQ(KestMT::MsgWait(2, m_events.data(), INFINITE, TRUE), KestMT::MSGWAIT_OBJECT_0);
-  poster.join();
-  EXPECT_EQ(record.pings, 1);
-}
-
-TEST_F(MsgWaitTest, MessagesNotTakenAsAcceleratorsAreDispatched) {
-  WindowRecord record;
-  record.hSetOnPing = m_events[0];
-  HWND hWindow = CreateTestWindow(&record);
-  ASSERT_NE(hWindow, nullptr);
-  // Linux has no keyboard accelerators: the table is consulted and declines.
-  HACCEL hAccelTable = reinterpret_cast<HACCEL>(static_cast<LONG_PTR>(1));
-  ASSERT_TRUE(PostMessageW(hWindow, kPingMessage, 0, 0));
-  EXPECT_EQ(KestMT::MsgWait(1, m_events.data(), INFINITE, FALSE, hWindow, hAccelTable),
-            KestMT::MSGWAIT_OBJECT_0);
-  EXPECT_EQ(record.pings, 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetEvent(m_events[1]);
+    record.pings = 0;
+    std::thread poster([hWindow] { PostMessageW(hWindow, kPingMessage, 0, 0); });
+    const DWORD dwCount = c.waitAll ? 2 : 1;
+    HANDLE* pHandles = c.waitAll ? m_events.data() : &m_events[1];
+    EXPECT_EQ(KestMT::MsgWait(dwCount, pHandles, INFINITE, c.waitAll, hWindow, c.accelerators),
+              KestMT::MSGWAIT_OBJECT_0);
+    poster.join();
+    EXPECT_EQ(record.pings, 1);
+  }
 }
 
 }  // namespace
