@@ -154,6 +154,32 @@ class ChildProcess {
   std::string m_buffer;
 };
 
+// What a child that ran to its end wrote and how it ended.
+struct Finished {
+  std::vector<std::string> lines;
+  int status = -1;  // as waitpid gives it
+  std::string errorOutput;
+};
+
+Finished RunToEnd(const std::vector<std::string>& argv) {
+  ChildProcess child(argv);
+  EXPECT_TRUE(child.Started());
+  Finished finished;
+  finished.lines = child.ReadAllLines();
+  finished.status = child.Wait();
+  finished.errorOutput = child.ErrorOutput();
+  return finished;
+}
+
+std::vector<std::string> ShownMessages(const std::vector<std::string>& lines) {
+  std::vector<std::string> messages;
+  for (const std::string& line : lines) {
+    const std::optional<ShownEntry> entry = ParseEntry(line);
+    messages.push_back(entry ? entry->message : "<not an entry: " + line + ">");
+  }
+  return messages;
+}
+
 // A process writing `count` entries "<tag> <i> <padding>" through its own
 // logger once the test opens the gate.
 class WriterProcess {
@@ -216,11 +242,9 @@ TEST_F(LogViewerTest, ShowsEveryEntryOfTwoProcessesThatWroteAtOnce) {
   ASSERT_TRUE(first.Finished());
   ASSERT_TRUE(second.Finished());
 
-  ChildProcess viewer({m_kestnet, "log"});
-  ASSERT_TRUE(viewer.Started());
-  const std::vector<std::string> lines = viewer.ReadAllLines();
-  const int status = viewer.Wait();
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const Finished viewer = RunToEnd({m_kestnet, "log"});
+  ASSERT_EQ(viewer.status, 0);
+  const std::vector<std::string>& lines = viewer.lines;
 
   ASSERT_EQ(lines.size(), 2u * kPerWriter);
   std::map<std::string, int> next = {{"alpha", 0}, {"beta", 0}};
@@ -244,32 +268,26 @@ TEST_F(LogViewerTest, ShowsEveryEntryOfTwoProcessesThatWroteAtOnce) {
   EXPECT_EQ(next["beta"], kPerWriter);
 }
 
-TEST_F(LogViewerTest, NewestNShowsOnlyTheLastEntries) {
+TEST_F(LogViewerTest, NewestNShowsOnlyTheLastEntriesAndControlCharactersEscaped) {
   KestLog::Logger logger;
-  for (int i = 0; i < 5; ++i)
-    logger.Write("Test::Viewer", 1, ("entry " + std::to_string(i)).c_str());
-  ChildProcess viewer({m_kestnet, "log", "-n", "2"});
-  ASSERT_TRUE(viewer.Started());
-  const std::vector<std::string> lines = viewer.ReadAllLines();
-  EXPECT_EQ(viewer.Wait(), 0);
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(ParseEntry(lines[0])->message, "entry 3");
-  EXPECT_EQ(ParseEntry(lines[1])->message, "entry 4");
+  for (int i = 0; i < 4; ++i) logger.Write("Test::Viewer", 1, ("entry " + std::to_string(i)).c_str());
+  logger.Write("Test::Viewer", 2, "line one\nline two\x1b[31m");
+  const Finished viewer = RunToEnd({m_kestnet, "log", "-n", "2"});
+  EXPECT_EQ(viewer.status, 0);
+  EXPECT_EQ(ShownMessages(viewer.lines), (std::vector<std::string>{"entry 3", "line one\\nline two\\x1b[31m"}));
 }
 
 TEST_F(LogViewerTest, WriteLogsThroughLogWithTheMessageTakenLiterally) {
   KestLog::Logger holder;
   ASSERT_TRUE(holder.Attach());
-  ChildProcess writer({m_kestnet, "log", "--write", "KestNet::Demo", "0", "100% %s %n done"});
-  ASSERT_TRUE(writer.Started());
-  EXPECT_TRUE(writer.ReadAllLines().empty());
-  EXPECT_EQ(writer.Wait(), 0);
+  const Finished writer = RunToEnd({m_kestnet, "log", "--write", "KestNet::Demo", "0", "100% %s %n done"});
+  EXPECT_TRUE(writer.lines.empty());
+  EXPECT_EQ(writer.status, 0);
 
-  ChildProcess viewer({m_kestnet, "log"});
-  ASSERT_TRUE(viewer.Started());
-  const std::vector<std::string> lines = viewer.ReadAllLines();
-  EXPECT_EQ(viewer.Wait(), 0);
-  ASSERT_EQ(lines.size(), 1u);
+  const Finished viewer = RunToEnd({m_kestnet, "log"});
+  EXPECT_EQ(viewer.status, 0);
+  ASSERT_EQ(viewer.lines.size(), 1u);
+  const std::vector<std::string>& lines = viewer.lines;
   const std::optional<ShownEntry> entry = ParseEntry(lines[0]);
   ASSERT_TRUE(entry.has_value()) << lines[0];
   EXPECT_EQ(entry->processName, "kestnet");
@@ -285,9 +303,7 @@ TEST_F(LogViewerTest, ReloadMakesRunningWritersReadTheirSettingsAgain) {
   KestLogTest::SetLoggerSetting(L"EnableOutputDebugString", 1);
   logger.Write("Test::Reload", 2, "not yet");
 
-  ChildProcess reload({m_kestnet, "log", "--reload"});
-  ASSERT_TRUE(reload.Started());
-  EXPECT_EQ(reload.Wait(), 0);
+  EXPECT_EQ(RunToEnd({m_kestnet, "log", "--reload"}).status, 0);
 
   logger.Write("Test::Reload", 2, "after");
   std::vector<std::string> shown;
@@ -312,12 +328,10 @@ TEST_F(LogViewerTest, BadUsageIsRefusedWithStatus2) {
   for (const std::vector<std::string>& args : refused) {
     std::vector<std::string> argv = {m_kestnet, "log"};
     argv.insert(argv.end(), args.begin(), args.end());
-    ChildProcess viewer(argv);
-    ASSERT_TRUE(viewer.Started());
-    EXPECT_TRUE(viewer.ReadAllLines().empty());
-    const int status = viewer.Wait();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << args[0];
-    EXPECT_NE(viewer.ErrorOutput().find("usage: kestnet log"), std::string::npos) << args[0];
+    const Finished viewer = RunToEnd(argv);
+    EXPECT_TRUE(viewer.lines.empty());
+    EXPECT_TRUE(WIFEXITED(viewer.status) && WEXITSTATUS(viewer.status) == 2) << args[0];
+    EXPECT_NE(viewer.errorOutput.find("usage: kestnet log"), std::string::npos) << args[0];
   }
 }
 
@@ -325,24 +339,11 @@ TEST_F(LogViewerTest, ViewingOrReloadingWithoutARingSaysSoAndFails) {
   for (const char* verb : {"", "--reload"}) {
     std::vector<std::string> argv = {m_kestnet, "log"};
     if (*verb != '\0') argv.push_back(verb);
-    ChildProcess viewer(argv);
-    ASSERT_TRUE(viewer.Started());
-    EXPECT_TRUE(viewer.ReadAllLines().empty()) << verb;
-    const int status = viewer.Wait();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << verb;
-    EXPECT_EQ(viewer.ErrorOutput(), "kestnet log: no log ring exists (no process of this scope holds one open)\n");
+    const Finished viewer = RunToEnd(argv);
+    EXPECT_TRUE(viewer.lines.empty()) << verb;
+    EXPECT_TRUE(WIFEXITED(viewer.status) && WEXITSTATUS(viewer.status) == 1) << verb;
+    EXPECT_EQ(viewer.errorOutput, "kestnet log: no log ring exists (no process of this scope holds one open)\n");
   }
-}
-
-TEST_F(LogViewerTest, ControlCharactersInMessagesAreShownEscaped) {
-  KestLog::Logger logger;
-  logger.Write("Test::Viewer", 2, "line one\nline two\x1b[31m");
-  ChildProcess viewer({m_kestnet, "log"});
-  ASSERT_TRUE(viewer.Started());
-  const std::vector<std::string> lines = viewer.ReadAllLines();
-  EXPECT_EQ(viewer.Wait(), 0);
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(ParseEntry(lines[0])->message, "line one\\nline two\\x1b[31m");
 }
 
 TEST_F(LogViewerTest, AFollowerWithNoRingHoldsANewOneForTheProcessesItWatches) {
@@ -358,9 +359,7 @@ TEST_F(LogViewerTest, AFollowerWithNoRingHoldsANewOneForTheProcessesItWatches) {
   ASSERT_NE(ring, nullptr);
   ring.reset();
   for (const char* message : {"first visitor", "second visitor"}) {
-    ChildProcess writer({m_kestnet, "log", "--write", "Test::Visitor", "2", message});
-    ASSERT_TRUE(writer.Started());
-    EXPECT_EQ(writer.Wait(), 0);
+    EXPECT_EQ(RunToEnd({m_kestnet, "log", "--write", "Test::Visitor", "2", message}).status, 0);
   }
   for (const char* expected : {"first visitor", "second visitor"}) {
     const std::optional<std::string> line = follower.ReadLine(60000);
