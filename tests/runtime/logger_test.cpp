@@ -294,19 +294,6 @@ TEST_F(LoggerTest, ErrorsReachTheCriticalFileUnlessItIsSwitchedOff) {
   EXPECT_EQ(ReadFile(path).find("kept off disk"), std::string::npos);
 }
 
-TEST_F(LoggerTest, AFilteredErrorStillReachesTheCriticalFile) {
-  KestLogTest::SetLoggerSetting(L"FilterLogLevel", 0);
-  {
-    Logger logger;
-    logger.Write("Test::Critical", 0, "filtered from the ring only");
-    RawRing ring;
-    ASSERT_NE(ring.Header(), nullptr);
-    EXPECT_EQ(ring.Header()->writeCounter, 0u);
-  }
-  EXPECT_NE(ReadFile(KestLog::CriticalLogFile::DefaultPath()).find("filtered from the ring only"),
-            std::string::npos);
-}
-
 TEST_F(LoggerTest, SettingsAreReadAgainOnlyWhenTheGenerationChanges) {
   KestLogTest::DebugOutputCapture output;
   Logger logger;

@@ -238,18 +238,6 @@ TEST_F(MessageTest, MsgWaitWakesOnAPostedMessage) {
   DestroyWindow(window);
 }
 
-TEST_F(MessageTest, MsgWaitWakesOnAHandleAndTimesOut) {
-  HANDLE events[2] = {CreateEventW(nullptr, FALSE, FALSE, nullptr), CreateEventW(nullptr, FALSE, FALSE, nullptr)};
-  EXPECT_EQ(MsgWaitForMultipleObjects(2, events, FALSE, 20, QS_ALLINPUT), WAIT_TIMEOUT);
-  std::thread setter([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    SetEvent(events[1]);
-  });
-  EXPECT_EQ(MsgWaitForMultipleObjects(2, events, FALSE, INFINITE, QS_ALLINPUT), WAIT_OBJECT_0 + 1);
-  setter.join();
-  for (HANDLE event : events) CloseHandle(event);
-}
-
 TEST_F(MessageTest, MsgWaitAnswersSentMessagesWhileWaiting) {
   Recorder recorder;
   HWND window = MakeWindow(&recorder);
