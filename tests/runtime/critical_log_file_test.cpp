@@ -1,8 +1,6 @@
 #include "runtime/critical_log_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <fstream>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "tests/runtime/log_test_support.h"
+#include "tests/support/second_account.h"
 
 namespace {
 
@@ -125,19 +124,15 @@ TEST_F(CriticalLogFileTest, ConcurrentThreadsAndProcessesLoseAndTearNothing) {
     for (int i = 0; i < kPerWriter; ++i) file.Append(who + " entry " + std::to_string(i));
   };
 
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  const pid_t child = kestnet::testing::StartChild([&appendAll] {
     appendAll("process");
-    _exit(0);
-  }
+    return 0;
+  });
   std::thread first(appendAll, "thread-a");
   std::thread second(appendAll, "thread-b");
   first.join();
   second.join();
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_EQ(kestnet::testing::WaitForChild(child), 0);
 
   const std::string contents = ReadAll(Path());
   ASSERT_LT(contents.size(), CriticalLogFile::kWrapOffset);  // no wrap in this test

@@ -223,13 +223,12 @@ TEST_P(DamagedRingTest, AFreshReaderRefusesItInsteadOfFaulting) {
   handshake.KeepParentEnds();
   ASSERT_TRUE(handshake.WaitReady());
   // A process that has not mapped the ring yet, as every new one.
-  pid_t reader = ::fork();
-  if (reader == 0) {
+  pid_t reader = kestnet::testing::StartChild([] {
     KestLog::LogRingOpenFailure why = KestLog::LogRingOpenFailure::kNone;
     auto ring = KestLog::LogRingReader::OpenExisting(&why);
     if (ring) ring->ReadNewest(8);
-    ::_exit(ring ? 1 : why == KestLog::LogRingOpenFailure::kUnusable ? 0 : 2);
-  }
+    return ring ? 1 : why == KestLog::LogRingOpenFailure::kUnusable ? 0 : 2;
+  });
   EXPECT_EQ(kestnet::testing::WaitForChild(reader), 0);
   handshake.LetGo();
   EXPECT_EQ(kestnet::testing::WaitForChild(planter), 0);

@@ -1,7 +1,6 @@
 #include "runtime/logger.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +25,7 @@
 #include "runtime/event.h"
 #include "runtime/log_ring_reader.h"
 #include "tests/runtime/log_test_support.h"
+#include "tests/support/second_account.h"
 
 namespace {
 
@@ -154,18 +154,13 @@ TEST_F(LoggerTest, AProcessAskingForAnotherSizeUsesTheExistingRing) {
   ASSERT_EQ(creator.GetEntryCount(), 16u);
 
   KestLogTest::SetLoggerSetting(L"NumberOfLogEntries", 4096);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // A second process with its own settings: it must write into the 16-slot ring.
+  // A second process with its own settings: it must write into the 16-slot ring.
+  const pid_t child = kestnet::testing::StartChild([] {
     Logger second;
     for (int i = 0; i < 20; ++i) second.Write("Test::Second", 2, "from the second process");
-    _exit(second.GetEntryCount() == 16 ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    return second.GetEntryCount() == 16 ? 0 : 1;
+  });
+  EXPECT_EQ(kestnet::testing::WaitForChild(child), 0);
 
   RawRing ring;
   ASSERT_NE(ring.Header(), nullptr);

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,6 +13,7 @@
 #include "platform/os/last_error.h"
 #include "platform/os/process.h"
 #include "platform/os/security.h"
+#include "tests/support/second_account.h"
 #include "tests/support/temporary_directory.h"
 
 namespace {
@@ -56,19 +56,13 @@ TEST_F(OsServicesTest, DebugOutputFileGetsOneCompleteLinePerCallFromEveryProcess
   constexpr int kLines = 300;
   std::vector<pid_t> children;
   for (int p = 0; p < kProcesses; ++p) {
-    pid_t child = ::fork();
-    if (child == 0) {
+    children.push_back(kestnet::testing::StartChild([p] {
       std::string line(200, static_cast<char>('a' + p));
       for (int i = 0; i < kLines; ++i) OutputDebugStringA(line.c_str());
-      ::_exit(0);
-    }
-    children.push_back(child);
+      return 0;
+    }));
   }
-  for (pid_t child : children) {
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-  }
+  for (pid_t child : children) ASSERT_EQ(kestnet::testing::WaitForChild(child), 0);
   std::vector<std::string> lines = ReadLines(path);
   ASSERT_EQ(lines.size(), static_cast<std::size_t>(kProcesses * kLines));
   for (const std::string& line : lines) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/platform/registry/registry_fixture.h"
+#include "tests/support/second_account.h"
 
 namespace kestnet::platform::testing {
 namespace {
@@ -46,17 +47,9 @@ TEST_F(MultiProcessTest, ConcurrentWritersLoseNoValueAndNoIncrement) {
   HKEY shared = Create(HKEY_LOCAL_MACHINE, L"Software\\Shared");
   std::vector<pid_t> children;
   for (int writer = 0; writer < kWriters; ++writer) {
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) ::_exit(WriteDistinctValuesAndIncrement(shared, writer));
-    children.push_back(pid);
+    children.push_back(kestnet::testing::StartChild([=] { return WriteDistinctValuesAndIncrement(shared, writer); }));
   }
-  for (const pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-  }
+  for (const pid_t pid : children) EXPECT_EQ(kestnet::testing::WaitForChild(pid), 0);
 
   DWORD values = 0;
   ASSERT_EQ(RegQueryInfoKeyW(shared, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
@@ -147,9 +140,7 @@ TEST_F(MultiProcessTest, ListingsShowAnotherProcessesChangeAtTheNextCall) {
   EXPECT_EQ(SubkeyNames(key), std::vector<std::wstring>{L"First"});
   EXPECT_EQ(ValueNames(key), std::vector<std::wstring>{L"one"});
 
-  const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
+  const pid_t pid = kestnet::testing::StartChild([key] {
     HKEY created = nullptr;
     const DWORD value = 2;
     const bool ok =
@@ -157,11 +148,9 @@ TEST_F(MultiProcessTest, ListingsShowAnotherProcessesChangeAtTheNextCall) {
         RegSetValueExW(key, L"two", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
             ERROR_SUCCESS &&
         RegDeleteValueW(key, L"one") == ERROR_SUCCESS;
-    ::_exit(ok ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return ok ? 0 : 1;
+  });
+  ASSERT_EQ(kestnet::testing::WaitForChild(pid), 0);
   EXPECT_EQ(SubkeyNames(key), (std::vector<std::wstring>{L"First", L"Second"}));
   EXPECT_EQ(ValueNames(key), std::vector<std::wstring>{L"two"});
 
