@@ -119,12 +119,6 @@ class ChildProcess {
     }
   }
 
-  std::vector<std::string> ReadAllLines() {
-    std::vector<std::string> lines;
-    while (auto line = ReadLine(60000)) lines.push_back(*line);
-    return lines;
-  }
-
   void Signal(int signal) { ::kill(m_pid, signal); }
 
   // What the child wrote to standard error; call after it ended (the little
@@ -165,7 +159,7 @@ Finished RunToEnd(const std::vector<std::string>& argv) {
   ChildProcess child(argv);
   EXPECT_TRUE(child.Started());
   Finished finished;
-  finished.lines = child.ReadAllLines();
+  while (auto line = child.ReadLine(60000)) finished.lines.push_back(*line);
   finished.status = child.Wait();
   finished.errorOutput = child.ErrorOutput();
   return finished;
