@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
 #include "tests/platform/com/com_test_support.h"
 
@@ -194,12 +195,27 @@ TEST_F(VariantOwnership, AtlWrappersMoveWithoutCopyingAndDetachHandsOver) {
   BSTR detached = copy.Detach();
   EXPECT_EQ(copy.m_str, nullptr);
   SysFreeString(detached);
+  // Attach takes the caller's reference over: one Release ends the object.
+  const BYTE bytes[] = {1};
+  ATL::CComPtr<IStream> stream;
+  stream.Attach(SHCreateMemStream(bytes, sizeof bytes));
+  ASSERT_TRUE(stream);
+  EXPECT_EQ(stream.Detach()->Release(), 0u);
   // operator& frees the old string before handing out the slot.
   BSTR* slot = &second;
   EXPECT_EQ(*slot, nullptr);
   *slot = SysAllocString(L"out");
   EXPECT_EQ(second.Length(), 3u);
   second.Empty();
+
+  {
+    ATL::CComVariant deep(L"deep");
+    ATL::CComVariant copied(deep);
+    EXPECT_NE(copied.bstrVal, deep.bstrVal);
+    ATL::CComVariant moved(std::move(copied));
+    EXPECT_EQ(copied.vt, VT_EMPTY);  // NOLINT: moved-from state is defined
+    EXPECT_EQ(std::wstring(moved.bstrVal), L"deep");
+  }
 
   ATL::CComVariant variant(L"value");
   VARIANT target;
