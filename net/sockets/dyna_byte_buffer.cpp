@@ -94,15 +94,24 @@ bool DynaByteBuffer::ReadToDelimiter(BYTE p_byDelimiter, BYTE* p_pOut, DWORD p_d
   return true;
 }
 
-bool DynaByteBuffer::TakeToDelimiter(BYTE p_byDelimiter, std::string& p_strOut) {
+bool DynaByteBuffer::TakeLine(std::string& p_strOut, DWORD& p_dwHeld) {
+  constexpr BYTE kLineFeed = 10;
+  constexpr BYTE kCarriageReturn = 13;
   KestMT::AutoLockMutex lock(&m_mutex, INFINITE);
-  const DWORD index = FindLocked(p_byDelimiter);
+  const std::size_t held = SizeLocked();
+  p_dwHeld = static_cast<DWORD>(held);
+  const DWORD index = FindLocked(kLineFeed);
   if (index == kNotFound) {
     return false;
   }
   const auto begin = m_data.begin() + static_cast<std::ptrdiff_t>(m_start);
-  p_strOut.assign(begin, begin + index);
-  RemoveLocked(static_cast<std::size_t>(index) + 1);
+  const bool endsWithCarriageReturn = index > 0 && begin[index - 1] == kCarriageReturn;
+  p_strOut.assign(begin, begin + index - (endsWithCarriageReturn ? 1 : 0));
+  std::size_t taken = static_cast<std::size_t>(index) + 1;
+  if (!endsWithCarriageReturn && taken < held && begin[static_cast<std::ptrdiff_t>(taken)] == kCarriageReturn) {
+    ++taken;
+  }
+  RemoveLocked(taken);
   return true;
 }
 

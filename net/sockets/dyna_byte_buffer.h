@@ -49,10 +49,13 @@ class DynaByteBuffer {
   virtual bool ReadToDelimiter(BYTE p_byDelimiter, BYTE* p_pOut, DWORD p_dwCapacity,
                                DWORD* p_pdwLength, bool p_bIncludeDelimiter, bool p_bRemove,
                                bool p_bRemoveDelimiter);
-  // Moves the bytes before the first p_byDelimiter into p_strOut and removes
-  // them together with the delimiter, under one acquisition of the mutex.
-  // False, changing nothing, when the delimiter is not held.
-  virtual bool TakeToDelimiter(BYTE p_byDelimiter, std::string& p_strOut);
+  // Takes one text line under one acquisition of the mutex. p_dwHeld
+  // receives the count of bytes held. False, changing nothing, when no LF is
+  // held. Otherwise the bytes before the first LF go to p_strOut (its storage
+  // reused) and are removed with the LF; a CR that ends them is left out of
+  // p_strOut, and when there is none, a CR right after the LF is removed too
+  // (a line may end LF CR).
+  virtual bool TakeLine(std::string& p_strOut, DWORD& p_dwHeld);
   virtual void Clear();
 
  private:

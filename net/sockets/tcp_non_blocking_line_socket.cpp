@@ -20,7 +20,6 @@ constexpr KestBase::AbortHandling kAbortAware = KestBase::AbortHandling::kAsMute
 constexpr const char* kClassName = "TcpNonBlockingLineSocket";
 constexpr const char* kListenerClassName = "TcpNonBlockingLineSocket::InternalListener";
 constexpr BYTE kLineFeed = 10;
-constexpr BYTE kCarriageReturn = 13;
 // The most plain text one TLS record carries (RFC 8446 §5.1).
 constexpr DWORD kTlsRecordSize = 16 * 1024;
 
@@ -152,30 +151,21 @@ DWORD TcpNonBlockingLineSocket::Send(const BYTE* p_pData, DWORD p_dwLength) {
 DWORD TcpNonBlockingLineSocket::ReceiveLine(std::string& p_strLine) {
   return Guarded<kAbortAware>(kClassName, "ReceiveLine", DWORD{kNoLine}, [&]() -> DWORD {
     KestMT::AutoLockMutex bufferLock(&m_bufferMutex, INFINITE);
-    const DWORD available = m_receiveBuffer.GetSize();
+    // The buffer changes only under the buffer mutex, so the line is taken
+    // first and the count it was taken from logged after: one trip into the
+    // buffer per line.
+    DWORD available = 0;
+    const bool taken = m_receiveBuffer.TakeLine(p_strLine, available);
     Log(kClassName, kLogLevelTrace, "ReceiveLine(): Called with %lu available characters",
         static_cast<unsigned long>(available));
     if (available == 0) {
       return kNoLine;
     }
-    std::string line;
-    if (!m_receiveBuffer.TakeToDelimiter(kLineFeed, line)) {
+    if (!taken) {
       Log(kClassName, kLogLevelTrace, "ReceiveLine(): No LF found in available data");
       return kNoLine;
     }
-    const auto length = static_cast<DWORD>(line.size());
-    if (length > 0 && static_cast<BYTE>(line[length - 1]) == kCarriageReturn) {
-      line.pop_back();
-      p_strLine = std::move(line);
-      return length - 1;
-    }
-    // A line may also end LF CR: the CR after the LF belongs to this line.
-    BYTE next = 0;
-    if (m_receiveBuffer.GetData(&next, 1, false) && next == kCarriageReturn) {
-      m_receiveBuffer.Remove(1);
-    }
-    p_strLine = std::move(line);
-    return length;
+    return static_cast<DWORD>(p_strLine.size());
   });
 }
 

@@ -61,10 +61,13 @@ TEST(DynaByteBuffer, FindsAndTakesRelativeToTheFront) {
   EXPECT_EQ(buffer.Find('z'), DynaByteBuffer::kNotFound);
 
   std::string line = "stale";
-  ASSERT_TRUE(buffer.TakeToDelimiter('\n', line));
+  DWORD held = 0;
+  ASSERT_TRUE(buffer.TakeLine(line, held));
   EXPECT_EQ(line, "b") << "the delimiter goes with the line, and only it";
-  EXPECT_FALSE(buffer.TakeToDelimiter('\n', line));
+  EXPECT_EQ(held, 3u);
+  EXPECT_FALSE(buffer.TakeLine(line, held));
   EXPECT_EQ(line, "b");
+  EXPECT_EQ(held, 1u);
   EXPECT_EQ(Take(buffer, buffer.GetSize(), false), "c");
 }
 
