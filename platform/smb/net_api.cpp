@@ -1,5 +1,8 @@
 #include "platform/smb/net_api.h"
 
+#include <strings.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +54,36 @@ bool IsServerName(const std::string& p_name) {
   return true;
 }
 
+// lmcons.h NNLEN: the longest share name.
+constexpr std::size_t kMaxShareNameLength = 80;
+
+bool IsShareName(std::wstring_view p_name) {
+  if (p_name.empty() || p_name.size() > kMaxShareNameLength) return false;
+  return p_name.find_first_of(L"\\/:*?\"<>|") == std::wstring_view::npos &&
+         std::none_of(p_name.begin(), p_name.end(), [](wchar_t c) { return c < 0x20; });
+}
+
+// Samba's srvsvc presents a folder of its file system as a path of drive C:
+// ("/srv/x" as "C:\srv\x"); this machine's callers get its own path back.
+std::string LocalPathFromSamba(std::string p_path) {
+  if (p_path.rfind("C:\\", 0) != 0) return p_path;
+  p_path.erase(0, 2);
+  std::replace(p_path.begin(), p_path.end(), '\\', '/');
+  return p_path;
+}
+
+// This machine's server, on its loopback address. Left to itself libnetapi
+// would ask "localhost", a name Samba's client resolves only when its name
+// resolve order includes the hosts file.
+constexpr const char* kThisMachine = "127.0.0.1";
+
+// Whether p_server (without backslashes) is this machine: no name, or its own
+// (Windows answers for its own name without asking the network).
+bool IsThisMachine(const SmbClientLease& p_client, const std::string& p_server) {
+  const std::string ownName = p_client.NetbiosName();
+  return p_server.empty() || (!ownName.empty() && ::strcasecmp(ownName.c_str(), p_server.c_str()) == 0);
+}
+
 // libnetapi reports every failure to reach the server as one status; Windows
 // tells a server that is not there from one that refuses us, so the server is
 // asked for its share list to see which.
@@ -95,6 +128,57 @@ NET_API_STATUS NetServerGetInfo(LMSTR servername, DWORD level, LPBYTE* bufptr) {
   return NERR_Success;
 }
 
+NET_API_STATUS NetShareGetInfo(LMSTR servername, LMSTR netname, DWORD level, LPBYTE* bufptr) {
+  if (bufptr == nullptr || netname == nullptr) return ERROR_INVALID_PARAMETER;
+  *bufptr = nullptr;
+  if (!IsShareName(netname)) return ERROR_INVALID_NAME;
+  if (level > 2) return ERROR_INVALID_LEVEL;
+  std::wstring_view wide = servername != nullptr ? std::wstring_view(servername) : std::wstring_view{};
+  while (!wide.empty() && wide.front() == L'\\') wide.remove_prefix(1);
+  const std::string named = kestnet::platform::Utf8FromWide(wide);
+  if (!IsServerName(named)) return NERR_InvalidComputer;
+
+  SmbClientLease client(ProtocolRange::kDefault);
+  const bool bThisMachine = IsThisMachine(client, named);
+  const std::string server = bThisMachine ? kThisMachine : named;
+  ShareInformation information;
+  const std::uint32_t status =
+      QueryShareInformation(server, kestnet::platform::Utf8FromWide(netname), level, information);
+  if (status == kShareNotFound) return NERR_NetNameNotFound;
+  if (status == kCannotConnect && bThisMachine) return NERR_ServerNotStarted;
+  if (status != 0) return ServerFailure(client, server, status);
+
+  const std::wstring name = kestnet::platform::WideFromUtf8(information.name);
+  const std::wstring remark = kestnet::platform::WideFromUtf8(information.remark);
+  const std::wstring path =
+      kestnet::platform::WideFromUtf8(bThisMachine ? LocalPathFromSamba(information.path) : information.path);
+  const std::wstring password = kestnet::platform::WideFromUtf8(information.password);
+  // Every level's record begins as the one below it does.
+  static constexpr std::size_t kRecordSizes[] = {sizeof(SHARE_INFO_0), sizeof(SHARE_INFO_1), sizeof(SHARE_INFO_2)};
+  BufferBuilder builder(kRecordSizes[level], {name, remark, path, password});
+  if (builder.Block() == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  if (level == 0) {
+    reinterpret_cast<SHARE_INFO_0*>(builder.Block())->shi0_netname = builder.Place(name);
+  } else if (level == 1) {
+    auto* record = reinterpret_cast<SHARE_INFO_1*>(builder.Block());
+    record->shi1_netname = builder.Place(name);
+    record->shi1_type = information.type;
+    record->shi1_remark = builder.Place(remark);
+  } else {
+    auto* record = reinterpret_cast<SHARE_INFO_2*>(builder.Block());
+    record->shi2_netname = builder.Place(name);
+    record->shi2_type = information.type;
+    record->shi2_remark = builder.Place(remark);
+    record->shi2_permissions = information.permissions;
+    record->shi2_max_uses = information.maxUses;
+    record->shi2_current_uses = information.currentUses;
+    record->shi2_path = builder.Place(path);
+    record->shi2_passwd = password.empty() ? nullptr : builder.Place(password);
+  }
+  *bufptr = reinterpret_cast<LPBYTE>(builder.Block());
+  return NERR_Success;
+}
+
 NET_API_STATUS NetGetJoinInformation(LPCWSTR lpServer, LPWSTR* lpNameBuffer, PNETSETUP_JOIN_STATUS BufferType) {
   if (lpNameBuffer == nullptr || BufferType == nullptr) return ERROR_INVALID_PARAMETER;
   *lpNameBuffer = nullptr;
@@ -124,6 +208,7 @@ namespace {
 
 const SystemProcedureEntry kNetapi32Procedures[] = {
     {"NetServerGetInfo", reinterpret_cast<SystemProcedure>(&::NetServerGetInfo)},
+    {"NetShareGetInfo", reinterpret_cast<SystemProcedure>(&::NetShareGetInfo)},
     {"NetGetJoinInformation", reinterpret_cast<SystemProcedure>(&::NetGetJoinInformation)},
     {"NetApiBufferFree", reinterpret_cast<SystemProcedure>(&::NetApiBufferFree)},
 };

@@ -1,6 +1,7 @@
-// The server-information and join-information calls of "Netapi32.dll"
-// (lmserver.h, lmjoin.h, lmapibuf.h and lmerr.h pieces), answered by the
-// remote server's srvsvc pipe through Samba's libnetapi.
+// The server-information, share-information and join-information calls of
+// "Netapi32.dll" (lmserver.h, lmshare.h, lmjoin.h, lmapibuf.h and lmerr.h
+// pieces), answered by the server's srvsvc pipe through Samba's libnetapi.
+// This machine's own server is its smbd, asked on its loopback address.
 //
 // Results are NET_API_STATUS values: NERR_Success, a Win32 error number or a
 // NERR_* number, exactly as Windows returns them. The calls do not set the
@@ -16,6 +17,7 @@ using LMSTR = LPWSTR;
 // lmerr.h: NERR_BASE (2100) and the numbers the calls below return.
 constexpr NET_API_STATUS NERR_Success = 0;
 constexpr NET_API_STATUS NERR_BASE = 2100;
+constexpr NET_API_STATUS NERR_ServerNotStarted = NERR_BASE + 14;      // 2114
 constexpr NET_API_STATUS NERR_BufTooSmall = NERR_BASE + 23;           // 2123
 constexpr NET_API_STATUS NERR_NetNameNotFound = NERR_BASE + 210;      // 2310
 constexpr NET_API_STATUS NERR_InvalidComputer = NERR_BASE + 251;      // 2351
@@ -85,6 +87,53 @@ using LPSERVER_INFO_101 = SERVER_INFO_101*;
 //   another Win32 or NERR_* number as the server's srvsvc pipe reported it.
 NET_API_STATUS NetServerGetInfo(LMSTR servername, DWORD level, LPBYTE* bufptr);
 
+// lmshare.h: share types (shi*_type) and the records of NetShareGetInfo.
+constexpr DWORD STYPE_DISKTREE = 0;
+constexpr DWORD STYPE_PRINTQ = 1;
+constexpr DWORD STYPE_DEVICE = 2;
+constexpr DWORD STYPE_IPC = 3;
+constexpr DWORD STYPE_TEMPORARY = 0x40000000;
+constexpr DWORD STYPE_SPECIAL = 0x80000000;
+
+struct SHARE_INFO_0 {
+  LMSTR shi0_netname;
+};
+struct SHARE_INFO_1 {
+  LMSTR shi1_netname;
+  DWORD shi1_type;
+  LMSTR shi1_remark;
+};
+struct SHARE_INFO_2 {
+  LMSTR shi2_netname;
+  DWORD shi2_type;
+  LMSTR shi2_remark;
+  DWORD shi2_permissions;
+  DWORD shi2_max_uses;
+  DWORD shi2_current_uses;
+  LMSTR shi2_path;
+  LMSTR shi2_passwd;
+};
+using PSHARE_INFO_0 = SHARE_INFO_0*;
+using PSHARE_INFO_1 = SHARE_INFO_1*;
+using PSHARE_INFO_2 = SHARE_INFO_2*;
+
+// Level 0, 1 or 2 of the share netname of the server named by servername
+// (as for NetServerGetInfo; this machine's own name also means this machine).
+// On NERR_Success *bufptr is the level's record for NetApiBufferFree; on
+// failure it is null. Level 2's path is the folder the server shares: for
+// this machine a path of its file system, for another machine the server's
+// own form of it (a Samba server presents "/srv/x" as "C:\srv\x"); its
+// password is null under user-level security. Failures:
+//   ERROR_INVALID_PARAMETER  netname or bufptr is null;
+//   ERROR_INVALID_NAME       netname cannot name a share (empty, longer than
+//                            80 characters, or with \ / : * ? " < > | or a
+//                            control character);
+//   ERROR_INVALID_LEVEL      another level;
+//   NERR_NetNameNotFound     the server has no share of that name;
+//   NERR_ServerNotStarted    this machine's server is not running;
+//   and NetServerGetInfo's failures for a server that cannot be asked.
+NET_API_STATUS NetShareGetInfo(LMSTR servername, LMSTR netname, DWORD level, LPBYTE* bufptr);
+
 // lmjoin.h: how this machine belongs to the network. Without a domain
 // membership the answer is NetSetupWorkgroupName and the workgroup of the
 // machine's Samba configuration ("WORKGROUP" when it names none).
@@ -108,8 +157,9 @@ NET_API_STATUS NetApiBufferFree(LPVOID Buffer);
 namespace kestnet::platform {
 
 // "Netapi32.dll" in the system module table (platform/os/module_table.h), with
-// NetServerGetInfo, NetGetJoinInformation and NetApiBufferFree, for callers
-// that load it by name. Calling it again changes nothing.
+// NetServerGetInfo, NetShareGetInfo, NetGetJoinInformation and
+// NetApiBufferFree, for callers that load it by name. Calling it again
+// changes nothing.
 void RegisterNetapi32Module();
 
 }  // namespace kestnet::platform

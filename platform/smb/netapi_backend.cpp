@@ -17,6 +17,7 @@ constexpr std::uint32_t kModuleNotFound = 126;  // ERROR_MOD_NOT_FOUND
   X(libnetapi_set_username)            \
   X(libnetapi_set_password)            \
   X(NetServerGetInfo)                  \
+  X(NetShareGetInfo)                   \
   X(NetApiBufferFree)
 
 struct NetApiCalls {
@@ -49,7 +50,44 @@ NET_API_STATUS InitialisedContext(const NetApiCalls& p_calls) {
   return NET_API_STATUS_SUCCESS;
 }
 
+std::string Text(const char* p_text) { return p_text != nullptr ? p_text : ""; }
+
+// Copies libnetapi's record of p_level (its SHARE_INFO_0 to _2) into p_information.
+void ReadShareRecord(const uint8_t* p_buffer, std::uint32_t p_level, ShareInformation& p_information) {
+  if (p_level == 0) {
+    p_information.name = Text(reinterpret_cast<const SHARE_INFO_0*>(p_buffer)->shi0_netname);
+  } else if (p_level == 1) {
+    const auto* info = reinterpret_cast<const SHARE_INFO_1*>(p_buffer);
+    p_information.name = Text(info->shi1_netname);
+    p_information.type = info->shi1_type;
+    p_information.remark = Text(info->shi1_remark);
+  } else {
+    const auto* info = reinterpret_cast<const SHARE_INFO_2*>(p_buffer);
+    p_information.name = Text(info->shi2_netname);
+    p_information.type = info->shi2_type;
+    p_information.remark = Text(info->shi2_remark);
+    p_information.permissions = info->shi2_permissions;
+    p_information.maxUses = info->shi2_max_uses;
+    p_information.currentUses = info->shi2_current_uses;
+    p_information.path = Text(info->shi2_path);
+    p_information.password = Text(info->shi2_passwd);
+  }
+}
+
 }  // namespace
+
+std::uint32_t QueryShareInformation(const std::string& p_server, const std::string& p_share, std::uint32_t p_level,
+                                    ShareInformation& p_information) {
+  const NetApiCalls* calls = LoadedNetApi();
+  if (calls == nullptr) return kModuleNotFound;
+  if (const NET_API_STATUS status = InitialisedContext(*calls); status != NET_API_STATUS_SUCCESS) return status;
+  uint8_t* buffer = nullptr;
+  const NET_API_STATUS status =
+      calls->NetShareGetInfo(p_server.empty() ? nullptr : p_server.c_str(), p_share.c_str(), p_level, &buffer);
+  if (status == NET_API_STATUS_SUCCESS && buffer != nullptr) ReadShareRecord(buffer, p_level, p_information);
+  if (buffer != nullptr) calls->NetApiBufferFree(buffer);
+  return status;
+}
 
 std::uint32_t QueryServerInformation(const std::string& p_server, ServerInformation& p_information) {
   const NetApiCalls* calls = LoadedNetApi();

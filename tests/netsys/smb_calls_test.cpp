@@ -112,6 +112,37 @@ TEST_F(SmbCallsTest, NetServerGetInfoOfAnUnknownServerIsABadNetworkPath) {
   EXPECT_EQ(nullptr, buffer);
 }
 
+// This machine's shares are its own smbd's, asked by no name or its own
+// name; the folder comes back as a path of this machine.
+TEST_F(SmbCallsTest, NetShareGetInfoAnswersForThisMachinesShares) {
+  std::wstring share = Wide(SambaLan::kLocalShare);
+  for (const std::wstring& server : {std::wstring(), Wide(std::string("\\\\") + SambaLan::kClientName)}) {
+    LPBYTE buffer = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(NERR_Success),
+              NetShareGetInfo(const_cast<LPWSTR>(server.c_str()), share.data(), 2, &buffer));
+    const auto* info = reinterpret_cast<const SHARE_INFO_2*>(buffer);
+    EXPECT_EQ(share, info->shi2_netname);
+    EXPECT_EQ(STYPE_DISKTREE, info->shi2_type);
+    EXPECT_EQ(Wide(SambaLan::kLocalShareComment), info->shi2_remark);
+    EXPECT_EQ(Lan().LocalSharePath().wstring(), info->shi2_path);
+    EXPECT_EQ(nullptr, info->shi2_passwd);
+    NetApiBufferFree(buffer);
+  }
+  struct Refusal {
+    const wchar_t* share;
+    DWORD level;
+    NET_API_STATUS expected;
+  } const refusals[] = {{L"nosuchshare", 2, NERR_NetNameNotFound},
+                        {L"bad/name", 2, ERROR_INVALID_NAME},
+                        {share.c_str(), 3, ERROR_INVALID_LEVEL}};
+  for (const Refusal& refusal : refusals) {
+    LPBYTE buffer = reinterpret_cast<LPBYTE>(&buffer);
+    EXPECT_EQ(refusal.expected,
+              NetShareGetInfo(nullptr, const_cast<LPWSTR>(refusal.share), refusal.level, &buffer)) << refusal.level;
+    EXPECT_EQ(nullptr, buffer);
+  }
+}
+
 // A master browser answers some 20 s after the servers start, and its list
 // fills in as the servers announce themselves: until then a level fails or
 // lists nothing. Polled within the LAN's bound.

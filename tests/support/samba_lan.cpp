@@ -225,8 +225,11 @@ fs::path SambaLan::SharePath(const SambaServer& p_server, const char* p_share) c
   return SambaSharePath(m_directory / p_server.name, p_share);
 }
 
+fs::path SambaLan::LocalSharePath() const { return SambaSharePath(m_directory / kClientFolder, kLocalShare); }
+
 std::string SambaLan::ReadLogs() const {
-  return ReadSambaLogs(m_directory / kFirstServer.name) + ReadSambaLogs(m_directory / kSecondServer.name);
+  return ReadSambaLogs(m_directory / kFirstServer.name) + ReadSambaLogs(m_directory / kSecondServer.name) +
+         ReadSambaLogs(m_directory / kClientFolder);
 }
 
 }  // namespace kestnet::testing

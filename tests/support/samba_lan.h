@@ -30,9 +30,13 @@
 // workgroup, speaks NT1 and later, and keeps Samba's client code (which
 // broadcasts on the first interface that answers) on adapter 0, the subnet of
 // the client's workgroup; lmhosts names KESTSRV2, which only the second
-// adapter reaches. /run/samba is a tmpfs of the client's own. Start returns
-// once every server answers its NetBIOS name and its server information and
-// lists its printer (KESTSRV2, started first, its workgroup too).
+// adapter reaches. /run/samba is a tmpfs of the client's own. The client
+// serves one share of its own (kLocalShare): its smbd and samba-dcerpcd read
+// that same smb.conf, so the machine's share table is theirs; with no nmbd of
+// the client, no machine of the LAN, the client included, resolves its name.
+// Start returns once every server answers its NetBIOS name and its server
+// information and lists its printer (KESTSRV2, started first, its workgroup
+// too), and the client's smbd answers for its share.
 // The keeper tears everything down when the test process ends in any way
 // (its pipe closes), or at Stop, which waits for the teardown and reports
 // anything left behind.
@@ -73,6 +77,9 @@ class SambaLan {
                                                "10.77.0.10", "02:4b:45:53:00:0a", 0};
   static constexpr SambaServer kSecondServer = {"KESTSRV2", "KESTLAN2", "KestNet test server two",
                                                 "10.77.1.10", "02:4b:45:53:01:0a", 1};
+  // The client's own share (a read-only guest share), and a name it does not share.
+  static constexpr const char* kLocalShare = "localdocs";
+  static constexpr const char* kLocalShareComment = "The client's own documents";
   // A name no machine of the LAN has.
   static constexpr const char* kUnknownName = "KESTNOBODY";
 
@@ -117,6 +124,8 @@ class SambaLan {
   std::string ClientNetworkNamespace() const;
   // The folder a share of a server serves, as the test process sees it.
   std::filesystem::path SharePath(const SambaServer& p_server, const char* p_share) const;
+  // The folder the client's own share serves.
+  std::filesystem::path LocalSharePath() const;
   // The servers' daemon logs so far (to explain a failure).
   std::string ReadLogs() const;
 

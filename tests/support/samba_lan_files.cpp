@@ -205,6 +205,22 @@ bool WriteSambaClientFiles(const fs::path& p_root, const std::string& p_homeInte
   std::string text = CommonGlobals(p_root, SambaLan::kClientName, SambaLan::kClientWorkgroup, p_error);
   if (text.empty()) return false;
   text += "  interfaces = " + p_homeInterface + "\n  name resolve order = lmhosts bcast\n";
+  // Its server answers on every address, loopback included, where libnetapi
+  // asks this machine's share table; it has no printers, so nothing asks the
+  // machine's own CUPS.
+  const fs::path share = SambaSharePath(p_root, SambaLan::kLocalShare);
+  if (!MakeFolder(share, fs::perms(0755), p_error)) return false;
+  text +=
+      "  bind interfaces only = no\n"
+      "  security = user\n"
+      "  map to guest = bad user\n"
+      "  guest account = nobody\n"
+      "  rpc start on demand helpers = no\n"
+      "  load printers = no\n"
+      "  disable spoolss = yes\n"
+      "  printcap name = /dev/null\n"
+      "\n[" + std::string(SambaLan::kLocalShare) + "]\n  comment = " + SambaLan::kLocalShareComment +
+      "\n  path = " + share.string() + "\n  read only = yes\n  guest ok = yes\n";
   // Typed entries (workstation and server service): an untyped one would
   // also answer for the name as a workgroup's master browser (<1D>), and a
   // client listing \\SERVER would ask it for a workgroup of that name.

@@ -14,6 +14,9 @@ namespace kestnet::testing {
 // The share user's account: known only to the servers' own /etc/passwd.
 inline constexpr unsigned kShareUserId = 64077;
 
+// The client's folder, beside the servers' (named after them) in the LAN's.
+inline constexpr const char* kClientFolder = "client";
+
 // The router between the two subnets (the bridge namespace, on each bridge):
 // its address on subnet N, the servers' gateway and WINS server there. It
 // forwards unicast only, so NetBIOS broadcasts stay on their subnet.
@@ -31,7 +34,8 @@ bool WriteSambaServerFiles(const SambaServer& p_server, const std::string& p_int
 bool WriteSambaRouterFiles(const std::filesystem::path& p_root, const std::string& p_interfaces,
                            std::string& p_error);
 // The client's folder: etc/smb.conf naming the client and its workgroup,
-// speaking NT1 and later, with its caches in the folder. Samba's client code
+// speaking NT1 and later, with its caches in the folder, and serving its own
+// share (SambaLan::kLocalShare) on every address of the client. Samba's client code
 // broadcasts on the first interface it finds answers on, so browsing is kept
 // to p_homeInterface (adapter 0, the subnet of the client's workgroup) and
 // the servers of other subnets are known by etc/lmhosts.

@@ -138,6 +138,13 @@ std::vector<pid_t> ProcessesIn(const Holder& p_holder, pid_t p_except) {
   return found;
 }
 
+// What a machine that shares folders runs: the RPC services (srvsvc answers
+// share and server information) and the file server.
+std::vector<std::vector<std::string>> FileServerDaemons() {
+  return {{kSambaDcerpcd, "--libexec-rpcds", "--foreground", "--no-process-group", "--debug-stdout"},
+          {ForegroundProcess::FindBinary("smbd"), "-F", "--no-process-group", "--debug-stdout"}};
+}
+
 class LanKeeper {
  public:
   LanKeeper(fs::path p_directory, pid_t p_testProcess)
@@ -150,12 +157,15 @@ class LanKeeper {
 
  private:
   fs::path ServerRoot(const SambaServer& p_server) const { return m_directory / p_server.name; }
-  fs::path ClientRoot() const { return m_directory / "client"; }
+  fs::path ClientRoot() const { return m_directory / kClientFolder; }
   fs::path RouterRoot() const { return m_directory / "router"; }
   bool MakeNamespaces(std::string& p_error);
   bool MakeLinks(std::string& p_error);
   bool StartDaemon(const Holder& p_holder, std::vector<std::string> p_command, const fs::path& p_log,
                    std::string& p_error);
+  // Each daemon's output goes to p_root's log folder.
+  bool StartDaemons(const Holder& p_holder, const std::vector<std::vector<std::string>>& p_daemons,
+                    const fs::path& p_root, std::string& p_error);
   bool StartServer(std::size_t p_index, std::string& p_error);
   // Runs p_command in the client's namespaces until its output holds
   // p_answer; false with the output and p_logRoot's logs at p_deadline or
@@ -273,15 +283,17 @@ bool LanKeeper::StartServer(std::size_t p_index, std::string& p_error) {
   }
   std::vector<std::string> cupsd = {ForegroundProcess::FindBinary("cupsd")};
   for (std::string& argument : SambaCupsdArguments(ServerRoot(server))) cupsd.push_back(std::move(argument));
-  const std::vector<std::vector<std::string>> daemons = {
-      cupsd,
-      {kSambaDcerpcd, "--libexec-rpcds", "--foreground", "--no-process-group", "--debug-stdout"},
-      {ForegroundProcess::FindBinary("smbd"), "-F", "--no-process-group", "--debug-stdout"},
-      {ForegroundProcess::FindBinary("nmbd"), "-F", "--no-process-group", "--debug-stdout"},
-  };
-  for (const std::vector<std::string>& daemon : daemons) {
-    const fs::path log = ServerRoot(server) / "log" / (fs::path(daemon.front()).filename().string() + ".out");
-    if (!StartDaemon(holder, daemon, log, p_error)) return false;
+  std::vector<std::vector<std::string>> daemons = {cupsd};
+  for (std::vector<std::string>& daemon : FileServerDaemons()) daemons.push_back(std::move(daemon));
+  daemons.push_back({ForegroundProcess::FindBinary("nmbd"), "-F", "--no-process-group", "--debug-stdout"});
+  return StartDaemons(holder, daemons, ServerRoot(server), p_error);
+}
+
+bool LanKeeper::StartDaemons(const Holder& p_holder, const std::vector<std::vector<std::string>>& p_daemons,
+                             const fs::path& p_root, std::string& p_error) {
+  for (const std::vector<std::string>& daemon : p_daemons) {
+    const fs::path log = p_root / "log" / (fs::path(daemon.front()).filename().string() + ".out");
+    if (!StartDaemon(p_holder, daemon, log, p_error)) return false;
   }
   return true;
 }
@@ -313,7 +325,7 @@ bool LanKeeper::WaitForAnswer(const std::string& p_command, const std::string& p
 // starts when a client first opens its pipe, as a Windows client looking for
 // printers does: one such question (answered before the list has come) starts
 // it. A spoolss worker keeps the printers it started with, so the share list
-// is what is awaited.
+// is what is awaited. Last, the client's own server answers for its share.
 bool LanKeeper::WaitForServers(std::string& p_error) {
   const auto deadline = Clock::now() + kServerStartBound;
   for (const SambaServer* server : kServers) {
@@ -330,7 +342,9 @@ bool LanKeeper::WaitForServers(std::string& p_error) {
       if (!WaitForAnswer(probe.command, probe.answer, ServerRoot(*server), deadline, p_error)) return false;
     }
   }
-  return true;
+  // The client's own server, asked as this machine's share table is.
+  return WaitForAnswer(std::string("rpcclient -U% -c 'netsharegetinfo ") + SambaLan::kLocalShare + "' 127.0.0.1",
+                       SambaLan::kLocalShareComment, ClientRoot(), deadline, p_error);
 }
 
 // Browsing across the two subnets is Samba's through WINS: the router's nmbd
@@ -344,7 +358,8 @@ bool LanKeeper::WaitForServers(std::string& p_error) {
 bool LanKeeper::Build(std::string& p_error) {
   if (!MakeNamespaces(p_error) || !MakeLinks(p_error) ||
       !StartDaemon(m_bridge, {ForegroundProcess::FindBinary("nmbd"), "-F", "--no-process-group", "--debug-stdout"},
-                   RouterRoot() / "log" / "nmbd.out", p_error)) {
+                   RouterRoot() / "log" / "nmbd.out", p_error) ||
+      !StartDaemons(m_client, FileServerDaemons(), ClientRoot(), p_error)) {
     return false;
   }
   const auto deadline = Clock::now() + kServerStartBound;
