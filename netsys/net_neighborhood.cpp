@@ -1,22 +1,27 @@
 #include "netsys/net_neighborhood.h"
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <source_location>
 #include <utility>
 #include <vector>
 
+#include "netsys/library_guard.h"
+#include "netsys/local_fs.h"
 #include "netsys/local_identity.h"
 #include "netsys/network_helper.h"
 #include "netsys/scratch_directory.h"
 #include "platform/os/last_error.h"
 #include "platform/smb/file_calls.h"
+#include "platform/smb/net_api.h"
 #include "platform/smb/wnet.h"
 #include "runtime/exceptions.h"
 #include "runtime/log.h"
 #include "runtime/mt_log.h"
 #include "runtime/string_conversion.h"
+#include "utils/os_identification.h"
 
 namespace KestSys {
 namespace {
@@ -33,22 +38,10 @@ constexpr const char* kScratchFilePrefix = "a";
 
 using KestUtilsLib::StringConversion;
 
-// The library convention at the boundary of every operation: what fails is
-// logged under the class and thrown on unchanged.
 template <typename Body>
 auto Guarded(Body&& p_body, const std::source_location p_where = std::source_location::current())
     -> decltype(p_body()) {
-  try {
-    return p_body();
-  } catch (const KestBase::BaseException& e) {
-    Log(kClassName, kLogLevelWarning, "%S. File: %s Line: %d.", e.GetErrorName().c_str(),
-        KestMT::SourceFileName(p_where.file_name()), static_cast<int>(p_where.line()));
-    throw;
-  } catch (...) {
-    Log(kClassName, kLogLevelError, "Unhandled unknown exception detected. File: %s Line: %d.",
-        KestMT::SourceFileName(p_where.file_name()), static_cast<int>(p_where.line()));
-    throw;
-  }
+  return LibraryGuarded(kClassName, std::forward<Body>(p_body), p_where);
 }
 
 [[noreturn]] void RefuseArgument(const char* p_szOperation, const char* p_szParameter) {
@@ -71,6 +64,12 @@ std::wstring LastPathElement(const std::wstring& p_cstrwPath) {
 std::string Narrow(const std::wstring& p_cstrwText) { return StringConversion::ConvertCAtlStringWToANSI(p_cstrwText); }
 
 bool IsReadOnlyRefusal(DWORD p_dwError) { return p_dwError == kAccessDenied || p_dwError == kNetworkAccessDenied; }
+
+// The FS_* value of an access the 9x share table gives (1 read, 2 read-write).
+LONG PermissionsOfLocalAccess(DWORD p_dwAccess) {
+  constexpr LONG kPermissions[] = {FS_UNKNOWN, FS_READ, FS_READ_WRITE};
+  return p_dwAccess < std::size(kPermissions) ? kPermissions[p_dwAccess] : FS_UNKNOWN;
+}
 
 }  // namespace
 
@@ -158,13 +157,14 @@ bool CNetNeighborhood::FileShareExists(const std::wstring& p_cstrwComputerName, 
     if (!IsComputerNameArgument(p_cstrwComputerName)) {
       RefuseArgument(kOperation, "p_cstrwComputerName");
     }
-    std::wstring computerName = p_cstrwComputerName;
-    if (computerName.empty()) {
-      GetCurrentHostName(computerName);
+    bool bLocal = false;
+    const std::wstring computerName = ComputerToAsk(kOperation, p_cstrwComputerName, bLocal);
+    if (bLocal && KestUtilsLib::IsVistaOrLaterNT()) {
+      // Whatever else the table answers, only "no such share" says no.
+      std::wstring localPath;
+      const DWORD dwResult = CLocalFS().GetShareInfoNT(L"", p_cstrwShareName, localPath);
+      return dwResult != NERR_NetNameNotFound && dwResult != NERR_ShareNotFound;
     }
-    Log(kClassName, kLogLevelTrace, "%s - ComputerName is %S.", kOperation, computerName.c_str());
-    // This computer's own shares are asked of its server like any other's:
-    // the local share table is the local file-share library's.
     const std::wstring path = computerName + L"\\" + p_cstrwShareName;
     Log(kClassName, kLogLevelTrace, "%s - FilePath is %S.", kOperation, path.c_str());
     std::string remoteName = Narrow(path);
@@ -214,11 +214,12 @@ void CNetNeighborhood::FileSharePermission(const std::wstring& p_cstrwComputerNa
       RefuseArgument(kOperation, "p_nPermissions");
     }
     *p_pnPermissions = FS_UNKNOWN;
-    std::wstring computerName = p_cstrwComputerName;
-    if (computerName.empty()) {
-      GetCurrentHostName(computerName);
+    bool bLocal = false;
+    const std::wstring computerName = ComputerToAsk(kOperation, p_cstrwComputerName, bLocal);
+    if (bLocal && KestUtilsLib::Platform().IsWin9x()) {
+      *p_pnPermissions = PermissionsOfLocalAccess(CLocalFS().GetLocalShareAccess9x(p_cstrwShareName));
+      return;
     }
-    Log(kClassName, kLogLevelTrace, "%s - ComputerName is %S.", kOperation, computerName.c_str());
 
     // A share nobody may list tells nothing more.
     const std::string pattern = Narrow(computerName + L"\\" + p_cstrwShareName + L"\\*");
@@ -269,10 +270,18 @@ std::wstring CNetNeighborhood::ShareFileComputer(const char* p_szOperation, cons
   if (p_pdwError == nullptr) {
     RefuseArgument(p_szOperation, "p_pdwError");
   }
-  std::wstring computerName = p_cstrwComputerName;
-  if (computerName.empty()) {
-    GetCurrentHostName(computerName);
-  }
+  bool bLocal = false;
+  return ComputerToAsk(p_szOperation, p_cstrwComputerName, bLocal);
+}
+
+std::wstring CNetNeighborhood::ComputerToAsk(const char* p_szOperation, const std::wstring& p_cstrwComputerName,
+                                             bool& p_bLocal) {
+  std::wstring currentHostName;
+  GetCurrentHostName(currentHostName);
+  // This computer's name is taken exactly as GetCurrentHostName gives it:
+  // another spelling of it is asked about over the network.
+  p_bLocal = p_cstrwComputerName.empty() || p_cstrwComputerName == currentHostName;
+  const std::wstring computerName = p_cstrwComputerName.empty() ? currentHostName : p_cstrwComputerName;
   Log(kClassName, kLogLevelTrace, "%s - ComputerName is %S.", p_szOperation, computerName.c_str());
   return computerName;
 }

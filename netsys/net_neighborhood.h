@@ -71,6 +71,10 @@ class CNetNeighborhood {
                                    const std::wstring& p_cstrwShareName, DWORD* p_pdwError);
 
  private:
+  // The computer a share question asks: p_cstrwComputerName, or this
+  // computer's name when it is empty; p_bLocal tells whether it is this
+  // computer (empty, or GetCurrentHostName's exact name). Logged.
+  std::wstring ComputerToAsk(const char* p_szOperation, const std::wstring& p_cstrwComputerName, bool& p_bLocal);
   // The argument checks CopyFileToShare and DeleteFileFromShare share; returns
   // the computer name used (this computer's for an empty one), logged.
   std::wstring ShareFileComputer(const char* p_szOperation, const std::wstring& p_cstrwFile,

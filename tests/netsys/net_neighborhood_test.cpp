@@ -1,5 +1,6 @@
 // The network neighbourhood of the test LAN: the listings the browse lists
 // give, and the share questions asked of the servers themselves.
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -8,9 +9,12 @@
 #include <gtest/gtest.h>
 
 #include "netsys/net_neighborhood.h"
+#include "platform/os/version.h"
 #include "runtime/exceptions.h"
 #include "tests/netsys/netsys_test_support.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/samba_lan.h"
+#include "tests/support/temporary_directory.h"
 
 namespace {
 
@@ -21,6 +25,7 @@ using namespace KestSys;
 std::wstring Wide(const std::string& p_text) { return KestUtilsLib::StringConversion::ConvertUTF8ToCAtlStringW(p_text); }
 
 const std::wstring kFirstServer = Wide(std::string("\\\\") + SambaLan::kFirstServer.name);
+const std::wstring kThisComputer = Wide(std::string("\\\\") + SambaLan::kClientName);
 
 // A listing's names as a set: the browse lists do not promise an order.
 std::set<std::string> Names(const std::string& p_record, DWORD p_dwListType) {
@@ -97,6 +102,45 @@ TEST_F(NetNeighborhoodTest, FileSharePermissionTriesAScratchFileAndLeavesNothing
 TEST_F(NetNeighborhoodTest, FileShareExistsAsksTheServer) {
   EXPECT_TRUE(m_neighborhood.FileShareExists(kFirstServer, Wide(SambaLan::kReadOnlyShare)));
   EXPECT_FALSE(m_neighborhood.FileShareExists(kFirstServer, L"nosuchshare"));
+}
+
+// This computer's shares are looked up in its own share table when it is
+// named by an empty name or by its exact name; the table answers for the
+// client's smbd, which no other machine can reach by name.
+TEST_F(NetNeighborhoodTest, FileShareExistsAsksThisComputersShareTable) {
+  // Only a question asked over the network names the share's UNC path.
+  const auto asksNetwork = [](const std::vector<std::string>& p_lines) {
+    return std::any_of(p_lines.begin(), p_lines.end(),
+                       [](const std::string& p_line) { return p_line.find("FilePath is") != std::string::npos; });
+  };
+  kestnet::testing::LogCapture log("CNetNeighborhood");
+  for (const std::wstring& computerName : {std::wstring(), kThisComputer}) {
+    SCOPED_TRACE(kestnet::netsys::testing::Narrow(computerName));
+    EXPECT_TRUE(m_neighborhood.FileShareExists(computerName, Wide(SambaLan::kLocalShare)));
+    EXPECT_FALSE(m_neighborhood.FileShareExists(computerName, L"nosuchshare"));
+  }
+  EXPECT_FALSE(asksNetwork(log.Take()));
+  // The name in another case is some other computer's.
+  m_neighborhood.FileShareExists(L"\\\\kestclient", Wide(SambaLan::kLocalShare));
+  EXPECT_TRUE(asksNetwork(log.Take()));
+}
+
+// Windows 9x answers for its own shares from its server API, which this
+// system does not have.
+TEST(NetNeighborhoodVersionTest, PermissionOnThisComputerUnderWindows9xNeedsItsServerApi) {
+  kestnet::testing::TemporaryHome home;
+  kestnet::platform::VersionProfile windows98;
+  windows98.MajorVersion = 4;
+  windows98.MinorVersion = 10;
+  windows98.BuildNumber = 2222;
+  windows98.PlatformId = VER_PLATFORM_WIN32_WINDOWS;
+  windows98.CSDVersion = "";
+  ASSERT_EQ(kestnet::platform::WriteVersionProfile(windows98), 0U);
+  CNetNeighborhood neighborhood;
+  LONG lPermissions = -1;
+  EXPECT_THROW(neighborhood.FileSharePermission(L"", Wide(SambaLan::kLocalShare), &lPermissions),
+               FPSLoadLibraryException);
+  EXPECT_EQ(lPermissions, FS_UNKNOWN);
 }
 
 TEST(NetNeighborhoodArgumentsTest, RefusesMalformedComputerNamesAndMissingArguments) {

@@ -167,6 +167,15 @@ TEST_F(WindowsNetworkScriptsTest, ScriptAsksWhatThisUserMayDoWithEachShare) {
       << "FileSharePermission left its scratch file on the share";
 }
 
+// An empty computer name is this machine, whose shares its own share table
+// knows.
+TEST_F(WindowsNetworkScriptsTest, ScriptFindsThisMachinesOwnShare) {
+  ProcessResult run = RunScript(kShareQuestionsScript, {}, {"", SambaLan::kLocalShare, "nosuchshare"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_THAT(Lines(run.out), ::testing::ElementsAre(::testing::StartsWith(std::string(SambaLan::kLocalShare) + ": true "),
+                                                     ::testing::StartsWith("nosuchshare: false ")));
+}
+
 struct NetVerbCase {
   const char* name;
   std::vector<std::string> arguments;
