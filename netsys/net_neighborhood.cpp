@@ -158,7 +158,7 @@ bool CNetNeighborhood::FileShareExists(const std::wstring& p_cstrwComputerName, 
       RefuseArgument(kOperation, "p_cstrwComputerName");
     }
     bool bLocal = false;
-    const std::wstring computerName = ComputerToAsk(kOperation, p_cstrwComputerName, bLocal);
+    const std::wstring computerName = ComputerToAsk(kOperation, p_cstrwComputerName, &bLocal);
     if (bLocal && KestUtilsLib::IsVistaOrLaterNT()) {
       // Whatever else the table answers, only "no such share" says no.
       std::wstring localPath;
@@ -215,7 +215,7 @@ void CNetNeighborhood::FileSharePermission(const std::wstring& p_cstrwComputerNa
     }
     *p_pnPermissions = FS_UNKNOWN;
     bool bLocal = false;
-    const std::wstring computerName = ComputerToAsk(kOperation, p_cstrwComputerName, bLocal);
+    const std::wstring computerName = ComputerToAsk(kOperation, p_cstrwComputerName, &bLocal);
     if (bLocal && KestUtilsLib::Platform().IsWin9x()) {
       *p_pnPermissions = PermissionsOfLocalAccess(CLocalFS().GetLocalShareAccess9x(p_cstrwShareName));
       return;
@@ -270,18 +270,20 @@ std::wstring CNetNeighborhood::ShareFileComputer(const char* p_szOperation, cons
   if (p_pdwError == nullptr) {
     RefuseArgument(p_szOperation, "p_pdwError");
   }
-  bool bLocal = false;
-  return ComputerToAsk(p_szOperation, p_cstrwComputerName, bLocal);
+  return ComputerToAsk(p_szOperation, p_cstrwComputerName, nullptr);
 }
 
 std::wstring CNetNeighborhood::ComputerToAsk(const char* p_szOperation, const std::wstring& p_cstrwComputerName,
-                                             bool& p_bLocal) {
-  std::wstring currentHostName;
-  GetCurrentHostName(currentHostName);
-  // This computer's name is taken exactly as GetCurrentHostName gives it:
-  // another spelling of it is asked about over the network.
-  p_bLocal = p_cstrwComputerName.empty() || p_cstrwComputerName == currentHostName;
-  const std::wstring computerName = p_cstrwComputerName.empty() ? currentHostName : p_cstrwComputerName;
+                                             bool* p_pbLocal) {
+  std::wstring computerName = p_cstrwComputerName;
+  if (computerName.empty() || p_pbLocal != nullptr) {
+    std::wstring currentHostName;
+    GetCurrentHostName(currentHostName);
+    if (computerName.empty()) computerName = currentHostName;
+    // This computer's name is taken exactly as GetCurrentHostName gives it:
+    // another spelling of it is asked about over the network.
+    if (p_pbLocal != nullptr) *p_pbLocal = computerName == currentHostName;
+  }
   Log(kClassName, kLogLevelTrace, "%s - ComputerName is %S.", p_szOperation, computerName.c_str());
   return computerName;
 }

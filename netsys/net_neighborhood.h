@@ -54,11 +54,16 @@ class CNetNeighborhood {
   // "\\" + this computer's name; FPSGetComputerNameException when it cannot be read.
   virtual void GetCurrentHostName(std::wstring& p_cstrwName);
 
+  // Whether the computer has a disk share of that name. This computer's own
+  // (an empty name, or GetCurrentHostName's exact name) are looked up in its
+  // share table on Vista and later, other computers' over the network.
   virtual bool FileShareExists(const std::wstring& p_cstrwComputerName, const std::wstring& p_cstrwShareName);
   // Sets *p_pnPermissions to FS_READ_WRITE when a scratch file can be copied
   // to the share and deleted again, FS_READ when the share can be listed but
   // not written, FS_UNKNOWN otherwise. Nothing is left on the share or
-  // locally.
+  // locally. Windows 9x answers for this computer's own shares from its
+  // share table instead (FPSLoadLibraryException where its server API is
+  // missing).
   virtual void FileSharePermission(const std::wstring& p_cstrwComputerName, const std::wstring& p_cstrwShareName,
                                    LONG* p_pnPermissions);
   // Copies p_cstrwFile (a local path) into the share under its last path
@@ -72,9 +77,10 @@ class CNetNeighborhood {
 
  private:
   // The computer a share question asks: p_cstrwComputerName, or this
-  // computer's name when it is empty; p_bLocal tells whether it is this
-  // computer (empty, or GetCurrentHostName's exact name). Logged.
-  std::wstring ComputerToAsk(const char* p_szOperation, const std::wstring& p_cstrwComputerName, bool& p_bLocal);
+  // computer's name when it is empty; logged. *p_pbLocal, when asked for,
+  // tells whether it is this computer (empty, or GetCurrentHostName's exact
+  // name).
+  std::wstring ComputerToAsk(const char* p_szOperation, const std::wstring& p_cstrwComputerName, bool* p_pbLocal);
   // The argument checks CopyFileToShare and DeleteFileFromShare share; returns
   // the computer name used (this computer's for an empty one), logged.
   std::wstring ShareFileComputer(const char* p_szOperation, const std::wstring& p_cstrwFile,
