@@ -22,11 +22,23 @@ constexpr const char* kCharset = "utf-8";
 
 using TextGetter = HRESULT (STDMETHODCALLTYPE IKestNetMessageData::*)(BSTR*);
 
-std::wstring ReadText(IKestNetMessageData* message, TextGetter get) {
+ATL::CComBSTR ReadBstr(IKestNetMessageData* message, TextGetter get) {
   ATL::CComBSTR value;
   const HRESULT hr = (message->*get)(&value);
   if (FAILED(hr)) ATL::AtlThrow(hr);
-  return value.m_str == nullptr ? std::wstring() : std::wstring(value.m_str, SysStringLen(value.m_str));
+  return value;
+}
+
+std::wstring_view ViewOf(const ATL::CComBSTR& text) {
+  return text.m_str == nullptr ? std::wstring_view() : std::wstring_view(text.m_str, SysStringLen(text.m_str));
+}
+
+std::wstring ReadText(IKestNetMessageData* message, TextGetter get) { return std::wstring(ViewOf(ReadBstr(message, get))); }
+
+// A body of many megabytes is converted once, straight from the BSTR the
+// getter hands over, to the UTF-8 the MIME parts carry.
+std::string ReadUtf8Text(IKestNetMessageData* message, TextGetter get) {
+  return StringConversion::ConvertCAtlStringWToUTF8(ViewOf(ReadBstr(message, get)));
 }
 
 void Check(HRESULT hr) {
@@ -67,8 +79,7 @@ void CopyHeaders(IKestNetMessageData* message, KestNet::MIME& mime) {
   for (LONG index = 0; index < count; ++index) {
     ATL::CComBSTR line;
     Check(message->GetHeader(index, &line));
-    const std::wstring_view text =
-        line.m_str == nullptr ? std::wstring_view() : std::wstring_view(line.m_str, SysStringLen(line.m_str));
+    const std::wstring_view text = ViewOf(line);
     const size_t separator = text.find(kHeaderSeparator);
     if (separator == std::wstring_view::npos || !IsFieldName(text.substr(0, separator))) continue;
     const std::wstring_view name = text.substr(0, separator);
@@ -85,9 +96,15 @@ void CopyHeaders(IKestNetMessageData* message, KestNet::MIME& mime) {
 void FillRetrievedMessage(IKestNetMessageData* message, const std::vector<std::string>& headerLines,
                           const std::vector<std::string>& bodyLines) {
   for (const std::string& line : headerLines) Check(message->AddHeader(MailEventText(line)));
+  // Each body line goes to the debugger channel only while someone listens:
+  // a message has thousands of them.
+  const bool traced = kestnet::platform::IsDebugOutputObserved();
+  size_t size = 0;
+  for (const std::string& line : bodyLines) size += line.size() + 2;
   std::string body;
+  body.reserve(size);
   for (const std::string& line : bodyLines) {
-    OutputDebugStringA(line.c_str());
+    if (traced) OutputDebugStringA(line.c_str());
     body += line;
     body += "\r\n";
   }
@@ -99,7 +116,11 @@ void FillRetrievedMessage(IKestNetMessageData* message, const std::vector<std::s
 }  // namespace
 
 ATL::CComBSTR MailEventText(const std::string& narrow) {
-  return OwnedText(StringConversion::ConvertANSIToCAtlStringW(narrow));
+  if (!kestnet::platform::IsAsciiText(narrow)) return OwnedText(StringConversion::ConvertANSIToCAtlStringW(narrow));
+  ATL::CComBSTR text;
+  text.Attach(kestnet::platform::AllocateAsciiBstr(narrow));
+  if (text.m_str == nullptr) ATL::AtlThrow(E_OUTOFMEMORY);
+  return text;
 }
 
 BSTR NewPropertyText(const std::string& narrow) {
@@ -126,14 +147,21 @@ OutgoingMessage ReadOutgoingMessage(const ObjectIdentity& who, const MailObjectT
   outgoing.from = ReadText(outgoing.message, &IKestNetMessageData::get_From);
   if (outgoing.from.empty()) RejectArgument(who, texts.noSender);
   if (ReadText(outgoing.message, &IKestNetMessageData::get_To).empty()) RejectArgument(who, texts.noRecipient);
-  outgoing.text = ReadText(outgoing.message, &IKestNetMessageData::get_TextMessage);
-  outgoing.html = ReadText(outgoing.message, &IKestNetMessageData::get_HtmlMessage);
+  if (const auto* own = dynamic_cast<const CMessageData*>(outgoing.message.p)) {
+    // This module's own message lends its bodies to the conversion, sparing a
+    // copy of each; any other implementation is read through its interface.
+    outgoing.text = StringConversion::ConvertCAtlStringWToUTF8(own->TextMessage());
+    outgoing.html = StringConversion::ConvertCAtlStringWToUTF8(own->HtmlMessage());
+  } else {
+    outgoing.text = ReadUtf8Text(outgoing.message, &IKestNetMessageData::get_TextMessage);
+    outgoing.html = ReadUtf8Text(outgoing.message, &IKestNetMessageData::get_HtmlMessage);
+  }
   return outgoing;
 }
 
 std::unique_ptr<KestNet::MIME> ComposeMime(const OutgoingMessage& outgoing) {
-  const std::string text = StringConversion::ConvertCAtlStringWToUTF8(outgoing.text);
-  const std::string html = StringConversion::ConvertCAtlStringWToUTF8(outgoing.html);
+  const std::string& text = outgoing.text;
+  const std::string& html = outgoing.html;
   std::unique_ptr<KestNet::MIME> mime;
   if (!text.empty() && !html.empty()) {
     auto multipart = std::make_unique<KestNet::MultipartMIME>();

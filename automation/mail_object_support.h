@@ -118,8 +118,8 @@ std::string NarrowText(BSTR text);
 struct OutgoingMessage {
   ATL::CComPtr<IKestNetMessageData> message;
   std::wstring from;
-  std::wstring text;
-  std::wstring html;
+  std::string text;  // UTF-8
+  std::string html;  // UTF-8
 };
 
 // Checks and reads messageData for SendMessage: the interface (else

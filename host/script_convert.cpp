@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/script_internal.h"
+#include "platform/com/bstr.h"
 #include "platform/os/utf8.h"
 
 namespace kestnet::host::script {
@@ -239,8 +240,16 @@ HRESULT ConvertValue(duk_context* ctx, duk_idx_t index, VARIANT* out, Conversion
     }
     case DUK_TYPE_STRING: {
       // No duktape call while the text lives.
-      std::wstring wide = ScriptText(ctx, index);
-      BSTR bstr = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+      duk_size_t length = 0;
+      const char* text = duk_get_lstring(ctx, index, &length);
+      const std::string_view cesu8(text == nullptr ? "" : text, length);
+      BSTR bstr = nullptr;
+      if (platform::IsAsciiText(cesu8)) {
+        bstr = platform::AllocateAsciiBstr(cesu8);
+      } else {
+        const std::wstring wide = platform::WideFromCesu8(cesu8);
+        bstr = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+      }
       if (bstr == nullptr) return E_OUTOFMEMORY;
       out->vt = VT_BSTR;
       out->bstrVal = bstr;
@@ -341,16 +350,6 @@ std::string Utf8(const wchar_t* text, size_t length) {
 
 std::wstring Wide(const char* text) { return platform::WideFromCesu8(text == nullptr ? "" : text); }
 
-namespace {
-
-// ASCII is the same text in UTF-8 and CESU-8: nothing to convert, which
-// matters for the megabytes of a mail body.
-bool IsAscii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-}  // namespace
-
 std::wstring ScriptText(duk_context* ctx, duk_idx_t index) {
   duk_size_t length = 0;
   const char* text = duk_get_lstring(ctx, index, &length);
@@ -361,7 +360,7 @@ std::string ScriptTextUtf8(duk_context* ctx, duk_idx_t index) {
   duk_size_t length = 0;
   const char* text = duk_safe_to_lstring(ctx, index, &length);
   std::string_view cesu8(text, length);
-  if (IsAscii(cesu8)) return std::string(cesu8);
+  if (platform::IsAsciiText(cesu8)) return std::string(cesu8);
   return platform::Utf8FromWide(platform::WideFromCesu8(cesu8));
 }
 
@@ -371,7 +370,7 @@ void PushText(duk_context* ctx, std::wstring_view text) {
 }
 
 void PushUtf8Text(duk_context* ctx, std::string_view text) {
-  if (IsAscii(text)) {
+  if (platform::IsAsciiText(text)) {
     duk_push_lstring(ctx, text.data(), text.size());
     return;
   }

@@ -138,16 +138,16 @@ duk_ret_t DisconnectObjectBody(duk_context* ctx) {
 duk_ret_t ArgumentsItemBody(duk_context* ctx) {
   RunState& state = StateOf(ctx);
   double index = duk_is_number(ctx, 0) ? duk_get_number(ctx, 0) : -1;
-  if (!(index >= 0) || index >= static_cast<double>(state.arguments.size()) ||
+  if (!(index >= 0) || index >= static_cast<double>(state.arguments->size()) ||
       static_cast<double>(static_cast<size_t>(index)) != index) {
     Fail("WScript.Arguments.Item: subscript out of range", DISP_E_BADINDEX);
   }
-  PushUtf8Text(ctx, state.arguments[static_cast<size_t>(index)]);
+  PushUtf8Text(ctx, (*state.arguments)[static_cast<size_t>(index)]);
   return 1;
 }
 
 duk_ret_t ArgumentsCountBody(duk_context* ctx) {
-  duk_push_uint(ctx, static_cast<duk_uint_t>(StateOf(ctx).arguments.size()));
+  duk_push_uint(ctx, static_cast<duk_uint_t>(StateOf(ctx).arguments->size()));
   return 1;
 }
 
@@ -192,12 +192,12 @@ void DefineGlobals(duk_context* ctx, const RunState& state, const std::string& f
   // callable as Arguments(i) -- that also reads like a JavaScript array
   // (length, [i]).
   duk_push_c_function(ctx, Native<ArgumentsItemBody>, 1);
-  for (size_t i = 0; i < state.arguments.size(); ++i) {
-    PushUtf8Text(ctx, state.arguments[i]);
+  for (size_t i = 0; i < state.arguments->size(); ++i) {
+    PushUtf8Text(ctx, (*state.arguments)[i]);
     duk_put_prop_index(ctx, -2, static_cast<duk_uarridx_t>(i));
   }
   duk_push_string(ctx, "length");
-  duk_push_uint(ctx, static_cast<duk_uint_t>(state.arguments.size()));
+  duk_push_uint(ctx, static_cast<duk_uint_t>(state.arguments->size()));
   duk_def_prop(ctx, -3, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_CLEAR_WRITABLE | DUK_DEFPROP_FORCE);
   PutFunction(ctx, "Item", Native<ArgumentsItemBody>, 1);
   PutFunction(ctx, "Count", Native<ArgumentsCountBody>, 0);
@@ -264,7 +264,7 @@ int RunScript(const ScriptOptions& options, std::FILE* out, std::FILE* err) {
   }
   RunState state;
   state.scriptName = options.scriptPath;
-  state.arguments = options.arguments;
+  state.arguments = &options.arguments;
   state.hostFunctions = &options.hostFunctions;
   state.out = out;
   state.err = err;

@@ -31,7 +31,7 @@ struct Connection {
 struct RunState {
   duk_context* ctx = nullptr;
   std::string scriptName;
-  std::vector<std::string> arguments;
+  const std::vector<std::string>* arguments = nullptr;  // the caller's, outliving the run (a body may be megabytes)
   const std::vector<HostFunction>* hostFunctions = nullptr;  // the verb's, outliving the run
   std::FILE* out = nullptr;
   std::FILE* err = nullptr;

@@ -5,6 +5,7 @@
 // KestNetMessageData object, Connect, SendMessage when the object is ready,
 // Disconnect once the server has taken it.
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -132,19 +133,31 @@ bool ReadAll(const std::string& path, std::string& content, std::string& error) 
     error = "cannot open '" + path + "'";
     return false;
   }
-  // One read of the whole file: a body may be many megabytes.
-  std::ostringstream buffer;
-  buffer << file.rdbuf();
+  // A body may be many megabytes: a regular file is read straight into a
+  // string of its size; anything else (a pipe, a device) as it comes.
+  std::error_code sizeError;
+  const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
+  if (!sizeError) {
+    content.resize(size);
+    file.read(content.data(), static_cast<std::streamsize>(size));
+    content.resize(static_cast<size_t>(file.gcount()));
+  }
+  content.append(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
   if (file.bad()) {
     error = "cannot read '" + path + "'";
     return false;
   }
-  content = std::move(buffer).str();
   return true;
 }
 
-// Mail lines end in CR LF (RFC 5322 §2.3); a bare LF of a Unix file becomes one.
-std::string WithCrLf(const std::string& text) {
+// Mail lines end in CR LF (RFC 5322 §2.3); a bare LF of a Unix file becomes
+// one. Text whose lines already end so is kept as it is.
+std::string WithCrLf(std::string text) {
+  bool bareLf = false;
+  for (size_t end = text.find('\n'); end != std::string::npos && !bareLf; end = text.find('\n', end + 1)) {
+    bareLf = end == 0 || text[end - 1] != '\r';
+  }
+  if (!bareLf) return text;
   std::string converted;
   converted.reserve(text.size() + text.size() / 32);
   size_t start = 0;
@@ -169,7 +182,7 @@ bool ReadBody(const ParsedVerbArguments& parsed, const char* textOption, const c
   }
   if (fromFile && !ReadAll(OptionValue(parsed, fileOption), body, error)) return false;
   if (fromText) body = OptionValue(parsed, textOption);
-  body = WithCrLf(body);
+  body = WithCrLf(std::move(body));
   return true;
 }
 

@@ -24,7 +24,18 @@ void SysFreeString(BSTR bstrString);
 UINT SysStringLen(BSTR pbstr);
 UINT SysStringByteLen(BSTR bstr);
 
+#include <string_view>
+
 namespace kestnet::platform {
+
+// Whether every byte of `text` is ASCII: the same characters in UTF-8, in a
+// script engine's CESU-8 and as wide text.
+bool IsAsciiText(std::string_view text);
+
+// A new BSTR of `text`, which must be ASCII, each byte widened straight into
+// it: a body of megabytes needs no wide copy on its way. Null when memory is
+// short.
+BSTR AllocateAsciiBstr(std::string_view text);
 
 // Number of BSTRs currently allocated by this process; lets tests prove that an
 // operation frees every string it made.

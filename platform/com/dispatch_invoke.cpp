@@ -197,6 +197,15 @@ HRESULT Call::BindArgument(const ParamDescription& param, const VARIANT* given, 
     arg->borrowed = true;
     return S_OK;
   }
+  if (param.type == VT_BSTR && given->vt == VT_BSTR) {
+    // An [in] string stays the caller's (the member copies what it keeps), so
+    // a body of megabytes is handed over as it is instead of copied first.
+    arg->owned = *given;
+    arg->borrowed = true;
+    arg->address = &arg->owned.bstrVal;
+    arg->type = FfiTypeOf(param.type);
+    return S_OK;
+  }
   HRESULT hr = VariantChangeType(&arg->owned, given, 0, param.type);
   if (FAILED(hr)) return mismatch(hr);
   arg->address = &arg->owned.llVal;
