@@ -64,7 +64,10 @@ ping.Ping(target, Number(args(1)), Number(args(2)), timeout);
 // The engine always reports; the limit only guards against a host that
 // stopped delivering events.
 var limit = timeout + dnsTimeout + 5000;
-for (var waited = 0; !finished && waited < limit; waited += 10) WScript.Sleep(10);
+// Back as soon as the event has been handled, not at the next 10 ms step.
+for (var start = Date.now(), waited = 0; !finished && waited < limit; waited = Date.now() - start) {
+  Host.WaitForEvents(limit - waited);
+}
 if (!finished) {
   WScript.Echo(target + ": no result arrived");
   ping.Abort(target);
@@ -92,6 +95,7 @@ int RunPingVerb(const VerbArguments& args) {
   ScriptOptions options;
   options.scriptPath = "kestnet ping";
   options.source = kScript;
+  options.hostObject = true;
   options.arguments = {parsed->positional[0], std::to_string(ttl), std::to_string(size), std::to_string(timeout),
                        std::to_string(dnsTimeout)};
   return RunScriptInApartment(options, "ping");

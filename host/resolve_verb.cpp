@@ -67,7 +67,9 @@ for (var i = 2; i < args.length; ++i) {
   dns.ResolveName(args(i));
 }
 var limit = timeout + 5000;
-for (var waited = 0; pendingCount > 0 && waited < limit; waited += 10) WScript.Sleep(10);
+for (var start = Date.now(), waited = 0; pendingCount > 0 && waited < limit; waited = Date.now() - start) {
+  Host.WaitForEvents(limit - waited);
+}
 for (var key in pending) {
   WScript.Echo(key + ": no result arrived");
   dns.Abort(key);
@@ -101,6 +103,7 @@ int RunResolveVerb(const VerbArguments& args) {
   ScriptOptions options;
   options.scriptPath = "kestnet resolve";
   options.source = kScript;
+  options.hostObject = true;
   options.arguments = {std::to_string(timeout), servers};
   options.arguments.insert(options.arguments.end(), parsed->positional.begin(), parsed->positional.end());
   return RunScriptInApartment(options, "resolve");

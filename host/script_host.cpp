@@ -206,7 +206,7 @@ void DefineGlobals(duk_context* ctx, const RunState& state, const std::string& f
 
   PutFunction(ctx, "ActiveXObject", Native<ActiveXObjectBody>, 1);
 
-  if (!state.hostFunctions->empty()) {
+  if (state.hostObject) {
     duk_push_object(ctx);  // Host
     for (size_t i = 0; i < state.hostFunctions->size(); ++i) {
       duk_push_c_function(ctx, Native<HostFunctionBody>, DUK_VARARGS);
@@ -266,6 +266,7 @@ int RunScript(const ScriptOptions& options, std::FILE* out, std::FILE* err) {
   state.scriptName = options.scriptPath;
   state.arguments = &options.arguments;
   state.hostFunctions = &options.hostFunctions;
+  state.hostObject = options.hostObject || !options.hostFunctions.empty();
   state.out = out;
   state.err = err;
   if (!options.siteUrl.empty()) state.site.Attach(CreateWebPageSite(Wide(options.siteUrl.c_str())));

@@ -25,6 +25,7 @@ struct ScriptOptions {
   std::vector<std::string> arguments;  // WScript.Arguments
   std::string siteUrl;                 // non-empty: every created object gets a site at this location
   std::vector<HostFunction> hostFunctions;  // non-empty: a global Host object carries them
+  bool hostObject = false;                   // a global Host object even without hostFunctions
 };
 
 // Runs one script on the calling thread, which must have entered a

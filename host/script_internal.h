@@ -33,6 +33,7 @@ struct RunState {
   std::string scriptName;
   const std::vector<std::string>* arguments = nullptr;  // the caller's, outliving the run (a body may be megabytes)
   const std::vector<HostFunction>* hostFunctions = nullptr;  // the verb's, outliving the run
+  bool hostObject = false;  // Host (WaitForEvents and the verb's functions) is defined
   std::FILE* out = nullptr;
   std::FILE* err = nullptr;
   ATL::CComPtr<IUnknown> site;  // null without --site

@@ -56,11 +56,15 @@ function Socket_OnClose(result) { closed = true; }
 
 var timeout = Number(args(2));
 socket.Connect(host, port);
-for (var waited = 0; !outcome && waited < timeout; waited += 10) WScript.Sleep(10);
+for (var start = Date.now(), waited = 0; !outcome && waited < timeout; waited = Date.now() - start) {
+  Host.WaitForEvents(timeout - waited);
+}
 if (!outcome) WScript.Echo(host + " port " + port + ": no answer within " + timeout + " ms");
 if (connected || !outcome) {
   socket.Close();
-  for (var waited = 0; !closed && waited < 2000; waited += 10) WScript.Sleep(10);
+  for (var start = Date.now(), waited = 0; !closed && waited < 2000; waited = Date.now() - start) {
+    Host.WaitForEvents(2000 - waited);
+  }
 }
 WScript.Quit(connected ? 0 : 1);
 )JS";
@@ -86,6 +90,7 @@ int RunTcptestVerb(const VerbArguments& args) {
   ScriptOptions options;
   options.scriptPath = "kestnet tcptest";
   options.source = kScript;
+  options.hostObject = true;
   options.arguments = {parsed->positional[0], std::to_string(port), std::to_string(timeout)};
   return RunScriptInApartment(options, "tcptest");
 }
