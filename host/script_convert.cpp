@@ -350,12 +350,6 @@ std::string Utf8(const wchar_t* text, size_t length) {
 
 std::wstring Wide(const char* text) { return platform::WideFromCesu8(text == nullptr ? "" : text); }
 
-std::wstring ScriptText(duk_context* ctx, duk_idx_t index) {
-  duk_size_t length = 0;
-  const char* text = duk_get_lstring(ctx, index, &length);
-  return platform::WideFromCesu8(std::string_view(text == nullptr ? "" : text, length));
-}
-
 std::string ScriptTextUtf8(duk_context* ctx, duk_idx_t index) {
   duk_size_t length = 0;
   const char* text = duk_safe_to_lstring(ctx, index, &length);

@@ -131,7 +131,6 @@ void ConvertArgument(duk_context* ctx, duk_idx_t index, VARIANT* out, const std:
 // surrogate pair); the host's own texts are UTF-8 and automation's wchar_t.
 std::string Utf8(const wchar_t* text, size_t length);
 std::wstring Wide(const char* text);  // a script string
-std::wstring ScriptText(duk_context* ctx, duk_idx_t index);  // a string value's text
 std::string ScriptTextUtf8(duk_context* ctx, duk_idx_t index);  // any value, as ToString gives it
 void PushText(duk_context* ctx, std::wstring_view text);
 void PushUtf8Text(duk_context* ctx, std::string_view text);
