@@ -116,9 +116,8 @@ void FillRetrievedMessage(IKestNetMessageData* message, const std::vector<std::s
 }  // namespace
 
 ATL::CComBSTR MailEventText(const std::string& narrow) {
-  if (!kestnet::platform::IsAsciiText(narrow)) return OwnedText(StringConversion::ConvertANSIToCAtlStringW(narrow));
   ATL::CComBSTR text;
-  text.Attach(kestnet::platform::AllocateAsciiBstr(narrow));
+  text.Attach(kestnet::platform::AllocateBstrFromText(narrow, StringConversion::ConvertANSIToCAtlStringW));
   if (text.m_str == nullptr) ATL::AtlThrow(E_OUTOFMEMORY);
   return text;
 }

@@ -243,13 +243,7 @@ HRESULT ConvertValue(duk_context* ctx, duk_idx_t index, VARIANT* out, Conversion
       duk_size_t length = 0;
       const char* text = duk_get_lstring(ctx, index, &length);
       const std::string_view cesu8(text == nullptr ? "" : text, length);
-      BSTR bstr = nullptr;
-      if (platform::IsAsciiText(cesu8)) {
-        bstr = platform::AllocateAsciiBstr(cesu8);
-      } else {
-        const std::wstring wide = platform::WideFromCesu8(cesu8);
-        bstr = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-      }
+      BSTR bstr = platform::AllocateBstrFromText(cesu8, platform::WideFromCesu8);
       if (bstr == nullptr) return E_OUTOFMEMORY;
       out->vt = VT_BSTR;
       out->bstrVal = bstr;

@@ -7,7 +7,7 @@
 
 #include "netsys/fps_exceptions.h"
 #include "netsys/library_guard.h"
-#include "platform/os/module_table.h"
+#include "netsys/system_library.h"
 #include "platform/smb/net_api.h"
 #include "runtime/log.h"
 #include "runtime/string_conversion.h"
@@ -34,34 +34,30 @@ constexpr DWORD kMoreData = 234;  // ERROR_MORE_DATA
 
 using KestUtilsLib::StringConversion;
 
-// A server library loaded for one call and freed when the call leaves.
+// A server library loaded for one call and freed when the call leaves; what
+// is missing is logged under the operation and thrown.
 class CallLibrary {
  public:
-  CallLibrary(const char* p_szOperation, LPCWSTR p_wszName)
-      : m_szOperation(p_szOperation), m_hModule(kestnet::platform::LoadSystemModule(p_wszName)) {
-    if (m_hModule == nullptr) {
+  CallLibrary(const char* p_szOperation, LPCWSTR p_wszName) : m_szOperation(p_szOperation) {
+    if (!m_library.Load(p_wszName)) {
       Log(kClassName, kLogLevelWarning, "%s - LoadLibrary failed.", m_szOperation);
       throw FPSLoadLibraryException();
     }
   }
-  ~CallLibrary() { kestnet::platform::FreeSystemModule(m_hModule); }
-  CallLibrary(const CallLibrary&) = delete;
-  CallLibrary& operator=(const CallLibrary&) = delete;
 
   template <typename Function>
   Function Resolve(const char* p_szProcedureName) const {
-    const kestnet::platform::SystemProcedure procedure =
-        kestnet::platform::GetSystemModuleProcedure(m_hModule, p_szProcedureName);
-    if (procedure == nullptr) {
+    const auto function = m_library.Resolve<Function>(p_szProcedureName);
+    if (function == nullptr) {
       Log(kClassName, kLogLevelWarning, "%s - GetProcAddress failed.", m_szOperation);
       throw FPSGetProcAddressException();
     }
-    return reinterpret_cast<Function>(procedure);
+    return function;
   }
 
  private:
   const char* m_szOperation;
-  HMODULE m_hModule;
+  SystemLibrary m_library;
 };
 
 void LogMethodFailure(const char* p_szOperation, DWORD p_dwResult) {

@@ -6,7 +6,6 @@
 #include "netsys/get_host_info_result.h"
 #include "netsys/net_server_get_info_9x.h"
 #include "netsys/net_server_get_info_nt.h"
-#include "platform/os/module_table.h"
 #include "platform/smb/net_api.h"
 #include "runtime/log.h"
 
@@ -76,29 +75,16 @@ std::unique_ptr<NetServerGetInfo> CreateGetServerInfo_9x() {
 }
 
 bool ServerInfoModule::Load(const char* p_szModuleName) {
-  Free();
   const std::string name = p_szModuleName;
-  m_hModule = kestnet::platform::LoadSystemModule(std::wstring(name.begin(), name.end()).c_str());
-  if (m_hModule == nullptr) {
+  if (!m_library.Load(std::wstring(name.begin(), name.end()).c_str())) {
     Log(m_szClassName, kLogLevelWarning, "Initialize() - Error:  Failed to load %s", p_szModuleName);
     return false;
   }
   return true;
 }
 
-ServerInfoModule::RawProcedure ServerInfoModule::Procedure(const char* p_szProcedureName) {
-  auto procedure = m_hModule != nullptr ? reinterpret_cast<RawProcedure>(
-                                              kestnet::platform::GetSystemModuleProcedure(m_hModule, p_szProcedureName))
-                                        : nullptr;
-  if (procedure == nullptr) {
-    Log(m_szClassName, kLogLevelWarning, "Initialize() - Error:  Failed to get address of %s.", p_szProcedureName);
-  }
-  return procedure;
-}
-
-void ServerInfoModule::Free() {
-  if (m_hModule != nullptr) kestnet::platform::FreeSystemModule(m_hModule);
-  m_hModule = nullptr;
+void ServerInfoModule::LogMissingProcedure(const char* p_szProcedureName) const {
+  Log(m_szClassName, kLogLevelWarning, "Initialize() - Error:  Failed to get address of %s.", p_szProcedureName);
 }
 
 }  // namespace KestNet

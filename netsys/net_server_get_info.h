@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "netsys/system_library.h"
 #include "platform/os/win_types.h"
 
 namespace KestNet {
@@ -33,9 +34,6 @@ class NetServerGetInfo {
 class ServerInfoModule {
  public:
   explicit ServerInfoModule(const char* p_szClassName) : m_szClassName(p_szClassName) {}
-  ~ServerInfoModule() { Free(); }
-  ServerInfoModule(const ServerInfoModule&) = delete;
-  ServerInfoModule& operator=(const ServerInfoModule&) = delete;
 
   // False, logged "Initialize() - Error:  Failed to load <name>", when the
   // library cannot be loaded.
@@ -44,17 +42,17 @@ class ServerInfoModule {
   // when the library has no such entry point.
   template <typename Function>
   bool Resolve(const char* p_szProcedureName, Function& p_pfnFunction) {
-    p_pfnFunction = reinterpret_cast<Function>(Procedure(p_szProcedureName));
+    p_pfnFunction = m_library.Resolve<Function>(p_szProcedureName);
+    if (p_pfnFunction == nullptr) LogMissingProcedure(p_szProcedureName);
     return p_pfnFunction != nullptr;
   }
-  void Free();
+  void Free() { m_library.Free(); }
 
  private:
-  using RawProcedure = void (*)();
-  RawProcedure Procedure(const char* p_szProcedureName);
+  void LogMissingProcedure(const char* p_szProcedureName) const;
 
   const char* m_szClassName;
-  HMODULE m_hModule = nullptr;
+  KestSys::SystemLibrary m_library;
 };
 
 // The PLATFORM_* number of a server from its SV_TYPE_* bits and version.

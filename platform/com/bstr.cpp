@@ -86,10 +86,6 @@ namespace kestnet::platform {
 
 long LiveBstrCount() { return g_liveBstrs.load(std::memory_order_relaxed); }
 
-bool IsAsciiText(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 BSTR AllocateAsciiBstr(std::string_view text) {
   if (text.size() > std::numeric_limits<UINT>::max() / sizeof(OLECHAR)) return nullptr;
   BSTR wide = SysAllocStringLen(nullptr, static_cast<UINT>(text.size()));

@@ -24,18 +24,27 @@ void SysFreeString(BSTR bstrString);
 UINT SysStringLen(BSTR pbstr);
 UINT SysStringByteLen(BSTR bstr);
 
+#include <string>
 #include <string_view>
 
-namespace kestnet::platform {
+#include "platform/os/utf8.h"
 
-// Whether every byte of `text` is ASCII: the same characters in UTF-8, in a
-// script engine's CESU-8 and as wide text.
-bool IsAsciiText(std::string_view text);
+namespace kestnet::platform {
 
 // A new BSTR of `text`, which must be ASCII, each byte widened straight into
 // it: a body of megabytes needs no wide copy on its way. Null when memory is
 // short.
 BSTR AllocateAsciiBstr(std::string_view text);
+
+// A new BSTR of narrow text: ASCII is widened straight into it, anything else
+// is first decoded by `decode` (std::string_view to std::wstring), which
+// says what the bytes are. Null when memory is short.
+template <typename Decode>
+BSTR AllocateBstrFromText(std::string_view text, Decode&& decode) {
+  if (IsAsciiText(text)) return AllocateAsciiBstr(text);
+  const std::wstring wide = decode(text);
+  return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
 
 // Number of BSTRs currently allocated by this process; lets tests prove that an
 // operation frees every string it made.

@@ -1,5 +1,6 @@
 #include "platform/os/utf8.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace kestnet::platform {
@@ -154,6 +155,10 @@ std::wstring WideFromCesu8(std::string_view text) {
     out += static_cast<wchar_t>(IsSurrogate(c) ? kReplacement : c);
   }
   return out;
+}
+
+bool IsAsciiText(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 }  // namespace kestnet::platform

@@ -44,6 +44,11 @@ char32_t NextUtf8Character(std::string_view text, std::size_t* position,
                            Utf8Replacement replacement = Utf8Replacement::kPerSequence,
                            Utf8Surrogates surrogates = Utf8Surrogates::kReplace);
 
+// Whether every byte of `text` is ASCII: the same characters in UTF-8, in
+// CESU-8 and as wide text, so a conversion between them is a widening or a
+// copy.
+bool IsAsciiText(std::string_view text);
+
 std::string Cesu8FromWide(std::wstring_view text);
 std::wstring WideFromCesu8(std::string_view text);
 
