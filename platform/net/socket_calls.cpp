@@ -121,6 +121,12 @@ long SendSocket(SocketHandle socket, NetworkEvent* event, const void* data, std:
     SetLastSocketErrorFromErrno(savedErrno);
     return -1;
   }
+  if (static_cast<std::size_t>(sent) < length) {
+    // A short send means the buffer filled. Winsock takes all of a send or
+    // refuses it, so its callers wait for FD_WRITE after a short one instead
+    // of sending again into the full buffer: the room must be reported.
+    NoteSendWouldBlock(event);
+  }
   return static_cast<long>(sent);
 }
 
