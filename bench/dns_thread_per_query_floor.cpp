@@ -70,9 +70,9 @@ struct ThreadPerQueryFloor::Query {
   std::atomic<std::uint32_t> readable{0};
 };
 
-ThreadPerQueryFloor::ThreadPerQueryFloor(const std::string& p_server, Wait p_wait) : m_wait(p_wait) {
+ThreadPerQueryFloor::ThreadPerQueryFloor(const std::string& p_server, Steps p_steps) : m_steps(p_steps) {
   inet_pton(AF_INET, p_server.c_str(), &m_server);
-  if (m_wait != Wait::kEventThread) return;
+  if (m_steps != Steps::kEventThread) return;
   m_epoll = epoll_create1(EPOLL_CLOEXEC);
   m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   epoll_event interest{};
@@ -137,7 +137,12 @@ int ThreadPerQueryFloor::ResolveAll(const std::vector<std::string>& p_names,
 void* ThreadPerQueryFloor::QueryThread(void* p_pQuery) {
   Query& query = *static_cast<Query*>(p_pQuery);
   ThreadPerQueryFloor& self = *query.owner;
-  self.Finish(self.RunQuery(query));
+  if (self.m_steps == Steps::kThreadOnly) {
+    *query.pLatency = Clock::now() - query.started;
+    self.Finish(true);
+  } else {
+    self.Finish(self.RunQuery(query));
+  }
   return nullptr;
 }
 
@@ -149,7 +154,7 @@ bool ThreadPerQueryFloor::RunQuery(Query& p_query) {
   server.sin_port = htons(kDnsPort);
   server.sin_addr.s_addr = m_server;
   bool ok = connect(socket, reinterpret_cast<const sockaddr*>(&server), sizeof(server)) == 0;
-  if (ok && m_wait == Wait::kEventThread) {
+  if (ok && m_steps == Steps::kEventThread) {
     // One-shot: the event thread reports the answer once and never touches
     // the socket again, which the query thread then reads and closes.
     epoll_event interest{};
@@ -161,7 +166,7 @@ bool ThreadPerQueryFloor::RunQuery(Query& p_query) {
   }
   const std::vector<unsigned char> question = AQuestion(p_query.id, *p_query.pName);
   ok = ok && send(socket, question.data(), question.size(), 0) == static_cast<ssize_t>(question.size());
-  if (ok && m_wait == Wait::kEventThread) {
+  if (ok && m_steps == Steps::kEventThread) {
     ok = WaitForReadable(p_query);
   } else if (ok) {
     pollfd readable{socket, POLLIN, 0};

@@ -3,15 +3,16 @@
 // none of the resolver's code, to set beside the resolver and c-ares.
 //
 // For each name a new detached thread (1 MiB of stack, as a query thread
-// gets) opens a UDP socket, sends a minimal question for the name's A
-// records and waits for the answer in one of two ways:
-//   - kEventThread: the socket joins the epoll set of one shared event
-//     thread, which is woken through an eventfd as a socket event thread is
-//     when a socket is added to it; when the answer is readable, the event
-//     thread wakes the query thread through a futex;
-//   - kOwnPoll: the query thread polls its own socket.
-// The query thread then reads the answer, checks its ID, reports to the
-// batch's counter, closes the socket and ends.
+// gets) does the steps of a query up to one of three extents (Steps):
+//   - kThreadOnly: it reports to the batch's counter and ends;
+//   - kOwnPoll: before that, it opens a UDP socket, sends a minimal question
+//     for the name's A records, polls the socket for the answer, reads it,
+//     checks its ID and closes the socket;
+//   - kEventThread: as kOwnPoll, but the socket joins the epoll set of one
+//     shared event thread, which is woken through an eventfd as a socket
+//     event thread is when a socket is added to it, and which wakes the
+//     query thread through a futex when the answer is readable.
+// Each extent's time over the one before is what its steps cost.
 //
 // Ownership: the object owns the event thread and the queries' records; it
 // outlives its query threads (the destructor waits for them), and the
@@ -34,9 +35,9 @@ namespace kestnet::bench {
 class ThreadPerQueryFloor {
  public:
   using Clock = std::chrono::steady_clock;
-  enum class Wait { kEventThread, kOwnPoll };
+  enum class Steps { kThreadOnly, kOwnPoll, kEventThread };
 
-  ThreadPerQueryFloor(const std::string& p_server, Wait p_wait);
+  ThreadPerQueryFloor(const std::string& p_server, Steps p_steps);
   // Waits for every query thread to end, then stops the event thread.
   ~ThreadPerQueryFloor();
   ThreadPerQueryFloor(const ThreadPerQueryFloor&) = delete;
@@ -44,14 +45,15 @@ class ThreadPerQueryFloor {
 
   // Starts a thread for every name at once and returns when all have
   // reported. p_latencies receives each name's time from its thread's start
-  // to its checked answer, in the order of p_names. The number that failed.
+  // to its checked answer (or, with kThreadOnly, its report), in the order
+  // of p_names. The number that failed.
   int ResolveAll(const std::vector<std::string>& p_names, std::vector<Clock::duration>& p_latencies);
 
  private:
   struct Query;
 
   static void* QueryThread(void* p_pQuery);
-  // The body of a query thread; true when a good answer came.
+  // The socket steps of a query thread; true when a good answer came.
   bool RunQuery(Query& p_query);
   // True when the event thread said the socket is readable before the time-out.
   static bool WaitForReadable(Query& p_query);
@@ -59,7 +61,7 @@ class ThreadPerQueryFloor {
   // Counts the query's outcome and the end of its thread.
   void Finish(bool p_bAnswered);
 
-  const Wait m_wait;
+  const Steps m_steps;
   std::uint32_t m_server = 0;  // IPv4, network order
   int m_epoll = -1;
   int m_wake = -1;  // the event thread's eventfd
