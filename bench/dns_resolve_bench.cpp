@@ -6,7 +6,8 @@
 //   dns_resolve_bench            (needs root or unprivileged user namespaces)
 //
 // The thousand-name runs start every name at once, as a client with a batch
-// of names would: ResolveNameAsync for each, and c-ares with all of them
+// of names would: ResolveNameAsync for each, a bare thread for each (the
+// design floor of a thread per query), and c-ares with all of them
 // outstanding on its channel. Counters: per_name is the batch's wall time
 // divided by 1000; mean_latency and p99_latency are over each name's own time
 // from its start to its answer. The single-name runs resolve one name at a
@@ -28,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/dns_thread_per_query_floor.h"
 #include "net/dns/dns.h"
 #include "net/sockets/set_manager.h"
 #include "net/sockets/socket_event_thread.h"
@@ -43,6 +45,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using kestnet::bench::ThreadPerQueryFloor;
 
 constexpr int kNames = 1000;
 constexpr const char* kServer = "127.0.0.53";
@@ -190,9 +193,10 @@ BENCHMARK_CAPTURE(BM_ResolveNameFromCache, ThreeAddressesRotated, kRotatingName)
     ->UseRealTime()
     ->MeasureProcessCPUTime();
 
-#if KESTNET_BENCH_CARES
-void BM_CaresThousandNames(benchmark::State& p_state) {
-  kestnet::bench::CaresClient client(kServer);
+// The batch through a client of the bench's own (ResolveAll of every name at
+// once), with the counters of the resolver's batch.
+template <class Client>
+void ResolveThousandNames(benchmark::State& p_state, Client& p_client) {
   std::vector<std::string> names;
   for (int i = 0; i < kNames; ++i) {
     const std::wstring name = NameOf(i);
@@ -200,10 +204,39 @@ void BM_CaresThousandNames(benchmark::State& p_state) {
   }
   int failed = 0;
   std::vector<Clock::duration> latencies;
-  for (auto _ : p_state) failed += client.ResolveAll(names, latencies);
+  for (auto _ : p_state) failed += p_client.ResolveAll(names, latencies);
   p_state.counters["failed"] = failed;
   SetPerNameCounter(p_state);
   SetLatencyCounters(p_state, latencies);
+}
+
+// What a thread per query costs by itself: the batch with none of the
+// resolver's code, each thread doing a query's steps up to an extent
+// (dns_thread_per_query_floor.h).
+void BM_ThreadPerQueryFloorThousandNames(benchmark::State& p_state, ThreadPerQueryFloor::Steps p_steps) {
+  ThreadPerQueryFloor floor(kServer, p_steps);
+  ResolveThousandNames(p_state, floor);
+}
+BENCHMARK_CAPTURE(BM_ThreadPerQueryFloorThousandNames, EventThread, ThreadPerQueryFloor::Steps::kEventThread)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Iterations(1);
+BENCHMARK_CAPTURE(BM_ThreadPerQueryFloorThousandNames, OwnPoll, ThreadPerQueryFloor::Steps::kOwnPoll)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Iterations(1);
+BENCHMARK_CAPTURE(BM_ThreadPerQueryFloorThousandNames, ThreadOnly, ThreadPerQueryFloor::Steps::kThreadOnly)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Iterations(1);
+
+#if KESTNET_BENCH_CARES
+void BM_CaresThousandNames(benchmark::State& p_state) {
+  kestnet::bench::CaresClient client(kServer);
+  ResolveThousandNames(p_state, client);
 }
 BENCHMARK(BM_CaresThousandNames)
     ->Unit(benchmark::kMillisecond)
