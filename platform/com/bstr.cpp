@@ -87,7 +87,21 @@ namespace kestnet::platform {
 long LiveBstrCount() { return g_liveBstrs.load(std::memory_order_relaxed); }
 
 bool IsAsciiText(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  // A body may be megabytes: whole blocks are tested with no exit inside,
+  // which the compiler vectorises.
+  constexpr size_t kBlock = 64;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t blocks = text.size() / kBlock;
+  for (size_t block = 0; block < blocks; ++block) {
+    const unsigned char* first = bytes + block * kBlock;
+    unsigned char seen = 0;
+    for (size_t i = 0; i < kBlock; ++i) seen |= first[i];
+    if (seen >= 0x80) return false;
+  }
+  for (size_t index = blocks * kBlock; index < text.size(); ++index) {
+    if (bytes[index] >= 0x80) return false;
+  }
+  return true;
 }
 
 BSTR AllocateAsciiBstr(std::string_view text) {
