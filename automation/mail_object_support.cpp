@@ -147,20 +147,22 @@ OutgoingMessage ReadOutgoingMessage(const ObjectIdentity& who, const MailObjectT
   if (outgoing.from.empty()) RejectArgument(who, texts.noSender);
   if (ReadText(outgoing.message, &IKestNetMessageData::get_To).empty()) RejectArgument(who, texts.noRecipient);
   if (const auto* own = dynamic_cast<const CMessageData*>(outgoing.message.p)) {
-    // This module's own message lends its bodies to the conversion, sparing a
-    // copy of each; any other implementation is read through its interface.
-    outgoing.text = StringConversion::ConvertCAtlStringWToUTF8(own->TextMessage());
-    outgoing.html = StringConversion::ConvertCAtlStringWToUTF8(own->HtmlMessage());
+    // This module's own message is read in place; any other implementation
+    // through its interface.
+    outgoing.borrowedText = own->TextMessage().Ascii();
+    if (outgoing.borrowedText == nullptr) outgoing.ownedText = own->TextMessage().Utf8();
+    outgoing.borrowedHtml = own->HtmlMessage().Ascii();
+    if (outgoing.borrowedHtml == nullptr) outgoing.ownedHtml = own->HtmlMessage().Utf8();
   } else {
-    outgoing.text = ReadUtf8Text(outgoing.message, &IKestNetMessageData::get_TextMessage);
-    outgoing.html = ReadUtf8Text(outgoing.message, &IKestNetMessageData::get_HtmlMessage);
+    outgoing.ownedText = ReadUtf8Text(outgoing.message, &IKestNetMessageData::get_TextMessage);
+    outgoing.ownedHtml = ReadUtf8Text(outgoing.message, &IKestNetMessageData::get_HtmlMessage);
   }
   return outgoing;
 }
 
 std::unique_ptr<KestNet::MIME> ComposeMime(const OutgoingMessage& outgoing) {
-  const std::string& text = outgoing.text;
-  const std::string& html = outgoing.html;
+  const std::string& text = outgoing.Text();
+  const std::string& html = outgoing.Html();
   std::unique_ptr<KestNet::MIME> mime;
   if (!text.empty() && !html.empty()) {
     auto multipart = std::make_unique<KestNet::MultipartMIME>();

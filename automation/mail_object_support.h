@@ -118,8 +118,17 @@ std::string NarrowText(BSTR text);
 struct OutgoingMessage {
   ATL::CComPtr<IKestNetMessageData> message;
   std::wstring from;
-  std::string text;  // UTF-8
-  std::string html;  // UTF-8
+  // The bodies in UTF-8. An ASCII body of this module's own message is
+  // borrowed from it (`message` keeps it alive; nothing here changes a
+  // body), sparing a copy of megabytes; any other is converted into the
+  // owned string.
+  const std::string* borrowedText = nullptr;
+  const std::string* borrowedHtml = nullptr;
+  std::string ownedText;
+  std::string ownedHtml;
+
+  const std::string& Text() const { return borrowedText != nullptr ? *borrowedText : ownedText; }
+  const std::string& Html() const { return borrowedHtml != nullptr ? *borrowedHtml : ownedHtml; }
 };
 
 // Checks and reads messageData for SendMessage: the interface (else

@@ -61,6 +61,12 @@ BSTR AllocateCopy(std::wstring_view text) {
   return copy;
 }
 
+BSTR NewBodyText(const MessageBody& body) {
+  BSTR copy = body.NewBstr();
+  if (copy == nullptr) throw KestBase::OutOfMemoryException();
+  return copy;
+}
+
 // A BSTR made for one call into the object's own interface.
 ATL::CComBSTR OwnedCopy(std::wstring_view text) {
   ATL::CComBSTR copy;
@@ -169,20 +175,20 @@ STDMETHODIMP CMessageData::get_NumHeaders(LONG* pVal) {
 STDMETHODIMP CMessageData::get_TextMessage(BSTR* pVal) {
   return GuardedMethod(kIdentity, "get_TextMessage", [&] {
     CheckOutputPointer(kIdentity, "get_TextMessage", pVal);
-    *pVal = AllocateCopy(m_textMessage);
+    *pVal = NewBodyText(m_textMessage);
   });
 }
 STDMETHODIMP CMessageData::put_TextMessage(BSTR newVal) {
-  return GuardedMethod(kIdentity, "put_TextMessage", [&] { m_textMessage.assign(ViewOf(newVal)); });
+  return GuardedMethod(kIdentity, "put_TextMessage", [&] { m_textMessage.Assign(ViewOf(newVal)); });
 }
 STDMETHODIMP CMessageData::get_HtmlMessage(BSTR* pVal) {
   return GuardedMethod(kIdentity, "get_HtmlMessage", [&] {
     CheckOutputPointer(kIdentity, "get_HtmlMessage", pVal);
-    *pVal = AllocateCopy(m_htmlMessage);
+    *pVal = NewBodyText(m_htmlMessage);
   });
 }
 STDMETHODIMP CMessageData::put_HtmlMessage(BSTR newVal) {
-  return GuardedMethod(kIdentity, "put_HtmlMessage", [&] { m_htmlMessage.assign(ViewOf(newVal)); });
+  return GuardedMethod(kIdentity, "put_HtmlMessage", [&] { m_htmlMessage.Assign(ViewOf(newVal)); });
 }
 
 STDMETHODIMP CMessageData::AddHeader(BSTR CustomHeader) {

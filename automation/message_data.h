@@ -17,6 +17,7 @@
 #include "automation/class_factory.h"
 #include "automation/com_object.h"
 #include "automation/interfaces.h"
+#include "automation/message_body.h"
 #include "automation/method_guard.h"
 #include "automation/object_support.h"
 #include "automation/tol_lock.h"
@@ -81,8 +82,8 @@ class CMessageData : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>,
   // The bodies and lines as they are held (the POP3 object fills a message
   // through these on its own thread before handing it over).
   const std::vector<std::wstring>& HeaderLines() const { return m_headers; }
-  const std::wstring& TextMessage() const { return m_textMessage; }
-  const std::wstring& HtmlMessage() const { return m_htmlMessage; }
+  const MessageBody& TextMessage() const { return m_textMessage; }
+  const MessageBody& HtmlMessage() const { return m_htmlMessage; }
 
  private:
   // The named-property pattern: get reads the header through the object's
@@ -94,8 +95,8 @@ class CMessageData : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>,
   size_t CheckedIndex(LONG index) const;
 
   std::vector<std::wstring> m_headers;
-  std::wstring m_textMessage;
-  std::wstring m_htmlMessage;
+  MessageBody m_textMessage;
+  MessageBody m_htmlMessage;
   Clock m_clock;
 };
 

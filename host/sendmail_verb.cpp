@@ -241,9 +241,15 @@ int RunSendmailVerb(const VerbArguments& args) {
     std::fprintf(stderr, "kestnet sendmail: %s\n", error.c_str());
     return 1;
   }
+  std::string subject = OptionValue(*parsed, "--subject");
   std::string size = DescribeSize(text.size() + html.size());
-  std::vector<std::string> verbArguments = {from, to, cc, OptionValue(*parsed, "--subject"), std::move(text),
-                                            std::move(html), size, bcc};
+  // Moved in one by one: a braced list would copy each body, its elements
+  // being const.
+  std::vector<std::string> verbArguments;
+  verbArguments.reserve(8);
+  for (std::string* argument : {&from, &to, &cc, &subject, &text, &html, &size, &bcc}) {
+    verbArguments.push_back(std::move(*argument));
+  }
   return RunMailScript(kSmtp, session, kScript, std::move(verbArguments), {});
 }
 

@@ -1,6 +1,6 @@
 #include "platform/os/utf8.h"
 
-#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 namespace kestnet::platform {
@@ -158,7 +158,21 @@ std::wstring WideFromCesu8(std::string_view text) {
 }
 
 bool IsAsciiText(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  // A body may be megabytes: whole blocks are tested with no exit inside,
+  // which the compiler vectorises.
+  constexpr std::size_t kBlock = 64;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t blocks = text.size() / kBlock;
+  for (std::size_t block = 0; block < blocks; ++block) {
+    const unsigned char* first = bytes + block * kBlock;
+    unsigned char seen = 0;
+    for (std::size_t i = 0; i < kBlock; ++i) seen |= first[i];
+    if (seen >= 0x80) return false;
+  }
+  for (std::size_t index = blocks * kBlock; index < text.size(); ++index) {
+    if (bytes[index] >= 0x80) return false;
+  }
+  return true;
 }
 
 }  // namespace kestnet::platform

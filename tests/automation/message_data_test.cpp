@@ -196,6 +196,16 @@ TEST_F(MessageDataTest, TextsKeepEmbeddedNulsAndNonAsciiCharacters) {
   withNul.bstrVal = SysAllocStringLen(L"a\0b", 3);
   ASSERT_EQ(CallByName(message, L"HtmlMessage", DISPATCH_PROPERTYPUT, {withNul}), S_OK);
   EXPECT_EQ(GetText(message, L"HtmlMessage"), std::wstring(L"a\0b", 3));
+  // A body is held narrow while it is ASCII: one character past it, in a
+  // whole block or the tail, or beyond UTF-16 must come back as it went.
+  const std::wstring ascii(130, L'x');
+  for (const auto& [at, character] : std::vector<std::pair<size_t, wchar_t>>{
+           {0, L'\u00E9'}, {63, L'\x80'}, {129, L'\U0001F600'}, {64, static_cast<wchar_t>(0xD800)}, {5, L'y'}}) {
+    std::wstring body = ascii;
+    body[at] = character;
+    ASSERT_EQ(PutText(message, L"TextMessage", body.c_str()), S_OK);
+    EXPECT_EQ(GetText(message, L"TextMessage"), body) << at;
+  }
   // Only A to Z fold: "Ä" and "ä" name two different headers.
   ASSERT_EQ(CallByName(message, L"SetHeaderByName", DISPATCH_METHOD, {Text(L"X-\u00C4"), Text(L"1")}), S_OK);
   ASSERT_EQ(CallByName(message, L"SetHeaderByName", DISPATCH_METHOD, {Text(L"x-\u00E4"), Text(L"2")}), S_OK);
