@@ -258,7 +258,10 @@ bool SocketEventThread::AddSocket(SocketEventThreadListener* p_pListener, Socket
     *p_piSlot = index;
     stateLock.unlock();
     slot.mutex.Release();
-    state.waitSet.SignalChange();
+    // No wake-up: the thread need not list the socket before it is ready.
+    // Its record joins the wait set as its events are selected, readiness
+    // then wakes the wait, which lists the socket on its next round; what
+    // the socket posts to itself comes with a wake-up of its own.
     return true;
   }
   return false;
@@ -295,7 +298,11 @@ bool SocketEventThread::RemoveSocket(int p_iSlot) {
     std::lock_guard countLock(state.countMutex);
     count = --state.socketCount;
   }
-  state.waitSet.SignalChange();
+  // Inside one of its own notifications the thread destroys the record as
+  // soon as that returns; any other caller wakes it for that.
+  if (!IsCurrentThread()) {
+    state.waitSet.SignalChange();
+  }
   if (count == 0) {
     // Logged here, under the slot mutex: once it is released, the thread may
     // be deleted by a concurrent release.
@@ -406,9 +413,12 @@ DWORD SocketEventThread::State::Run() {
           static_cast<int>(entries));
 
       const auto outcome = waitSet.Wait(std::span<NetworkEvent* const>(waitList, entries), IdleWaitMilliseconds());
-      if (outcome.result == platform::SocketWaitSet::WaitResult::kTimeout && idleDeadline.load() != 0) {
-        idleDeadline.store(0);
-        return kIdleGraceOver;
+      if (outcome.result == platform::SocketWaitSet::WaitResult::kTimeout) {
+        if (idleDeadline.exchange(0) != 0) {
+          return kIdleGraceOver;
+        }
+        // A socket added during the grace called it off while the wait ran.
+        continue;
       }
       switch (outcome.result) {
         case platform::SocketWaitSet::WaitResult::kStop:
@@ -464,6 +474,9 @@ DWORD SocketEventThread::State::Run() {
           static_cast<unsigned long>(occurred.events),
           static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(event)));
       DispatchNetworkEvents(slotIndex, event, occurred);
+      // What a notification removed; this round's wait list, which still
+      // names it, is done with.
+      DestroyAllEventsToClose();
     } catch (const KestBase::BaseException& exception) {
       KestLog::LogCaughtException(kClassName, "Run", exception);
     } catch (...) {

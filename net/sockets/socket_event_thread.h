@@ -4,7 +4,8 @@
 // Each of the five slots holds one socket: its listener (not owned), its
 // network-event record, the socket handle and the queue of events the socket
 // posted to itself. The thread waits on a stop signal, a change signal (a
-// socket was added, removed or posted an event) and the sockets' records, and
+// socket was removed by another thread or posted an event) and the sockets'
+// records (a socket added is listed once the wait has woken), and
 // delivers in this order: posted events of every slot, front first; then for
 // one socket with network events: accept, connect, read, write, close.
 //

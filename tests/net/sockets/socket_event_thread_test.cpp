@@ -15,6 +15,7 @@
 #include "net/sockets/socket_result.h"
 #include "net/sockets/tcp_non_blocking_client_socket.h"
 #include "platform/net/socket_calls.h"
+#include "platform/sync/thread.h"
 #include "socket_test_support.h"
 
 namespace KestNet::testing {
@@ -84,10 +85,17 @@ TEST_F(SocketEventThreadTest, SixthSocketStartsASecondThreadThatOutlivesItsOnlyS
 
   SocketEventThread* second = sixth.GetEventThread(&slot);
   sixth.Close(true);
+  // The thread settles into the timed wait of its grace before the next
+  // socket comes.
+  Sleep(200);
   TcpNonBlockingClientSocket seventh;
   ASSERT_NE(seventh.Create(&listener), 0u);
   EXPECT_EQ(seventh.GetEventThread(&slot), second);
   EXPECT_EQ(SETManager::Instance().GetThreadCount(), 2u);
+  // The grace the socket called off, though its timed wait was under way,
+  // does not end the thread under the socket.
+  Sleep(kIdleThreadGrace);
+  EXPECT_EQ(SocketEventThread::GetLiveThreadCount(), 2u);
   seventh.Close(true);
   // Without a socket for its grace, the thread ends.
   EXPECT_TRUE(Eventually([] { return SocketEventThread::GetLiveThreadCount() == 1; }));
