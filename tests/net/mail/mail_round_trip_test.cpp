@@ -18,7 +18,6 @@
 #include "net/mail/smtp_client.h"
 #include "tests/net/sockets/socket_test_support.h"
 #include "tests/support/foreground_process.h"
-#include "tests/support/log_capture.h"
 #include "tests/support/mail_servers.h"
 #include "tests/support/record_log.h"
 
@@ -276,25 +275,6 @@ TEST_F(MailRoundTripTest, WrongPasswordIsRefusedByBothServers) {
   EXPECT_EQ(SmtpConnect("wrong"), (Records{"Connected(0)", "Header(0)", "Hello(0)", "AuthenticateRequest(0)",
                                            "Username(0)", "Password(8,)", "SmtpAuthenticated(8)", "Connected(3)"}));
   EXPECT_EQ(m_smtpListener.Take(1), Records{"Close(3)"});
-}
-
-TEST_F(MailRoundTripTest, UnknownRecipientEndsTheSendBeforeData) {
-  LogCapture capture("KestNet::SmtpClient");
-  ASSERT_EQ(SmtpConnect(kMailPassword), kSmtpLogIn);
-  m_smtp->SetSenderName(MailServers::Address(kMailSender));
-  const std::unique_ptr<MIME> mime = Compose({"Nobody reads this", "text", ""}, 0);
-  m_smtp->Send(MailServers::Address(kMailRecipient) + ", " + MailServers::Address("nobody-here"), mime.get());
-  EXPECT_EQ(m_smtpListener.Take(1), Records{"MailSent(7)"});
-  m_smtp->Disconnect();
-  EXPECT_EQ(m_smtpListener.Take(2), (Records{"Quit(0)", "Close(3)"}));
-  const std::vector<std::string> logged = capture.Take();
-  const auto sent = [&](const std::string& p_command) {
-    return std::count_if(logged.begin(), logged.end(), [&](const std::string& p_line) {
-      return p_line.starts_with("SendWhenYouCan():  Sending " + p_command + ",");
-    });
-  };
-  EXPECT_EQ(sent("TO"), 2);
-  EXPECT_EQ(sent("DATA"), 0);
 }
 
 }  // namespace
