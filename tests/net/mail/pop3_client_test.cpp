@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <iostream>
 #include <map>
