@@ -1,7 +1,8 @@
 // The network neighbourhood of the test LAN: the listings the browse lists
-// give, and the share questions asked of the servers themselves.
+// give, and share questions about this computer's own shares. What the
+// servers answer about theirs is tested end to end in
+// windows_network_scripts_test.cpp.
 #include <algorithm>
-#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,7 +25,6 @@ using namespace KestSys;
 
 std::wstring Wide(const std::string& p_text) { return KestUtilsLib::StringConversion::ConvertUTF8ToCAtlStringW(p_text); }
 
-const std::wstring kFirstServer = Wide(std::string("\\\\") + SambaLan::kFirstServer.name);
 const std::wstring kThisComputer = Wide(std::string("\\\\") + SambaLan::kClientName);
 
 // A listing's names as a set: the browse lists do not promise an order.
@@ -83,25 +83,6 @@ TEST_F(NetNeighborhoodTest, ListsWorkgroupsComputersAndShares) {
                                    Share(SambaLan::kUserShare)}));
   ASSERT_TRUE(m_neighborhood.GetPrinterShareList(Wide(SambaLan::kFirstServer.workgroup), &m_listener));
   EXPECT_EQ(Listed(kListTypePrinterShares), std::set<std::string>{Share(SambaLan::kPrinterShare)});
-}
-
-TEST_F(NetNeighborhoodTest, FileSharePermissionTriesAScratchFileAndLeavesNothing) {
-  LONG lPermissions = -1;
-  m_neighborhood.FileSharePermission(kFirstServer, Wide(SambaLan::kReadOnlyShare), &lPermissions);
-  EXPECT_EQ(lPermissions, FS_READ);
-  m_neighborhood.FileSharePermission(kFirstServer, Wide(SambaLan::kWritableShare), &lPermissions);
-  EXPECT_EQ(lPermissions, FS_READ_WRITE);
-  // A guest may not list the user's share.
-  m_neighborhood.FileSharePermission(kFirstServer, Wide(SambaLan::kUserShare), &lPermissions);
-  EXPECT_EQ(lPermissions, FS_UNKNOWN);
-
-  const std::filesystem::path writable = Lan().SharePath(SambaLan::kFirstServer, SambaLan::kWritableShare);
-  EXPECT_TRUE(std::filesystem::is_empty(writable)) << writable;
-}
-
-TEST_F(NetNeighborhoodTest, FileShareExistsAsksTheServer) {
-  EXPECT_TRUE(m_neighborhood.FileShareExists(kFirstServer, Wide(SambaLan::kReadOnlyShare)));
-  EXPECT_FALSE(m_neighborhood.FileShareExists(kFirstServer, L"nosuchshare"));
 }
 
 // This computer's shares are looked up in its own share table when it is
