@@ -4,7 +4,6 @@
 // upgrade they offered (scripted peers), and the answers without a server.
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "net/mail/mime.h"
@@ -21,7 +21,6 @@
 #include "net/mail/smtp_ex_client.h"
 #include "runtime/exceptions.h"
 #include "tests/net/sockets/socket_test_support.h"
-#include "tests/support/foreground_process.h"
 #include "tests/support/mail_servers.h"
 #include "tests/support/record_log.h"
 #include "tests/support/scripted_line_peer.h"
@@ -36,12 +35,6 @@ constexpr auto kSafetyTimeout = std::chrono::seconds(60);
 const std::string kCaCommonName = "KestNet Test CA";
 
 std::string Status(DWORD p_dwStatus) { return std::to_string(p_dwStatus); }
-
-std::string Joined(const std::vector<std::string>& p_lines) {
-  std::string text;
-  for (const std::string& line : p_lines) text += line + "|";
-  return text;
-}
 
 // Every call of both listeners as a record, with the threads they came on.
 class RecordingExListener : public Pop3ExClientListener, public SmtpExClientListener {
@@ -199,9 +192,8 @@ TEST_P(SecureRoundTripTest, MessageSentOverTlsComesBackSplitIntoHeaderAndBody) {
   EXPECT_EQ(m_listener.Take(2), (Records{"Count(0,1)", "Ready"}));
   m_pop3->RetrieveMessage(1);
   EXPECT_EQ(m_listener.Take(2), (Records{"Retrieve(0,1)", "Ready"}));
-  const std::vector<std::string> headers = m_listener.HeaderLines();
-  EXPECT_EQ(std::count(headers.begin(), headers.end(), "X-Transport: " + Name(Protocol::kSmtp, transport)), 1)
-      << Joined(headers);
+  EXPECT_THAT(m_listener.HeaderLines(),
+              ::testing::Contains("X-Transport: " + Name(Protocol::kSmtp, transport)).Times(1));
   EXPECT_EQ(m_listener.BodyLines(), (std::vector<std::string>{"first line", ".dotted line"}));
   m_pop3->DeleteMessage(1);
   EXPECT_EQ(m_listener.Take(2), (Records{"Delete(0,1)", "Ready"}));
